@@ -1,0 +1,24 @@
+#pragma once
+
+#include "log_clock.h"
+#include "program_state.h"
+#include "run_log.h"
+#include "status_view.h"
+
+namespace kronvik {
+
+// What the engine's operations work on: the program-wide state, the front end's run log and status
+// row, and the front end's live settings, read at the moment they are needed (a time adjustment
+// changed during a pass applies to the pictures that follow). The front end owns every part.
+struct DatingSession
+{
+    ProgramState &state;
+    RunLog &log;
+    StatusView &view;
+    const bool &recurse;
+    const int &timeAdjust;
+    bool &cancel; // set by the front end's close; cleared when a pass starts
+    LogClock clock;
+};
+
+} // namespace kronvik

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace kronvik {
+
+// Chooses the picture's date text among its EXIF entries, offered in the library's order: the
+// first "Exif.Photo.DateTimeDigitized" wins wherever it stands, else the last
+// "Exif.Image.DateTime". The text keeps at most the first 19 bytes of the value.
+class DateTextSearch
+{
+public:
+    // Offers one entry's key and the bytes of its value. Returns false once the search is over.
+    bool Offer(std::string_view key, const unsigned char *value, std::size_t size);
+    // The date text, NUL-terminated; empty when neither key was offered.
+    const char *Text() const { return m_text; }
+
+private:
+    char m_text[20] = {};
+    bool m_done = false;
+};
+
+struct ExifDateResult
+{
+    enum class Outcome {
+        Unreadable, // not a regular file, not a JPEG, or the library failed: see `reason`
+        NoExif, // a JPEG without a single EXIF entry
+        Searched, // the entries were searched; `dateText` holds what the search chose
+    };
+    Outcome outcome = Outcome::Unreadable;
+    std::string dateText;
+    std::string reason;
+};
+
+// Reads the EXIF entries of a picture file through the JPEG parser only: the file is opened
+// non-blocking, must be a regular file beginning with FF D8 FF, and only its leading segments (up
+// to the scan data) are handed to the library, from memory. Never throws.
+ExifDateResult ReadExifDate(const std::string &path);
+
+} // namespace kronvik

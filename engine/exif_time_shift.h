@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kronvik {
+
+// A date pair may start at offsets 0 to 10,239 of the file: at most 10,279 bytes are read.
+inline constexpr std::size_t kShiftWindowOffsets = 10240;
+inline constexpr std::size_t kDateStringBytes = 20; // 19 characters and a NUL
+inline constexpr std::size_t kShiftReadBytes = kShiftWindowOffsets - 1 + 2 * kDateStringBytes;
+
+// The offset of the first date pair within `head` (the file's leading bytes): two identical
+// 19-character EXIF date strings, each with its NUL, back to back, whose date and date shifted by
+// `hours` are valid (years 100 to 9999). Nothing when there is none.
+std::optional<std::size_t> FindDatePair(std::string_view head, int hours);
+
+// The date string `date` ("YYYY:MM:DD HH:MM:SS") moved by `hours` by calendar arithmetic, without
+// time zones. Nothing when it does not scan as six numbers or either date is not valid.
+std::optional<std::string> ShiftDateString(std::string_view date, int hours);
+
+// Moves the first date pair near the start of the picture file by `hours`, rewriting both strings
+// in place with one positioned write; every other byte and the length stay as they were. A file
+// without a pair is left unchanged. Throws FileError when the file cannot be opened for update
+// (missing, read-only, locked by another process) or read or written.
+void ShiftExifTime(const std::string &path, int hours);
+
+} // namespace kronvik

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "run_log.h"
+
+#include <string>
+
+namespace kronvik {
+
+inline constexpr const char *kLogFileName = "Kronvik.log";
+
+// Writes the run log to "Kronvik.log" in the logs directory when saving is on and the log holds a
+// line: each line followed by CR LF, the file created anew. A separator is appended to a logs
+// directory that does not already end in one (the caller stores it that way); an empty logs
+// directory means the per-user log folder ($XDG_STATE_HOME/kronvik, created when needed) and
+// stays empty. Throws FileError when the file cannot be created, written or flushed.
+void WriteLogFile(const RunLog &log, bool saveLog, std::string &logDirectory);
+
+// The per-user folder for the log file when no logs directory is set.
+std::string DefaultLogDirectory();
+
+} // namespace kronvik

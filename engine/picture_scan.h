@@ -1,0 +1,18 @@
+#pragma once
+
+#include "dating_session.h"
+
+#include <string>
+
+namespace kronvik {
+
+// Rebuilds the picture list from the source directory list ("DIR1;DIR2", split as strtok does),
+// writing one run-log line per directory searched, and enables "&Date Pictures".
+void RetrieveFileList(DatingSession &session);
+
+// Searches one directory (and, with recursion, its subdirectories first, depth first) for files
+// whose name ends in ".jpg" in any letter case, appends them to the picture list and writes the
+// directory's run-log line after its whole search.
+void ScanDirectory(DatingSession &session, const std::string &directory);
+
+} // namespace kronvik

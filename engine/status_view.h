@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+namespace kronvik {
+
+// The status row and the controls of the front end that the scan and the dating pass write to.
+enum class StatusLabel {
+    Caption, // "Files found:" or "Dating:"
+    Current, // number of the picture being dated
+    Of, // "of"
+    Total, // number of entries in the picture list
+    File, // full path of the picture just found or about to be dated
+    Percent, // percentage of the pass done, "33%"
+};
+
+class StatusView
+{
+public:
+    virtual ~StatusView() = default;
+    virtual void SetStatusLabel(StatusLabel label, const std::string &text) = 0;
+    virtual void SetProgressPosition(int percent) = 0;
+    // Enables "&Date Pictures" once a picture list has been retrieved.
+    virtual void EnableDatePictures() = 0;
+    // The whole text of the source directory list.
+    virtual std::string SourceDirectoryText() const = 0;
+    // Lets the front end handle what is pending (painting, input, a close). False when the
+    // application is quitting.
+    virtual bool DrainMessages() = 0;
+};
+
+} // namespace kronvik

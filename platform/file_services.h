@@ -1,0 +1,27 @@
+#pragma once
+
+#include "calendar_time.h"
+
+#include <string>
+
+namespace kronvik {
+
+// Renames `from` to `to` in the same directory without ever replacing a file at `to`. Returns 0 on
+// success, else an errno value (EEXIST when `to` exists). Where the file system refuses
+// RENAME_NOREPLACE it falls back to link + unlink, and where links are refused too it reserves `to`
+// with an exclusive create and renames over that empty placeholder. A `to` that is the same file
+// as `from` (a change of letter case on a case-insensitive file system) is not a conflict.
+int RenameNoReplace(const std::string &from, const std::string &to);
+
+// The last-write (modification) time of the file as local calendar time. False when the file's
+// status cannot be read or the time cannot be broken down.
+bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime);
+
+// Sets the modification time of the file to the local calendar time, keeping its access time.
+// False, and nothing changed, when the time is not a valid calendar time or the call fails.
+bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime);
+
+// True when the file system holding `path` keeps file times in 2-second steps (FAT, exFAT).
+bool KeepsTwoSecondTimes(const std::string &path);
+
+} // namespace kronvik

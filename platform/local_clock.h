@@ -1,0 +1,17 @@
+#pragma once
+
+#include "calendar_time.h"
+
+#include <cstdint>
+
+namespace kronvik {
+
+// Seconds since the epoch, read from the system clock.
+std::int64_t SystemClockSeconds();
+
+// Breaks a clock reading down into local time (the time zone in force). When it cannot be broken
+// down, year, month and day are 0 and hour, minute and second are -1, which is what the run log
+// prints then.
+CalendarTime BreakDownLocalTime(std::int64_t seconds);
+
+} // namespace kronvik

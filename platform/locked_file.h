@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <sys/types.h>
+
+namespace kronvik {
+
+// A file descriptor opened with an exclusive advisory lock (flock), as the program's non-shared
+// opens need. Closing releases the lock. Move-only.
+class LockedFile
+{
+public:
+    LockedFile() = default;
+    ~LockedFile();
+    LockedFile(LockedFile &&other) noexcept;
+    LockedFile &operator=(LockedFile &&other) noexcept;
+    LockedFile(const LockedFile &) = delete;
+    LockedFile &operator=(const LockedFile &) = delete;
+
+    // Opens an existing regular file for reading and writing, non-blocking (a FIFO cannot hang
+    // the call), and locks it. Returns 0 or an errno value: ENOENT when missing, EACCES when
+    // read-only, EWOULDBLOCK when another process holds the lock, EINVAL when it is not a regular
+    // file.
+    int OpenExistingForUpdate(const std::string &path);
+
+    // Creates the file or opens it for writing only, locks it, and only then empties it, so a
+    // file that another process is writing is never cut short. Returns 0 or an errno value.
+    int CreateAlways(const std::string &path);
+
+    // Reads up to `size` bytes at `offset`; returns the count read (short at the end of the
+    // file) or -1 with errno set.
+    ssize_t ReadAt(void *buffer, std::size_t size, off_t offset) const;
+
+    // Writes all `size` bytes at `offset` in one positioned write. Returns 0 or an errno value.
+    int WriteAt(const void *buffer, std::size_t size, off_t offset) const;
+
+    // Writes all bytes at the current end of what was written. Returns 0 or an errno value.
+    int Write(const void *buffer, std::size_t size) const;
+
+    // Flushes to the device (fsync) and closes. Returns 0 or an errno value; the file is closed
+    // either way.
+    int Close();
+
+    bool IsOpen() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace kronvik

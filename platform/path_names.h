@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+namespace kronvik {
+
+// The one path separator of the program: every place that joins or splits paths uses it.
+inline constexpr char kPathSeparator = '/';
+
+// The absolute form of a path, made lexically: a relative path is joined to the current
+// directory; "." and ".." and symbolic links are left as they are. An empty path stays empty.
+std::string AbsolutePath(const std::string &path);
+
+} // namespace kronvik
