@@ -33,10 +33,17 @@ private:
     std::vector<std::string> m_lines;
 };
 
+// printf into a string.
+std::string FormatText(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
 // Forms one run-log line: `format` begins with the prefix fields "%4d-%02d-%02d %02d:%02d:%02d:"
 // filled from `time`, and the message's own values follow as arguments. The values are never
 // read as a format, so a file named "%s%n.jpg" is logged as it is.
-std::string FormatLogLine(const CalendarTime &time, const char *format, ...)
-        __attribute__((format(printf, 2, 3)));
+template<typename... Values>
+std::string FormatLogLine(const CalendarTime &time, const char *format, Values... values)
+{
+    return FormatText(format, time.year, time.month, time.day, time.hour, time.minute, time.second,
+                      values...);
+}
 
 } // namespace kronvik

@@ -20,15 +20,15 @@ TempDir::~TempDir()
 {
     std::error_code error;
     // Tests make files and folders read-only; give the owner rights back so they can go.
-    for (auto it = std::filesystem::recursive_directory_iterator(m_path,
-                 std::filesystem::directory_options::skip_permission_denied, error);
-            !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    for (auto it = std::filesystem::recursive_directory_iterator(
+                 m_path, std::filesystem::directory_options::skip_permission_denied, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
         if (!it->is_symlink())
             std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                    std::filesystem::perm_options::add, error);
+                                         std::filesystem::perm_options::add, error);
     }
     std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
-            std::filesystem::perm_options::add, error);
+                                 std::filesystem::perm_options::add, error);
     std::filesystem::remove_all(m_path, error);
 }
 

@@ -1,0 +1,22 @@
+#include "local_clock.h"
+
+#include <ctime>
+
+namespace kronvik {
+
+std::int64_t SystemClockSeconds()
+{
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+CalendarTime BreakDownLocalTime(std::int64_t seconds)
+{
+    std::time_t clock = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    if (!localtime_r(&clock, &local))
+        return CalendarTime{0, 0, 0, -1, -1, -1};
+    return CalendarTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                        local.tm_hour,        local.tm_min,     local.tm_sec};
+}
+
+} // namespace kronvik
