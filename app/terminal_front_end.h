@@ -1,0 +1,41 @@
+#pragma once
+
+#include "run_log.h"
+#include "status_view.h"
+
+#include <csignal>
+#include <cstdio>
+
+namespace kronvik {
+
+// The command-line tool's run log and status row: every run-log line goes to standard output the
+// moment it is added; on a terminal, standard error shows one progress line.
+class TerminalFrontEnd : public RunLogLines, public StatusView
+{
+public:
+    TerminalFrontEnd(std::string sourceText, bool printLines, bool &cancel);
+
+    void AppendLogLine(const std::string &line) override;
+
+    void SetStatusLabel(StatusLabel label, const std::string &text) override;
+    void SetProgressPosition(int) override { }
+    void EnableDatePictures() override { }
+    std::string SourceDirectoryText() const override { return m_sourceText; }
+    // Ctrl-C sets the cancel flag here, between two pictures, as closing the window does.
+    bool DrainMessages() override;
+
+    // Clears the progress line before the program prints anything else to standard error.
+    void EndProgress();
+
+    static volatile std::sig_atomic_t s_interrupted;
+
+private:
+    std::string m_sourceText;
+    bool m_printLines;
+    bool &m_cancel;
+    bool m_showProgress;
+    bool m_progressShown = false;
+    std::string m_total, m_percent, m_file;
+};
+
+} // namespace kronvik

@@ -1,0 +1,56 @@
+#include "dating_pass.h"
+
+#include "picture_dater.h"
+
+namespace kronvik {
+
+namespace {
+
+const char *const kSuccessLine =
+        "%4d-%02d-%02d %02d:%02d:%02d: Digital pictures dated successfully: %d";
+const char *const kFailureLine =
+        "%4d-%02d-%02d %02d:%02d:%02d: Digital pictures dated unsuccessfully: %d";
+
+} // namespace
+
+int ProgressPercent(std::uint32_t index, std::uint32_t count)
+{
+    // The quotient comes first: 29 / 100 * 100 lies just below 29 and truncates to 28.
+    return static_cast<int>(static_cast<double>(index + 1) / static_cast<double>(count) * 100.0);
+}
+
+void ShowProgress(DatingSession &session, std::uint32_t index, std::uint32_t count)
+{
+    const int percent = ProgressPercent(index, count);
+    session.view.SetProgressPosition(percent);
+    session.view.SetStatusLabel(StatusLabel::Percent, FormatText("%d%%", percent));
+    session.view.SetStatusLabel(StatusLabel::Current, std::to_string(index + 1));
+}
+
+void DatePictures(DatingSession &session)
+{
+    ProgramState &state = session.state;
+    const auto count = static_cast<std::uint32_t>(state.pictureList.size());
+    session.cancel = false;
+    session.view.SetStatusLabel(StatusLabel::Caption, "Dating:");
+    session.view.SetStatusLabel(StatusLabel::Of, "of");
+    state.datedSuccessfully = 0;
+    state.datedUnsuccessfully = 0;
+
+    ShiftedFiles shifted;
+    // The pass holds its own size: the front end keeps the list unchanged while a pass runs, and
+    // the bound check guards against one that does not.
+    for (std::uint32_t i = 0; i < count && !session.cancel && i < state.pictureList.size(); ++i) {
+        session.view.SetStatusLabel(StatusLabel::File, state.pictureList[i]);
+        DatePicture(session, i, shifted);
+        ShowProgress(session, i, count);
+        if (!session.view.DrainMessages())
+            break;
+    }
+
+    const CalendarTime now = ReadLogTime(session.clock);
+    session.log.AppendLogLine(FormatLogLine(now, kSuccessLine, state.datedSuccessfully));
+    session.log.AppendLogLine(FormatLogLine(now, kFailureLine, state.datedUnsuccessfully));
+}
+
+} // namespace kronvik

@@ -1,0 +1,59 @@
+#include "log_file.h"
+
+#include "file_error.h"
+#include "locked_file.h"
+#include "path_names.h"
+#include "user_folders.h"
+
+namespace kronvik {
+
+std::string DefaultLogDirectory()
+{
+    const std::string state = UserStateHome();
+    return state.empty() ? std::string() : state + kPathSeparator + "kronvik";
+}
+
+void WriteLogFile(const RunLog &log, bool saveLog, std::string &logDirectory)
+{
+    if (!saveLog || log.LineCount() == 0)
+        return;
+
+    std::string path;
+    if (logDirectory.empty()) {
+        // No logs directory set: the per-user log folder, never the root of the file system.
+        const std::string folder = DefaultLogDirectory();
+        path = folder + kPathSeparator + kLogFileName;
+        if (folder.empty())
+            throw FileError(FileErrorKind::BadPath, path);
+        if (int error = MakeDirectories(folder))
+            throw FileError::FromErrno(error, path);
+    } else {
+        // The separator goes onto the logs directory itself: it is stored that way afterwards.
+        if (logDirectory.back() != kPathSeparator)
+            logDirectory += kPathSeparator;
+        path = logDirectory + kLogFileName;
+    }
+
+    LockedFile file;
+    if (int error = file.CreateAlways(path))
+        throw FileError::FromErrno(error, path);
+
+    // Lines go out in blocks so a run log of a million lines costs few system calls.
+    std::string block;
+    constexpr std::size_t kBlockBytes = 1 << 16;
+    for (std::size_t i = 0; i < log.LineCount(); ++i) {
+        block += log.Line(i);
+        block += "\r\n";
+        if (block.size() >= kBlockBytes) {
+            if (file.Write(block.data(), block.size()) != 0)
+                throw FileError(FileErrorKind::DiskFull, path);
+            block.clear();
+        }
+    }
+    if (!block.empty() && file.Write(block.data(), block.size()) != 0)
+        throw FileError(FileErrorKind::DiskFull, path);
+    if (file.Close() != 0)
+        throw FileError(FileErrorKind::DiskFull, path);
+}
+
+} // namespace kronvik

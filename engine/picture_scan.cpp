@@ -1,0 +1,106 @@
+#include "picture_scan.h"
+
+#include "directory_listing.h"
+#include "path_names.h"
+
+#include <cstring>
+#include <set>
+#include <strings.h>
+#include <vector>
+
+namespace kronvik {
+
+namespace {
+
+const char *const kFoundLine = "%4d-%02d-%02d %02d:%02d:%02d: Digital pictures found in %s: %d";
+
+bool EndsWithJpg(const std::string &path)
+{
+    return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".jpg") == 0;
+}
+
+// The source directory list split at ";" as strtok splits it: runs of separators count as one
+// and empty entries never come out; blanks stay part of a directory.
+std::vector<std::string> SplitSourceList(const std::string &text)
+{
+    std::vector<std::string> directories;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(';', start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > start)
+            directories.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return directories;
+}
+
+// `ancestors` holds the directories of the current descent, so a directory link that leads back
+// up ends the descent at once instead of running until the paths grow too long.
+void SearchDirectory(DatingSession &session, const std::string &directory,
+                     std::set<FileIdentity> &ancestors)
+{
+    FileIdentity identity;
+    const bool identified = IdentifyFile(directory, identity);
+    if (identified)
+        ancestors.insert(identity);
+
+    std::string base = AbsolutePath(directory);
+    if (base.empty() || base.back() != kPathSeparator)
+        base += kPathSeparator;
+
+    int count = 0;
+    std::vector<DirectoryEntry> entries;
+    if (ListDirectory(directory, entries)) {
+        for (const DirectoryEntry &entry : entries) {
+            if (entry.isDirectory) {
+                if (!session.recurse)
+                    continue;
+                // Joined without looking for a separator at the end of the given directory, so
+                // the log names the subdirectory the way it was reached.
+                const std::string subdirectory = directory + kPathSeparator + entry.name;
+                FileIdentity child;
+                if (IdentifyFile(subdirectory, child) && ancestors.count(child))
+                    continue;
+                SearchDirectory(session, subdirectory, ancestors);
+                continue;
+            }
+            const std::string path = base + entry.name;
+            if (!EndsWithJpg(path))
+                continue;
+            session.state.pictureList.push_back(path);
+            session.view.SetStatusLabel(StatusLabel::File, path);
+            ++count;
+            session.view.SetStatusLabel(StatusLabel::Total,
+                                        std::to_string(session.state.pictureList.size()));
+        }
+    }
+
+    if (identified)
+        ancestors.erase(identity);
+    session.log.AppendLogLine(
+            FormatLogLine(ReadLogTime(session.clock), kFoundLine, directory.c_str(), count));
+}
+
+} // namespace
+
+void ScanDirectory(DatingSession &session, const std::string &directory)
+{
+    std::set<FileIdentity> ancestors;
+    SearchDirectory(session, directory, ancestors);
+}
+
+void RetrieveFileList(DatingSession &session)
+{
+    session.state.pictureList.clear();
+    session.view.SetStatusLabel(StatusLabel::Caption, "Files found:");
+    session.view.SetStatusLabel(StatusLabel::Current, "");
+    session.view.SetStatusLabel(StatusLabel::Of, "");
+    session.view.SetStatusLabel(StatusLabel::Percent, "");
+    for (const std::string &directory : SplitSourceList(session.view.SourceDirectoryText()))
+        ScanDirectory(session, directory);
+    session.view.EnableDatePictures();
+}
+
+} // namespace kronvik

@@ -1,0 +1,158 @@
+#include "dating_pass.h"
+#include "file_error.h"
+#include "file_services.h"
+#include "jpeg_fixture.h"
+#include "recording_front_end.h"
+#include "run_as_nobody.h"
+#include "temp_dir.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace kronvik;
+using namespace kronvik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(TheProgressPercentage, formsTheQuotientFirstInDoublePrecision)
+{
+    EXPECT_EQ(ProgressPercent(0, 3), 33);
+    EXPECT_EQ(ProgressPercent(1, 3), 66);
+    EXPECT_EQ(ProgressPercent(2, 3), 100);
+    EXPECT_EQ(ProgressPercent(28, 100), 28); // 29 of 100
+    EXPECT_EQ(ProgressPercent(56, 100), 56); // 57 of 100
+    EXPECT_EQ(ProgressPercent(0, 1), 100);
+}
+
+class ADatingPass : public ::testing::Test
+{
+protected:
+    std::string AddPicture(const std::string &name, const std::string &date)
+    {
+        const std::string path = dir / name;
+        WriteJpegWithExif(path, {{"Exif.Photo.DateTimeOriginal", date},
+                                 {"Exif.Photo.DateTimeDigitized", date}});
+        sandbox.state.pictureList.push_back(path);
+        return path;
+    }
+
+    std::vector<std::string> Summary() const
+    {
+        const auto messages = sandbox.Messages();
+        return {messages.end() - 2, messages.end()};
+    }
+
+    static std::vector<std::string> SummaryOf(int good, int bad)
+    {
+        return {"Digital pictures dated successfully: " + std::to_string(good),
+                "Digital pictures dated unsuccessfully: " + std::to_string(bad)};
+    }
+
+    TempDir dir;
+    EngineSandbox sandbox;
+};
+
+TEST_F(ADatingPass, showsProgressAfterEachPicture)
+{
+    AddPicture("a.jpg", "2005:07:14 09:03:27");
+    AddPicture("b.jpg", "2005:07:14 09:03:28");
+    AddPicture("c.jpg", "2005:07:14 09:03:29");
+    DatePictures(sandbox.session);
+    EXPECT_EQ(sandbox.front.currentHistory, (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(sandbox.front.progressHistory, (std::vector<int>{33, 66, 100}));
+    EXPECT_EQ(sandbox.front.percentHistory, (std::vector<std::string>{"33%", "66%", "100%"}));
+    EXPECT_EQ(sandbox.front.labels[StatusLabel::Caption], "Dating:");
+    EXPECT_EQ(sandbox.front.labels[StatusLabel::Of], "of");
+    EXPECT_EQ(sandbox.front.labels[StatusLabel::File], dir / "c.jpg");
+    EXPECT_EQ(Summary(), SummaryOf(3, 0));
+}
+
+TEST_F(ADatingPass, countsOnlyRenamesInItsSummary)
+{
+    AddPicture("new.jpg", "2005:07:14 09:03:27");
+    AddPicture("clash.jpg", "2005:07:14 09:03:27");
+    const std::string bare = dir / "bare.jpg";
+    WriteJpegWithExif(bare, {});
+    sandbox.state.pictureList.push_back(bare);
+    const std::string dated = AddPicture("2001-02-03 04.05.06.JPG", "2001:02:03 04:05:06");
+    ASSERT_TRUE(SetLastWriteTime(dated, {2001, 2, 3, 4, 5, 6}));
+    DatePictures(sandbox.session);
+    EXPECT_EQ(Summary(), SummaryOf(1, 1));
+    // Both summary lines carry one reading of the clock and the top-level prefix.
+    EXPECT_EQ(sandbox.front.Lines().back().substr(0, 21), kTopPrefix);
+}
+
+TEST_F(ADatingPass, overAnEmptyListWritesOnlyTheSummary)
+{
+    sandbox.state.datedSuccessfully = 7;
+    DatePictures(sandbox.session);
+    EXPECT_EQ(sandbox.Messages(), SummaryOf(0, 0));
+    EXPECT_TRUE(sandbox.front.progressHistory.empty());
+}
+
+TEST_F(ADatingPass, finishesThePictureAtHandWhenCancelledAndTouchesNoOther)
+{
+    for (int i = 0; i < 10; ++i)
+        AddPicture("p" + std::to_string(i) + ".jpg", "2005:07:14 09:03:1" + std::to_string(i));
+    int drains = 0;
+    sandbox.front.onDrain = [&] {
+        if (++drains == 5)
+            sandbox.cancel = true; // the window closed while the fifth picture was dated
+        return true;
+    };
+    DatePictures(sandbox.session);
+    EXPECT_EQ(sandbox.front.labels[StatusLabel::Current], "5");
+    EXPECT_EQ(sandbox.front.progressHistory.back(), 50);
+    EXPECT_TRUE(fs::exists(dir / "2005-07-14 09.03.14.JPG"));
+    EXPECT_TRUE(fs::exists(dir / "p5.jpg"));
+    EXPECT_EQ(Summary(), SummaryOf(5, 0));
+}
+
+TEST_F(ADatingPass, endsWhenTheApplicationQuits)
+{
+    AddPicture("a.jpg", "2005:07:14 09:03:27");
+    AddPicture("b.jpg", "2005:07:14 09:03:28");
+    sandbox.front.onDrain = [] { return false; };
+    DatePictures(sandbox.session);
+    EXPECT_TRUE(fs::exists(dir / "b.jpg"));
+    EXPECT_EQ(Summary(), SummaryOf(1, 0));
+}
+
+TEST_F(ADatingPass, startsItsCountersAndCancelFlagAfreshEachTime)
+{
+    AddPicture("a.jpg", "2005:07:14 09:03:27");
+    DatePictures(sandbox.session);
+    sandbox.cancel = true;
+    DatePictures(sandbox.session);
+    // The second pass meets the picture already dated: nothing counts.
+    EXPECT_EQ(Summary(), SummaryOf(0, 0));
+    EXPECT_FALSE(sandbox.cancel);
+}
+
+TEST_F(ADatingPass, stopsWithoutSummaryAtAPictureItMayNotShift)
+{
+    const std::string open = AddPicture("a.jpg", "2005:07:14 09:03:27");
+    const std::string locked = AddPicture("b.jpg", "2005:07:14 09:03:28");
+    const std::string after = AddPicture("c.jpg", "2005:07:14 09:03:29");
+    chmod(dir.Path().c_str(), 0777);
+    chmod(open.c_str(), 0666);
+    chmod(after.c_str(), 0666);
+    chmod(locked.c_str(), 0444);
+    sandbox.timeAdjust = 1;
+    // Read-only files stop only an unprivileged user; the pass runs as one.
+    const int outcome = RunAsNobody([&] {
+        try {
+            DatePictures(sandbox.session);
+        } catch (const FileError &error) {
+            const bool named = error.Message() == "Access to " + locked + " was denied.";
+            const bool untouched = fs::exists(dir / "c.jpg") && sandbox.front.LineCount() == 2;
+            return named && untouched ? 0 : 2;
+        }
+        return 1;
+    });
+    EXPECT_EQ(outcome, 0);
+}
+
+} // namespace

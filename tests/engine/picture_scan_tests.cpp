@@ -1,0 +1,169 @@
+#include "jpeg_fixture.h"
+#include "picture_scan.h"
+#include "recording_front_end.h"
+#include "temp_dir.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace kronvik;
+using namespace kronvik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class APictureScan : public ::testing::Test
+{
+protected:
+    void Touch(const std::string &name) { WriteBytes(dir / name, SmallJpeg()); }
+    void MakeDirectory(const std::string &name) { fs::create_directories(dir.Path() / name); }
+
+    void Retrieve(const std::string &sourceText)
+    {
+        sandbox.front.sourceText = sourceText;
+        RetrieveFileList(sandbox.session);
+    }
+
+    std::vector<std::string> Found(const std::string &directory, int count)
+    {
+        return {"Digital pictures found in " + directory + ": " + std::to_string(count)};
+    }
+
+    TempDir dir;
+    EngineSandbox sandbox;
+};
+
+TEST_F(APictureScan, emptiesTheListAndWritesNothingForAnEmptyOrSeparatorOnlyText)
+{
+    for (const char *text : {"", ";", ";;;"}) {
+        sandbox.state.pictureList = {"/old.jpg"};
+        sandbox.front.datePicturesEnabled = false;
+        Retrieve(text);
+        EXPECT_TRUE(sandbox.state.pictureList.empty());
+        EXPECT_EQ(sandbox.front.labels[StatusLabel::Caption], "Files found:");
+        EXPECT_TRUE(sandbox.front.datePicturesEnabled);
+    }
+    EXPECT_EQ(sandbox.front.LineCount(), 0u);
+}
+
+TEST_F(APictureScan, splitsTheListAsStrtokDoesAndKeepsBlanks)
+{
+    MakeDirectory("A");
+    MakeDirectory("B");
+    Touch("A/a.jpg");
+    Touch("B/b.jpg");
+    const std::string a = dir / "A", b = dir / "B";
+    Retrieve(";" + a + ";;" + b + "; " + a);
+    const auto messages = sandbox.Messages();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0], "Digital pictures found in " + a + ": 1");
+    EXPECT_EQ(messages[1], "Digital pictures found in " + b + ": 1");
+    EXPECT_EQ(messages[2], "Digital pictures found in  " + a + ": 0");
+}
+
+TEST_F(APictureScan, writesEachDirectoryLineAfterItsSubdirectoriesAndCountsOnlyItsOwnPictures)
+{
+    MakeDirectory("A/S/T");
+    Touch("A/a.jpg");
+    Touch("A/S/s1.jpg");
+    Touch("A/S/s2.JPG");
+    Touch("A/S/T/t.Jpg");
+    Touch("A/notes.txt");
+    Touch("A/photo.jpeg");
+    Touch("A/photo.jpg.bak");
+    const std::string a = dir / "A";
+    Retrieve(a);
+
+    const auto messages = sandbox.Messages();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0], "Digital pictures found in " + a + "/S/T: 1");
+    EXPECT_EQ(messages[1], "Digital pictures found in " + a + "/S: 2");
+    EXPECT_EQ(messages[2], "Digital pictures found in " + a + ": 1");
+    EXPECT_EQ(sandbox.state.pictureList.size(), 4u);
+    EXPECT_EQ(sandbox.front.labels[StatusLabel::Total], "4");
+    // A subdirectory's pictures come at the place where the listing met the subdirectory.
+    std::vector<std::string> sorted = sandbox.state.pictureList;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, (std::vector<std::string>{a + "/S/T/t.Jpg", a + "/S/s1.jpg", a + "/S/s2.JPG",
+                                                a + "/a.jpg"}));
+}
+
+TEST_F(APictureScan, searchesADirectoryNamedLikeAPictureWithoutListingIt)
+{
+    MakeDirectory("A/X.jpg");
+    Touch("A/X.jpg/inner.jpg");
+    Retrieve(dir / "A");
+    EXPECT_EQ(sandbox.state.pictureList, (std::vector<std::string>{dir / "A/X.jpg/inner.jpg"}));
+}
+
+TEST_F(APictureScan, withoutRecursionSkipsSubdirectoriesAndWritesOneLinePerDirectory)
+{
+    sandbox.recurse = false;
+    MakeDirectory("A/S");
+    Touch("A/photo.JPG");
+    Touch("A/S/s.jpg");
+    Touch("A/photo.jpeg");
+    Retrieve(dir / "A");
+    EXPECT_EQ(sandbox.state.pictureList, (std::vector<std::string>{dir / "A/photo.JPG"}));
+    EXPECT_EQ(sandbox.Messages(), Found(dir / "A", 1));
+}
+
+TEST_F(APictureScan, logsATrailingSeparatorAsTypedAndItsSubdirectoriesWithTwo)
+{
+    MakeDirectory("A/S");
+    Touch("A/S/s.jpg");
+    const std::string typed = dir / "A" + "/";
+    Retrieve(typed);
+    const auto messages = sandbox.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "Digital pictures found in " + dir / "A" + "//S: 1");
+    EXPECT_EQ(messages[1], "Digital pictures found in " + typed + ": 0");
+}
+
+TEST_F(APictureScan, listsADirectoryGivenTwiceTwiceAndAMissingOneWithZero)
+{
+    Touch("a.jpg");
+    const std::string root = dir.Path().string();
+    Retrieve(root + ";" + root + ";" + dir / "missing");
+    EXPECT_EQ(sandbox.state.pictureList.size(), 2u);
+    EXPECT_EQ(sandbox.front.labels[StatusLabel::Total], "2");
+    EXPECT_EQ(sandbox.Messages().back(), "Digital pictures found in " + dir / "missing" + ": 0");
+}
+
+TEST_F(APictureScan, makesRelativeDirectoriesAbsoluteInThePictureList)
+{
+    Touch("a.jpg");
+    const fs::path before = fs::current_path();
+    fs::current_path(dir.Path());
+    Retrieve(".");
+    fs::current_path(before);
+    EXPECT_EQ(sandbox.state.pictureList,
+              (std::vector<std::string>{dir.Path().string() + "/./a.jpg"}));
+    EXPECT_EQ(sandbox.Messages(), Found(".", 1));
+}
+
+TEST_F(APictureScan, followsDirectoryLinksButEndsALinkLoopAtOnce)
+{
+    MakeDirectory("A/S");
+    MakeDirectory("elsewhere");
+    Touch("elsewhere/e.jpg");
+    fs::create_directory_symlink(dir.Path() / "A", dir.Path() / "A/S/loop");
+    fs::create_directory_symlink(dir.Path() / "elsewhere", dir.Path() / "A/link");
+    Retrieve(dir / "A");
+    EXPECT_EQ(sandbox.state.pictureList, (std::vector<std::string>{dir / "A/link/e.jpg"}));
+    // A, its subdirectory S and the linked folder: the loop back to A is not entered.
+    EXPECT_EQ(sandbox.front.LineCount(), 3u);
+}
+
+TEST_F(APictureScan, findsNamesThatAreNotUtf8)
+{
+    Touch("caf\xe9.jpg");
+    MakeDirectory("d\xff");
+    Touch("d\xff/x.jpg");
+    Retrieve(dir.Path().string());
+    std::vector<std::string> sorted = sandbox.state.pictureList;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, (std::vector<std::string>{dir / "caf\xe9.jpg", dir / "d\xff/x.jpg"}));
+}
+
+} // namespace

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "dating_session.h"
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kronvik::test {
+
+// A front end made of plain records: the run log's lines, the labels' last texts, every progress
+// position, and a hook that runs where a window would drain its messages.
+class RecordingFrontEnd : public RunLogLines, public StatusView
+{
+public:
+    void SetStatusLabel(StatusLabel label, const std::string &text) override
+    {
+        labels[label] = text;
+        if (label == StatusLabel::Current)
+            currentHistory.push_back(text);
+        if (label == StatusLabel::Percent)
+            percentHistory.push_back(text);
+    }
+    void SetProgressPosition(int percent) override { progressHistory.push_back(percent); }
+    void EnableDatePictures() override { datePicturesEnabled = true; }
+    std::string SourceDirectoryText() const override { return sourceText; }
+    bool DrainMessages() override { return onDrain ? onDrain() : true; }
+
+    std::map<StatusLabel, std::string> labels;
+    std::vector<std::string> currentHistory;
+    std::vector<std::string> percentHistory;
+    std::vector<int> progressHistory;
+    bool datePicturesEnabled = false;
+    std::string sourceText;
+    std::function<bool()> onDrain;
+};
+
+// The run log's prefix for the pinned test clock, 2006-01-02 03:04:05 UTC.
+inline constexpr std::int64_t kPinnedClock = 1136171045;
+inline const char *const kTopPrefix = "2006-01-02 03:04:05: ";
+inline const char *const kPicturePrefix = "2006-01-02 03:04:05:    ";
+
+// One session over a fresh program state, with the clock pinned and the time zone set to UTC for
+// the lifetime of the object.
+class EngineSandbox
+{
+public:
+    EngineSandbox();
+    ~EngineSandbox();
+
+    ProgramState state;
+    RecordingFrontEnd front;
+    bool recurse = true;
+    int timeAdjust = 0;
+    bool cancel = false;
+    DatingSession session{
+            state, front, front, recurse, timeAdjust, cancel, [] { return kPinnedClock; }};
+
+    // Run-log lines without their prefix, to compare messages.
+    std::vector<std::string> Messages() const;
+
+private:
+    std::string m_oldTimeZone;
+    bool m_hadTimeZone = false;
+};
+
+} // namespace kronvik::test

@@ -1,0 +1,25 @@
+#include "run_as_nobody.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kronvik::test {
+
+int RunAsNobody(const std::function<int()> &body)
+{
+    const uid_t kNobody = 65534;
+    pid_t child = fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0))
+            _exit(255);
+        _exit(body());
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status) == 255 ? -1 : WEXITSTATUS(status);
+}
+
+} // namespace kronvik::test
