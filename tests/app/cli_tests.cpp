@@ -1,0 +1,262 @@
+// kronvik-cli as a process: its standard output, standard error, exit status and the files it
+// leaves behind.
+#include "file_services.h"
+#include "jpeg_fixture.h"
+#include "run_as_nobody.h"
+#include "temp_dir.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kronvik;
+using namespace kronvik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CliRun
+{
+    int status = -1;
+    std::string out;
+    std::string err;
+
+    std::vector<std::string> Lines() const
+    {
+        std::vector<std::string> lines;
+        std::istringstream stream(out);
+        for (std::string line; std::getline(stream, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    // The lines without their time prefix.
+    std::vector<std::string> Messages() const
+    {
+        std::vector<std::string> messages;
+        for (const auto &line : Lines())
+            messages.push_back(line.size() > 21 ? line.substr(21) : line);
+        return messages;
+    }
+};
+
+[[noreturn]] void ExecCli(const std::vector<std::string> &args, const std::string &out,
+                          const std::string &err)
+{
+    std::vector<char *> argv{const_cast<char *>(KRONVIK_CLI_PATH)};
+    for (const auto &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    dup2(outFd, STDOUT_FILENO);
+    dup2(errFd, STDERR_FILENO);
+    setenv("TZ", "UTC", 1);
+    execv(KRONVIK_CLI_PATH, argv.data());
+    _exit(127);
+}
+
+class TheCli : public ::testing::Test
+{
+protected:
+    CliRun Run(const std::vector<std::string> &args, bool asNobody = false)
+    {
+        const std::string out = output / "out", err = output / "err";
+        CliRun run;
+        if (asNobody) {
+            chmod(output.Path().c_str(), 0777);
+            run.status = RunAsNobody([&]() -> int { ExecCli(args, out, err); });
+        } else {
+            pid_t child = fork();
+            if (child == 0)
+                ExecCli(args, out, err);
+            int status = 0;
+            waitpid(child, &status, 0);
+            run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        run.out = ReadBytes(out);
+        run.err = ReadBytes(err);
+        return run;
+    }
+
+    std::string Picture(const std::string &name, const std::string &date)
+    {
+        fs::create_directories(fs::path(pictures / name).parent_path());
+        WriteJpegWithExif(pictures / name, {{"Exif.Photo.DateTimeOriginal", date},
+                                            {"Exif.Photo.DateTimeDigitized", date}});
+        return pictures / name;
+    }
+
+    TempDir pictures;
+    TempDir output;
+};
+
+TEST_F(TheCli, showsItsUsageAndVersion)
+{
+    CliRun help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: kronvik-cli [OPTION]... SOURCE..."), std::string::npos);
+    CliRun version = Run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "kronvik-cli (Kronvik) 2.0.0.0\n");
+}
+
+TEST_F(TheCli, rejectsBadUsageWithStatus2)
+{
+    for (const auto &args : std::vector<std::vector<std::string>>{{},
+                                                                  {"--bogus", "x"},
+                                                                  {"-t", "1.5", "x"},
+                                                                  {"-t", "two", "x"},
+                                                                  {"-t", "", "x"},
+                                                                  {"-t"}}) {
+        CliRun run = Run(args);
+        EXPECT_EQ(run.status, 2) << (args.empty() ? "" : args[0]);
+        EXPECT_NE(run.err.find("Usage:"), std::string::npos);
+        EXPECT_TRUE(run.out.empty());
+    }
+}
+
+TEST_F(TheCli, datesATreeAndPrintsTheRunLogAsItGrows)
+{
+    Picture("2005/IMG_0001.JPG", "2005:07:14 09:03:27");
+    Picture("2005/img_0002.jpg", "2005:07:14 10:00:00");
+    WriteJpegWithExif(pictures / "bare.jpg", {});
+
+    CliRun run = Run({pictures.Path().string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::regex prefix(R"(^[ 0-9]{4}-\d\d-\d\d \d\d:\d\d:\d\d: .*)");
+    for (const auto &line : run.Lines())
+        EXPECT_TRUE(std::regex_match(line, prefix)) << line;
+
+    const std::string root = pictures.Path().string();
+    auto messages = run.Messages();
+    ASSERT_EQ(messages.size(), 9u);
+    // Two scan lines (post-order, the order within a folder is the kernel's), then the pass.
+    EXPECT_EQ(messages[0], "Digital pictures found in " + root + "/2005: 2");
+    EXPECT_EQ(messages[1], "Digital pictures found in " + root + ": 1");
+    EXPECT_EQ(messages[7], "Digital pictures dated successfully: 2");
+    EXPECT_EQ(messages[8], "Digital pictures dated unsuccessfully: 0");
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        "   IMG_0001.JPG -> 2005-07-14 09.03.27.JPG"),
+              messages.end());
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        "   No EXIF data found in " + root + "/bare.jpg."),
+              messages.end());
+
+    CalendarTime time;
+    setenv("TZ", "UTC", 1);
+    tzset();
+    ASSERT_TRUE(ReadLastWriteTime(pictures / "2005/2005-07-14 10.00.00.JPG", time));
+    EXPECT_EQ(time, (CalendarTime{2005, 7, 14, 10, 0, 0}));
+    unsetenv("TZ");
+    tzset();
+}
+
+TEST_F(TheCli, exitsWith1WhenARenameIsRefusedAndKeepsBothFiles)
+{
+    Picture("a.jpg", "2005:07:14 09:03:27");
+    const std::string second = Picture("b.jpg", "2005:07:14 09:03:27");
+    CliRun run = Run({"-q", pictures.Path().string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.out.empty());
+    EXPECT_TRUE(fs::exists(second) || fs::exists(pictures / "a.jpg"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(pictures.Path()), fs::directory_iterator()), 2);
+}
+
+TEST_F(TheCli, joinsItsSourcesAndHonoursNoRecurse)
+{
+    Picture("A/a.jpg", "2005:07:14 09:03:27");
+    Picture("A/S/s.jpg", "2005:07:14 09:03:28");
+    Picture("B/b.jpg", "2005:07:14 09:03:29");
+    CliRun run = Run({"-R", pictures / "A", pictures / "B" + ";;"});
+    EXPECT_EQ(run.status, 0);
+    auto messages = run.Messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "Digital pictures found in " + pictures / "A" + ": 1");
+    EXPECT_EQ(messages[1], "Digital pictures found in " + pictures / "B" + ": 1");
+    EXPECT_TRUE(fs::exists(pictures / "A/S/s.jpg"));
+}
+
+TEST_F(TheCli, writesTheLogFileItPrinted)
+{
+    Picture("a.jpg", "2005:07:14 09:03:27");
+    CliRun run = Run({"--log-dir", output.Path().string(), pictures.Path().string()});
+    EXPECT_EQ(run.status, 0);
+    std::string expected;
+    for (const auto &line : run.Lines())
+        expected += line + "\r\n";
+    EXPECT_EQ(ReadBytes(output / "Kronvik.log"), expected);
+}
+
+TEST_F(TheCli, shiftsDatesByTheGivenHours)
+{
+    Picture("a.jpg", "2005:07:14 09:03:27");
+    CliRun run = Run({"-t", "-10", pictures.Path().string()});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(fs::exists(pictures / "2005-07-13 23.03.27.JPG"));
+}
+
+TEST_F(TheCli, reportsAFileErrorWithStatus3AndStillWritesTheLog)
+{
+    Picture("a.jpg", "2005:07:14 09:03:27");
+    const std::string locked = Picture("b.jpg", "2005:07:14 09:03:28");
+    chmod(pictures.Path().c_str(), 0777);
+    chmod((pictures / "a.jpg").c_str(), 0666);
+    chmod(locked.c_str(), 0444);
+    CliRun run = Run({"-t", "1", "-l", output.Path().string(), pictures.Path().string()}, true);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find("Access to " + locked + " was denied."), std::string::npos) << run.err;
+    for (const auto &message : run.Messages())
+        EXPECT_EQ(message.find("Digital pictures dated"), std::string::npos);
+    EXPECT_TRUE(fs::exists(output / "Kronvik.log"));
+}
+
+TEST_F(TheCli, reportsALogDirectoryItCannotWriteTo)
+{
+    Picture("a.jpg", "2005:07:14 09:03:27");
+    CliRun run = Run({"-l", output / "missing", pictures.Path().string()});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find(output / "missing" + "/Kronvik.log contains an incorrect path."),
+              std::string::npos);
+}
+
+TEST_F(TheCli, finishesThePictureAtHandOnCtrlCAndExitsWith130)
+{
+    for (int i = 0; i < 300; ++i)
+        WriteJpegWithExif(pictures / ("p" + std::to_string(i) + ".jpg"), {});
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        close(pipeFds[0]);
+        execl(KRONVIK_CLI_PATH, KRONVIK_CLI_PATH, pictures.Path().c_str(), nullptr);
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    std::string out;
+    char buffer[4096];
+    bool signalled = false;
+    for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
+        out.append(buffer, static_cast<std::size_t>(got));
+        if (!signalled && out.find("Processing") != std::string::npos) {
+            kill(child, SIGINT);
+            signalled = true;
+        }
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_NE(out.find(": Digital pictures dated successfully: 0\n"), std::string::npos);
+    EXPECT_NE(out.find(": Digital pictures dated unsuccessfully: 0\n"), std::string::npos) << out;
+}
+
+} // namespace
