@@ -24,4 +24,13 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime);
 // True when the file system holding `path` keeps file times in 2-second steps (FAT, exFAT).
 bool KeepsTwoSecondTimes(const std::string &path);
 
+namespace detail {
+
+// The two fallbacks of RenameNoReplace, each of which never replaces a file at `to` either. Tests
+// call them directly: the file systems that need them are not at hand.
+int RenameByLink(const std::string &from, const std::string &to);
+int RenameOverPlaceholder(const std::string &from, const std::string &to);
+
+} // namespace detail
+
 } // namespace kronvik

@@ -1,0 +1,152 @@
+#include "locked_file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace kronvik {
+
+namespace {
+
+// Opens `path` with `flags`, refuses anything but a regular file and takes the exclusive lock.
+// The open is non-blocking so that a FIFO cannot hang it; blocking is restored afterwards.
+int OpenLocked(const std::string &path, int flags, int &fd)
+{
+    fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno;
+    int error = 0;
+    struct stat status
+    {
+    };
+    if (fstat(fd, &status) != 0)
+        error = errno;
+    else if (!S_ISREG(status.st_mode))
+        error = EINVAL;
+    else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        error = errno;
+    else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        error = errno;
+    if (error != 0) {
+        close(fd);
+        fd = -1;
+    }
+    return error;
+}
+
+} // namespace
+
+LockedFile::~LockedFile()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+LockedFile::LockedFile(LockedFile &&other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1))
+{
+}
+
+LockedFile &LockedFile::operator=(LockedFile &&other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+int LockedFile::OpenExistingForUpdate(const std::string &path)
+{
+    *this = LockedFile();
+    return OpenLocked(path, O_RDWR, m_fd);
+}
+
+int LockedFile::CreateAlways(const std::string &path)
+{
+    *this = LockedFile();
+    const int error = OpenLocked(path, O_WRONLY | O_CREAT, m_fd);
+    if (error != 0)
+        return error;
+    // Emptied only now that the lock is ours.
+    if (ftruncate(m_fd, 0) != 0) {
+        const int truncateError = errno;
+        *this = LockedFile();
+        return truncateError;
+    }
+    return 0;
+}
+
+ssize_t LockedFile::ReadAt(void *buffer, std::size_t size, off_t offset) const
+{
+    auto *bytes = static_cast<char *>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t count =
+                pread(m_fd, bytes + done, size - done, offset + static_cast<off_t>(done));
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (count == 0)
+            break;
+        done += static_cast<std::size_t>(count);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+int LockedFile::WriteAt(const void *buffer, std::size_t size, off_t offset) const
+{
+    const auto *bytes = static_cast<const char *>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t count =
+                pwrite(m_fd, bytes + done, size - done, offset + static_cast<off_t>(done));
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (count == 0)
+            return ENOSPC;
+        done += static_cast<std::size_t>(count);
+    }
+    return 0;
+}
+
+int LockedFile::Write(const void *buffer, std::size_t size) const
+{
+    const auto *bytes = static_cast<const char *>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t count = write(m_fd, bytes + done, size - done);
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (count == 0)
+            return ENOSPC;
+        done += static_cast<std::size_t>(count);
+    }
+    return 0;
+}
+
+int LockedFile::Close()
+{
+    if (m_fd < 0)
+        return EBADF;
+    int error = fsync(m_fd) == 0 ? 0 : errno;
+    // close is not retried on EINTR: on Linux the descriptor is gone either way.
+    if (close(m_fd) != 0 && error == 0)
+        error = errno;
+    m_fd = -1;
+    return error;
+}
+
+} // namespace kronvik

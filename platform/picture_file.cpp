@@ -1,0 +1,67 @@
+#include "picture_file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kronvik {
+
+PictureFile::~PictureFile()
+{
+    Close();
+}
+
+int PictureFile::Open(const std::string &path)
+{
+    Close();
+    // O_NOCTTY: a terminal device named like a picture must not become our controlling terminal.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return errno;
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0) {
+        int error = errno;
+        ::close(fd);
+        return error;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return kNotRegularFile;
+    }
+    m_fd = fd;
+    m_size = static_cast<std::uint64_t>(status.st_size);
+    return 0;
+}
+
+std::int64_t PictureFile::ReadAt(std::uint64_t offset, void *buffer, std::size_t size) const
+{
+    if (m_fd < 0)
+        return -EBADF;
+    auto *bytes = static_cast<unsigned char *>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t count = ::pread(m_fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return -static_cast<std::int64_t>(errno);
+        }
+        if (count == 0)
+            break;
+        done += static_cast<std::size_t>(count);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+void PictureFile::Close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_size = 0;
+}
+
+} // namespace kronvik

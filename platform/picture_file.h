@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kronvik {
+
+// A picture file opened for reading only. It is opened non-blocking, so a FIFO or a device that
+// carries a picture's name cannot hang the program, and anything but a regular file is refused
+// before a byte of it is read.
+class PictureFile
+{
+public:
+    // Returned by Open for a path that names a directory, FIFO, device or socket; never an errno.
+    static constexpr int kNotRegularFile = -1;
+
+    PictureFile() = default;
+    ~PictureFile();
+    PictureFile(const PictureFile &) = delete;
+    PictureFile &operator=(const PictureFile &) = delete;
+
+    // Returns 0 when `path` is open, else an errno value or kNotRegularFile (and nothing is open).
+    int Open(const std::string &path);
+    bool IsOpen() const { return m_fd >= 0; }
+    // The size the file had when it was opened.
+    std::uint64_t Size() const { return m_size; }
+
+    // Reads up to `size` bytes at `offset` without moving any file position. Returns the count
+    // read, short only at the end of the file, or a negated errno value.
+    std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) const;
+
+    void Close();
+
+private:
+    int m_fd = -1;
+    std::uint64_t m_size = 0;
+};
+
+} // namespace kronvik
