@@ -1,0 +1,230 @@
+#include "exif_time_shift.h"
+
+#include "file_error.h"
+#include "jpeg_fixture.h"
+#include "temp_dir.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using kronvik::FileError;
+using kronvik::FileErrorKind;
+using kronvik::ShiftExifTime;
+using kronvik::test::DateString;
+using kronvik::test::ReadBytes;
+using kronvik::test::TempDir;
+using kronvik::test::WriteBytes;
+
+namespace {
+
+std::string Pair(const std::string &date)
+{
+    return DateString(date) + DateString(date);
+}
+
+// Bytes that never hold a NUL, so no date string can form in them by chance.
+std::string Filler(std::size_t size)
+{
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(1 + (i * 37) % 250);
+    return bytes;
+}
+
+std::string Place(std::string bytes, std::size_t at, const std::string &part)
+{
+    bytes.replace(at, part.size(), part);
+    return bytes;
+}
+
+} // namespace
+
+TEST(ATimeShift, movesBothStringsOfThePairByCalendarArithmetic)
+{
+    struct Row
+    {
+        const char *name;
+        int hours;
+        const char *before;
+        const char *after;
+    } const rows[] = {
+            {"+2 hours on a summer morning", 2, "2005:07:14 09:03:27", "2005:07:14 11:03:27"},
+            {"-10 hours rolls the day back", -10, "2005:07:14 09:03:27", "2005:07:13 23:03:27"},
+            {"+1 hour crosses New Year", 1, "2004:12:31 23:30:00", "2005:01:01 00:30:00"},
+            {"+24 hours reaches the leap day", 24, "2004:02:28 10:00:00", "2004:02:29 10:00:00"},
+            {"+24 hours skips February 29 in 2005", 24, "2005:02:28 10:00:00",
+             "2005:03:01 10:00:00"},
+            {"-1 hour crosses New Year backwards", -1, "2005:01:01 00:30:00",
+             "2004:12:31 23:30:00"},
+            {"+25 hours across a century year", 25, "2100:02:28 23:00:00", "2100:03:02 00:00:00"},
+            {"year 100 is written with four digits", 1, "0100:01:01 00:30:00",
+             "0100:01:01 01:30:00"},
+            {"blanks and signs scan as numbers", 2, "+2005:07:14  9:3:27", "2005:07:14 11:03:27"},
+            {"fields are taken modulo 65536", 2, "2005:65543:1 9:3:27", "2005:07:01 11:03:27"},
+    };
+    TempDir dir;
+    const std::string path = dir / "picture.jpg";
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string original = Place(Filler(2000), 100, Pair(row.before));
+        WriteBytes(path, original);
+        ShiftExifTime(path, row.hours);
+        EXPECT_EQ(ReadBytes(path), Place(original, 100, Pair(row.after)));
+    }
+}
+
+TEST(ATimeShift, changesOnlyTheFirstValidPairInTheWindow)
+{
+    const std::string date = "2005:07:14 09:03:27";
+    const std::string shifted = "2005:07:14 11:03:27";
+    struct Row
+    {
+        const char *name;
+        std::size_t fileSize;
+        std::vector<std::pair<std::size_t, std::string>> parts;
+        std::vector<std::pair<std::size_t, std::string>> expectedChanges;
+    } const rows[] = {
+            {"a pair at the last offset of the window",
+             10300,
+             {{10239, Pair(date)}},
+             {{10239, Pair(shifted)}}},
+            {"a pair just past the window", 10300, {{10240, Pair(date)}}, {}},
+            {"a pair ending where a short file ends",
+             500,
+             {{460, Pair(date)}},
+             {{460, Pair(shifted)}}},
+            {"a pair cut short by the end of the file", 479, {{460, Pair(date).substr(0, 19)}}, {}},
+            {"only the lowest of several pairs",
+             2000,
+             {{300, Pair(date)}, {900, Pair(date)}},
+             {{300, Pair(shifted)}}},
+            {"a single string", 2000, {{300, DateString(date)}}, {}},
+            {"two different strings, then a pair",
+             2000,
+             {{100, DateString(date) + DateString("2005:07:14 09:03:28")}, {500, Pair(date)}},
+             {{500, Pair(shifted)}}},
+            {"strings without numbers, then a pair",
+             2000,
+             {{100, Pair("Canon PowerShot G2 ")}, {500, Pair(date)}},
+             {{500, Pair(shifted)}}},
+            {"a partly scanning string", 2000, {{100, Pair("2005:07            ")}}, {}},
+            {"an all-zero date, then a pair",
+             2000,
+             {{100, Pair("0000:00:00 00:00:00")}, {500, Pair(date)}},
+             {{500, Pair(shifted)}}},
+            {"a date with month 13", 2000, {{100, Pair("2005:13:14 09:03:27")}}, {}},
+            {"a shift past the year 9999", 2000, {{100, Pair("9999:12:31 22:30:00")}}, {}},
+            {"a year before 100", 2000, {{100, Pair("0099:12:31 23:30:00")}}, {}},
+            {"a file without any pair", 300, {}, {}},
+            {"an empty file", 0, {}, {}},
+    };
+    TempDir dir;
+    const std::string path = dir / "picture.jpg";
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string original = Filler(row.fileSize);
+        for (const auto &[at, bytes] : row.parts)
+            original = Place(original, at, bytes);
+        std::string expected = original;
+        for (const auto &[at, bytes] : row.expectedChanges)
+            expected = Place(expected, at, bytes);
+        WriteBytes(path, original);
+        ShiftExifTime(path, 2);
+        EXPECT_EQ(ReadBytes(path), expected);
+    }
+}
+
+TEST(ATimeShift, refusesAShiftThatLeavesTheYears100To9999)
+{
+    EXPECT_EQ(kronvik::ShiftDateString("9999:12:31 23:00:00", 1), std::nullopt);
+    EXPECT_EQ(kronvik::ShiftDateString("0100:01:01 00:30:00", -1), std::nullopt);
+    EXPECT_EQ(kronvik::ShiftDateString("9999:12:31 22:00:00", 1), "9999:12:31 23:00:00");
+}
+
+TEST(ATimeShift, movesTheCaptureDatesOfARealPicture)
+{
+    TempDir dir;
+    const std::string path = dir / "IMG_0001.JPG";
+    kronvik::test::WriteJpegWithExif(path,
+                                     {{"Exif.Photo.DateTimeOriginal", "2005:07:14 09:03:27"},
+                                      {"Exif.Photo.DateTimeDigitized", "2005:07:14 09:03:27"}});
+    const std::string before = ReadBytes(path);
+    const auto at = before.find(Pair("2005:07:14 09:03:27"));
+    ASSERT_NE(at, std::string::npos) << "the fixture holds no date pair";
+    ShiftExifTime(path, -10);
+    EXPECT_EQ(ReadBytes(path), Place(before, at, Pair("2005:07:13 23:03:27")));
+}
+
+TEST(ATimeShift, reportsAMissingFileAsNotFound)
+{
+    TempDir dir;
+    const std::string path = dir / "missing.jpg";
+    try {
+        ShiftExifTime(path, 2);
+        FAIL() << "no file error";
+    } catch (const FileError &error) {
+        EXPECT_EQ(error.Kind(), FileErrorKind::FileNotFound);
+        EXPECT_EQ(error.Message(), path + " was not found.");
+    }
+}
+
+TEST(ATimeShift, reportsAPictureLockedByAnotherOpenAsASharingViolation)
+{
+    TempDir dir;
+    const std::string path = dir / "picture.jpg";
+    const std::string original = Place(Filler(500), 10, Pair("2005:07:14 09:03:27"));
+    WriteBytes(path, original);
+    const int holder = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    try {
+        ShiftExifTime(path, 2);
+        ADD_FAILURE() << "no file error";
+    } catch (const FileError &error) {
+        EXPECT_EQ(error.Kind(), FileErrorKind::SharingViolation);
+        EXPECT_EQ(error.Message(), "Encountered a sharing violation while accessing " + path + ".");
+    }
+    close(holder);
+    EXPECT_EQ(ReadBytes(path), original);
+}
+
+TEST(ATimeShift, reportsAReadOnlyPictureAsAccessDenied)
+{
+    // chmod does not stop root: the shift runs in a child process that gives up root first.
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+    const std::string path = dir / "picture.jpg";
+    const std::string original = Place(Filler(500), 10, Pair("2005:07:14 09:03:27"));
+    WriteBytes(path, original);
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    const std::string expected = "Access to " + path + " was denied.";
+    EXPECT_EXIT(
+            {
+                if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                    std::_Exit(3);
+                try {
+                    ShiftExifTime(path, 2);
+                } catch (const FileError &error) {
+                    std::fprintf(stderr, "%s\n", error.Message().c_str());
+                    std::_Exit(error.Kind() == FileErrorKind::AccessDenied
+                                               && error.Message() == expected
+                                       ? 0
+                                       : 1);
+                }
+                std::_Exit(2);
+            },
+            ::testing::ExitedWithCode(0), "Access to .* was denied\\.");
+    EXPECT_EQ(ReadBytes(path), original);
+}
+
+TEST(ATimeShift, passesOverAFifoWithoutHangingOrFailing)
+{
+    TempDir dir;
+    ASSERT_EQ(mkfifo((dir / "pipe.jpg").c_str(), 0600), 0);
+    EXPECT_NO_THROW(ShiftExifTime(dir / "pipe.jpg", 2));
+}

@@ -1,0 +1,216 @@
+#include "file_services.h"
+
+#include "directory_listing.h"
+#include "temp_dir.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using kronvik::CalendarTime;
+using kronvik::test::ReadBytes;
+using kronvik::test::TempDir;
+using kronvik::test::WriteBytes;
+
+namespace {
+
+struct RenameWay
+{
+    const char *name;
+    std::function<int(const std::string &, const std::string &)> rename;
+};
+
+// The full rename and each of its fallbacks must keep the same promise.
+const RenameWay kRenameWays[] = {
+        {"renameat2", kronvik::RenameNoReplace},
+        {"link and unlink", kronvik::detail::RenameByLink},
+        {"placeholder", kronvik::detail::RenameOverPlaceholder},
+};
+
+// Pins the time zone for one test and restores the one in force before.
+class TimeZone
+{
+public:
+    explicit TimeZone(const char *zone)
+    {
+        if (const char *old = std::getenv("TZ"))
+            m_old = old;
+        m_hadOld = std::getenv("TZ") != nullptr;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~TimeZone()
+    {
+        if (m_hadOld)
+            setenv("TZ", m_old.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    std::string m_old;
+    bool m_hadOld = false;
+};
+
+struct stat StatusOf(const std::string &path)
+{
+    struct stat status
+    {
+    };
+    EXPECT_EQ(stat(path.c_str(), &status), 0) << path;
+    return status;
+}
+
+std::time_t Utc(int year, int month, int day, int hour, int minute, int second)
+{
+    std::tm utc{};
+    utc.tm_year = year - 1900;
+    utc.tm_mon = month - 1;
+    utc.tm_mday = day;
+    utc.tm_hour = hour;
+    utc.tm_min = minute;
+    utc.tm_sec = second;
+    return timegm(&utc);
+}
+
+} // namespace
+
+TEST(ARenameThatNeverReplaces, movesTheFileToAFreeName)
+{
+    for (const RenameWay &way : kRenameWays) {
+        SCOPED_TRACE(way.name);
+        TempDir dir;
+        WriteBytes(dir / "IMG_0001.JPG", "picture");
+        EXPECT_EQ(way.rename(dir / "IMG_0001.JPG", dir / "2005-07-14 09.03.27.JPG"), 0);
+        EXPECT_FALSE(std::filesystem::exists(dir / "IMG_0001.JPG"));
+        EXPECT_EQ(ReadBytes(dir / "2005-07-14 09.03.27.JPG"), "picture");
+    }
+}
+
+TEST(ARenameThatNeverReplaces, refusesAnExistingTargetAndKeepsBothFiles)
+{
+    for (const RenameWay &way : kRenameWays) {
+        SCOPED_TRACE(way.name);
+        TempDir dir;
+        WriteBytes(dir / "IMG_0001.JPG", "new");
+        WriteBytes(dir / "2005-07-14 09.03.27.JPG", "already there");
+        EXPECT_EQ(way.rename(dir / "IMG_0001.JPG", dir / "2005-07-14 09.03.27.JPG"), EEXIST);
+        EXPECT_EQ(ReadBytes(dir / "IMG_0001.JPG"), "new");
+        EXPECT_EQ(ReadBytes(dir / "2005-07-14 09.03.27.JPG"), "already there");
+    }
+}
+
+TEST(ARenameThatNeverReplaces, goesAheadWhenTheTargetIsTheSameFile)
+{
+    // A second name of the same inode stands in for a change of letter case on a
+    // case-insensitive file system, where both names reach one file.
+    for (const RenameWay &way : kRenameWays) {
+        SCOPED_TRACE(way.name);
+        TempDir dir;
+        WriteBytes(dir / "img_0001.jpg", "picture");
+        ASSERT_EQ(link((dir / "img_0001.jpg").c_str(), (dir / "IMG_0001.JPG").c_str()), 0);
+        EXPECT_EQ(way.rename(dir / "img_0001.jpg", dir / "IMG_0001.JPG"), 0);
+        EXPECT_EQ(ReadBytes(dir / "IMG_0001.JPG"), "picture");
+    }
+}
+
+TEST(ARenameThatNeverReplaces, keepsNamesThatAreNotUtf8ByteForByte)
+{
+    TempDir dir;
+    const std::string latin1 = "Ferien \xe9t\xe9 \xff.jpg";
+    WriteBytes(dir / latin1, "picture");
+    ASSERT_EQ(kronvik::RenameNoReplace(dir / latin1, dir / "2005-07-14 09.03.27.JPG"), 0);
+    ASSERT_EQ(kronvik::RenameNoReplace(dir / "2005-07-14 09.03.27.JPG", dir / ("\x80" + latin1)),
+              0);
+    std::vector<kronvik::DirectoryEntry> entries;
+    ASSERT_TRUE(kronvik::ListDirectory(dir.Path().string(), entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "\x80" + latin1);
+    EXPECT_EQ(ReadBytes(dir / ("\x80" + latin1)), "picture");
+}
+
+TEST(ARenameThatNeverReplaces, reportsAMissingSourceAndLeavesNoPlaceholder)
+{
+    for (const RenameWay &way : kRenameWays) {
+        SCOPED_TRACE(way.name);
+        TempDir dir;
+        EXPECT_EQ(way.rename(dir / "missing.jpg", dir / "2005-07-14 09.03.27.JPG"), ENOENT);
+        EXPECT_FALSE(std::filesystem::exists(dir / "2005-07-14 09.03.27.JPG"));
+    }
+}
+
+TEST(AFileTime, roundTripsInLocalTimeIncludingSummerTime)
+{
+    TimeZone berlin("Europe/Berlin");
+    TempDir dir;
+    const std::string path = dir / "picture.jpg";
+    WriteBytes(path, "picture");
+    struct Row
+    {
+        const char *name;
+        CalendarTime local;
+        std::time_t utc;
+    } const rows[] = {
+            {"summer", {2005, 7, 14, 9, 3, 27}, Utc(2005, 7, 14, 7, 3, 27)},
+            {"winter", {2004, 12, 31, 23, 30, 0}, Utc(2004, 12, 31, 22, 30, 0)},
+            {"before the epoch", {1969, 12, 31, 23, 0, 0}, Utc(1969, 12, 31, 22, 0, 0)},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(kronvik::SetLastWriteTime(path, row.local));
+        EXPECT_EQ(StatusOf(path).st_mtim.tv_sec, row.utc);
+        EXPECT_EQ(StatusOf(path).st_mtim.tv_nsec, 0);
+        CalendarTime read;
+        ASSERT_TRUE(kronvik::ReadLastWriteTime(path, read));
+        EXPECT_EQ(read, row.local);
+    }
+}
+
+TEST(AFileTime, keepsTheAccessTime)
+{
+    TempDir dir;
+    const std::string path = dir / "picture.jpg";
+    WriteBytes(path, "picture");
+    const timespec times[2] = {{1000000000, 123456789}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    ASSERT_TRUE(kronvik::SetLastWriteTime(path, {2005, 7, 14, 9, 3, 27}));
+    EXPECT_EQ(StatusOf(path).st_atim.tv_sec, 1000000000);
+    EXPECT_EQ(StatusOf(path).st_atim.tv_nsec, 123456789);
+}
+
+TEST(AFileTime, refusesAnInvalidCalendarTimeAndLeavesTheFileAlone)
+{
+    TempDir dir;
+    const std::string path = dir / "picture.jpg";
+    WriteBytes(path, "picture");
+    ASSERT_TRUE(kronvik::SetLastWriteTime(path, {2005, 7, 14, 9, 3, 27}));
+    const std::time_t before = StatusOf(path).st_mtime;
+    for (const CalendarTime &invalid :
+         {CalendarTime{2005, 13, 1, 0, 0, 0}, CalendarTime{2005, 2, 29, 0, 0, 0},
+          CalendarTime{0, 0, 0, 0, 0, 0}}) {
+        EXPECT_FALSE(kronvik::SetLastWriteTime(path, invalid));
+        EXPECT_EQ(StatusOf(path).st_mtime, before);
+    }
+}
+
+TEST(AFileTime, cannotBeReadOrSetOnAMissingFile)
+{
+    TempDir dir;
+    CalendarTime read;
+    EXPECT_FALSE(kronvik::ReadLastWriteTime(dir / "missing.jpg", read));
+    EXPECT_FALSE(kronvik::SetLastWriteTime(dir / "missing.jpg", {2005, 7, 14, 9, 3, 27}));
+}
+
+TEST(AFileSystem, withOneSecondTimesIsNotTakenForFat)
+{
+    TempDir dir;
+    EXPECT_FALSE(kronvik::KeepsTwoSecondTimes(dir.Path().string()));
+    EXPECT_FALSE(kronvik::KeepsTwoSecondTimes(dir / "missing"));
+}

@@ -1,0 +1,78 @@
+#include "locked_file.h"
+
+#include "temp_dir.h"
+
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using kronvik::LockedFile;
+using kronvik::test::ReadBytes;
+using kronvik::test::TempDir;
+using kronvik::test::WriteBytes;
+
+TEST(ALockedFile, refusesASecondLockUntilTheFirstIsClosed)
+{
+    TempDir dir;
+    WriteBytes(dir / "picture.jpg", "picture");
+    LockedFile first, second;
+    ASSERT_EQ(first.OpenExistingForUpdate(dir / "picture.jpg"), 0);
+    EXPECT_EQ(second.OpenExistingForUpdate(dir / "picture.jpg"), EWOULDBLOCK);
+    EXPECT_FALSE(second.IsOpen());
+    EXPECT_EQ(second.CreateAlways(dir / "picture.jpg"), EWOULDBLOCK);
+    EXPECT_EQ(ReadBytes(dir / "picture.jpg"), "picture") << "emptied although locked";
+    EXPECT_EQ(first.Close(), 0);
+    EXPECT_EQ(second.OpenExistingForUpdate(dir / "picture.jpg"), 0);
+}
+
+TEST(ALockedFile, refusesAFifoWithoutHanging)
+{
+    TempDir dir;
+    ASSERT_EQ(mkfifo((dir / "pipe.jpg").c_str(), 0600), 0);
+    LockedFile file;
+    EXPECT_EQ(file.OpenExistingForUpdate(dir / "pipe.jpg"), EINVAL);
+    // Without a reader the kernel refuses the non-blocking open itself (ENXIO).
+    EXPECT_NE(file.CreateAlways(dir / "pipe.jpg"), 0);
+    EXPECT_FALSE(file.IsOpen());
+}
+
+TEST(ALockedFile, opensOnlyWhatExists)
+{
+    TempDir dir;
+    LockedFile file;
+    EXPECT_EQ(file.OpenExistingForUpdate(dir / "missing.jpg"), ENOENT);
+    EXPECT_EQ(file.OpenExistingForUpdate(dir.Path().string()), EISDIR);
+}
+
+TEST(ALockedFile, readsAndWritesAtPositionsWithoutChangingTheLength)
+{
+    TempDir dir;
+    WriteBytes(dir / "picture.jpg", "0123456789");
+    LockedFile file;
+    ASSERT_EQ(file.OpenExistingForUpdate(dir / "picture.jpg"), 0);
+    char buffer[16] = {};
+    EXPECT_EQ(file.ReadAt(buffer, sizeof buffer, 6), 4);
+    EXPECT_EQ(std::string(buffer, 4), "6789");
+    EXPECT_EQ(file.ReadAt(buffer, sizeof buffer, 20), 0);
+    EXPECT_EQ(file.WriteAt("ab", 2, 3), 0);
+    EXPECT_EQ(file.Close(), 0);
+    EXPECT_EQ(file.Close(), EBADF);
+    EXPECT_EQ(ReadBytes(dir / "picture.jpg"), "012ab56789");
+}
+
+TEST(ALockedFile, createsAnewAndWritesInSequence)
+{
+    TempDir dir;
+    WriteBytes(dir / "Kronvik.log", "an older and longer run log");
+    LockedFile file;
+    ASSERT_EQ(file.CreateAlways(dir / "Kronvik.log"), 0);
+    EXPECT_EQ(file.Write("line 1\r\n", 8), 0);
+    EXPECT_EQ(file.Write("line 2\r\n", 8), 0);
+    LockedFile moved = std::move(file);
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(moved.Close(), 0);
+    EXPECT_EQ(ReadBytes(dir / "Kronvik.log"), "line 1\r\nline 2\r\n");
+    ASSERT_EQ(file.CreateAlways(dir / "new.log"), 0);
+    EXPECT_EQ(file.Close(), 0);
+    EXPECT_EQ(ReadBytes(dir / "new.log"), "");
+}
