@@ -1,0 +1,347 @@
+// The main window with its real widgets, real temporary folders and real pictures, on the
+// offscreen platform. Settings go to a temporary XDG_CONFIG_HOME.
+#include "about_dlg.h"
+#include "jpeg_fixture.h"
+#include "message_box_catcher.h"
+#include "quorvel_browse.h"
+#include "quorvel_dlg.h"
+#include "quorvel_prefs.h"
+#include "run_log_model.h"
+#include "settings_store.h"
+#include "temp_dir.h"
+
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <filesystem>
+#include <functional>
+
+using namespace kronvik;
+using namespace kronvik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs `act` on the first visible modal dialog of type T once it is open.
+template <typename T>
+void WhenOpen(std::function<void(T &)> act)
+{
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, act] {
+        if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            act(*dialog);
+        }
+    });
+    poll->start(5);
+}
+
+// A settings holder for writing stored settings before the window opens.
+class StoredControls : public SourceListControls
+{
+public:
+    explicit StoredControls(std::string text)
+        : m_text(std::move(text))
+    {
+    }
+    std::string SourceDirectoryText() const override { return m_text; }
+    void SetSourceDirectoryText(const std::string &text) override { m_text = text; }
+    void EnableRetrieveFileList() override { }
+
+private:
+    std::string m_text;
+};
+
+} // namespace
+
+class TheMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TempDir> m_config;
+    std::unique_ptr<TempDir> m_pictures;
+    ProgramState m_state;
+
+    QPushButton *Button(CQuorvelDlg &window, const char *name)
+    {
+        return window.findChild<QPushButton *>(name);
+    }
+    QString Label(CQuorvelDlg &window, const char *name)
+    {
+        return window.findChild<QLabel *>(name)->text();
+    }
+    QLineEdit *SourceEdit(CQuorvelDlg &window) { return window.findChild<QLineEdit *>("editSourceDirs"); }
+    std::string Hive() { return *m_config / "kronvik/registry.reg"; }
+    void AddPicture(const std::string &name, const std::string &date)
+    {
+        WriteJpegWithExif(*m_pictures / name,
+                {{"Exif.Photo.DateTimeOriginal", date}, {"Exif.Photo.DateTimeDigitized", date}});
+    }
+    std::vector<std::string> Messages(const CQuorvelDlg &window)
+    {
+        std::vector<std::string> messages;
+        const RunLogModel &log = window.RunLogLines();
+        for (std::size_t i = 0; i < log.LineCount(); ++i)
+            messages.push_back(log.Line(i).substr(21));
+        return messages;
+    }
+
+private slots:
+    void init()
+    {
+        m_config = std::make_unique<TempDir>();
+        m_pictures = std::make_unique<TempDir>();
+        qputenv("XDG_CONFIG_HOME", m_config->Path().c_str());
+        qputenv("XDG_STATE_HOME", (*m_config / "state").c_str());
+        m_state = ProgramState {};
+    }
+
+    void opensOnFirstRunWithBothCommandsDisabled()
+    {
+        CQuorvelDlg window(m_state);
+        window.show();
+        QVERIFY(!Button(window, "btnRetrieve")->isEnabled());
+        QVERIFY(!Button(window, "btnDate")->isEnabled());
+        QVERIFY(Button(window, "btnBrowse")->isEnabled());
+        QVERIFY(SourceEdit(window)->text().isEmpty());
+        QVERIFY(window.m_bRecurse && window.m_bSaveLog && window.m_bSaveSourceDirs);
+        QCOMPARE(window.windowTitle(), QStringLiteral("Kronvik"));
+    }
+
+    void loadsTheStoredSettingsIntoItsControls()
+    {
+        SettingsRecord stored;
+        stored.m_bRecurse = false;
+        stored.m_strLogDir = "/var/log/pictures/";
+        StoredControls controls("/p/A;/p/B");
+        SaveSettings(stored, controls);
+
+        CQuorvelDlg window(m_state);
+        QCOMPARE(SourceEdit(window)->text(), QStringLiteral("/p/A;/p/B"));
+        QVERIFY(Button(window, "btnRetrieve")->isEnabled());
+        QVERIFY(!Button(window, "btnDate")->isEnabled());
+        QVERIFY(!window.m_bRecurse);
+        QCOMPARE(window.m_strLogDir, std::string("/var/log/pictures/"));
+    }
+
+    void appendsTheBrowsedDirectoryUnlessTheTextHoldsIt()
+    {
+        fs::create_directories(m_pictures->Path() / "Pics/2005");
+        const std::string root = m_pictures->Path().string();
+        struct Case
+        {
+            std::string before;
+            int row; // child of the root to select, -1 for the root itself, -2 for none
+            std::string after;
+            bool enabled;
+        };
+        const std::vector<Case> cases = {
+            {"", 0, root + "/Pics", true},
+            {"/x/A", -1, "/x/A;" + root, true},
+            {root + "/Pics/2005", 0, root + "/Pics/2005", false}, // a substring of the text
+            {"/x/A", -2, "/x/A", false}, // OK without a selection: empty path
+            {root + "/pics", 0, root + "/pics;" + root + "/Pics", true}, // case-sensitive
+        };
+        for (const Case &test : cases) {
+            CQuorvelDlg window(m_state);
+            window.m_listBrowseRoots = [root] { return std::vector<BrowseRoot> {{root, BrowseRootKind::Fixed}}; };
+            window.show();
+            window.SetSourceDirectoryText(test.before);
+            WhenOpen<CQuorvelBrowse>([&test](CQuorvelBrowse &browser) {
+                auto *tree = browser.findChild<QTreeWidget *>();
+                QTreeWidgetItem *top = tree->topLevelItem(0);
+                if (test.row == -1)
+                    tree->setCurrentItem(top);
+                else if (test.row >= 0) {
+                    tree->expandItem(top);
+                    tree->setCurrentItem(top->child(test.row));
+                }
+                browser.accept();
+            });
+            window.OnBrowse();
+            QCOMPARE(window.SourceDirectoryText(), test.after);
+            QCOMPARE(Button(window, "btnRetrieve")->isEnabled(), test.enabled);
+        }
+    }
+
+    void takesThePreferencesBackOnlyOnOk()
+    {
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.m_strLogDir = "/logs";
+        WhenOpen<CQuorvelPrefs>([](CQuorvelPrefs &prefs) {
+            prefs.findChild<QCheckBox *>("checkRecurse")->setChecked(false);
+            prefs.reject();
+        });
+        window.OnPreferences();
+        QVERIFY(window.m_bRecurse);
+
+        WhenOpen<CQuorvelPrefs>([](CQuorvelPrefs &prefs) {
+            prefs.findChild<QCheckBox *>("checkRecurse")->setChecked(false);
+            prefs.findChild<QLineEdit *>("editTimeAdjust")->setText("-3");
+            QTest::mouseClick(prefs.findChild<QPushButton *>("buttonOk"), Qt::LeftButton);
+        });
+        window.OnPreferences();
+        QVERIFY(!window.m_bRecurse);
+        QCOMPARE(window.m_nTimeAdjust, -3);
+        QCOMPARE(window.m_strLogDir, std::string("/logs"));
+    }
+
+    void retrievesAndDatesWithLabelsProgressAndLogLines()
+    {
+        AddPicture("a.jpg", "2005:07:14 09:03:27");
+        AddPicture("b.jpg", "2005:07:14 09:03:28");
+        AddPicture("c.jpg", "2005:07:14 09:03:29");
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.SetSourceDirectoryText(m_pictures->Path().string());
+        window.EnableRetrieveFileList();
+
+        QTest::mouseClick(Button(window, "btnRetrieve"), Qt::LeftButton);
+        QCOMPARE(Label(window, "staticCaption"), QStringLiteral("Files found:"));
+        QCOMPARE(Label(window, "staticTotal"), QStringLiteral("3"));
+        QVERIFY(Button(window, "btnDate")->isEnabled());
+
+        std::vector<QString> seen;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            const QString shown = Label(window, "staticCurrent") + " " + Label(window, "staticPercent") + " "
+                    + QString::number(window.findChild<QProgressBar *>("progress")->value());
+            if (seen.empty() || seen.back() != shown)
+                seen.push_back(shown);
+        });
+        watch.start(0);
+        QTest::mouseClick(Button(window, "btnDate"), Qt::LeftButton);
+        watch.stop();
+        QCOMPARE(seen, (std::vector<QString> {"1 33% 33", "2 66% 66", "3 100% 100"}));
+        QCOMPARE(Label(window, "staticCaption"), QStringLiteral("Dating:"));
+        QCOMPARE(Label(window, "staticOf"), QStringLiteral("of"));
+        const auto messages = Messages(window);
+        QCOMPARE(messages.size(), std::size_t(7));
+        QCOMPARE(messages[0], "Digital pictures found in " + m_pictures->Path().string() + ": 3");
+        QCOMPARE(messages[1], "Processing digital pictures in " + m_pictures->Path().string() + "...");
+        QCOMPARE(messages[5], std::string("Digital pictures dated successfully: 3"));
+        QCOMPARE(messages[6], std::string("Digital pictures dated unsuccessfully: 0"));
+        QCOMPARE(window.findChild<QListView *>("listLog")->model()->rowCount(), 7);
+        QVERIFY(Button(window, "btnRetrieve")->isEnabled());
+    }
+
+    void finishesThePictureAtHandWhenClosedDuringAPass()
+    {
+        for (int i = 0; i < 10; ++i)
+            AddPicture("p" + std::to_string(i) + ".jpg", "2005:07:14 09:03:1" + std::to_string(i));
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.m_strLogDir = *m_pictures / "logs";
+        fs::create_directory(window.m_strLogDir);
+        window.SetSourceDirectoryText(m_pictures->Path().string());
+        window.RetrieveFileList();
+
+        bool duringPass = false;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&] {
+            if (Label(window, "staticCurrent") == "5" && window.isVisible()) {
+                duringPass = !Button(window, "btnDate")->isEnabled() && Button(window, "btnBrowse")->isEnabled();
+                window.reject(); // the close box
+            }
+        });
+        closer.start(0);
+        window.DatePictures();
+        closer.stop();
+
+        QVERIFY(duringPass);
+        QVERIFY(!window.isVisible());
+        QCOMPARE(Label(window, "staticCurrent"), QStringLiteral("5"));
+        QCOMPARE(window.findChild<QProgressBar *>("progress")->value(), 50);
+        QVERIFY(fs::exists(*m_pictures / "p5.jpg"));
+        const auto messages = Messages(window);
+        QCOMPARE(messages.back(), std::string("Digital pictures dated unsuccessfully: 0"));
+        const std::string file = ReadBytes(*m_pictures / "logs/Kronvik.log");
+        QVERIFY(file.find("dated successfully") == std::string::npos);
+        QVERIFY(file.find("p4.jpg -> 2005-07-14 09.03.14.JPG\r\n") != std::string::npos);
+        QVERIFY(fs::exists(Hive()));
+    }
+
+    void staysOpenWhenItsLogDirectoryIsMissingAndClosesOnceFixed()
+    {
+        AddPicture("a.jpg", "2005:07:14 09:03:27");
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.SetSourceDirectoryText(m_pictures->Path().string());
+        window.RetrieveFileList();
+        window.m_strLogDir = *m_pictures / "missing";
+
+        {
+            MessageBoxCatcher catcher;
+            window.reject();
+            QCOMPARE(catcher.Boxes().size(), std::size_t(1));
+            QCOMPARE(catcher.Boxes()[0].title, QStringLiteral("Kronvik"));
+            QCOMPARE(catcher.Boxes()[0].icon, QMessageBox::Critical);
+            QCOMPARE(catcher.Boxes()[0].text.toStdString(),
+                    *m_pictures / "missing" + "/Kronvik.log contains an incorrect path.");
+        }
+        QVERIFY(window.isVisible());
+        QVERIFY(!fs::exists(Hive()));
+        QVERIFY(window.m_bCancel);
+
+        window.m_strLogDir = m_pictures->Path().string();
+        window.reject();
+        QVERIFY(!window.isVisible());
+        QVERIFY(fs::exists(*m_pictures / "Kronvik.log"));
+        QVERIFY(ReadBytes(Hive()).find(m_pictures->Path().string()) != std::string::npos);
+    }
+
+    void closesWithLogAndSettingsOnEnterInTheEditBox()
+    {
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.activateWindow();
+        SourceEdit(window)->setFocus();
+        QTest::keyClicks(SourceEdit(window), "/typed/by/hand");
+        QTest::keyClick(SourceEdit(window), Qt::Key_Return);
+        QVERIFY(!window.isVisible());
+        QVERIFY(ReadBytes(Hive()).find("/typed/by/hand") != std::string::npos);
+    }
+
+    void opensTheAboutBoxFromItsContextMenu()
+    {
+        CQuorvelDlg window(m_state);
+        bool shown = false;
+        connect(&window, &CQuorvelDlg::aboutRequested, &window, [&] {
+            WhenOpen<CAboutDlg>([&shown](CAboutDlg &about) {
+                const auto labels = about.findChildren<QLabel *>();
+                shown = std::any_of(labels.begin(), labels.end(),
+                        [](QLabel *label) { return label->text() == "Kronvik Version 2.1"; });
+                about.accept();
+            });
+            CAboutDlg about(&window);
+            about.exec();
+        });
+        window.show();
+        QTimer::singleShot(50, [] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            QVERIFY(menu);
+            const auto actions = menu->actions();
+            QCOMPARE(actions.back()->text(), QStringLiteral("&About Kronvik..."));
+            actions.back()->trigger();
+            menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), window.mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(&window, &event);
+        QTRY_VERIFY(shown);
+    }
+};
+
+QTEST_MAIN(TheMainWindow)
+#include "quorvel_dlg_test.moc"

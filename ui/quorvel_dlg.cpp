@@ -1,0 +1,287 @@
+#include "quorvel_dlg.h"
+
+#include "dating_pass.h"
+#include "dialog_units.h"
+#include "file_error.h"
+#include "log_file.h"
+#include "picture_scan.h"
+#include "quorvel_browse.h"
+#include "quorvel_prefs.h"
+#include "run_log_model.h"
+#include "ui_quorvel_dlg.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace kronvik {
+
+namespace {
+
+const char *const kAboutText = "&About Kronvik...";
+
+// Keeps the two command buttons disabled while a dating pass runs, and enables them after it
+// however it ends: a second scan or pass inside a running pass would change the list under it.
+class PassGuard
+{
+public:
+    PassGuard(bool &running, QPushButton *retrieve, QPushButton *date)
+        : m_running(running)
+        , m_retrieve(retrieve)
+        , m_date(date)
+    {
+        m_running = true;
+        m_retrieve->setEnabled(false);
+        m_date->setEnabled(false);
+    }
+    ~PassGuard()
+    {
+        m_running = false;
+        m_retrieve->setEnabled(true);
+        m_date->setEnabled(true);
+    }
+
+private:
+    bool &m_running;
+    QPushButton *m_retrieve;
+    QPushButton *m_date;
+};
+
+} // namespace
+
+CQuorvelDlg::CQuorvelDlg(ProgramState &state, QWidget *parent)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::CQuorvelDlg>())
+    , m_state(state)
+    , m_runLog(new RunLogModel(this))
+    , m_session {state, *m_runLog, *this, m_bRecurse, m_nTimeAdjust, m_bCancel, {}}
+    , m_hIcon(QApplication::windowIcon())
+{
+    m_ui->setupUi(this);
+    // A fixed-size window of its own, with a minimize box and no maximize box.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    LayOutInDialogUnits(*this, QSize(550, 289));
+
+    m_staticTotal = m_ui->staticTotal;
+    m_staticOf = m_ui->staticOf;
+    m_staticFile = m_ui->staticFile;
+    m_staticCurrent = m_ui->staticCurrent;
+    m_staticCaption = m_ui->staticCaption;
+    m_staticPercent = m_ui->staticPercent;
+    m_progress = m_ui->progress;
+    m_listLog = m_ui->listLog;
+    m_editSourceDirs = m_ui->editSourceDirs;
+    m_btnRetrieve = m_ui->btnRetrieve;
+    m_btnDate = m_ui->btnDate;
+    m_btnPrefs = m_ui->btnPrefs;
+    m_btnBrowse = m_ui->btnBrowse;
+    m_listLog->setModel(m_runLog);
+
+    connect(m_btnBrowse, &QPushButton::clicked, this, &CQuorvelDlg::OnBrowse);
+    connect(m_btnRetrieve, &QPushButton::clicked, this, &CQuorvelDlg::RetrieveFileList);
+    connect(m_btnPrefs, &QPushButton::clicked, this, &CQuorvelDlg::OnPreferences);
+    connect(m_btnDate, &QPushButton::clicked, this, &CQuorvelDlg::DatePictures);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { m_bQuitting = true; });
+
+    OnInitDialog();
+}
+
+CQuorvelDlg::~CQuorvelDlg() = default;
+
+void CQuorvelDlg::OnInitDialog()
+{
+    setWindowIcon(m_hIcon);
+    m_btnRetrieve->setEnabled(false);
+    m_btnDate->setEnabled(false);
+    LoadSettings();
+    m_editSourceDirs->setFocus();
+}
+
+void CQuorvelDlg::LoadSettings()
+{
+    kronvik::LoadSettings(*this, *this);
+}
+
+void CQuorvelDlg::SaveSettings()
+{
+    kronvik::SaveSettings(*this, *this);
+}
+
+void CQuorvelDlg::WriteLogFile()
+{
+    kronvik::WriteLogFile(*m_runLog, m_bSaveLog, m_strLogDir);
+}
+
+void CQuorvelDlg::RetrieveFileList()
+{
+    // The scan runs to its end without handling events; the list changes only between passes.
+    if (m_bPassRunning)
+        return;
+    kronvik::RetrieveFileList(m_session);
+    m_runLog->ShowPendingLines();
+}
+
+void CQuorvelDlg::DatePictures()
+{
+    if (m_bPassRunning)
+        return;
+    PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate);
+    try {
+        kronvik::DatePictures(m_session);
+    } catch (const FileError &error) {
+        m_runLog->ShowPendingLines();
+        ReportFileError(error.Message());
+    }
+    m_runLog->ShowPendingLines();
+}
+
+void CQuorvelDlg::OnBrowse()
+{
+    CQuorvelBrowse browser(this, m_listBrowseRoots);
+    if (browser.exec() != QDialog::Accepted)
+        return;
+    const std::string path = browser.GetSelectedPath();
+    std::string text = SourceDirectoryText();
+    // An empty path is found in any text, so it changes nothing either.
+    if (text.find(path) != std::string::npos)
+        return;
+    if (!text.empty())
+        text += ';';
+    text += path;
+    SetSourceDirectoryText(text);
+    EnableRetrieveFileList();
+}
+
+void CQuorvelDlg::OnPreferences()
+{
+    CQuorvelPrefs prefs(this);
+    prefs.m_bRecurse = m_bRecurse;
+    prefs.m_bSaveLog = m_bSaveLog;
+    prefs.m_bSaveSourceDirs = m_bSaveSourceDirs;
+    prefs.m_strLogDir = m_strLogDir;
+    prefs.m_nTimeAdjust = m_nTimeAdjust;
+    if (prefs.exec() != QDialog::Accepted)
+        return;
+    m_bRecurse = prefs.m_bRecurse;
+    m_bSaveLog = prefs.m_bSaveLog;
+    m_bSaveSourceDirs = prefs.m_bSaveSourceDirs;
+    m_strLogDir = prefs.m_strLogDir;
+    m_nTimeAdjust = prefs.m_nTimeAdjust;
+}
+
+void CQuorvelDlg::OnCancel()
+{
+    m_bCancel = true;
+    try {
+        WriteLogFile();
+    } catch (const FileError &error) {
+        ReportFileError(error.Message());
+        return;
+    }
+    SaveSettings();
+    QDialog::reject();
+}
+
+void CQuorvelDlg::reject()
+{
+    // Esc and the close box.
+    OnCancel();
+}
+
+void CQuorvelDlg::keyPressEvent(QKeyEvent *event)
+{
+    // Enter where no push button has the focus closes the window as Esc does, with the log file
+    // and the settings, rather than dropping both.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (!qobject_cast<QPushButton *>(focusWidget())) {
+            OnCancel();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CQuorvelDlg::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    menu.addSeparator();
+    menu.addAction(QString::fromLatin1(kAboutText), this, &CQuorvelDlg::aboutRequested);
+    menu.exec(event->globalPos());
+}
+
+void CQuorvelDlg::ReportFileError(const std::string &message)
+{
+    QMessageBox::critical(this, QStringLiteral("Kronvik"), QString::fromLocal8Bit(message));
+}
+
+void CQuorvelDlg::SetStatusLabel(StatusLabel label, const std::string &text)
+{
+    QLabel *target = nullptr;
+    switch (label) {
+    case StatusLabel::Caption:
+        target = m_staticCaption;
+        break;
+    case StatusLabel::Current:
+        target = m_staticCurrent;
+        break;
+    case StatusLabel::Of:
+        target = m_staticOf;
+        break;
+    case StatusLabel::Total:
+        target = m_staticTotal;
+        break;
+    case StatusLabel::File:
+        target = m_staticFile;
+        break;
+    case StatusLabel::Percent:
+        target = m_staticPercent;
+        break;
+    }
+    target->setText(QFile::decodeName(QByteArray::fromStdString(text)));
+}
+
+void CQuorvelDlg::SetProgressPosition(int percent)
+{
+    m_progress->setValue(percent);
+}
+
+void CQuorvelDlg::EnableDatePictures()
+{
+    m_btnDate->setEnabled(true);
+}
+
+std::string CQuorvelDlg::SourceDirectoryText() const
+{
+    // The list as set keeps its bytes (a folder name that is not valid UTF-8 does not survive a
+    // round trip through text); once the user edits it, the typed text is what counts.
+    const QString shown = m_editSourceDirs->text();
+    if (shown == m_sourceDirsShown)
+        return m_sourceDirsBytes;
+    return QFile::encodeName(shown).toStdString();
+}
+
+void CQuorvelDlg::SetSourceDirectoryText(const std::string &text)
+{
+    m_sourceDirsBytes = text;
+    m_sourceDirsShown = QFile::decodeName(QByteArray::fromStdString(text));
+    m_editSourceDirs->setText(m_sourceDirsShown);
+}
+
+void CQuorvelDlg::EnableRetrieveFileList()
+{
+    m_btnRetrieve->setEnabled(true);
+}
+
+bool CQuorvelDlg::DrainMessages()
+{
+    m_runLog->ShowPendingLines();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return !m_bQuitting;
+}
+
+} // namespace kronvik

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "browse_roots.h"
+#include "dating_session.h"
+#include "program_state.h"
+#include "settings_record.h"
+#include "settings_store.h"
+#include "status_view.h"
+
+#include <QDialog>
+#include <QIcon>
+
+#include <memory>
+#include <string>
+
+class QLabel;
+class QLineEdit;
+class QListView;
+class QProgressBar;
+class QPushButton;
+
+namespace Ui {
+class CQuorvelDlg;
+}
+
+namespace kronvik {
+
+class RunLogModel;
+
+// The main window: the source directory list, the four command buttons, the status row and the
+// run log. It owns the settings record and the cancel flag, and it is the front end the engine's
+// scan and dating pass write to: its widgets are the labels, the progress bar and the log list
+// they see.
+class CQuorvelDlg : public QDialog, public SettingsRecord, public StatusView, public SourceListControls
+{
+    Q_OBJECT
+
+public:
+    explicit CQuorvelDlg(ProgramState &state, QWidget *parent = nullptr);
+    ~CQuorvelDlg() override;
+
+    // The engine's operations, run by the buttons.
+    void RetrieveFileList();
+    void DatePictures();
+    void LoadSettings();
+    void SaveSettings();
+    void WriteLogFile();
+
+    void OnBrowse();
+    void OnPreferences();
+    // The closing sequence: cancel flag, log file, settings, end. A file error stops it where it
+    // arises and the window stays open.
+    void OnCancel();
+
+    // StatusView and SourceListControls.
+    void SetStatusLabel(StatusLabel label, const std::string &text) override;
+    void SetProgressPosition(int percent) override;
+    void EnableDatePictures() override;
+    std::string SourceDirectoryText() const override;
+    void SetSourceDirectoryText(const std::string &text) override;
+    void EnableRetrieveFileList() override;
+    bool DrainMessages() override;
+
+    const RunLogModel &RunLogLines() const { return *m_runLog; }
+    bool m_bCancel = false;
+    // The places the source directory browser offers at its top level.
+    BrowseRootLister m_listBrowseRoots = SystemBrowseRoots;
+
+signals:
+    // The "&About Kronvik..." entry was chosen; the application shows its About box.
+    void aboutRequested();
+
+protected:
+    void reject() override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    void OnInitDialog();
+    // Shows a file error's message in a critical message box titled with the program's name.
+    void ReportFileError(const std::string &message);
+
+    std::unique_ptr<Ui::CQuorvelDlg> m_ui;
+    ProgramState &m_state;
+    RunLogModel *m_runLog;
+    DatingSession m_session;
+    std::string m_sourceDirsBytes;
+    QString m_sourceDirsShown;
+    bool m_bPassRunning = false;
+    bool m_bQuitting = false;
+
+    QLabel *m_staticTotal;
+    QLabel *m_staticOf;
+    QLabel *m_staticFile;
+    QLabel *m_staticCurrent;
+    QLabel *m_staticCaption;
+    QLabel *m_staticPercent;
+    QProgressBar *m_progress;
+    QListView *m_listLog;
+    QLineEdit *m_editSourceDirs;
+    QPushButton *m_btnRetrieve;
+    QPushButton *m_btnDate;
+    QPushButton *m_btnPrefs;
+    QPushButton *m_btnBrowse;
+    QIcon m_hIcon;
+};
+
+} // namespace kronvik
