@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 using namespace kronvik;
 using kronvik::test::ReadBytes;
 using kronvik::test::ScopedConfigHome;
@@ -65,24 +63,6 @@ TEST(ARegistryKey, forgetsTheLastDataWhenAQueryFails)
     key.SetValueName("Missing");
     EXPECT_EQ(key.QueryValue(byteCount), kErrorFileNotFound);
     EXPECT_EQ(key.GetData(), "");
-}
-
-TEST(ARegistryKey, opensOnlyAnExistingKeyAndCreatesOneWithItsParents)
-{
-    ScopedConfigHome home;
-    CRegistryKey key(kHkeyCurrentUser, kKeyPath);
-    EXPECT_EQ(key.Open(), kErrorFileNotFound);
-    EXPECT_FALSE(key.IsOpen());
-    ASSERT_EQ(key.Create(), kErrorSuccess);
-    EXPECT_TRUE(key.IsOpen());
-    EXPECT_EQ(key.Disposition(), kRegCreatedNewKey);
-    EXPECT_EQ(key.Close(), kErrorSuccess);
-    EXPECT_FALSE(key.IsOpen());
-
-    CRegistryKey parent(kHkeyCurrentUser, "Software\\Veltmark, Inc.");
-    EXPECT_EQ(parent.Open(), kErrorSuccess);
-    EXPECT_EQ(key.Create(), kErrorSuccess);
-    EXPECT_EQ(key.Disposition(), kRegOpenedExistingKey);
 }
 
 TEST(ARegistryKey, writesOnTheRootItselfWhileNoKeyIsOpen)

@@ -103,11 +103,16 @@ TEST(LoadingSettings, readsOnlyTheExactText1AsOn)
         const char *data;
         bool on;
     } rows[] = {
-            {"\"1\"", true},           {"hex(1):31", true}, // no terminating zero: read up to its
-                                                            // size
+            {"\"1\"", true},
+            {"hex(1):31", true}, // no terminating zero: read up to its
+                                 // size
             {"hex(1):31,00,32", true}, // read up to the first zero
-            {"\"0\"", false},          {"\"yes\"", false},  {"\"true\"", false},
-            {"\" 1\"", false},         {"\"1 \"", false},   {"\"01\"", false},
+            {"\"0\"", false},
+            {"\"yes\"", false},
+            {"\"true\"", false},
+            {"\" 1\"", false},
+            {"\"1 \"", false},
+            {"\"01\"", false},
             {"dword:00000001", false}, // its first byte is 1, not the character "1"
     };
     for (const Row &row : rows) {
