@@ -34,12 +34,13 @@ set(CPACK_PACKAGE_VENDOR "Kronvik developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Kronvik developers <kronvik@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "rename camera pictures after the moment they were taken")
-# The Debian control file takes the summary as the description's first line and the rest as the long text.
+# CPack puts the summary on the description's first line and indents the long text for the control file.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Kronvik renames the JPEG pictures of camera folders after the date and time recorded in their
-EXIF data, for example to \"2005-07-14 09.03.27.JPG\", and sets each file's modification time to
-that moment. It can first shift the recorded times by whole hours for a camera clock set to the
-wrong time zone. An existing file is never replaced, and every action is written to a run log.
+    "Kronvik renames the JPEG pictures of camera folders after the date and time
+recorded in their EXIF data, for example to 2005-07-14 09.03.27.JPG, and sets
+each file's modification time to that moment. It can first shift the recorded
+times by whole hours for a camera clock set to the wrong time zone. An existing
+file is never replaced, and every action is written to a run log.
 
 The package holds the window (kronvik) and the command-line tool (kronvik-cli).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -48,7 +49,6 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_NAME kronvik)
 set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kronvik developers <kronvik@example.org>")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -56,7 +56,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ${KRONVIK_DEB_SHLIBDEPS})
 if(NOT KRONVIK_DEB_SHLIBDEPS)
     set(kronvik_deb_depends "libc6 (>= 2.36), libstdc++6 (>= 12), libexiv2-27 (>= 0.27)")
-    if(KRONVIK_BUILD_UI)
+    if(TARGET kronvik)
         string(APPEND kronvik_deb_depends ", libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4)")
     endif()
     set(CPACK_DEBIAN_PACKAGE_DEPENDS ${kronvik_deb_depends})
