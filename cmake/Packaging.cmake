@@ -1,0 +1,65 @@
+# Desktop integration (desktop entry, AppStream metainfo, icon theme files) and the Debian package.
+# The executables install themselves from app/CMakeLists.txt; this file adds everything else and sets up CPack.
+
+set(KRONVIK_APP_ID io.github.kronvik.Kronvik)
+set(kronvik_res_dir ${PROJECT_SOURCE_DIR}/res)
+
+install(FILES ${kronvik_res_dir}/${KRONVIK_APP_ID}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${kronvik_res_dir}/${KRONVIK_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${kronvik_res_dir}/kronvik.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+# The PNG renditions are drawn from kronvik.svg once and kept in the repository, so that building needs no
+# SVG renderer.
+foreach(size IN ITEMS 16 32 48 64 128 256)
+    install(FILES ${kronvik_res_dir}/icons/hicolor/${size}x${size}/apps/kronvik.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+
+# Debian package. dpkg-shlibdeps derives Depends from the installed executables (Exiv2, Qt, the C++ runtime);
+# without it a minimal hand-written list stands in.
+option(KRONVIK_DEB_SHLIBDEPS "Compute the Debian package's Depends with dpkg-shlibdeps" ON)
+if(KRONVIK_DEB_SHLIBDEPS)
+    find_program(KRONVIK_DPKG_SHLIBDEPS dpkg-shlibdeps)
+    if(NOT KRONVIK_DPKG_SHLIBDEPS)
+        message(STATUS "dpkg-shlibdeps not found (package dpkg-dev): the Debian package gets a fixed Depends list")
+        set(KRONVIK_DEB_SHLIBDEPS OFF)
+    endif()
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kronvik)
+set(CPACK_PACKAGE_VENDOR "Kronvik developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Kronvik developers <kronvik@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "rename camera pictures after the moment they were taken")
+# CPack puts the summary on the description's first line and indents the long text for the control file.
+set(CPACK_PACKAGE_DESCRIPTION
+    "Kronvik renames the JPEG pictures of camera folders after the date and time
+recorded in their EXIF data, for example to 2005-07-14 09.03.27.JPG, and sets
+each file's modification time to that moment. It can first shift the recorded
+times by whole hours for a camera clock set to the wrong time zone. An existing
+file is never replaced, and every action is written to a run log.
+
+The package holds the window (kronvik) and the command-line tool (kronvik-cli).")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_PACKAGE_NAME kronvik)
+set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kronvik developers <kronvik@example.org>")
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ${KRONVIK_DEB_SHLIBDEPS})
+if(NOT KRONVIK_DEB_SHLIBDEPS)
+    set(kronvik_deb_depends "libc6 (>= 2.36), libstdc++6 (>= 12), libexiv2-27 (>= 0.27)")
+    if(TARGET kronvik)
+        string(APPEND kronvik_deb_depends ", libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4)")
+    endif()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS ${kronvik_deb_depends})
+endif()
+
+include(CPack)

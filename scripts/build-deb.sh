@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the Debian package of Kronvik from this source tree and prints the path of the .deb.
+# Installs missing build packages first, so it runs as root (or with sudo available).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake --preset release
+cmake --build --preset release
+(cd build/release && cpack -G DEB)
+deb=$(ls -t build/release/kronvik_*.deb | head -n 1)
+echo "$(pwd)/$deb"
