@@ -5,6 +5,12 @@
 
 #include <QIcon>
 
+// The icon lives in this static library's resources, which the linker keeps only when asked.
+static void InitialiseResources()
+{
+    Q_INIT_RESOURCE(kronvik);
+}
+
 namespace kronvik {
 
 CQuorvelApp::CQuorvelApp(int &argc, char **argv)
@@ -14,8 +20,13 @@ CQuorvelApp::CQuorvelApp(int &argc, char **argv)
     setApplicationDisplayName(QStringLiteral("Kronvik"));
     setApplicationVersion(QStringLiteral(KRONVIK_VERSION_TEXT));
     setOrganizationName(QStringLiteral("Veltmark, Inc."));
-    setDesktopFileName(QStringLiteral("kronvik"));
-    setWindowIcon(QIcon(QStringLiteral(":/kronvik/kronvik.svg")));
+    // Matches the window to its desktop entry and icon.
+    setDesktopFileName(QStringLiteral("io.github.kronvik.Kronvik"));
+    InitialiseResources();
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/kronvik/%1.png").arg(size), QSize(size, size));
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("kronvik"), icon));
 }
 
 int CQuorvelApp::InitInstance(ProgramState &state)
