@@ -1,10 +1,14 @@
 #include "dialog_units.h"
 
+#include <QAbstractButton>
 #include <QDialog>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QRect>
 #include <QSize>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace kronvik {
 
@@ -38,8 +42,20 @@ QRect DialogUnitsToPixels(const QRect &units, DialogBaseUnits base)
 
 void LayOutInDialogUnits(QDialog &dialog, const QSize &templateSize)
 {
-    const DialogBaseUnits base = BaseUnitsOf(dialog.font());
-    for (QWidget *control : dialog.findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+    DialogBaseUnits base = BaseUnitsOf(dialog.font());
+    const QList<QWidget *> controls = dialog.findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    // The templates were drawn for a narrower font than today's dialog fonts, and a check box's
+    // box takes more room here. So that no caption is cut, the horizontal unit grows until every
+    // caption fits its control; the dialog keeps the template's proportions.
+    for (QWidget *control : controls) {
+        const int units = control->geometry().width();
+        if (units <= 0
+            || !(qobject_cast<QAbstractButton *>(control) || qobject_cast<QLabel *>(control)))
+            continue;
+        const int needed = control->sizeHint().width() + 1;
+        base.x = std::max(base.x, (needed * 4 + units - 1) / units);
+    }
+    for (QWidget *control : controls)
         control->setGeometry(DialogUnitsToPixels(control->geometry(), base));
     const QRect client = DialogUnitsToPixels(QRect(QPoint(0, 0), templateSize), base);
     dialog.setFixedSize(client.size());

@@ -25,7 +25,8 @@ DialogBaseUnits BaseUnitsOf(const QFont &font);
 QRect DialogUnitsToPixels(const QRect &units, DialogBaseUnits base);
 
 // Converts the geometry of the dialog's direct children from dialog units to pixels at the
-// dialog font's base units, and fixes the dialog's size at `templateSize` dialog units.
+// dialog font's base units, and fixes the dialog's size at `templateSize` dialog units. The
+// horizontal unit is widened where a caption would not fit its control otherwise.
 void LayOutInDialogUnits(QDialog &dialog, const QSize &templateSize);
 
 } // namespace kronvik

@@ -3,7 +3,7 @@
 #include "browse_roots.h"
 
 #include <QDialog>
-#include <QIcon>
+#include <QPixmap>
 
 #include <array>
 #include <memory>
