@@ -1,0 +1,317 @@
+#include "browse_roots.h"
+#include "quorvel_browse.h"
+#include "temp_dir.h"
+
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+using kronvik::BrowseRoot;
+using kronvik::BrowseRootKind;
+using kronvik::CQuorvelBrowse;
+using kronvik::test::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+QTreeWidget *TreeOf(CQuorvelBrowse &dialog)
+{
+    auto *tree = dialog.findChild<QTreeWidget *>(QStringLiteral("treeDirectories"));
+    if (!tree)
+        qFatal("the browser form has no tree");
+    return tree;
+}
+
+// The names of an item's children, as the tree shows them; a placeholder shows as "".
+QStringList ChildNames(const QTreeWidgetItem *item)
+{
+    QStringList names;
+    for (int i = 0; i < item->childCount(); ++i)
+        names << item->child(i)->text(0);
+    return names;
+}
+
+bool IsPlaceholderParent(const QTreeWidgetItem *item)
+{
+    return item->childCount() == 1 && item->child(0)->text(0).isEmpty();
+}
+
+QTreeWidgetItem *Child(const QTreeWidgetItem *item, const QString &name)
+{
+    for (int i = 0; i < item->childCount(); ++i) {
+        if (item->child(i)->text(0) == name)
+            return item->child(i);
+    }
+    return nullptr;
+}
+
+void MakeFile(const fs::path &path)
+{
+    std::ofstream(path) << "x";
+}
+
+// The subdirectory names of `folder` in the order the system lists them.
+QStringList SubdirectoriesOnDisk(const fs::path &folder)
+{
+    QStringList names;
+    for (const fs::directory_entry &entry : fs::directory_iterator(folder)) {
+        if (entry.is_directory())
+            names << QString::fromStdString(entry.path().filename().string());
+    }
+    return names;
+}
+
+// A browser over the given places, opened (not run modally) so its tree is filled.
+struct OpenBrowser
+{
+    explicit OpenBrowser(std::vector<BrowseRoot> roots)
+        : dialog(nullptr, [roots] { return roots; })
+    {
+        dialog.show();
+    }
+    QTreeWidgetItem *Top(int index) { return TreeOf(dialog)->topLevelItem(index); }
+    CQuorvelBrowse dialog;
+};
+
+} // namespace
+
+class QuorvelBrowseTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void topLevelPlacesGetExpandButtonsByKind()
+    {
+        TempDir withSubdir, onlyFiles;
+        fs::create_directory(withSubdir.Path() / "Photos");
+        MakeFile(onlyFiles.Path() / "a.jpg");
+        const std::string missing = withSubdir / "no-such-volume";
+        OpenBrowser browser({{withSubdir.Path().string(), BrowseRootKind::Fixed},
+                             {onlyFiles.Path().string(), BrowseRootKind::Network},
+                             {missing, BrowseRootKind::Removable},
+                             {missing, BrowseRootKind::Optical},
+                             {missing, BrowseRootKind::Fixed},
+                             {withSubdir.Path().string(), BrowseRootKind::RamDisk}});
+        QTreeWidget *tree = TreeOf(browser.dialog);
+        QCOMPARE(tree->topLevelItemCount(), 6);
+        QCOMPARE(browser.Top(0)->text(0), QString::fromStdString(withSubdir.Path().string()));
+        QCOMPARE(browser.Top(2)->text(0), QString::fromStdString(missing));
+        QVERIFY(IsPlaceholderParent(browser.Top(0)));
+        QCOMPARE(browser.Top(1)->childCount(), 0); // a root of files only has no button
+        QVERIFY(IsPlaceholderParent(browser.Top(2))); // removable media are never read
+        QVERIFY(IsPlaceholderParent(browser.Top(3)));
+        QCOMPARE(browser.Top(4)->childCount(), 0); // an unreadable fixed root has no button
+        QVERIFY(IsPlaceholderParent(browser.Top(5)));
+        for (int i = 0; i < tree->topLevelItemCount(); ++i)
+            QVERIFY(!browser.Top(i)->isExpanded());
+        QVERIFY(tree->selectedItems().isEmpty());
+        QCOMPARE(browser.dialog.focusWidget(),
+                 static_cast<QWidget *>(browser.dialog.findChild<QPushButton *>("buttonOk")));
+        QCOMPARE(browser.dialog.GetSelectedPath(), std::string());
+    }
+
+    void expandingListsEverySubdirectoryUnsortedWithHiddenOnesAndProbesEach()
+    {
+        TempDir root;
+        for (const char *name : {"zeta", ".hidden", "alpha", "mid"})
+            fs::create_directory(root.Path() / name);
+        fs::create_directory(root.Path() / "mid" / "deeper");
+        fs::create_directory_symlink(root.Path() / "mid", root.Path() / "link-to-mid");
+        MakeFile(root.Path() / "picture.jpg");
+        OpenBrowser browser({{root.Path().string(), BrowseRootKind::Fixed}});
+        QTreeWidgetItem *top = browser.Top(0);
+        TreeOf(browser.dialog)->setCurrentItem(top);
+        QTest::keyClick(TreeOf(browser.dialog), Qt::Key_Right); // the user's way to expand
+        QVERIFY(top->isExpanded());
+        QCOMPARE(ChildNames(top), SubdirectoriesOnDisk(root.Path()));
+        QCOMPARE(ChildNames(top).size(), 5);
+        QVERIFY(IsPlaceholderParent(Child(top, "mid")));
+        QVERIFY(IsPlaceholderParent(Child(top, "link-to-mid")));
+        QCOMPARE(Child(top, "alpha")->childCount(), 0);
+        QCOMPARE(Child(top, ".hidden")->childCount(), 0);
+    }
+
+    void anUnreadableRemovableRootRefusesToExpandAndKeepsItsButton_data()
+    {
+        QTest::addColumn<bool>("rootIsAFile");
+        QTest::newRow("no such path") << false;
+        QTest::newRow("a file") << true;
+    }
+
+    void anUnreadableRemovableRootRefusesToExpandAndKeepsItsButton()
+    {
+        QFETCH(bool, rootIsAFile);
+        // A path that cannot be listed even by a superuser.
+        TempDir folder;
+        const std::string path = folder / "volume";
+        if (rootIsAFile)
+            MakeFile(path);
+        OpenBrowser browser({{path, BrowseRootKind::Removable}});
+        QTreeWidgetItem *top = browser.Top(0);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            top->setExpanded(true);
+            QVERIFY(!top->isExpanded());
+            QVERIFY(IsPlaceholderParent(top));
+        }
+        if (!rootIsAFile) {
+            // The medium arrives: the next expansion reads it.
+            fs::create_directories(fs::path(path) / "DCIM");
+            top->setExpanded(true);
+            QVERIFY(top->isExpanded());
+            QCOMPARE(ChildNames(top), QStringList{"DCIM"});
+        }
+    }
+
+    void aDeletedDirectoryRefusesToExpandAndLosesItsButton()
+    {
+        TempDir root;
+        fs::create_directories(root.Path() / "gone" / "inner");
+        OpenBrowser browser({{root.Path().string(), BrowseRootKind::Fixed}});
+        browser.Top(0)->setExpanded(true);
+        QTreeWidgetItem *gone = Child(browser.Top(0), "gone");
+        QVERIFY(IsPlaceholderParent(gone));
+        fs::remove_all(root.Path() / "gone");
+        gone->setExpanded(true);
+        QVERIFY(!gone->isExpanded());
+        QCOMPARE(gone->childCount(), 0);
+    }
+
+    void collapsingAndExpandingAgainShowsTheDirectoryAsItIsNow()
+    {
+        TempDir root;
+        fs::create_directories(root.Path() / "2005" / "July");
+        OpenBrowser browser({{root.Path().string(), BrowseRootKind::Fixed}});
+        QTreeWidgetItem *top = browser.Top(0);
+        top->setExpanded(true);
+        QCOMPARE(ChildNames(top), QStringList{"2005"});
+
+        fs::create_directory(root.Path() / "2006");
+        top->setExpanded(false);
+        QVERIFY(IsPlaceholderParent(top));
+        top->setExpanded(true);
+        QCOMPARE(ChildNames(top), SubdirectoriesOnDisk(root.Path()));
+        QCOMPARE(ChildNames(top).size(), 2);
+
+        // A directory item collapses to a button only while it still has a subdirectory.
+        QTreeWidgetItem *year = Child(top, "2005");
+        year->setExpanded(true);
+        QCOMPARE(ChildNames(year), QStringList{"July"});
+        year->setExpanded(false);
+        QVERIFY(IsPlaceholderParent(year));
+        year->setExpanded(true);
+        fs::remove(root.Path() / "2005" / "July");
+        year->setExpanded(false);
+        QCOMPARE(year->childCount(), 0);
+
+        // A top-level place gets its button back whatever it holds.
+        fs::remove_all(root.Path() / "2005");
+        fs::remove_all(root.Path() / "2006");
+        top->setExpanded(false);
+        QVERIFY(IsPlaceholderParent(top));
+        top->setExpanded(true);
+        QVERIFY(top->isExpanded());
+        QCOMPARE(top->childCount(), 0);
+    }
+
+    void theSelectedPathIsTheItemsNamesJoinedBySlashes()
+    {
+        TempDir root;
+        fs::create_directories(root.Path() / "Photos" / "2005");
+        OpenBrowser browser(
+                {{root.Path().string(), BrowseRootKind::Fixed}, {"/", BrowseRootKind::Fixed}});
+        QTreeWidget *tree = TreeOf(browser.dialog);
+        browser.Top(0)->setExpanded(true);
+        QTreeWidgetItem *photos = Child(browser.Top(0), "Photos");
+        photos->setExpanded(true);
+        tree->setCurrentItem(Child(photos, "2005"));
+        QCOMPARE(browser.dialog.GetSelectedPath(), (root.Path() / "Photos" / "2005").string());
+        tree->setCurrentItem(browser.Top(0));
+        QCOMPARE(browser.dialog.GetSelectedPath(), root.Path().string());
+
+        // Below "/" no second separator is added.
+        tree->setCurrentItem(browser.Top(1));
+        QCOMPARE(browser.dialog.GetSelectedPath(), std::string("/"));
+        browser.Top(1)->setExpanded(true);
+        QTreeWidgetItem *tmp = Child(browser.Top(1), "tmp");
+        QVERIFY(tmp);
+        tree->setCurrentItem(tmp);
+        QCOMPARE(browser.dialog.GetSelectedPath(), std::string("/tmp"));
+    }
+
+    void aDirectoryNameThatIsNotUtf8YieldsItsExactBytes()
+    {
+        TempDir root;
+        const std::string latin1Name = "Caf\xe9 \xff";
+        fs::create_directory(root / latin1Name);
+        OpenBrowser browser({{root.Path().string(), BrowseRootKind::Fixed}});
+        browser.Top(0)->setExpanded(true);
+        QCOMPARE(browser.Top(0)->childCount(), 1);
+        TreeOf(browser.dialog)->setCurrentItem(browser.Top(0)->child(0));
+        QCOMPARE(browser.dialog.GetSelectedPath(), root / latin1Name);
+    }
+
+    void okWithoutASelectionGivesAnEmptyPathAndCancelIsRejected_data()
+    {
+        QTest::addColumn<bool>("select");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("result");
+        QTest::newRow("OK, nothing selected") << false << "buttonOk" << int(QDialog::Accepted);
+        QTest::newRow("Cancel after a selection")
+                << true << "buttonCancel" << int(QDialog::Rejected);
+    }
+
+    void okWithoutASelectionGivesAnEmptyPathAndCancelIsRejected()
+    {
+        QFETCH(bool, select);
+        QFETCH(QString, button);
+        QFETCH(int, result);
+        TempDir root;
+        CQuorvelBrowse dialog(nullptr, [&] {
+            return std::vector<BrowseRoot>{{root.Path().string(), BrowseRootKind::Fixed}};
+        });
+        QTimer::singleShot(0, &dialog, [&] {
+            if (select)
+                TreeOf(dialog)->setCurrentItem(TreeOf(dialog)->topLevelItem(0));
+            dialog.findChild<QPushButton *>(button)->click();
+            if (dialog.isVisible())
+                dialog.done(-1);
+        });
+        QCOMPARE(dialog.exec(), result);
+        if (!select)
+            QCOMPARE(dialog.GetSelectedPath(), std::string());
+    }
+
+    void mountedVolumesAreTheOnesBelowTheVolumeFoldersSorted()
+    {
+        const std::string table = "/dev/sda2 / ext4 rw 0 0\n"
+                                  "/dev/sdb1 /media/anna/USB\\040STICK vfat rw 0 0\n"
+                                  "/dev/sr0 /media/anna/DVD iso9660 ro 0 0\n"
+                                  "server:/pics /mnt/pics nfs4 rw 0 0\n"
+                                  "tmpfs /run/media/anna/scratch tmpfs rw 0 0\n"
+                                  "/dev/sdc1 /mnt/backup ext4 rw 0 0\n"
+                                  "/dev/sdd1 /mnt ext4 rw 0 0\n"
+                                  "/dev/sda3 /home ext4 rw 0 0\n"
+                                  "/dev/sde1 /media/anna/card exfat rw 0 0\n"
+                                  "/dev/sdf1 /media/anna/card exfat rw 0 0\n";
+        const auto removable = [](const std::string &device) {
+            return device == "/dev/sdb1" || device == "/dev/sdf1";
+        };
+        const std::vector<BrowseRoot> expected{
+                {"/media/anna/DVD", BrowseRootKind::Optical},
+                {"/media/anna/USB STICK", BrowseRootKind::Removable},
+                {"/media/anna/card", BrowseRootKind::Removable},
+                {"/mnt/backup", BrowseRootKind::Fixed},
+                {"/mnt/pics", BrowseRootKind::Network},
+                {"/run/media/anna/scratch", BrowseRootKind::RamDisk},
+        };
+        QVERIFY(kronvik::MountedVolumes(table, removable) == expected);
+    }
+};
+
+QTEST_MAIN(QuorvelBrowseTest)
+#include "quorvel_browse_test.moc"

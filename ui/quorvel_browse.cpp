@@ -1,0 +1,234 @@
+#include "quorvel_browse.h"
+
+#include "dialog_units.h"
+#include "directory_listing.h"
+#include "path_names.h"
+#include "ui_quorvel_browse.h"
+
+#include <QFile>
+#include <QKeyEvent>
+
+// The image strip lives in this library's resources; a static library has to register them.
+static void InitBrowseResources()
+{
+    Q_INIT_RESOURCE(browse_images);
+}
+
+namespace kronvik {
+
+namespace {
+
+constexpr int kImageWidth = 16;
+// The strip's background colour, which stands for transparency.
+const QColor kTransparentColour(255, 0, 255);
+// Where an item keeps its own name (a top-level item: its whole path) as the system's bytes.
+constexpr int kNameRole = Qt::UserRole;
+
+std::string WithSeparator(std::string path)
+{
+    if (path.empty() || path.back() != kPathSeparator)
+        path += kPathSeparator;
+    return path;
+}
+
+std::string NameOf(const QTreeWidgetItem *item)
+{
+    return item->data(0, kNameRole).toByteArray().toStdString();
+}
+
+} // namespace
+
+CQuorvelBrowse::CQuorvelBrowse(QWidget *parent, BrowseRootLister listRoots)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::CQuorvelBrowse>())
+    , m_listRoots(std::move(listRoots))
+{
+    m_ui->setupUi(this);
+    LayOutInDialogUnits(*this, QSize(206, 148));
+    m_ui->treeDirectories->installEventFilter(this);
+
+    connect(m_ui->buttonOk, &QPushButton::clicked, this, &CQuorvelBrowse::accept);
+    connect(m_ui->buttonCancel, &QPushButton::clicked, this, &CQuorvelBrowse::reject);
+    connect(m_ui->treeDirectories, &QTreeWidget::itemExpanded, this,
+            [this](QTreeWidgetItem *item) { OnItemExpanding(item, true); });
+    connect(m_ui->treeDirectories, &QTreeWidget::itemCollapsed, this,
+            [this](QTreeWidgetItem *item) { OnItemExpanding(item, false); });
+    connect(m_ui->treeDirectories, &QTreeWidget::itemSelectionChanged, this,
+            &CQuorvelBrowse::OnSelChanged);
+}
+
+CQuorvelBrowse::~CQuorvelBrowse() = default;
+
+void CQuorvelBrowse::showEvent(QShowEvent *event)
+{
+    if (!m_bInitialised) {
+        m_bInitialised = true;
+        OnInitDialog();
+    }
+    QDialog::showEvent(event);
+}
+
+bool CQuorvelBrowse::eventFilter(QObject *watched, QEvent *event)
+{
+    // The tree's "expand everything below" key would read a whole disk at once, and would expand
+    // placeholders while their parents are being filled; the browser reads one level at a time.
+    if (watched == m_ui->treeDirectories && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Asterisk)
+        return true;
+    return QDialog::eventFilter(watched, event);
+}
+
+void CQuorvelBrowse::OnInitDialog()
+{
+    LoadImageList();
+    AddDriveItems();
+    // The focus goes to the first tab stop, OK; nothing is selected and nothing expanded.
+    m_ui->buttonOk->setFocus();
+}
+
+void CQuorvelBrowse::LoadImageList()
+{
+    InitBrowseResources();
+    QPixmap strip(QStringLiteral(":/images/browse_images.xpm"));
+    if (strip.isNull())
+        return; // the tree works without images
+    strip.setMask(strip.createMaskFromColor(kTransparentColour, Qt::MaskInColor));
+    for (std::size_t i = 0; i < m_imageList.size(); ++i)
+        m_imageList[i] =
+                strip.copy(static_cast<int>(i) * kImageWidth, 0, kImageWidth, strip.height());
+}
+
+QTreeWidgetItem *CQuorvelBrowse::InsertItem(QTreeWidgetItem *parent, const std::string &name,
+                                            const QIcon &icon)
+{
+    const QByteArray bytes = QByteArray::fromStdString(name);
+    auto *item = new QTreeWidgetItem;
+    item->setData(0, kNameRole, bytes);
+    item->setText(0, QFile::decodeName(bytes));
+    item->setIcon(0, icon);
+    if (parent)
+        parent->addChild(item);
+    else
+        m_ui->treeDirectories->addTopLevelItem(item);
+    return item;
+}
+
+void CQuorvelBrowse::InsertPlaceholder(QTreeWidgetItem *parent)
+{
+    InsertItem(parent, std::string(), QIcon(m_imageList[ClosedFolder]));
+}
+
+void CQuorvelBrowse::AddDriveItems()
+{
+    for (const BrowseRoot &root : m_listRoots()) {
+        Image image = FixedDisk;
+        switch (root.kind) {
+        case BrowseRootKind::Fixed:
+        case BrowseRootKind::RamDisk:
+            image = FixedDisk;
+            break;
+        case BrowseRootKind::Removable:
+            image = RemovableDrive;
+            break;
+        case BrowseRootKind::Optical:
+            image = OpticalDrive;
+            break;
+        case BrowseRootKind::Network:
+            image = NetworkDrive;
+            break;
+        }
+        QTreeWidgetItem *item = InsertItem(nullptr, root.path, QIcon(m_imageList[image]));
+        // A medium that may be missing is never read before the user asks for it.
+        if (root.kind == BrowseRootKind::Removable || root.kind == BrowseRootKind::Optical)
+            InsertPlaceholder(item);
+        else
+            AddPlaceholderIfSubdirs(item, root.path);
+    }
+}
+
+void CQuorvelBrowse::AddPlaceholderIfSubdirs(QTreeWidgetItem *item, const std::string &path)
+{
+    std::vector<DirectoryEntry> entries;
+    if (!ListDirectory(path, entries))
+        return;
+    for (const DirectoryEntry &entry : entries) {
+        if (entry.isDirectory) {
+            InsertPlaceholder(item);
+            return;
+        }
+    }
+}
+
+bool CQuorvelBrowse::ListSubdirectories(QTreeWidgetItem *item, const std::string &path)
+{
+    std::vector<DirectoryEntry> entries;
+    if (!ListDirectory(path, entries)) {
+        // A top-level place keeps its expand button, so the user can try again once the medium
+        // is in; a directory that went away loses it.
+        if (!item->parent())
+            InsertPlaceholder(item);
+        return false;
+    }
+    QIcon folder(m_imageList[ClosedFolder]);
+    folder.addPixmap(m_imageList[OpenFolder], QIcon::Selected);
+    for (const DirectoryEntry &entry : entries) {
+        if (!entry.isDirectory)
+            continue;
+        QTreeWidgetItem *child = InsertItem(item, entry.name, folder);
+        AddPlaceholderIfSubdirs(child, WithSeparator(path) + entry.name);
+    }
+    return true;
+}
+
+std::string CQuorvelBrowse::GetItemPath(QTreeWidgetItem *item) const
+{
+    std::string path = NameOf(item);
+    for (QTreeWidgetItem *ancestor = item->parent(); ancestor; ancestor = ancestor->parent())
+        path = WithSeparator(NameOf(ancestor)) + path;
+    return path;
+}
+
+void CQuorvelBrowse::DeleteFirstChild(QTreeWidgetItem *item)
+{
+    if (item->childCount() > 0)
+        delete item->child(0);
+}
+
+void CQuorvelBrowse::DeleteAllChildren(QTreeWidgetItem *item)
+{
+    while (item->childCount() > 0)
+        delete item->child(0);
+}
+
+void CQuorvelBrowse::OnItemExpanding(QTreeWidgetItem *item, bool expanding)
+{
+    if (m_bRefusing)
+        return;
+    // The path is taken before anything below the item changes.
+    const std::string path = GetItemPath(item);
+    if (expanding) {
+        DeleteFirstChild(item);
+        if (!ListSubdirectories(item, path)) {
+            // The view has already opened the item; refusing means folding it back.
+            m_bRefusing = true;
+            item->setExpanded(false);
+            m_bRefusing = false;
+        }
+    } else {
+        DeleteAllChildren(item);
+        if (item->parent())
+            AddPlaceholderIfSubdirs(item, path);
+        else
+            InsertPlaceholder(item);
+    }
+}
+
+void CQuorvelBrowse::OnSelChanged()
+{
+    // An empty selection (the selected item was thrown away by a collapse) names no new item.
+    const QList<QTreeWidgetItem *> selected = m_ui->treeDirectories->selectedItems();
+    if (!selected.isEmpty())
+        m_path = GetItemPath(selected.first());
+}
+
+} // namespace kronvik

@@ -1,0 +1,157 @@
+#include "quorvel_prefs.h"
+
+#include "dialog_units.h"
+#include "ui_quorvel_prefs.h"
+
+#include <QFile>
+#include <QMessageBox>
+
+#include <climits>
+
+namespace kronvik {
+
+namespace {
+
+// The title of the program's message boxes: the executable's name.
+const char *const kProgramName = "Kronvik";
+
+// Unlike the program's other boxes, the empty logs directory message has always carried this
+// spelling in its title; it is kept so the box reads as it always has.
+const char *const kLogDirectoryCaption = "Kronviik";
+
+void ShowExclamation(QWidget *owner, const char *caption, const char *text)
+{
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption), QString::fromLatin1(text),
+                    QMessageBox::Ok, owner);
+    box.exec();
+}
+
+} // namespace
+
+bool ScanDecimalInteger(const QString &text, int &value)
+{
+    const QString head = text.left(63);
+    qsizetype at = 0;
+    // The blanks a C scan skips: space, tab, line feed, vertical tab, form feed, return.
+    while (at < head.size() && QStringView(u" \t\n\v\f\r").contains(head[at]))
+        ++at;
+    bool negative = false;
+    if (at < head.size() && (head[at] == u'+' || head[at] == u'-')) {
+        negative = head[at] == u'-';
+        ++at;
+    }
+    const qsizetype firstDigit = at;
+    long long magnitude = 0;
+    for (; at < head.size() && head[at] >= u'0' && head[at] <= u'9'; ++at) {
+        magnitude = magnitude * 10 + (head[at].unicode() - u'0');
+        // An int cannot hold it: refused like text without a number, never wrapped around.
+        if (magnitude > static_cast<long long>(INT_MAX) + 1)
+            return false;
+    }
+    if (at == firstDigit)
+        return false;
+    const long long signedValue = negative ? -magnitude : magnitude;
+    if (signedValue > INT_MAX)
+        return false;
+    value = static_cast<int>(signedValue);
+    return true;
+}
+
+CQuorvelPrefs::CQuorvelPrefs(QWidget *parent)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::CQuorvelPrefs>())
+{
+    m_ui->setupUi(this);
+    LayOutInDialogUnits(*this, QSize(206, 110));
+    m_ui->spinTimeAdjust->AttachToBuddy(m_ui->editTimeAdjust);
+
+    connect(m_ui->checkSaveLog, &QCheckBox::clicked, this, &CQuorvelPrefs::OnSaveLogClicked);
+    connect(m_ui->buttonOk, &QPushButton::clicked, this, &CQuorvelPrefs::OnOK);
+    connect(m_ui->buttonCancel, &QPushButton::clicked, this, &CQuorvelPrefs::reject);
+}
+
+CQuorvelPrefs::~CQuorvelPrefs() = default;
+
+void CQuorvelPrefs::showEvent(QShowEvent *event)
+{
+    // The controls are filled when the dialog first opens, after the caller set the members.
+    if (!m_bInitialised) {
+        m_bInitialised = true;
+        OnInitDialog();
+    }
+    QDialog::showEvent(event);
+}
+
+void CQuorvelPrefs::OnInitDialog()
+{
+    DoDataExchange(false);
+    m_ui->spinTimeAdjust->SetRange(kTimeAdjustLower, kTimeAdjustUpper);
+    // Shows the time adjustment clamped to the range: a value typed earlier beyond it opens as
+    // the nearest bound.
+    m_ui->spinTimeAdjust->SetPos(m_nTimeAdjust);
+    m_ui->checkSaveSourceDirs->setFocus();
+}
+
+bool CQuorvelPrefs::DoDataExchange(bool bSaveAndValidate)
+{
+    if (bSaveAndValidate) {
+        m_bSaveLog = m_ui->checkSaveLog->isChecked();
+        m_bRecurse = m_ui->checkRecurse->isChecked();
+        m_bSaveSourceDirs = m_ui->checkSaveSourceDirs->isChecked();
+        m_strLogDir = LogDirFromEdit();
+        int timeAdjust = 0;
+        if (!ScanDecimalInteger(m_ui->editTimeAdjust->text(), timeAdjust)) {
+            ShowExclamation(this, kProgramName, "Enter an integer.");
+            m_ui->editTimeAdjust->setFocus();
+            m_ui->editTimeAdjust->selectAll();
+            return false;
+        }
+        m_nTimeAdjust = timeAdjust;
+    } else {
+        m_ui->checkSaveLog->setChecked(m_bSaveLog);
+        m_ui->checkRecurse->setChecked(m_bRecurse);
+        m_ui->checkSaveSourceDirs->setChecked(m_bSaveSourceDirs);
+        m_strShownLogDir = m_strLogDir;
+        m_textShownLogDir = QFile::decodeName(QByteArray::fromStdString(m_strLogDir));
+        m_ui->editLogDir->setText(m_textShownLogDir);
+        m_ui->editTimeAdjust->setText(QString::number(m_nTimeAdjust));
+    }
+    m_ui->editLogDir->setEnabled(m_bSaveLog);
+    return true;
+}
+
+std::string CQuorvelPrefs::LogDirFromEdit() const
+{
+    const QString text = m_ui->editLogDir->text();
+    if (text == m_textShownLogDir)
+        return m_strShownLogDir;
+    return QFile::encodeName(text).toStdString();
+}
+
+void CQuorvelPrefs::OnSaveLogClicked()
+{
+    const bool ticked = m_ui->checkSaveLog->isChecked();
+    m_ui->editLogDir->setEnabled(ticked);
+    m_bSaveLog = ticked;
+    if (!ticked) {
+        m_strLogDir.clear();
+        m_ui->editLogDir->clear();
+    }
+}
+
+void CQuorvelPrefs::OnOK()
+{
+    if (m_bSaveLog) {
+        m_strLogDir = LogDirFromEdit();
+        if (m_strLogDir.empty()) {
+            ShowExclamation(this, kLogDirectoryCaption,
+                            "Please specify a valid log directory or uncheck the option to save "
+                            "logs.");
+            return;
+        }
+    }
+    if (DoDataExchange(true))
+        accept();
+}
+
+} // namespace kronvik
