@@ -241,6 +241,12 @@ private slots:
         QVERIFY(tmp);
         tree->setCurrentItem(tmp);
         QCOMPARE(browser.dialog.GetSelectedPath(), std::string("/tmp"));
+
+        // Folding away the selected item selects the item folded.
+        tree->setCurrentItem(Child(photos, "2005"));
+        photos->setExpanded(false);
+        QCOMPARE(tree->selectedItems(), QList<QTreeWidgetItem *>{photos});
+        QCOMPARE(browser.dialog.GetSelectedPath(), (root.Path() / "Photos").string());
     }
 
     void aDirectoryNameThatIsNotUtf8YieldsItsExactBytes()
