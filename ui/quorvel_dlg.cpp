@@ -58,13 +58,13 @@ CQuorvelDlg::CQuorvelDlg(ProgramState &state, QWidget *parent)
     , m_ui(std::make_unique<Ui::CQuorvelDlg>())
     , m_state(state)
     , m_runLog(new RunLogModel(this))
-    , m_session {state, *m_runLog, *this, m_bRecurse, m_nTimeAdjust, m_bCancel, {}}
+    , m_session{state, *m_runLog, *this, m_bRecurse, m_nTimeAdjust, m_bCancel, {}}
     , m_hIcon(QApplication::windowIcon())
 {
     m_ui->setupUi(this);
     // A fixed-size window of its own, with a minimize box and no maximize box.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-            | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     LayOutInDialogUnits(*this, QSize(550, 289));
 
     m_staticTotal = m_ui->staticTotal;

@@ -31,7 +31,10 @@ class RunLogModel;
 // run log. It owns the settings record and the cancel flag, and it is the front end the engine's
 // scan and dating pass write to: its widgets are the labels, the progress bar and the log list
 // they see.
-class CQuorvelDlg : public QDialog, public SettingsRecord, public StatusView, public SourceListControls
+class CQuorvelDlg : public QDialog,
+                    public SettingsRecord,
+                    public StatusView,
+                    public SourceListControls
 {
     Q_OBJECT
 
@@ -51,6 +54,8 @@ public:
     // The closing sequence: cancel flag, log file, settings, end. A file error stops it where it
     // arises and the window stays open.
     void OnCancel();
+    // Esc and the close box reach the closing sequence through here.
+    void reject() override;
 
     // StatusView and SourceListControls.
     void SetStatusLabel(StatusLabel label, const std::string &text) override;
@@ -71,7 +76,6 @@ signals:
     void aboutRequested();
 
 protected:
-    void reject() override;
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
 

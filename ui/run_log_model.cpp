@@ -40,7 +40,8 @@ QVariant RunLogModel::data(const QModelIndex &index, int role) const
         return {};
     const std::string &line = m_lines[static_cast<std::size_t>(index.row())];
     // Paths in the lines are bytes in the locale's encoding, shown the way file names are.
-    return QFile::decodeName(QByteArray::fromRawData(line.data(), static_cast<qsizetype>(line.size())));
+    return QFile::decodeName(
+            QByteArray::fromRawData(line.data(), static_cast<qsizetype>(line.size())));
 }
 
 } // namespace kronvik

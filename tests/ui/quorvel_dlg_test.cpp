@@ -32,7 +32,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Runs `act` on the first visible modal dialog of type T once it is open.
-template <typename T>
+template<typename T>
 void WhenOpen(std::function<void(T &)> act)
 {
     auto *poll = new QTimer;
@@ -81,12 +81,15 @@ private:
     {
         return window.findChild<QLabel *>(name)->text();
     }
-    QLineEdit *SourceEdit(CQuorvelDlg &window) { return window.findChild<QLineEdit *>("editSourceDirs"); }
+    QLineEdit *SourceEdit(CQuorvelDlg &window)
+    {
+        return window.findChild<QLineEdit *>("editSourceDirs");
+    }
     std::string Hive() { return *m_config / "kronvik/registry.reg"; }
     void AddPicture(const std::string &name, const std::string &date)
     {
-        WriteJpegWithExif(*m_pictures / name,
-                {{"Exif.Photo.DateTimeOriginal", date}, {"Exif.Photo.DateTimeDigitized", date}});
+        WriteJpegWithExif(*m_pictures / name, {{"Exif.Photo.DateTimeOriginal", date},
+                                               {"Exif.Photo.DateTimeDigitized", date}});
     }
     std::vector<std::string> Messages(const CQuorvelDlg &window)
     {
@@ -104,7 +107,7 @@ private slots:
         m_pictures = std::make_unique<TempDir>();
         qputenv("XDG_CONFIG_HOME", m_config->Path().c_str());
         qputenv("XDG_STATE_HOME", (*m_config / "state").c_str());
-        m_state = ProgramState {};
+        m_state = ProgramState{};
     }
 
     void opensOnFirstRunWithBothCommandsDisabled()
@@ -147,15 +150,17 @@ private slots:
             bool enabled;
         };
         const std::vector<Case> cases = {
-            {"", 0, root + "/Pics", true},
-            {"/x/A", -1, "/x/A;" + root, true},
-            {root + "/Pics/2005", 0, root + "/Pics/2005", false}, // a substring of the text
-            {"/x/A", -2, "/x/A", false}, // OK without a selection: empty path
-            {root + "/pics", 0, root + "/pics;" + root + "/Pics", true}, // case-sensitive
+                {"", 0, root + "/Pics", true},
+                {"/x/A", -1, "/x/A;" + root, true},
+                {root + "/Pics/2005", 0, root + "/Pics/2005", false}, // a substring of the text
+                {"/x/A", -2, "/x/A", false}, // OK without a selection: empty path
+                {root + "/pics", 0, root + "/pics;" + root + "/Pics", true}, // case-sensitive
         };
         for (const Case &test : cases) {
             CQuorvelDlg window(m_state);
-            window.m_listBrowseRoots = [root] { return std::vector<BrowseRoot> {{root, BrowseRootKind::Fixed}}; };
+            window.m_listBrowseRoots = [root] {
+                return std::vector<BrowseRoot>{{root, BrowseRootKind::Fixed}};
+            };
             window.show();
             window.SetSourceDirectoryText(test.before);
             WhenOpen<CQuorvelBrowse>([&test](CQuorvelBrowse &browser) {
@@ -216,7 +221,8 @@ private slots:
         std::vector<QString> seen;
         QTimer watch;
         connect(&watch, &QTimer::timeout, [&] {
-            const QString shown = Label(window, "staticCurrent") + " " + Label(window, "staticPercent") + " "
+            const QString shown =
+                    Label(window, "staticCurrent") + " " + Label(window, "staticPercent") + " "
                     + QString::number(window.findChild<QProgressBar *>("progress")->value());
             if (seen.empty() || seen.back() != shown)
                 seen.push_back(shown);
@@ -224,13 +230,14 @@ private slots:
         watch.start(0);
         QTest::mouseClick(Button(window, "btnDate"), Qt::LeftButton);
         watch.stop();
-        QCOMPARE(seen, (std::vector<QString> {"1 33% 33", "2 66% 66", "3 100% 100"}));
+        QCOMPARE(seen, (std::vector<QString>{"1 33% 33", "2 66% 66", "3 100% 100"}));
         QCOMPARE(Label(window, "staticCaption"), QStringLiteral("Dating:"));
         QCOMPARE(Label(window, "staticOf"), QStringLiteral("of"));
         const auto messages = Messages(window);
         QCOMPARE(messages.size(), std::size_t(7));
         QCOMPARE(messages[0], "Digital pictures found in " + m_pictures->Path().string() + ": 3");
-        QCOMPARE(messages[1], "Processing digital pictures in " + m_pictures->Path().string() + "...");
+        QCOMPARE(messages[1],
+                 "Processing digital pictures in " + m_pictures->Path().string() + "...");
         QCOMPARE(messages[5], std::string("Digital pictures dated successfully: 3"));
         QCOMPARE(messages[6], std::string("Digital pictures dated unsuccessfully: 0"));
         QCOMPARE(window.findChild<QListView *>("listLog")->model()->rowCount(), 7);
@@ -252,7 +259,8 @@ private slots:
         QTimer closer;
         connect(&closer, &QTimer::timeout, [&] {
             if (Label(window, "staticCurrent") == "5" && window.isVisible()) {
-                duringPass = !Button(window, "btnDate")->isEnabled() && Button(window, "btnBrowse")->isEnabled();
+                duringPass = !Button(window, "btnDate")->isEnabled()
+                             && Button(window, "btnBrowse")->isEnabled();
                 window.reject(); // the close box
             }
         });
@@ -289,7 +297,7 @@ private slots:
             QCOMPARE(catcher.Boxes()[0].title, QStringLiteral("Kronvik"));
             QCOMPARE(catcher.Boxes()[0].icon, QMessageBox::Critical);
             QCOMPARE(catcher.Boxes()[0].text.toStdString(),
-                    *m_pictures / "missing" + "/Kronvik.log contains an incorrect path.");
+                     *m_pictures / "missing" + "/Kronvik.log contains an incorrect path.");
         }
         QVERIFY(window.isVisible());
         QVERIFY(!fs::exists(Hive()));
@@ -321,8 +329,9 @@ private slots:
         connect(&window, &CQuorvelDlg::aboutRequested, &window, [&] {
             WhenOpen<CAboutDlg>([&shown](CAboutDlg &about) {
                 const auto labels = about.findChildren<QLabel *>();
-                shown = std::any_of(labels.begin(), labels.end(),
-                        [](QLabel *label) { return label->text() == "Kronvik Version 2.1"; });
+                shown = std::any_of(labels.begin(), labels.end(), [](QLabel *label) {
+                    return label->text() == "Kronvik Version 2.1";
+                });
                 about.accept();
             });
             CAboutDlg about(&window);
@@ -337,7 +346,8 @@ private slots:
             actions.back()->trigger();
             menu->close();
         });
-        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), window.mapToGlobal(QPoint(10, 10)));
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
+                                window.mapToGlobal(QPoint(10, 10)));
         QApplication::sendEvent(&window, &event);
         QTRY_VERIFY(shown);
     }
