@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Opens the preferences dialog and the source directory browser on a virtual X display and saves
-# a PNG of each, for a look at the forms. Not part of the tests.
+# Opens the preferences dialog, the source directory browser, the main window after a real
+# dating pass and the About box on a virtual X display and saves a PNG of each, for a look at
+# the forms. Not part of the tests.
 # Usage: scripts/screenshot-dialogs.sh [output folder]   (default: build/dev/screenshots)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="${1:-build/dev/screenshots}"
 mkdir -p "$out"
 [ -d build/dev ] || cmake --preset dev
-cmake --build --preset dev --target kronvik-dialog-screenshots
+cmake --build --preset dev --target kronvik-dialog-screenshots kronvik-window-screenshot
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
     build/dev/tests/ui/kronvik-dialog-screenshots "$out"
+# The main window after dating copies of the camera pictures of the test corpus, when it is there.
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
+    build/dev/tests/ui/kronvik-window-screenshot "$out" "${KRONVIK_PICTURES:-../shared/corpus/exiv2-jpeg}"

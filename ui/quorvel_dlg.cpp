@@ -4,10 +4,10 @@
 #include "dialog_units.h"
 #include "file_error.h"
 #include "log_file.h"
+#include "log_list_view.h"
 #include "picture_scan.h"
 #include "quorvel_browse.h"
 #include "quorvel_prefs.h"
-#include "run_log_model.h"
 #include "ui_quorvel_dlg.h"
 
 #include <QApplication>
@@ -57,8 +57,6 @@ CQuorvelDlg::CQuorvelDlg(ProgramState &state, QWidget *parent)
     : QDialog(parent)
     , m_ui(std::make_unique<Ui::CQuorvelDlg>())
     , m_state(state)
-    , m_runLog(new RunLogModel(this))
-    , m_session{state, *m_runLog, *this, m_bRecurse, m_nTimeAdjust, m_bCancel, {}}
     , m_hIcon(QApplication::windowIcon())
 {
     m_ui->setupUi(this);
@@ -80,7 +78,6 @@ CQuorvelDlg::CQuorvelDlg(ProgramState &state, QWidget *parent)
     m_btnDate = m_ui->btnDate;
     m_btnPrefs = m_ui->btnPrefs;
     m_btnBrowse = m_ui->btnBrowse;
-    m_listLog->setModel(m_runLog);
 
     connect(m_btnBrowse, &QPushButton::clicked, this, &CQuorvelDlg::OnBrowse);
     connect(m_btnRetrieve, &QPushButton::clicked, this, &CQuorvelDlg::RetrieveFileList);
@@ -92,6 +89,11 @@ CQuorvelDlg::CQuorvelDlg(ProgramState &state, QWidget *parent)
 }
 
 CQuorvelDlg::~CQuorvelDlg() = default;
+
+DatingSession CQuorvelDlg::Session()
+{
+    return DatingSession{m_state, *m_listLog, *this, m_bRecurse, m_nTimeAdjust, m_bCancel, {}};
+}
 
 void CQuorvelDlg::OnInitDialog()
 {
@@ -114,7 +116,7 @@ void CQuorvelDlg::SaveSettings()
 
 void CQuorvelDlg::WriteLogFile()
 {
-    kronvik::WriteLogFile(*m_runLog, m_bSaveLog, m_strLogDir);
+    kronvik::WriteLogFile(*m_listLog, m_bSaveLog, m_strLogDir);
 }
 
 void CQuorvelDlg::RetrieveFileList()
@@ -122,8 +124,9 @@ void CQuorvelDlg::RetrieveFileList()
     // The scan runs to its end without handling events; the list changes only between passes.
     if (m_bPassRunning)
         return;
-    kronvik::RetrieveFileList(m_session);
-    m_runLog->ShowPendingLines();
+    DatingSession session = Session();
+    kronvik::RetrieveFileList(session);
+    m_listLog->ShowPendingLines();
 }
 
 void CQuorvelDlg::DatePictures()
@@ -132,12 +135,13 @@ void CQuorvelDlg::DatePictures()
         return;
     PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate);
     try {
-        kronvik::DatePictures(m_session);
+        DatingSession session = Session();
+        kronvik::DatePictures(session);
     } catch (const FileError &error) {
-        m_runLog->ShowPendingLines();
+        m_listLog->ShowPendingLines();
         ReportFileError(error.Message());
     }
-    m_runLog->ShowPendingLines();
+    m_listLog->ShowPendingLines();
 }
 
 void CQuorvelDlg::OnBrowse()
@@ -279,7 +283,7 @@ void CQuorvelDlg::EnableRetrieveFileList()
 
 bool CQuorvelDlg::DrainMessages()
 {
-    m_runLog->ShowPendingLines();
+    m_listLog->ShowPendingLines();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     return !m_bQuitting;
 }

@@ -15,7 +15,6 @@
 
 class QLabel;
 class QLineEdit;
-class QListView;
 class QProgressBar;
 class QPushButton;
 
@@ -25,7 +24,7 @@ class CQuorvelDlg;
 
 namespace kronvik {
 
-class RunLogModel;
+class LogListView;
 
 // The main window: the source directory list, the four command buttons, the status row and the
 // run log. It owns the settings record and the cancel flag, and it is the front end the engine's
@@ -66,7 +65,7 @@ public:
     void EnableRetrieveFileList() override;
     bool DrainMessages() override;
 
-    const RunLogModel &RunLogLines() const { return *m_runLog; }
+    const LogListView &RunLogLines() const { return *m_listLog; }
     bool m_bCancel = false;
     // The places the source directory browser offers at its top level.
     BrowseRootLister m_listBrowseRoots = SystemBrowseRoots;
@@ -81,13 +80,14 @@ protected:
 
 private:
     void OnInitDialog();
+    // What the engine's scan and pass work on: the program-wide state, this window's run log and
+    // status row, and its live settings.
+    DatingSession Session();
     // Shows a file error's message in a critical message box titled with the program's name.
     void ReportFileError(const std::string &message);
 
     std::unique_ptr<Ui::CQuorvelDlg> m_ui;
     ProgramState &m_state;
-    RunLogModel *m_runLog;
-    DatingSession m_session;
     std::string m_sourceDirsBytes;
     QString m_sourceDirsShown;
     bool m_bPassRunning = false;
@@ -100,7 +100,7 @@ private:
     QLabel *m_staticCaption;
     QLabel *m_staticPercent;
     QProgressBar *m_progress;
-    QListView *m_listLog;
+    LogListView *m_listLog; // the run log's store
     QLineEdit *m_editSourceDirs;
     QPushButton *m_btnRetrieve;
     QPushButton *m_btnDate;

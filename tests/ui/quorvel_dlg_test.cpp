@@ -2,11 +2,11 @@
 // offscreen platform. Settings go to a temporary XDG_CONFIG_HOME.
 #include "about_dlg.h"
 #include "jpeg_fixture.h"
+#include "log_list_view.h"
 #include "message_box_catcher.h"
 #include "quorvel_browse.h"
 #include "quorvel_dlg.h"
 #include "quorvel_prefs.h"
-#include "run_log_model.h"
 #include "settings_store.h"
 #include "temp_dir.h"
 
@@ -14,7 +14,6 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -94,7 +93,7 @@ private:
     std::vector<std::string> Messages(const CQuorvelDlg &window)
     {
         std::vector<std::string> messages;
-        const RunLogModel &log = window.RunLogLines();
+        const LogListView &log = window.RunLogLines();
         for (std::size_t i = 0; i < log.LineCount(); ++i)
             messages.push_back(log.Line(i).substr(21));
         return messages;
@@ -240,7 +239,10 @@ private slots:
                  "Processing digital pictures in " + m_pictures->Path().string() + "...");
         QCOMPARE(messages[5], std::string("Digital pictures dated successfully: 3"));
         QCOMPARE(messages[6], std::string("Digital pictures dated unsuccessfully: 0"));
-        QCOMPARE(window.findChild<QListView *>("listLog")->model()->rowCount(), 7);
+        auto *list = window.findChild<LogListView *>("listLog");
+        QCOMPARE(list->LineCount(), std::size_t(7));
+        // New lines do not scroll the view: it still shows the first line.
+        QCOMPARE(list->FirstVisibleLine(), std::size_t(0));
         QVERIFY(Button(window, "btnRetrieve")->isEnabled());
     }
 

@@ -1,0 +1,129 @@
+#include "log_list_view.h"
+
+#include <QEvent>
+#include <QFile>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+
+namespace kronvik {
+
+namespace {
+
+constexpr int kTextMargin = 2;
+
+} // namespace
+
+LogListView::LogListView(QWidget *parent)
+    : QAbstractScrollArea(parent)
+{
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setFocusPolicy(Qt::ClickFocus);
+    m_refreshTimer.setSingleShot(true);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &LogListView::ShowPendingLines);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    UpdateScrollRanges();
+}
+
+void LogListView::AppendLogLine(const std::string &line)
+{
+    m_lines.push_back(line);
+    if (!m_refreshTimer.isActive())
+        m_refreshTimer.start(0);
+}
+
+void LogListView::ShowPendingLines()
+{
+    if (m_shown == m_lines.size())
+        return;
+    const std::size_t firstNew = m_shown;
+    const bool inSight =
+            firstNew < FirstVisibleLine() + static_cast<std::size_t>(VisibleLines()) + 1;
+    // A new scroll range repaints the scroll bar: during a long pass that happens at most
+    // twenty times a second, not after every picture.
+    constexpr int kRefreshMs = 50;
+    if (!inSight && m_sinceRefresh.isValid() && m_sinceRefresh.elapsed() < kRefreshMs) {
+        if (!m_refreshTimer.isActive())
+            m_refreshTimer.start(kRefreshMs);
+        return;
+    }
+    m_sinceRefresh.restart();
+    m_shown = m_lines.size();
+    UpdateScrollRanges();
+    if (inSight)
+        viewport()->update();
+}
+
+std::size_t LogListView::FirstVisibleLine() const
+{
+    return static_cast<std::size_t>(verticalScrollBar()->value());
+}
+
+int LogListView::LineHeight() const
+{
+    return std::max(1, fontMetrics().height());
+}
+
+int LogListView::VisibleLines() const
+{
+    return std::max(1, viewport()->height() / LineHeight());
+}
+
+void LogListView::UpdateScrollRanges()
+{
+    const int page = VisibleLines();
+    const auto lines = static_cast<long long>(std::min<std::size_t>(m_shown, INT_MAX));
+    verticalScrollBar()->setRange(0, static_cast<int>(std::max(0LL, lines - page)));
+    verticalScrollBar()->setPageStep(page);
+    verticalScrollBar()->setSingleStep(1);
+    const int width = viewport()->width();
+    horizontalScrollBar()->setRange(0, std::max(0, m_widestPainted + 2 * kTextMargin - width));
+    horizontalScrollBar()->setPageStep(std::max(1, width));
+    horizontalScrollBar()->setSingleStep(std::max(1, fontMetrics().averageCharWidth()));
+}
+
+void LogListView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(viewport());
+    const int height = LineHeight();
+    const int ascent = fontMetrics().ascent();
+    const int left = kTextMargin - horizontalScrollBar()->value();
+    const std::size_t first = FirstVisibleLine();
+    const std::size_t last =
+            std::min(m_shown, first + static_cast<std::size_t>(VisibleLines()) + 1);
+    int widest = m_widestPainted;
+    for (std::size_t i = first; i < last; ++i) {
+        const std::string &line = m_lines[i];
+        // Paths in the lines are bytes in the locale's encoding, shown as file names are.
+        const QString text = QFile::decodeName(
+                QByteArray::fromRawData(line.data(), static_cast<qsizetype>(line.size())));
+        const int y = static_cast<int>(i - first) * height;
+        painter.drawText(left, y + ascent, text);
+        widest = std::max(widest, fontMetrics().horizontalAdvance(text));
+    }
+    if (widest != m_widestPainted) {
+        // The horizontal range grows as longer lines come into sight.
+        m_widestPainted = widest;
+        QTimer::singleShot(0, this, &LogListView::UpdateScrollRanges);
+    }
+}
+
+void LogListView::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    UpdateScrollRanges();
+}
+
+void LogListView::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        UpdateScrollRanges();
+}
+
+} // namespace kronvik
