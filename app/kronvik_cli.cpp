@@ -51,6 +51,8 @@ int main(int argc, char **argv)
     {
     };
     action.sa_handler = OnInterrupt;
+    // Calls under way go on: a write of the run log to a pipe must not be cut short by Ctrl-C.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
 

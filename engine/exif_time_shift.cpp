@@ -201,10 +201,12 @@ void ShiftExifTime(const std::string &path, int hours)
     std::string pair = shifted;
     pair.push_back('\0');
     pair += pair;
-    if (file.WriteAt(pair.data(), pair.size(), static_cast<off_t>(*at)) != 0)
-        throw FileError(FileErrorKind::DiskFull, path);
-    if (file.Close() != 0)
-        throw FileError(FileErrorKind::DiskFull, path);
+    // A failed write or flush is reported by its own cause, as a failed open is (an I/O error of
+    // a failing card is not a full disk).
+    if (int error = file.WriteAt(pair.data(), pair.size(), static_cast<off_t>(*at)))
+        throw FileError::FromErrno(error, path);
+    if (int error = file.Close())
+        throw FileError::FromErrno(error, path);
 }
 
 } // namespace kronvik

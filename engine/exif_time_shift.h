@@ -24,7 +24,8 @@ std::optional<std::string> ShiftDateString(std::string_view date, int hours);
 // Moves the first date pair near the start of the picture file by `hours`, rewriting both strings
 // in place with one positioned write; every other byte and the length stay as they were. A file
 // without a pair is left unchanged. Throws FileError when the file cannot be opened for update
-// (missing, read-only, locked by another process) or read or written.
+// (missing, read-only, locked by another process) or read, written or flushed; its kind follows the
+// system's error in each case.
 void ShiftExifTime(const std::string &path, int hours);
 
 } // namespace kronvik

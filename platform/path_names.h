@@ -8,7 +8,8 @@ namespace kronvik {
 inline constexpr char kPathSeparator = '/';
 
 // The absolute form of a path, made lexically: a relative path is joined to the current
-// directory; "." and ".." and symbolic links are left as they are. An empty path stays empty.
+// directory, "." and empty names are dropped and ".." drops the name before it, without following
+// symbolic links. A separator at the end stays. An empty path stays empty.
 std::string AbsolutePath(const std::string &path);
 
 } // namespace kronvik

@@ -133,13 +133,16 @@ TEST_F(APictureScan, listsADirectoryGivenTwiceTwiceAndAMissingOneWithZero)
 TEST_F(APictureScan, makesRelativeDirectoriesAbsoluteInThePictureList)
 {
     Touch("a.jpg");
+    MakeDirectory("A");
+    sandbox.recurse = false;
     const fs::path before = fs::current_path();
     fs::current_path(dir.Path());
-    Retrieve(".");
+    Retrieve(".;A/..//");
     fs::current_path(before);
-    EXPECT_EQ(sandbox.state.pictureList,
-              (std::vector<std::string>{dir.Path().string() + "/./a.jpg"}));
-    EXPECT_EQ(sandbox.Messages(), Found(".", 1));
+    EXPECT_EQ(sandbox.state.pictureList, (std::vector<std::string>{dir / "a.jpg", dir / "a.jpg"}));
+    EXPECT_EQ(sandbox.Messages(),
+              (std::vector<std::string>{"Digital pictures found in .: 1",
+                                        "Digital pictures found in A/..//: 1"}));
 }
 
 TEST_F(APictureScan, followsDirectoryLinksButEndsALinkLoopAtOnce)

@@ -4,11 +4,13 @@
 #include "jpeg_fixture.h"
 #include "temp_dir.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -219,6 +221,36 @@ TEST(ATimeShift, reportsAReadOnlyPictureAsAccessDenied)
                 std::_Exit(2);
             },
             ::testing::ExitedWithCode(0), "Access to .* was denied\\.");
+    EXPECT_EQ(ReadBytes(path), original);
+}
+
+TEST(ATimeShift, reportsAFailedWriteByItsCauseNotAsAFullDisk)
+{
+    // A file-size limit below the pair's offset makes the write fail with EFBIG, an error of no
+    // listed kind; the limit is set in a child process so that the tests go on without it.
+    TempDir dir;
+    const std::string path = dir / "picture.jpg";
+    const std::string original = Place(Filler(5000), 4000, Pair("2005:07:14 09:03:27"));
+    WriteBytes(path, original);
+    const std::string expected = "An unknown error occurred while accessing " + path + ".";
+    EXPECT_EXIT(
+            {
+                std::signal(SIGXFSZ, SIG_IGN);
+                rlimit limit{};
+                limit.rlim_cur = limit.rlim_max = 100;
+                if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                    std::_Exit(3);
+                try {
+                    ShiftExifTime(path, 2);
+                } catch (const FileError &error) {
+                    std::fprintf(stderr, "%s\n", error.Message().c_str());
+                    std::_Exit(error.Kind() == FileErrorKind::Generic && error.Message() == expected
+                                       ? 0
+                                       : 1);
+                }
+                std::_Exit(2);
+            },
+            ::testing::ExitedWithCode(0), "An unknown error occurred while accessing .*");
     EXPECT_EQ(ReadBytes(path), original);
 }
 

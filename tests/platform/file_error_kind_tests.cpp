@@ -57,8 +57,11 @@ TEST(AnAbsolutePath, isMadeLexicallyFromTheCurrentDirectory)
     char old[4096];
     ASSERT_NE(getcwd(old, sizeof old), nullptr);
     ASSERT_EQ(chdir(dir.Path().c_str()), 0);
-    EXPECT_EQ(kronvik::AbsolutePath("pictures/../x.jpg"), dir / "pictures/../x.jpg");
-    EXPECT_EQ(kronvik::AbsolutePath("/a/./b"), "/a/./b");
+    EXPECT_EQ(kronvik::AbsolutePath("pictures/../x.jpg"), dir / "x.jpg");
+    EXPECT_EQ(kronvik::AbsolutePath("."), dir.Path().string());
+    EXPECT_EQ(kronvik::AbsolutePath("A/"), dir / "A/");
+    EXPECT_EQ(kronvik::AbsolutePath("/a/./b//c/.."), "/a/b");
+    EXPECT_EQ(kronvik::AbsolutePath("/.."), "/");
     EXPECT_EQ(kronvik::AbsolutePath(""), "");
     ASSERT_EQ(chdir("/"), 0);
     EXPECT_EQ(kronvik::AbsolutePath("x.jpg"), "/x.jpg");
