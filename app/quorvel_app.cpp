@@ -16,8 +16,9 @@ namespace kronvik {
 CQuorvelApp::CQuorvelApp(int &argc, char **argv)
     : QApplication(argc, argv)
 {
+    // No display name: the window system would append it to every title that does not already
+    // end with it, and the dialogs' and message boxes' titles must read exactly as they are set.
     setApplicationName(QStringLiteral("Kronvik"));
-    setApplicationDisplayName(QStringLiteral("Kronvik"));
     setApplicationVersion(QStringLiteral(KRONVIK_VERSION_TEXT));
     setOrganizationName(QStringLiteral("Veltmark, Inc."));
     // Matches the window to its desktop entry and icon.

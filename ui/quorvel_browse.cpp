@@ -204,6 +204,14 @@ void CQuorvelBrowse::OnItemExpanding(QTreeWidgetItem *item, bool expanding)
 {
     if (m_bRefusing)
         return;
+    if (expanding && item->childCount() == 0) {
+        // A leaf has no expand button; the tree's "+" key would still open it. It stays a leaf
+        // until its parent is collapsed and expanded again.
+        m_bRefusing = true;
+        item->setExpanded(false);
+        m_bRefusing = false;
+        return;
+    }
     // The path is taken before anything below the item changes.
     const std::string path = GetItemPath(item);
     if (expanding) {

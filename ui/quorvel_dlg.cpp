@@ -18,6 +18,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <limits>
+
 namespace kronvik {
 
 namespace {
@@ -78,6 +80,9 @@ CQuorvelDlg::CQuorvelDlg(ProgramState &state, QWidget *parent)
     m_btnDate = m_ui->btnDate;
     m_btnPrefs = m_ui->btnPrefs;
     m_btnBrowse = m_ui->btnBrowse;
+    // A line edit cuts any text set into it at 32767 characters by default; a long source list
+    // must come back whole, never as a shorter path.
+    m_editSourceDirs->setMaxLength(std::numeric_limits<int>::max());
 
     connect(m_btnBrowse, &QPushButton::clicked, this, &CQuorvelDlg::OnBrowse);
     connect(m_btnRetrieve, &QPushButton::clicked, this, &CQuorvelDlg::RetrieveFileList);
@@ -278,6 +283,9 @@ void CQuorvelDlg::SetSourceDirectoryText(const std::string &text)
 
 void CQuorvelDlg::EnableRetrieveFileList()
 {
+    // A directory browsed during a pass leaves the button to the pass, which enables it at its end.
+    if (m_bPassRunning)
+        return;
     m_btnRetrieve->setEnabled(true);
 }
 

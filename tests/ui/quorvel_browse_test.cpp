@@ -181,6 +181,26 @@ private slots:
         QCOMPARE(gone->childCount(), 0);
     }
 
+    void aLeafStaysALeafWhenTheKeyboardAsksToExpandIt()
+    {
+        TempDir root;
+        fs::create_directory(root.Path() / "leaf");
+        OpenBrowser browser({{root.Path().string(), BrowseRootKind::Fixed}});
+        browser.Top(0)->setExpanded(true);
+        QTreeWidgetItem *leaf = Child(browser.Top(0), "leaf");
+        QCOMPARE(leaf->childCount(), 0);
+        // Only a collapse and a new expansion of its parent may show what has appeared since.
+        fs::create_directory(root.Path() / "leaf" / "new");
+        QTreeWidget *tree = TreeOf(browser.dialog);
+        tree->setFocus();
+        tree->setCurrentItem(leaf);
+        for (Qt::Key key : {Qt::Key_Plus, Qt::Key_Right}) {
+            QTest::keyClick(tree, key);
+            QVERIFY(!leaf->isExpanded());
+            QCOMPARE(leaf->childCount(), 0);
+        }
+    }
+
     void collapsingAndExpandingAgainShowsTheDirectoryAsItIsNow()
     {
         TempDir root;

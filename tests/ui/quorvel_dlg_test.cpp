@@ -141,6 +141,8 @@ private slots:
     {
         fs::create_directories(m_pictures->Path() / "Pics/2005");
         const std::string root = m_pictures->Path().string();
+        // Longer than a line edit holds by default: the list must not be cut short.
+        const std::string longList = "/x/" + std::string(40000, 'a');
         struct Case
         {
             std::string before;
@@ -154,6 +156,7 @@ private slots:
                 {root + "/Pics/2005", 0, root + "/Pics/2005", false}, // a substring of the text
                 {"/x/A", -2, "/x/A", false}, // OK without a selection: empty path
                 {root + "/pics", 0, root + "/pics;" + root + "/Pics", true}, // case-sensitive
+                {longList, 0, longList + ";" + root + "/Pics", true},
         };
         for (const Case &test : cases) {
             CQuorvelDlg window(m_state);
@@ -281,6 +284,48 @@ private slots:
         QVERIFY(file.find("dated successfully") == std::string::npos);
         QVERIFY(file.find("p4.jpg -> 2005-07-14 09.03.14.JPG\r\n") != std::string::npos);
         QVERIFY(fs::exists(Hive()));
+    }
+
+    void keepsBothCommandsDisabledForThePassEvenWhenADirectoryIsBrowsedDuringIt()
+    {
+        for (int i = 0; i < 5; ++i)
+            AddPicture("p" + std::to_string(i) + ".jpg", "2005:07:14 09:03:1" + std::to_string(i));
+        const std::string root = m_pictures->Path().string();
+        CQuorvelDlg window(m_state);
+        window.m_listBrowseRoots = [root] {
+            return std::vector<BrowseRoot>{{root, BrowseRootKind::Fixed}};
+        };
+        window.show();
+        window.SetSourceDirectoryText(root);
+        window.EnableRetrieveFileList();
+        window.RetrieveFileList();
+
+        bool browsed = false;
+        bool retrieveEnabledInPass = true;
+        QTimer browse;
+        connect(&browse, &QTimer::timeout, [&] {
+            if (Label(window, "staticCurrent") != "2")
+                return;
+            browse.stop();
+            window.SetSourceDirectoryText("/elsewhere");
+            WhenOpen<CQuorvelBrowse>([](CQuorvelBrowse &browser) {
+                auto *tree = browser.findChild<QTreeWidget *>();
+                tree->setCurrentItem(tree->topLevelItem(0));
+                browser.accept();
+            });
+            window.OnBrowse();
+            browsed = window.SourceDirectoryText() == "/elsewhere;" + root;
+            retrieveEnabledInPass = Button(window, "btnRetrieve")->isEnabled();
+        });
+        browse.start(0);
+        window.DatePictures();
+        browse.stop();
+
+        QVERIFY(browsed);
+        QVERIFY(!retrieveEnabledInPass);
+        QCOMPARE(Messages(window).back(), std::string("Digital pictures dated unsuccessfully: 0"));
+        QVERIFY(Button(window, "btnRetrieve")->isEnabled());
+        QVERIFY(Button(window, "btnDate")->isEnabled());
     }
 
     void staysOpenWhenItsLogDirectoryIsMissingAndClosesOnceFixed()
