@@ -37,6 +37,28 @@ int OpenLocked(const std::string &path, int flags, int &fd)
     return error;
 }
 
+// Writes every byte, at `offset` or, when it is negative, at the file position. Returns 0 or an
+// errno value.
+int WriteAll(int fd, const void *buffer, std::size_t size, off_t offset)
+{
+    const auto *bytes = static_cast<const char *>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t count = offset < 0 ? write(fd, bytes + done, size - done)
+                                         : pwrite(fd, bytes + done, size - done,
+                                                  offset + static_cast<off_t>(done));
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (count == 0)
+            return ENOSPC;
+        done += static_cast<std::size_t>(count);
+    }
+    return 0;
+}
+
 } // namespace
 
 LockedFile::~LockedFile()
@@ -102,39 +124,12 @@ ssize_t LockedFile::ReadAt(void *buffer, std::size_t size, off_t offset) const
 
 int LockedFile::WriteAt(const void *buffer, std::size_t size, off_t offset) const
 {
-    const auto *bytes = static_cast<const char *>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t count =
-                pwrite(m_fd, bytes + done, size - done, offset + static_cast<off_t>(done));
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (count == 0)
-            return ENOSPC;
-        done += static_cast<std::size_t>(count);
-    }
-    return 0;
+    return WriteAll(m_fd, buffer, size, offset);
 }
 
 int LockedFile::Write(const void *buffer, std::size_t size) const
 {
-    const auto *bytes = static_cast<const char *>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t count = write(m_fd, bytes + done, size - done);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (count == 0)
-            return ENOSPC;
-        done += static_cast<std::size_t>(count);
-    }
-    return 0;
+    return WriteAll(m_fd, buffer, size, -1);
 }
 
 int LockedFile::Close()
