@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kronvik-cli: one picture scan over the SOURCE directories, then one dating pass, with the run
 // log on standard output. The window and this tool drive the same engine.
 #include "cli_options.h"

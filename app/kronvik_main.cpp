@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kronvik: the window.
 #include "program_state.h"
 #include "quorvel_app.h"

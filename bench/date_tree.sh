@@ -1,4 +1,6 @@
 #!/bin/bash
+# SPDX-FileCopyrightText: 2026 The Kronvik developers
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Times dating a tree of real camera pictures with kronvik-cli against the tools people use for
 # the same job today, on fresh copies of the same files, and prints the ratios. Not a test.
 #   jhead -n"%Y-%m-%d %H.%M.%S"      renames after the EXIF date (and -ft sets the file time)

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How the window's log list copes with a very long run log: appends a million lines to the real
 // log list, shown, draining events every 100 lines as a pass
 // does after every picture, and compares the time with appending to a plain vector of strings.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reads the EXIF date of every file named on the command line, `rounds` times over, and prints
 // the time one round took, with the outcomes of the last round.
 #include "exif_date_reader.h"

@@ -1,4 +1,6 @@
 #!/bin/bash
+# SPDX-FileCopyrightText: 2026 The Kronvik developers
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Times reading the EXIF dates of every corpus file. Not part of the test suite.
 # Usage: bench/read_dates.sh [rounds] [corpus folder]   (run after building the release preset)
 set -euo pipefail

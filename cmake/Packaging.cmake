@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The Kronvik developers
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Desktop integration (desktop entry, AppStream metainfo, icon theme files) and the Debian package.
 # The executables install themselves from app/CMakeLists.txt; this file adds everything else and sets up CPack.
 

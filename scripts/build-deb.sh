@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Kronvik developers
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the Debian package of Kronvik from this source tree and prints the path of the .deb.
 # Installs missing build packages first, so it runs as root (or with sudo available).
 set -euo pipefail

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Kronvik developers
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what Kronvik needs to build, run and test on Debian 12. Runs as root (or through sudo).
 set -euo pipefail
 packages=(cmake g++ make pkg-config libexiv2-dev libgtest-dev libgmock-dev qt6-base-dev

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Kronvik developers
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Opens the preferences dialog, the source directory browser, the main window after a real
 # dating pass and the About box on a virtual X display and saves a PNG of each, for a look at
 # the forms. Not part of the tests.

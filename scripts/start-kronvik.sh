@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Kronvik developers
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Starts the window from the release build; on a machine without a display, says so and points to
 # the command-line tool, which needs none.
 set -euo pipefail

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kronvik-cli as a process: its standard output, standard error, exit status and the files it
 // leaves behind.
 #include "file_services.h"

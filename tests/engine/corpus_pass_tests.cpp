@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The dating pass over copies of real camera pictures and hostile files: every file ends in one
 // defined outcome, and no file loses a byte other than by its rename.
 #include "dating_pass.h"

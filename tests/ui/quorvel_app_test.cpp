@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The application object itself, which a test program can hold only once: this one runs on
 // CQuorvelApp instead of a plain QApplication.
 #include "quorvel_app.h"

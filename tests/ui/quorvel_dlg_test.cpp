@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window with its real widgets, real temporary folders and real pictures, on the
 // offscreen platform. Settings go to a temporary XDG_CONFIG_HOME.
 #include "about_dlg.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Renders the preferences dialog and the source directory browser to PNG files for review, as
 // they look on the display the program runs on. Used by scripts/screenshot-dialogs.sh.
 #include "quorvel_browse.h"

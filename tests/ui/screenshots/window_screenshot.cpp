@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Renders the main window after a real dating pass over camera pictures to a PNG, for the README
 // and for review. Used by scripts/screenshot-dialogs.sh; the pictures are copies made in a
 // temporary folder, never the originals.
