@@ -4,6 +4,7 @@
 
 #include "path_names.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <dirent.h>
@@ -38,20 +39,42 @@ bool IdentifyFile(const std::string &path, FileIdentity &identity)
     return true;
 }
 
-bool ListDirectory(const std::string &directory, std::vector<DirectoryEntry> &entries)
+bool ListsBefore(const std::string &a, const std::string &b)
+{
+    // Only the 26 ASCII letters fold: bytes of other encodings compare as they are.
+    const auto upper = [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - 'a' + 'A') : byte;
+    };
+    const auto folded = [&](char x, char y) { return upper(x) < upper(y); };
+    if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), folded))
+        return true;
+    if (std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), folded))
+        return false;
+    const auto bytes = [](char x, char y) {
+        return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+    };
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), bytes);
+}
+
+ListingResult ListDirectory(const std::string &directory, std::vector<DirectoryEntry> &entries)
 {
     entries.clear();
     if (directory.size() + kPatternSuffixBytes >= PATH_MAX)
-        return false;
+        return {false, ENAMETOOLONG};
     DIR *stream = opendir(directory.c_str());
     if (!stream)
-        return false;
+        return {false, errno};
     const std::string prefix = directory + kPathSeparator;
+    int error = 0;
     for (;;) {
         errno = 0;
         const dirent *entry = readdir(stream);
-        if (!entry)
+        if (!entry) {
+            // A read error ends the listing; what came before it is kept for the caller.
+            error = errno;
             break;
+        }
         const std::string name = entry->d_name;
         if (name == "." || name == "..")
             continue;
@@ -61,12 +84,11 @@ bool ListDirectory(const std::string &directory, std::vector<DirectoryEntry> &en
             isDirectory = IsDirectoryFollowingLinks(prefix + name);
         entries.push_back(DirectoryEntry{name, isDirectory});
     }
-    // A listing cut short by a read error would look complete; report it as unreadable instead.
-    const bool complete = errno == 0;
     closedir(stream);
-    if (!complete)
-        entries.clear();
-    return complete;
+    std::sort(entries.begin(), entries.end(), [](const DirectoryEntry &a, const DirectoryEntry &b) {
+        return ListsBefore(a.name, b.name);
+    });
+    return {true, error};
 }
 
 } // namespace kronvik

@@ -28,9 +28,26 @@ struct DirectoryEntry
     bool isDirectory = false; // true also for a link that leads to a directory
 };
 
-// Lists a directory's entries in the order the kernel returns them, "." and ".." left out and
-// hidden entries kept. False (and no entries) when the directory cannot be read, or when its
-// search pattern, the directory, a separator and "*.*", would be PATH_MAX bytes or longer.
-bool ListDirectory(const std::string &directory, std::vector<DirectoryEntry> &entries);
+// True when `a` comes before `b` in a listing: compared with the ASCII letters upper-cased, and
+// names equal that way by their bytes, as NTFS orders names ("IMGA.JPG" before "IMG_0001.JPG"
+// before "img_0002.jpg", "B.jpg" before "b.jpg"). Runs over one tree are then reproducible
+// whatever order the file system keeps.
+bool ListsBefore(const std::string &a, const std::string &b);
+
+// How a listing ended. `error` is 0 when every entry was read; otherwise the errno of opening the
+// directory (`opened` false, no entries) or of the read that cut the listing short (`opened`
+// true, the entries read before it kept). Tests true when the directory could be opened.
+struct ListingResult
+{
+    bool opened = false;
+    int error = 0;
+
+    explicit operator bool() const { return opened; }
+};
+
+// Lists a directory's entries sorted by `ListsBefore`, "." and ".." left out and hidden entries
+// kept. Fails to open, with ENAMETOOLONG, when its search pattern, the directory, a separator and
+// "*.*", would be PATH_MAX bytes or longer.
+ListingResult ListDirectory(const std::string &directory, std::vector<DirectoryEntry> &entries);
 
 } // namespace kronvik

@@ -2,9 +2,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "directory_listing.h"
 
+#include "failing_listing_mount.h"
 #include "temp_dir.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 using kronvik::DirectoryEntry;
+using kronvik::test::FailingListingMount;
 using kronvik::test::TempDir;
 using kronvik::test::WriteBytes;
 
@@ -24,26 +27,66 @@ const DirectoryEntry *Find(const std::vector<DirectoryEntry> &entries, const std
     return it == entries.end() ? nullptr : &*it;
 }
 
-} // namespace
-
-TEST(ADirectoryListing, keepsTheKernelsOrderAndHiddenEntries)
+std::vector<std::string> Names(const std::vector<DirectoryEntry> &entries)
 {
-    TempDir dir;
-    for (const char *name : {"b.jpg", ".hidden.jpg", "a.JPG", "notes.txt", "c.jpg"})
-        WriteBytes(dir / name, "x");
-    std::vector<std::string> kernelOrder;
-    for (const auto &entry : std::filesystem::directory_iterator(dir.Path()))
-        kernelOrder.push_back(entry.path().filename().string());
-
-    std::vector<DirectoryEntry> entries;
-    ASSERT_TRUE(kronvik::ListDirectory(dir.Path().string(), entries));
     std::vector<std::string> names;
     for (const DirectoryEntry &entry : entries)
         names.push_back(entry.name);
-    EXPECT_EQ(names, kernelOrder);
-    EXPECT_NE(Find(entries, ".hidden.jpg"), nullptr);
-    EXPECT_EQ(Find(entries, "."), nullptr);
-    EXPECT_EQ(Find(entries, ".."), nullptr);
+    return names;
+}
+
+} // namespace
+
+TEST(TheListingOrder, comparesAsciiLettersUpperCasedAndBreaksTiesByTheBytes)
+{
+    struct Row
+    {
+        const char *name;
+        std::string first, second;
+    } const rows[] = {
+            {"letter case is ignored first", "IMG_0001.JPG", "img_0002.jpg"},
+            {"an underscore sorts after upper-case letters", "IMGA.JPG", "IMG_0001.JPG"},
+            {"an underscore sorts after lower-case letters too", "imga.jpg", "IMG_0001.JPG"},
+            {"upper case breaks a tie", "B.jpg", "b.jpg"},
+            {"a prefix comes first", "IMG", "img_0001.jpg"},
+            {"digits come before letters", "2005", "a.jpg"},
+            {"bytes above ASCII are not folded", "z.jpg", "\xe9.jpg"},
+            {"bytes above ASCII compare unsigned", "\x7f.jpg", "\x80.jpg"},
+    };
+    for (const Row &row : rows) {
+        EXPECT_TRUE(kronvik::ListsBefore(row.first, row.second)) << row.name;
+        EXPECT_FALSE(kronvik::ListsBefore(row.second, row.first)) << row.name;
+    }
+    EXPECT_FALSE(kronvik::ListsBefore("a.jpg", "a.jpg"));
+}
+
+TEST(ADirectoryListing, sortsItsNamesAndKeepsHiddenEntries)
+{
+    TempDir dir;
+    for (const char *name : {"b.jpg", ".hidden.jpg", "A.jpg", "c.JPG", "B.jpg", "IMG_0001.JPG",
+                             "IMGA.JPG", "img_0002.jpg"})
+        WriteBytes(dir / name, "x");
+    std::filesystem::create_directory(dir / "a");
+
+    std::vector<DirectoryEntry> entries;
+    const kronvik::ListingResult result = kronvik::ListDirectory(dir.Path().string(), entries);
+    EXPECT_TRUE(result.opened);
+    EXPECT_EQ(result.error, 0);
+    EXPECT_EQ(Names(entries),
+              (std::vector<std::string>{".hidden.jpg", "a", "A.jpg", "B.jpg", "b.jpg", "c.JPG",
+                                        "IMGA.JPG", "IMG_0001.JPG", "img_0002.jpg"}));
+}
+
+TEST(ADirectoryListing, keepsTheEntriesReadBeforeAReadErrorAndGivesItsErrno)
+{
+    FailingListingMount mount({"b.jpg", "A.jpg", "c.JPG"});
+    if (!mount.SkipReason().empty())
+        GTEST_SKIP() << mount.SkipReason();
+    std::vector<DirectoryEntry> entries;
+    const kronvik::ListingResult result = kronvik::ListDirectory(mount.Path(), entries);
+    EXPECT_TRUE(result.opened);
+    EXPECT_EQ(result.error, EIO);
+    EXPECT_EQ(Names(entries), (std::vector<std::string>{"A.jpg", "b.jpg", "c.JPG"}));
 }
 
 TEST(ADirectoryListing, flagsDirectoriesAndLinksThatLeadToThem)
@@ -87,16 +130,33 @@ TEST(ADirectoryListing, failsWhenTheSearchPatternReachesPathMax)
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "x");
     entries = {{"stale", false}};
-    EXPECT_FALSE(kronvik::ListDirectory(tooLong, entries));
+    const kronvik::ListingResult result = kronvik::ListDirectory(tooLong, entries);
+    EXPECT_FALSE(result.opened);
+    EXPECT_EQ(result.error, ENAMETOOLONG);
     EXPECT_TRUE(entries.empty());
 }
 
-TEST(ADirectoryListing, failsWithoutEntriesOnAMissingDirectory)
+TEST(ADirectoryListing, failsWithoutEntriesAndWithTheReasonOnWhatItCannotOpen)
 {
     TempDir dir;
-    std::vector<DirectoryEntry> entries{{"stale", false}};
-    EXPECT_FALSE(kronvik::ListDirectory(dir / "missing", entries));
-    EXPECT_TRUE(entries.empty());
+    WriteBytes(dir / "picture.jpg", "x");
+    struct Row
+    {
+        const char *name;
+        std::string path;
+        int error;
+    } const rows[] = {
+            {"a missing directory", dir / "missing", ENOENT},
+            {"a file", dir / "picture.jpg", ENOTDIR},
+            {"a path through a file", dir / "picture.jpg/x", ENOTDIR},
+    };
+    for (const Row &row : rows) {
+        std::vector<DirectoryEntry> entries{{"stale", false}};
+        const kronvik::ListingResult result = kronvik::ListDirectory(row.path, entries);
+        EXPECT_FALSE(result.opened) << row.name;
+        EXPECT_EQ(result.error, row.error) << row.name;
+        EXPECT_TRUE(entries.empty()) << row.name;
+    }
 }
 
 TEST(AFileIdentity, isSharedByAFileAndALinkToItAndNoOtherFile)
