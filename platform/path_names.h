@@ -9,9 +9,11 @@ namespace kronvik {
 // The one path separator of the program: every place that joins or splits paths uses it.
 inline constexpr char kPathSeparator = '/';
 
-// The absolute form of a path, made lexically: a relative path is joined to the current
-// directory, "." and empty names are dropped and ".." drops the name before it, without following
-// symbolic links. A separator at the end stays. An empty path stays empty.
+// The absolute form of a path: a relative path joined to the current directory with one
+// separator. Nothing else changes: ".", "..", doubled and trailing separators stay and links are
+// not resolved, so the absolute path names exactly what the kernel lists for the path as typed
+// ("link/../pics" is the "pics" beside the link's target, not the one beside the link). An
+// absolute or empty path stays as it is.
 std::string AbsolutePath(const std::string &path);
 
 } // namespace kronvik

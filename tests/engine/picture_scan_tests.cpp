@@ -1,5 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The Kronvik developers
 // SPDX-License-Identifier: GPL-2.0-or-later
+#include "dating_pass.h"
 #include "jpeg_fixture.h"
 #include "picture_scan.h"
 #include "recording_front_end.h"
@@ -114,12 +115,16 @@ TEST_F(APictureScan, logsATrailingSeparatorAsTypedAndItsSubdirectoriesWithTwo)
 {
     MakeDirectory("A/S");
     Touch("A/S/s.jpg");
+    Touch("A/a.jpg");
     const std::string typed = dir / "A" + "/";
     Retrieve(typed);
     const auto messages = sandbox.Messages();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], "Digital pictures found in " + dir / "A" + "//S: 1");
-    EXPECT_EQ(messages[1], "Digital pictures found in " + typed + ": 0");
+    EXPECT_EQ(messages[1], "Digital pictures found in " + typed + ": 1");
+    // A file's full path gets a separator only where its directory does not end in one.
+    EXPECT_EQ(sandbox.state.pictureList,
+              (std::vector<std::string>{dir / "A/a.jpg", dir / "A" + "//S/s.jpg"}));
 }
 
 TEST_F(APictureScan, listsADirectoryGivenTwiceTwiceAndAMissingOneWithZero)
@@ -132,19 +137,22 @@ TEST_F(APictureScan, listsADirectoryGivenTwiceTwiceAndAMissingOneWithZero)
     EXPECT_EQ(sandbox.Messages().back(), "Digital pictures found in " + dir / "missing" + ": 0");
 }
 
-TEST_F(APictureScan, makesRelativeDirectoriesAbsoluteInThePictureList)
+TEST_F(APictureScan, makesRelativeDirectoriesAbsoluteAndKeepsTheRestAsTyped)
 {
     Touch("a.jpg");
     MakeDirectory("A");
     sandbox.recurse = false;
     const fs::path before = fs::current_path();
     fs::current_path(dir.Path());
-    Retrieve(".;A/..//");
+    Retrieve(".;A/..//;" + dir / "A/./..");
     fs::current_path(before);
-    EXPECT_EQ(sandbox.state.pictureList, (std::vector<std::string>{dir / "a.jpg", dir / "a.jpg"}));
+    EXPECT_EQ(
+            sandbox.state.pictureList,
+            (std::vector<std::string>{dir / "./a.jpg", dir / "A/..//a.jpg", dir / "A/./../a.jpg"}));
     EXPECT_EQ(sandbox.Messages(),
               (std::vector<std::string>{"Digital pictures found in .: 1",
-                                        "Digital pictures found in A/..//: 1"}));
+                                        "Digital pictures found in A/..//: 1",
+                                        "Digital pictures found in " + dir / "A/./..: 1"}));
 }
 
 TEST_F(APictureScan, followsDirectoryLinksButEndsALinkLoopAtOnce)
@@ -169,6 +177,68 @@ TEST_F(APictureScan, findsNamesThatAreNotUtf8)
     std::vector<std::string> sorted = sandbox.state.pictureList;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(sorted, (std::vector<std::string>{dir / "caf\xe9.jpg", dir / "d\xff/x.jpg"}));
+}
+
+// The scan and the dating pass together, on real pictures.
+class AScanAndPass : public ::testing::Test
+{
+protected:
+    void Picture(const std::string &name, const std::string &date)
+    {
+        fs::create_directories(fs::path(dir / name).parent_path());
+        WriteJpegWithExif(dir / name, {{"Exif.Photo.DateTimeDigitized", date}});
+    }
+
+    void RetrieveAndDate(const std::string &sourceText)
+    {
+        sandbox.front.sourceText = sourceText;
+        RetrieveFileList(sandbox.session);
+        DatePictures(sandbox.session);
+    }
+
+    TempDir dir;
+    EngineSandbox sandbox;
+};
+
+TEST_F(AScanAndPass, listsAndDatesTheNamesOfAFolderInNameOrder)
+{
+    Picture("b.jpg", "2005:07:14 09:00:02");
+    Picture("A.jpg", "2005:07:14 09:00:01");
+    Picture("c.JPG", "2005:07:14 09:00:04");
+    Picture("B.jpg", "2005:07:14 09:00:03");
+    RetrieveAndDate(dir.Path().string());
+    const auto messages = sandbox.Messages();
+    ASSERT_EQ(messages.size(), 8u);
+    EXPECT_EQ(std::vector<std::string>(messages.begin() + 2, messages.begin() + 6),
+              (std::vector<std::string>{"   A.jpg -> 2005-07-14 09.00.01.JPG",
+                                        "   B.jpg -> 2005-07-14 09.00.03.JPG",
+                                        "   b.jpg -> 2005-07-14 09.00.02.JPG",
+                                        "   c.JPG -> 2005-07-14 09.00.04.JPG"}));
+}
+
+TEST_F(AScanAndPass, touchesOnlyThePicturesTheKernelListsThroughALinkAndItsParent)
+{
+    // link/../pics is the pics beside the link's target, real/pics; the pics beside the link is
+    // another folder with a picture of the same name.
+    Picture("real/pics/IMG_0001.JPG", "2005:07:14 09:03:27");
+    Picture("pics/IMG_0001.JPG", "2010:01:01 10:00:00");
+    Picture("pics/IMG_0002.JPG", "2010:01:01 11:00:00");
+    fs::create_directories(dir / "real/target");
+    fs::create_directory_symlink(dir / "real/target", dir / "link");
+    const std::string lexicalBytes = ReadBytes(dir / "pics/IMG_0001.JPG");
+
+    const fs::path before = fs::current_path();
+    fs::current_path(dir.Path());
+    RetrieveAndDate("link/../pics");
+    fs::current_path(before);
+
+    EXPECT_EQ(sandbox.state.pictureList,
+              (std::vector<std::string>{dir / "link/../pics/2005-07-14 09.03.27.JPG"}));
+    EXPECT_TRUE(fs::exists(dir / "real/pics/2005-07-14 09.03.27.JPG"));
+    EXPECT_FALSE(fs::exists(dir / "real/pics/IMG_0001.JPG"));
+    EXPECT_EQ(ReadBytes(dir / "pics/IMG_0001.JPG"), lexicalBytes);
+    EXPECT_TRUE(fs::exists(dir / "pics/IMG_0002.JPG"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "pics"), fs::directory_iterator()), 2);
 }
 
 } // namespace
