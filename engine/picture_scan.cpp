@@ -54,29 +54,30 @@ void SearchDirectory(DatingSession &session, const std::string &directory,
 
     int count = 0;
     std::vector<DirectoryEntry> entries;
-    if (ListDirectory(directory, entries)) {
-        for (const DirectoryEntry &entry : entries) {
-            if (entry.isDirectory) {
-                if (!session.recurse)
-                    continue;
-                // Joined without looking for a separator at the end of the given directory, so
-                // the log names the subdirectory the way it was reached.
-                const std::string subdirectory = directory + kPathSeparator + entry.name;
-                FileIdentity child;
-                if (IdentifyFile(subdirectory, child) && ancestors.count(child))
-                    continue;
-                SearchDirectory(session, subdirectory, ancestors);
+    const ListingResult listing = ListDirectory(directory, entries);
+    if (listing.error != 0)
+        session.view.ReportUnsearchedDirectory(directory, listing.error, listing.opened);
+    for (const DirectoryEntry &entry : entries) {
+        if (entry.isDirectory) {
+            if (!session.recurse)
                 continue;
-            }
-            const std::string path = base + entry.name;
-            if (!EndsWithJpg(path))
+            // Joined without looking for a separator at the end of the given directory, so
+            // the log names the subdirectory the way it was reached.
+            const std::string subdirectory = directory + kPathSeparator + entry.name;
+            FileIdentity child;
+            if (IdentifyFile(subdirectory, child) && ancestors.count(child))
                 continue;
-            session.state.pictureList.push_back(path);
-            session.view.SetStatusLabel(StatusLabel::File, path);
-            ++count;
-            session.view.SetStatusLabel(StatusLabel::Total,
-                                        std::to_string(session.state.pictureList.size()));
+            SearchDirectory(session, subdirectory, ancestors);
+            continue;
         }
+        const std::string path = base + entry.name;
+        if (!EndsWithJpg(path))
+            continue;
+        session.state.pictureList.push_back(path);
+        session.view.SetStatusLabel(StatusLabel::File, path);
+        ++count;
+        session.view.SetStatusLabel(StatusLabel::Total,
+                                    std::to_string(session.state.pictureList.size()));
     }
 
     if (identified)

@@ -13,8 +13,9 @@ namespace kronvik {
 void RetrieveFileList(DatingSession &session);
 
 // Searches one directory (and, with recursion, its subdirectories first, depth first) for files
-// whose name ends in ".jpg" in any letter case, appends them to the picture list and writes the
-// directory's run-log line after its whole search.
+// whose name ends in ".jpg" in any letter case, appends them to the picture list in name order
+// and writes the directory's run-log line after its whole search. A directory that cannot be
+// searched, or only up to a read error, is reported to the front end; the search goes on.
 void ScanDirectory(DatingSession &session, const std::string &directory);
 
 } // namespace kronvik

@@ -29,6 +29,13 @@ public:
     // Lets the front end handle what is pending (painting, input, a close). False when the
     // application is quitting.
     virtual bool DrainMessages() = 0;
+    // Told by the scan that it could not search `directory` (named as its run-log line names it),
+    // or, with `partly`, that a read error cut its listing short after some entries; `error` is
+    // the errno. The scan goes on either way and logs the pictures it did find.
+    virtual void ReportUnsearchedDirectory(const std::string &directory, int error, bool partly)
+    {
+        (void)directory, (void)error, (void)partly;
+    }
 };
 
 } // namespace kronvik

@@ -1,11 +1,13 @@
 // SPDX-FileCopyrightText: 2026 The Kronvik developers
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "dating_pass.h"
+#include "failing_listing_mount.h"
 #include "jpeg_fixture.h"
 #include "picture_scan.h"
 #include "recording_front_end.h"
 #include "temp_dir.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -177,6 +179,39 @@ TEST_F(APictureScan, findsNamesThatAreNotUtf8)
     std::vector<std::string> sorted = sandbox.state.pictureList;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(sorted, (std::vector<std::string>{dir / "caf\xe9.jpg", dir / "d\xff/x.jpg"}));
+}
+
+TEST_F(APictureScan, reportsEachDirectoryItCannotSearchAndStillLogsItWithZero)
+{
+    Touch("a.jpg");
+    Touch("file.jpg");
+    const std::string missing = dir / "missing", file = dir / "file.jpg";
+    Retrieve(missing + ";" + file + ";" + dir.Path().string());
+    EXPECT_EQ(sandbox.front.unsearched, (std::vector<RecordingFrontEnd::Unsearched>{
+                                                {missing, ENOENT, false}, {file, ENOTDIR, false}}));
+    const auto messages = sandbox.Messages();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0], "Digital pictures found in " + missing + ": 0");
+    EXPECT_EQ(messages[1], "Digital pictures found in " + file + ": 0");
+    EXPECT_EQ(sandbox.state.pictureList.size(), 2u);
+}
+
+TEST_F(APictureScan, countsThePicturesListedBeforeAReadErrorAndGoesOn)
+{
+    FailingListingMount mount({"b.jpg", "notes.txt", "A.JPG"});
+    if (!mount.SkipReason().empty())
+        GTEST_SKIP() << mount.SkipReason();
+    Touch("c.jpg");
+    Retrieve(mount.Path() + ";" + dir.Path().string());
+    EXPECT_EQ(sandbox.front.unsearched,
+              (std::vector<RecordingFrontEnd::Unsearched>{{mount.Path(), EIO, true}}));
+    EXPECT_EQ(
+            sandbox.Messages(),
+            (std::vector<std::string>{"Digital pictures found in " + mount.Path() + ": 2",
+                                      "Digital pictures found in " + dir.Path().string() + ": 1"}));
+    EXPECT_EQ(sandbox.state.pictureList,
+              (std::vector<std::string>{mount.Path() + "/A.JPG", mount.Path() + "/b.jpg",
+                                        dir / "c.jpg"}));
 }
 
 // The scan and the dating pass together, on real pictures.

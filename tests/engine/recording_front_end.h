@@ -28,6 +28,10 @@ public:
     void EnableDatePictures() override { datePicturesEnabled = true; }
     std::string SourceDirectoryText() const override { return sourceText; }
     bool DrainMessages() override { return onDrain ? onDrain() : true; }
+    void ReportUnsearchedDirectory(const std::string &directory, int error, bool partly) override
+    {
+        unsearched.push_back({directory, error, partly});
+    }
 
     std::map<StatusLabel, std::string> labels;
     std::vector<std::string> currentHistory;
@@ -36,6 +40,14 @@ public:
     bool datePicturesEnabled = false;
     std::string sourceText;
     std::function<bool()> onDrain;
+    struct Unsearched
+    {
+        std::string directory;
+        int error;
+        bool partly;
+        friend bool operator==(const Unsearched &, const Unsearched &) = default;
+    };
+    std::vector<Unsearched> unsearched;
 };
 
 // The run log's prefix for the pinned test clock, 2006-01-02 03:04:05 UTC.
