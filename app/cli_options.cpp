@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <getopt.h>
 
 namespace kronvik {
@@ -23,11 +24,46 @@ const char *const kCliUsage =
         "  -l, --log-dir=DIR       at the end, write the run log to DIR/Kronvik.log as the window\n"
         "                          does on closing (an empty DIR means ~/.local/state/kronvik)\n"
         "  -q, --quiet             print no run-log lines\n"
-        "      --help              show this help and exit\n"
+        "  -h, --help              show this help and exit\n"
         "      --version           show the version and exit\n"
         "\n"
-        "Exit status: 0 when every picture was dated or passed over, 1 when a rename was refused,\n"
-        "2 for a usage error, 3 when a file error ended the run, 130 when interrupted.\n";
+        "A directory that cannot be searched, or only in part, is named on standard error and\n"
+        "the search goes on.\n"
+        "\n"
+        "Exit status: 0 when every picture was dated or passed over, 1 when a rename was refused\n"
+        "or a directory could not be searched, 2 for a usage error, 3 when a file error ended\n"
+        "the run, 128 + the signal's number after Ctrl-C (130), SIGHUP (129) or SIGTERM (143),\n"
+        "which finish the picture at hand and print the totals first. Of two, the higher wins.\n";
+
+const char *const kCliVersion =
+        "kronvik-cli (Kronvik) " KRONVIK_VERSION_TEXT "\n"
+        "Copyright (C) 2026 The Kronvik developers\n"
+        "License GPL-2.0-or-later: GNU GPL version 2 or later "
+        "<https://gnu.org/licenses/gpl.html>.\n"
+        "This is free software: you are free to change and redistribute it.\n"
+        "There is NO WARRANTY, to the extent permitted by law.\n";
+
+namespace {
+
+// The option getopt stopped at, as the user wrote it: a long option without its value, or one
+// letter of a group of short options ("-x" of "-qx"). `argument` is the last element getopt
+// stepped past; in the middle of a group that is an earlier element, so a long option there is
+// the one meant only when it is unknown (`letter` 0) or its value is `letter`.
+std::string OptionAsGiven(const char *argument, int letter, const option *longOptions)
+{
+    if (std::strncmp(argument, "--", 2) == 0) {
+        const std::string name(argument + 2, std::strcspn(argument + 2, "="));
+        if (letter == 0)
+            return "--" + name;
+        for (const option *known = longOptions; known->name; ++known) {
+            if (name == known->name && known->val == letter)
+                return "--" + name;
+        }
+    }
+    return std::string("-") + static_cast<char>(letter);
+}
+
+} // namespace
 
 bool ParseHours(const std::string &text, int &hours)
 {
@@ -64,7 +100,7 @@ CliParse ParseCliOptions(int argc, char **argv, CliOptions &options, std::string
     opterr = 0;
     optind = 1;
     int option;
-    while ((option = getopt_long(argc, argv, ":rRt:l:q", kLongOptions, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, ":rRt:l:qh", kLongOptions, nullptr)) != -1) {
         switch (option) {
         case 'r':
             options.recurse = true;
@@ -86,16 +122,24 @@ CliParse ParseCliOptions(int argc, char **argv, CliOptions &options, std::string
         case 'q':
             options.quiet = true;
             break;
+        case 'h':
         case kHelp:
             return CliParse::Help;
         case kVersion:
             return CliParse::Version;
         case ':':
-            error = std::string("option '") + argv[optind - 1] + "' needs a value";
+            error = "option '" + OptionAsGiven(argv[optind - 1], optopt, kLongOptions)
+                    + "' needs a value";
             return CliParse::UsageError;
-        default:
-            error = std::string("unknown option '") + argv[optind - 1] + "'";
+        default: {
+            const std::string given = OptionAsGiven(argv[optind - 1], optopt, kLongOptions);
+            // A known long option can only have come here with a value it does not take.
+            if (optopt != 0 && given.compare(0, 2, "--") == 0)
+                error = "option '" + given + "' takes no value";
+            else
+                error = "unknown option '" + given + "'";
             return CliParse::UsageError;
+        }
         }
     }
     if (optind >= argc) {

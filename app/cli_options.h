@@ -25,5 +25,7 @@ CliParse ParseCliOptions(int argc, char **argv, CliOptions &options, std::string
 bool ParseHours(const std::string &text, int &hours);
 
 extern const char *const kCliUsage;
+// The --version text, in the form GNU tools use.
+extern const char *const kCliVersion;
 
 } // namespace kronvik

@@ -4,6 +4,7 @@
 // log on standard output. The window and this tool drive the same engine.
 #include "cli_options.h"
 #include "dating_pass.h"
+#include "exit_status.h"
 #include "file_error.h"
 #include "log_file.h"
 #include "picture_scan.h"
@@ -14,17 +15,38 @@
 
 namespace {
 
-enum ExitStatus {
-    kAllDated = 0,
-    kRenameRefused = 1,
-    kUsageError = 2,
-    kFileError = 3,
-    kInterrupted = 130,
-};
+// Each asks the run to stop as Ctrl-C does: the picture at hand is finished, the totals printed.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-void OnInterrupt(int)
+void OnStopSignal(int signal)
 {
-    kronvik::TerminalFrontEnd::s_interrupted = 1;
+    // The other stop signals are blocked meanwhile. Of two, the higher is kept, as the higher
+    // exit status wins.
+    if (signal > kronvik::TerminalFrontEnd::s_interrupted)
+        kronvik::TerminalFrontEnd::s_interrupted = signal;
+}
+
+void CatchStopSignals()
+{
+    struct sigaction action
+    {
+    };
+    action.sa_handler = OnStopSignal;
+    // Calls under way go on: a write of the run log to a pipe must not be cut short by Ctrl-C.
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int signal : kStopSignals)
+        sigaddset(&action.sa_mask, signal);
+    for (int signal : kStopSignals) {
+        struct sigaction inherited
+        {
+        };
+        // A signal that whoever started the tool ignores (nohup, a background job) stays
+        // ignored, so "nohup kronvik-cli" survives the terminal closing.
+        if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+            continue;
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 } // namespace
@@ -40,52 +62,46 @@ int main(int argc, char **argv)
         std::fputs(kCliUsage, stdout);
         return kAllDated;
     case CliParse::Version:
-        std::printf("kronvik-cli (Kronvik) %s\n", KRONVIK_VERSION_TEXT);
+        std::fputs(kCliVersion, stdout);
         return kAllDated;
     case CliParse::UsageError:
-        std::fprintf(stderr, "kronvik-cli: %s\n\n%s", error.c_str(), kCliUsage);
+        PrintMessage(error);
+        std::fputs("Try 'kronvik-cli --help'.\n", stderr);
         return kUsageError;
     case CliParse::Run:
         break;
     }
 
-    struct sigaction action
-    {
-    };
-    action.sa_handler = OnInterrupt;
-    // Calls under way go on: a write of the run log to a pipe must not be cut short by Ctrl-C.
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    CatchStopSignals();
 
     ProgramState state;
     bool cancel = false;
     TerminalFrontEnd front(options.sources, !options.quiet, cancel);
     DatingSession session{state, front, front, options.recurse, options.timeAdjust, cancel, {}};
 
-    int status = kAllDated;
+    RunStatus status;
     try {
         RetrieveFileList(session);
         if (!TerminalFrontEnd::s_interrupted)
             DatePictures(session);
-        if (TerminalFrontEnd::s_interrupted)
-            status = kInterrupted;
-        else if (state.datedUnsuccessfully > 0)
-            status = kRenameRefused;
+        if (state.datedUnsuccessfully > 0)
+            status.Raise(kNotAllDated);
     } catch (const FileError &failure) {
-        front.EndProgress();
-        std::fprintf(stderr, "%s\n", failure.Message().c_str());
-        status = kFileError;
+        front.Warn(failure.Message());
+        status.Raise(kFileError);
     }
     front.EndProgress();
+    if (front.DirectoryUnsearched())
+        status.Raise(kNotAllDated);
+    if (TerminalFrontEnd::s_interrupted)
+        status.Raise(kSignalBase + TerminalFrontEnd::s_interrupted);
 
     // As the window does on closing: the log file whenever the run log holds a line.
     try {
         WriteLogFile(front, options.writeLog, options.logDirectory);
     } catch (const FileError &failure) {
-        std::fprintf(stderr, "%s\n", failure.Message().c_str());
-        if (status != kInterrupted)
-            status = kFileError;
+        front.Warn(failure.Message());
+        status.Raise(kFileError);
     }
-    return status;
+    return status.Value();
 }

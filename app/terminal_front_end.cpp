@@ -2,11 +2,19 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "terminal_front_end.h"
 
+#include <cstring>
 #include <unistd.h>
 
 namespace kronvik {
 
 volatile std::sig_atomic_t TerminalFrontEnd::s_interrupted = 0;
+
+void PrintMessage(const std::string &message)
+{
+    const std::string line = "kronvik-cli: " + message + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
 
 TerminalFrontEnd::TerminalFrontEnd(std::string sourceText, bool printLines, bool &cancel)
     : m_sourceText(std::move(sourceText))
@@ -59,6 +67,20 @@ bool TerminalFrontEnd::DrainMessages()
     if (s_interrupted)
         m_cancel = true;
     return true;
+}
+
+void TerminalFrontEnd::ReportUnsearchedDirectory(const std::string &directory, int error,
+                                                 bool partly)
+{
+    m_directoryUnsearched = true;
+    Warn(std::string(partly ? "cannot search all of '" : "cannot search '") + directory
+         + "': " + std::strerror(error));
+}
+
+void TerminalFrontEnd::Warn(const std::string &message)
+{
+    EndProgress();
+    PrintMessage(message);
 }
 
 void TerminalFrontEnd::EndProgress()

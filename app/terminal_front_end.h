@@ -10,6 +10,10 @@
 
 namespace kronvik {
 
+// Writes "kronvik-cli: ", the message and a line end on standard error: the form of every
+// message the command-line tool gives there.
+void PrintMessage(const std::string &message);
+
 // The command-line tool's run log and status row: every run-log line goes to standard output the
 // moment it is added; on a terminal, standard error shows one progress line.
 class TerminalFrontEnd : public RunLogLines, public StatusView
@@ -23,12 +27,21 @@ public:
     void SetProgressPosition(int) override { }
     void EnableDatePictures() override { }
     std::string SourceDirectoryText() const override { return m_sourceText; }
-    // Ctrl-C sets the cancel flag here, between two pictures, as closing the window does.
+    // Ctrl-C, SIGTERM and SIGHUP set the cancel flag here, between two pictures, as closing the
+    // window does.
     bool DrainMessages() override;
+    // Warns on standard error, naming the directory and the reason.
+    void ReportUnsearchedDirectory(const std::string &directory, int error, bool partly) override;
 
     // Clears the progress line before the program prints anything else to standard error.
     void EndProgress();
+    // One message on standard error, after the progress line is cleared.
+    void Warn(const std::string &message);
+    // True once a directory could not be searched, or only in part.
+    bool DirectoryUnsearched() const { return m_directoryUnsearched; }
 
+    // The number of the signal that asks the run to stop (SIGINT, SIGTERM, SIGHUP); 0 while none
+    // has come.
     static volatile std::sig_atomic_t s_interrupted;
 
 private:
@@ -37,6 +50,7 @@ private:
     bool &m_cancel;
     bool m_showProgress;
     bool m_progressShown = false;
+    bool m_directoryUnsearched = false;
     std::string m_total, m_percent, m_file;
 };
 

@@ -2,11 +2,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // kronvik-cli as a process: its standard output, standard error, exit status and the files it
 // leaves behind.
+#include "failing_listing_mount.h"
 #include "file_services.h"
 #include "jpeg_fixture.h"
 #include "run_as_nobody.h"
 #include "temp_dir.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -99,28 +101,58 @@ protected:
     TempDir output;
 };
 
-TEST_F(TheCli, showsItsUsageAndVersion)
+TEST_F(TheCli, showsItsHelpForBothSpellingsAndItsVersionInTheGnuForm)
 {
     CliRun help = Run({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("Usage: kronvik-cli [OPTION]... SOURCE..."), std::string::npos);
+    EXPECT_EQ(help.out.rfind("Usage: kronvik-cli [OPTION]... SOURCE...\n", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("  -h, --help "), std::string::npos);
+    EXPECT_TRUE(help.err.empty());
+    CliRun shortHelp = Run({"-h"});
+    EXPECT_EQ(shortHelp.status, 0);
+    EXPECT_EQ(shortHelp.out, help.out);
+
     CliRun version = Run({"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "kronvik-cli (Kronvik) 2.0.0.0\n");
+    EXPECT_EQ(version.out, "kronvik-cli (Kronvik) 2.0.0.0\n"
+                           "Copyright (C) 2026 The Kronvik developers\n"
+                           "License GPL-2.0-or-later: GNU GPL version 2 or later "
+                           "<https://gnu.org/licenses/gpl.html>.\n"
+                           "This is free software: you are free to change and redistribute it.\n"
+                           "There is NO WARRANTY, to the extent permitted by law.\n");
 }
 
-TEST_F(TheCli, rejectsBadUsageWithStatus2)
+TEST_F(TheCli, rejectsBadUsageWithOneLineAndAPointerToItsHelp)
 {
-    for (const auto &args : std::vector<std::vector<std::string>>{{},
-                                                                  {"--bogus", "x"},
-                                                                  {"-t", "1.5", "x"},
-                                                                  {"-t", "two", "x"},
-                                                                  {"-t", "", "x"},
-                                                                  {"-t"}}) {
-        CliRun run = Run(args);
-        EXPECT_EQ(run.status, 2) << (args.empty() ? "" : args[0]);
-        EXPECT_NE(run.err.find("Usage:"), std::string::npos);
-        EXPECT_TRUE(run.out.empty());
+    const std::string hours = "the time adjustment must be a whole number of hours: ";
+    struct Row
+    {
+        const char *name;
+        std::vector<std::string> args;
+        std::string message;
+    } const rows[] = {
+            {"no SOURCE", {}, "no SOURCE directory given"},
+            {"an unknown long option", {"--bogus", "x"}, "unknown option '--bogus'"},
+            {"an unknown long option with a value", {"--bogus=1", "x"}, "unknown option '--bogus'"},
+            {"an unknown letter ending a group", {"-qx", "x"}, "unknown option '-x'"},
+            {"an unknown letter after a long option",
+             {"--quiet", "-xq", "x"},
+             "unknown option '-x'"},
+            {"a value for an option that takes none",
+             {"--quiet=1", "x"},
+             "option '--quiet' takes no value"},
+            {"a fractional hour count", {"-t", "1.5", "x"}, hours + "'1.5'"},
+            {"a word for the hours", {"--time-adjust=two", "x"}, hours + "'two'"},
+            {"an empty hour count", {"-t", "", "x"}, hours + "''"},
+            {"a letter without its value", {"-qt"}, "option '-t' needs a value"},
+            {"a long option without its value", {"--log-dir"}, "option '--log-dir' needs a value"},
+    };
+    for (const Row &row : rows) {
+        CliRun run = Run(row.args);
+        EXPECT_EQ(run.status, 2) << row.name;
+        EXPECT_EQ(run.err, "kronvik-cli: " + row.message + "\nTry 'kronvik-cli --help'.\n")
+                << row.name;
+        EXPECT_TRUE(run.out.empty()) << row.name;
     }
 }
 
@@ -137,19 +169,19 @@ TEST_F(TheCli, datesATreeAndPrintsTheRunLogAsItGrows)
         EXPECT_TRUE(std::regex_match(line, prefix)) << line;
 
     const std::string root = pictures.Path().string();
-    auto messages = run.Messages();
-    ASSERT_EQ(messages.size(), 9u);
-    // Two scan lines (post-order, the order within a folder is the kernel's), then the pass.
-    EXPECT_EQ(messages[0], "Digital pictures found in " + root + "/2005: 2");
-    EXPECT_EQ(messages[1], "Digital pictures found in " + root + ": 1");
-    EXPECT_EQ(messages[7], "Digital pictures dated successfully: 2");
-    EXPECT_EQ(messages[8], "Digital pictures dated unsuccessfully: 0");
-    EXPECT_NE(std::find(messages.begin(), messages.end(),
-                        "   IMG_0001.JPG -> 2005-07-14 09.03.27.JPG"),
-              messages.end());
-    EXPECT_NE(std::find(messages.begin(), messages.end(),
-                        "   No EXIF data found in " + root + "/bare.jpg."),
-              messages.end());
+    // Two scan lines (post-order), then the pass, each folder in name order.
+    EXPECT_EQ(run.Messages(), (std::vector<std::string>{
+                                      "Digital pictures found in " + root + "/2005: 2",
+                                      "Digital pictures found in " + root + ": 1",
+                                      "Processing digital pictures in " + root + "/2005...",
+                                      "   IMG_0001.JPG -> 2005-07-14 09.03.27.JPG",
+                                      "   img_0002.jpg -> 2005-07-14 10.00.00.JPG",
+                                      "Processing digital pictures in " + root + "...",
+                                      "   No EXIF data found in " + root + "/bare.jpg.",
+                                      "Digital pictures dated successfully: 2",
+                                      "Digital pictures dated unsuccessfully: 0",
+                              }));
+    EXPECT_TRUE(run.err.empty()) << run.err;
 
     CalendarTime time;
     setenv("TZ", "UTC", 1);
@@ -213,7 +245,7 @@ TEST_F(TheCli, reportsAFileErrorWithStatus3AndStillWritesTheLog)
     chmod(locked.c_str(), 0444);
     CliRun run = Run({"-t", "1", "-l", output.Path().string(), pictures.Path().string()}, true);
     EXPECT_EQ(run.status, 3);
-    EXPECT_NE(run.err.find("Access to " + locked + " was denied."), std::string::npos) << run.err;
+    EXPECT_EQ(run.err, "kronvik-cli: Access to " + locked + " was denied.\n");
     for (const auto &message : run.Messages())
         EXPECT_EQ(message.find("Digital pictures dated"), std::string::npos);
     EXPECT_TRUE(fs::exists(output / "Kronvik.log"));
@@ -224,41 +256,171 @@ TEST_F(TheCli, reportsALogDirectoryItCannotWriteTo)
     Picture("a.jpg", "2005:07:14 09:03:27");
     CliRun run = Run({"-l", output / "missing", pictures.Path().string()});
     EXPECT_EQ(run.status, 3);
-    EXPECT_NE(run.err.find(output / "missing" + "/Kronvik.log contains an incorrect path."),
-              std::string::npos);
+    EXPECT_EQ(run.err,
+              "kronvik-cli: " + output / "missing" + "/Kronvik.log contains an incorrect path.\n");
 }
 
-TEST_F(TheCli, finishesThePictureAtHandOnCtrlCAndExitsWith130)
+// Runs kronvik-cli on `source` and sends it `signal` once its pass has begun (the first
+// "Processing" line is out). With `ignored`, the signal is ignored in the tool from its start, as
+// nohup leaves SIGHUP. The status is -1 when the tool did not exit by itself.
+CliRun SignalMidPass(const std::string &source, int signal, bool ignored, const std::string &err)
 {
-    for (int i = 0; i < 300; ++i)
-        WriteJpegWithExif(pictures / ("p" + std::to_string(i) + ".jpg"), {});
     int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
+    if (pipe(pipeFds) != 0)
+        return {};
     pid_t child = fork();
     if (child == 0) {
+        if (ignored)
+            std::signal(signal, SIG_IGN);
         dup2(pipeFds[1], STDOUT_FILENO);
         close(pipeFds[0]);
-        execl(KRONVIK_CLI_PATH, KRONVIK_CLI_PATH, pictures.Path().c_str(), nullptr);
+        const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        dup2(errFd, STDERR_FILENO);
+        execl(KRONVIK_CLI_PATH, KRONVIK_CLI_PATH, source.c_str(), nullptr);
         _exit(127);
     }
     close(pipeFds[1]);
-    std::string out;
+    CliRun run;
     char buffer[4096];
     bool signalled = false;
     for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
-        out.append(buffer, static_cast<std::size_t>(got));
-        if (!signalled && out.find("Processing") != std::string::npos) {
-            kill(child, SIGINT);
+        run.out.append(buffer, static_cast<std::size_t>(got));
+        if (!signalled && run.out.find("Processing") != std::string::npos) {
+            kill(child, signal);
             signalled = true;
         }
     }
     close(pipeFds[0]);
     int status = 0;
     waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_NE(out.find(": Digital pictures dated successfully: 0\n"), std::string::npos);
-    EXPECT_NE(out.find(": Digital pictures dated unsuccessfully: 0\n"), std::string::npos) << out;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ReadBytes(err);
+    return run;
+}
+
+TEST_F(TheCli, finishesThePictureAtHandOnAStopSignalAndExitsWith128PlusIt)
+{
+    for (int i = 0; i < 300; ++i)
+        WriteJpegWithExif(pictures / ("p" + std::to_string(i) + ".jpg"), {});
+    struct Row
+    {
+        const char *name;
+        int signal;
+        int status;
+    } const rows[] = {
+            {"Ctrl-C", SIGINT, 130},
+            {"SIGHUP", SIGHUP, 129},
+            {"SIGTERM", SIGTERM, 143},
+    };
+    // A source that cannot be searched asks for status 1 as well; the signal's status wins.
+    const std::string missing = output / "missing";
+    for (const Row &row : rows) {
+        CliRun run = SignalMidPass(missing + ";" + pictures.Path().string(), row.signal, false,
+                                   output / "err");
+        EXPECT_EQ(run.status, row.status) << row.name;
+        EXPECT_NE(run.out.find(": Digital pictures dated successfully: 0\n"), std::string::npos)
+                << row.name;
+        EXPECT_NE(run.out.find(": Digital pictures dated unsuccessfully: 0\n"), std::string::npos)
+                << row.name << run.out;
+        EXPECT_EQ(run.err,
+                  "kronvik-cli: cannot search '" + missing + "': No such file or directory\n")
+                << row.name;
+    }
+}
+
+TEST_F(TheCli, runsToItsEndThroughAHangupThatNohupIgnores)
+{
+    for (int i = 0; i < 50; ++i)
+        WriteJpegWithExif(pictures / ("p" + std::to_string(i) + ".jpg"), {});
+    CliRun run = SignalMidPass(pictures.Path().string(), SIGHUP, true, output / "err");
+    EXPECT_EQ(run.status, 0);
+    const auto messages = run.Messages();
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                            [](const std::string &message) {
+                                return message.find("No EXIF data found") != std::string::npos;
+                            }),
+              50);
+}
+
+TEST_F(TheCli, warnsAboutEachSourceItCannotSearchAndDatesTheRest)
+{
+    Picture("a.jpg", "2005:07:14 09:03:27");
+    WriteBytes(output / "notes.txt", "x");
+    const std::string missing = output / "missing", file = output / "notes.txt";
+    CliRun run = Run({missing, file + ";" + pictures.Path().string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "kronvik-cli: cannot search '" + missing
+                               + "': No such file or directory\n"
+                                 "kronvik-cli: cannot search '"
+                               + file + "': Not a directory\n");
+    // The run log is as it always was: each such directory has its line with 0.
+    const auto messages = run.Messages();
+    ASSERT_GE(messages.size(), 3u);
+    EXPECT_EQ(messages[0], "Digital pictures found in " + missing + ": 0");
+    EXPECT_EQ(messages[1], "Digital pictures found in " + file + ": 0");
+    EXPECT_TRUE(fs::exists(pictures / "2005-07-14 09.03.27.JPG"));
+}
+
+TEST_F(TheCli, warnsAboutUnreadableDirectoriesWhenRunByAUser)
+{
+    Picture("a.jpg", "2005:07:14 09:03:27");
+    fs::create_directory(pictures / "locked");
+    chmod(pictures.Path().c_str(), 0777);
+    chmod((pictures / "a.jpg").c_str(), 0666);
+    chmod((pictures / "locked").c_str(), 0);
+    const std::string locked = pictures / "locked";
+    CliRun run = Run({"-q", locked, pictures.Path().string()}, true);
+    EXPECT_EQ(run.status, 1);
+    // The source itself, then the same folder met again as a subdirectory.
+    EXPECT_EQ(run.err, "kronvik-cli: cannot search '" + locked
+                               + "': Permission denied\n"
+                                 "kronvik-cli: cannot search '"
+                               + locked + "': Permission denied\n");
+    EXPECT_TRUE(fs::exists(pictures / "2005-07-14 09.03.27.JPG"));
+}
+
+TEST_F(TheCli, warnsAboutADirectoryReadOnlyInPartAndGoesOnWithWhatItListed)
+{
+    FailingListingMount mount({"b.jpg", "a.jpg"});
+    if (!mount.SkipReason().empty())
+        GTEST_SKIP() << mount.SkipReason();
+    CliRun run = Run({mount.Path()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "kronvik-cli: cannot search all of '" + mount.Path() + "': Input/output error\n");
+    const auto messages = run.Messages();
+    ASSERT_EQ(messages.size(), 6u);
+    EXPECT_EQ(messages[0], "Digital pictures found in " + mount.Path() + ": 2");
+    EXPECT_EQ(messages[2],
+              "   " + mount.Path() + "/a.jpg not renamed; unreadable picture (not a JPEG file).");
+}
+
+TEST_F(TheCli, endsWithTheHighestOfTheStatusesThatApply)
+{
+    struct Row
+    {
+        const char *name;
+        int pictures; // all of one date: every one after the first is refused
+        bool missingSource;
+        bool logToMissingFolder;
+        int status;
+    } const rows[] = {
+            {"a missing source and a refused rename", 2, true, false, 1},
+            {"a missing source and a file error", 1, true, true, 3},
+            {"a refused rename and a file error", 2, false, true, 3},
+    };
+    for (const Row &row : rows) {
+        TempDir folder;
+        for (int i = 0; i < row.pictures; ++i)
+            WriteJpegWithExif(folder / ("p" + std::to_string(i) + ".jpg"),
+                              {{"Exif.Photo.DateTimeDigitized", "2005:07:14 09:03:27"}});
+        std::vector<std::string> args{"-q", folder.Path().string()};
+        if (row.missingSource)
+            args.push_back(folder / "missing");
+        if (row.logToMissingFolder)
+            args.insert(args.end(), {"-l", output / "missing"});
+        EXPECT_EQ(Run(args).status, row.status) << row.name;
+    }
 }
 
 } // namespace
