@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pthread.h>
@@ -43,63 +42,6 @@ void CountSignal(int)
 }
 
 } // namespace
-
-TEST(ALockAttempt, tellsAnotherHolderFromAFileSystemThatRefusesLocks)
-{
-    struct Case
-    {
-        const char *name;
-        int error;
-        LockAttempt attempt;
-    };
-    for (const Case &c : {Case{"held by another run", EWOULDBLOCK, LockAttempt::Held},
-                          Case{"no lock records left", ENOLCK, LockAttempt::Refused},
-                          Case{"not supported", EOPNOTSUPP, LockAttempt::Refused},
-                          Case{"not a lockable file", EINVAL, LockAttempt::Refused}})
-        EXPECT_EQ(LockAttemptFromErrno(c.error), c.attempt) << c.name;
-}
-
-TEST(ADirectoryLock, keepsOtherRunsOutUntilReleased)
-{
-    TempDir dir;
-    const std::string path = dir.Path().string();
-    struct Case
-    {
-        const char *name;
-        LockMode mine, theirs;
-        LockAttempt expected;
-    };
-    for (const Case &c :
-         {Case{"exclusive against exclusive", LockMode::Exclusive, LockMode::Exclusive,
-               LockAttempt::Held},
-          Case{"exclusive against shared", LockMode::Exclusive, LockMode::Shared,
-               LockAttempt::Held},
-          Case{"shared against exclusive", LockMode::Shared, LockMode::Exclusive,
-               LockAttempt::Held},
-          Case{"shared beside shared", LockMode::Shared, LockMode::Shared, LockAttempt::Taken}}) {
-        DirectoryLock mine;
-        ASSERT_TRUE(mine.Open(path));
-        ASSERT_EQ(mine.TryLock(c.mine), LockAttempt::Taken) << c.name;
-        EXPECT_EQ(AnotherRunTries(path, c.theirs), c.expected) << c.name;
-        mine.Release();
-        EXPECT_EQ(AnotherRunTries(path, c.theirs), LockAttempt::Taken) << c.name;
-    }
-}
-
-TEST(ADirectoryLock, opensOnlyDirectoriesAndFollowsLinks)
-{
-    TempDir dir;
-    fs::create_directory(dir.Path() / "real");
-    fs::create_directory_symlink("real", dir.Path() / "link");
-    std::ofstream(dir.Path() / "file.jpg") << "x";
-    DirectoryLock real, link, other;
-    ASSERT_TRUE(real.Open(dir / "real"));
-    ASSERT_TRUE(link.Open(dir / "link"));
-    EXPECT_EQ(link.Identity(), real.Identity());
-    EXPECT_FALSE(other.Open(dir / "missing"));
-    EXPECT_FALSE(other.Open(dir / "file.jpg"));
-    EXPECT_FALSE(other.IsOpen());
-}
 
 TEST(ADirectoryLock, climbsToTheRootWhichIsItsOwnParent)
 {
