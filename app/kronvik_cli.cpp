@@ -8,7 +8,9 @@
 #include "file_error.h"
 #include "log_file.h"
 #include "picture_scan.h"
+#include "source_locks.h"
 #include "terminal_front_end.h"
+#include "terminal_lock_waiter.h"
 
 #include <csignal>
 #include <cstdio>
@@ -81,9 +83,15 @@ int main(int argc, char **argv)
 
     RunStatus status;
     try {
-        RetrieveFileList(session);
-        if (!TerminalFrontEnd::s_interrupted)
-            DatePictures(session);
+        // Held from before the scan to the end of the pass: a second run over these folders
+        // waits for this one rather than working among its renames.
+        SourceLocks locks;
+        TerminalLockWaiter waiter;
+        if (locks.Take(options.sources, waiter) && !TerminalFrontEnd::s_interrupted) {
+            RetrieveFileList(session);
+            if (!TerminalFrontEnd::s_interrupted)
+                DatePictures(session);
+        }
         if (state.datedUnsuccessfully > 0)
             status.Raise(kNotAllDated);
     } catch (const FileError &failure) {

@@ -21,6 +21,8 @@ bool EndsWithJpg(const std::string &path)
     return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".jpg") == 0;
 }
 
+} // namespace
+
 // The source directory list split at ";" as strtok splits it: runs of separators count as one
 // and empty entries never come out; blanks stay part of a directory.
 std::vector<std::string> SplitSourceList(const std::string &text)
@@ -37,6 +39,8 @@ std::vector<std::string> SplitSourceList(const std::string &text)
     }
     return directories;
 }
+
+namespace {
 
 // `ancestors` holds the directories of the current descent, so a directory link that leads back
 // up ends the descent at once instead of running until the paths grow too long.

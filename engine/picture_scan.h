@@ -5,8 +5,13 @@
 #include "dating_session.h"
 
 #include <string>
+#include <vector>
 
 namespace kronvik {
+
+// The directories of a source directory list, split at ";" as strtok splits it: runs of
+// separators count as one, empty entries never come out, blanks stay part of a directory.
+std::vector<std::string> SplitSourceList(const std::string &text);
 
 // Rebuilds the picture list from the source directory list ("DIR1;DIR2", split as strtok does),
 // writing one run-log line per directory searched, and enables "&Date Pictures".

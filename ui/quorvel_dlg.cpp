@@ -11,6 +11,7 @@
 #include "quorvel_browse.h"
 #include "quorvel_prefs.h"
 #include "ui_quorvel_dlg.h"
+#include "window_lock_waiter.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -131,6 +132,8 @@ void CQuorvelDlg::RetrieveFileList()
     // The scan runs to its end without handling events; the list changes only between passes.
     if (m_bPassRunning)
         return;
+    if (!HoldSourceLocks(SourceDirectoryText()))
+        return;
     DatingSession session = Session();
     kronvik::RetrieveFileList(session);
     m_listLog->ShowPendingLines();
@@ -139,6 +142,9 @@ void CQuorvelDlg::RetrieveFileList()
 void CQuorvelDlg::DatePictures()
 {
     if (m_bPassRunning)
+        return;
+    // A further pass over the same list takes the locks of its retrieval again.
+    if (!m_sourceLocks.IsHeld() && !HoldSourceLocks(m_sourceLocks.SourceText()))
         return;
     PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate);
     try {
@@ -149,6 +155,14 @@ void CQuorvelDlg::DatePictures()
         ReportFileError(error.Message());
     }
     m_listLog->ShowPendingLines();
+    m_sourceLocks.Release();
+}
+
+bool CQuorvelDlg::HoldSourceLocks(const std::string &sourceText)
+{
+    PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate);
+    WindowLockWaiter waiter(*this, *m_staticFile);
+    return m_sourceLocks.Take(sourceText, waiter);
 }
 
 void CQuorvelDlg::OnBrowse()
@@ -196,6 +210,7 @@ void CQuorvelDlg::OnCancel()
     }
     SaveSettings();
     QDialog::reject();
+    m_sourceLocks.Release();
 }
 
 void CQuorvelDlg::reject()

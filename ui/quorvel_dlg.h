@@ -7,6 +7,7 @@
 #include "program_state.h"
 #include "settings_record.h"
 #include "settings_store.h"
+#include "source_locks.h"
 #include "status_view.h"
 
 #include <QDialog>
@@ -87,6 +88,9 @@ private:
     DatingSession Session();
     // Shows a file error's message in a critical message box titled with the program's name.
     void ReportFileError(const std::string &message);
+    // Locks the folders of `sourceText`, waiting with the commands disabled while another run
+    // holds one. False when the window closed during the wait.
+    bool HoldSourceLocks(const std::string &sourceText);
 
     std::unique_ptr<Ui::CQuorvelDlg> m_ui;
     ProgramState &m_state;
@@ -94,6 +98,8 @@ private:
     QString m_sourceDirsShown;
     bool m_bPassRunning = false;
     bool m_bQuitting = false;
+    // Held from "&Retrieve File List" to the end of the pass that follows.
+    SourceLocks m_sourceLocks;
 
     QLabel *m_staticTotal;
     QLabel *m_staticOf;

@@ -11,8 +11,13 @@
 namespace kronvik::test {
 
 TempDir::TempDir()
+    : TempDir(std::filesystem::temp_directory_path())
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kronvik-test-XXXXXX").string();
+}
+
+TempDir::TempDir(const std::filesystem::path &parent)
+{
+    std::string pattern = (parent / "kronvik-test-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create a temporary folder");
     m_path = pattern;

@@ -13,6 +13,9 @@ class TempDir
 {
 public:
     TempDir();
+    // A fresh folder inside `parent` (for instance a memory file system, where writes that are
+    // flushed to the device cost nothing).
+    explicit TempDir(const std::filesystem::path &parent);
     ~TempDir();
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;

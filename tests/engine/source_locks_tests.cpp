@@ -1,0 +1,154 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "source_locks.h"
+
+#include "temp_dir.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+
+using namespace kronvik;
+using kronvik::test::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+// What another run meets when it tries `mode` on `directory`.
+LockAttempt AnotherRunTries(const std::string &directory, LockMode mode)
+{
+    DirectoryLock other;
+    EXPECT_TRUE(other.Open(directory)) << directory;
+    return other.TryLock(mode);
+}
+
+FileIdentity IdentityOf(const std::string &directory)
+{
+    DirectoryLock lock;
+    EXPECT_TRUE(lock.Open(directory));
+    return lock.Identity();
+}
+
+// Records each directory it is asked to wait for; frees it from the holders when it has one,
+// else gives up.
+class RecordingWaiter : public LockWaiter
+{
+public:
+    bool WaitForLock(const std::string &directory, DirectoryLock &, LockMode) override
+    {
+        waitedFor.push_back(directory);
+        auto holder = holders.find(directory);
+        if (holder == holders.end())
+            return false;
+        holder->second.Release();
+        return true;
+    }
+
+    std::map<std::string, DirectoryLock> holders;
+    std::vector<std::string> waitedFor;
+};
+
+class TheSourceLocks : public ::testing::Test
+{
+protected:
+    TheSourceLocks()
+    {
+        for (const char *folder : {"A/S", "X", "Y"})
+            fs::create_directories(root.Path() / folder);
+    }
+
+    // Another run holding `directory` exclusively.
+    void Hold(const std::string &directory)
+    {
+        DirectoryLock &lock = waiter.holders[directory];
+        ASSERT_TRUE(lock.Open(directory));
+        ASSERT_EQ(lock.TryLock(LockMode::Exclusive), LockAttempt::Taken);
+    }
+
+    TempDir root;
+    RecordingWaiter waiter;
+    SourceLocks locks;
+};
+
+} // namespace
+
+TEST_F(TheSourceLocks, takeTheirFoldersInOneOrderWhateverTheListSays)
+{
+    const std::string x = root / "X", y = root / "Y";
+    const bool xFirst = IdentityOf(x) < IdentityOf(y);
+    const std::vector<std::string> order = xFirst ? std::vector{x, y} : std::vector{y, x};
+    for (const std::string &list : {x + ";" + y, y + ";" + x}) {
+        waiter.waitedFor.clear();
+        Hold(x);
+        Hold(y);
+        ASSERT_TRUE(locks.Take(list, waiter)) << list;
+        EXPECT_EQ(waiter.waitedFor, order) << list;
+        locks.Release();
+    }
+}
+
+TEST_F(TheSourceLocks, lockEachFolderOnceAndTheFoldersAboveItShared)
+{
+    const std::string a = root / "A", s = root / "A/S", top = root.Path().string();
+    struct Case
+    {
+        const char *name;
+        std::string list;
+        // What another run meets in A, in its subfolder S and in the folder above A.
+        LockAttempt sharedInA, exclusiveInS, sharedAbove, exclusiveAbove;
+    };
+    const auto held = LockAttempt::Held, taken = LockAttempt::Taken;
+    const std::vector<Case> cases = {
+            {"a folder", a, held, taken, taken, held},
+            {"a folder twice, once through a different spelling", a + ";" + a + "/.", held, taken,
+             taken, held},
+            {"a missing folder left out", root / "missing" + ";" + a, held, taken, taken, held},
+            {"a subfolder", s, taken, held, taken, held},
+            {"a subfolder and its parent", s + ";" + a, held, held, taken, held},
+            {"a parent and its subfolder", a + ";" + s, held, held, taken, held},
+    };
+    for (const Case &c : cases) {
+        ASSERT_TRUE(locks.Take(c.list, waiter)) << c.name;
+        EXPECT_TRUE(waiter.waitedFor.empty()) << c.name << " waited for itself";
+        EXPECT_TRUE(locks.IsHeld()) << c.name;
+        EXPECT_EQ(locks.SourceText(), c.list) << c.name;
+        EXPECT_EQ(AnotherRunTries(a, LockMode::Shared), c.sharedInA) << c.name;
+        EXPECT_EQ(AnotherRunTries(s, LockMode::Exclusive), c.exclusiveInS) << c.name;
+        EXPECT_EQ(AnotherRunTries(top, LockMode::Shared), c.sharedAbove) << c.name;
+        EXPECT_EQ(AnotherRunTries(top, LockMode::Exclusive), c.exclusiveAbove) << c.name;
+
+        locks.Release();
+        EXPECT_FALSE(locks.IsHeld()) << c.name;
+        EXPECT_EQ(AnotherRunTries(a, LockMode::Exclusive), taken) << c.name;
+        EXPECT_EQ(AnotherRunTries(s, LockMode::Exclusive), taken) << c.name;
+        EXPECT_EQ(AnotherRunTries(top, LockMode::Exclusive), taken) << c.name;
+    }
+}
+
+TEST_F(TheSourceLocks, holdNothingWhenTheWaitIsGivenUp)
+{
+    const std::string x = root / "X", y = root / "Y";
+    // The folder that comes second in the order is held by a run that does not end.
+    const std::string first = IdentityOf(x) < IdentityOf(y) ? x : y;
+    const std::string second = first == x ? y : x;
+    DirectoryLock other;
+    ASSERT_TRUE(other.Open(second));
+    ASSERT_EQ(other.TryLock(LockMode::Exclusive), LockAttempt::Taken);
+
+    EXPECT_FALSE(locks.Take(x + ";" + y, waiter));
+    EXPECT_EQ(waiter.waitedFor, std::vector<std::string>{second});
+    EXPECT_FALSE(locks.IsHeld());
+    EXPECT_EQ(AnotherRunTries(first, LockMode::Exclusive), LockAttempt::Taken);
+}
+
+TEST_F(TheSourceLocks, releaseWhatTheyHeldBeforeTakingAgain)
+{
+    const std::string a = root / "A", x = root / "X";
+    ASSERT_TRUE(locks.Take(a, waiter));
+    // The same folder again must not wait for the lock this run already holds.
+    ASSERT_TRUE(locks.Take(a + ";" + x, waiter));
+    EXPECT_TRUE(waiter.waitedFor.empty());
+    ASSERT_TRUE(locks.Take(x, waiter));
+    EXPECT_EQ(AnotherRunTries(a, LockMode::Exclusive), LockAttempt::Taken);
+    EXPECT_EQ(AnotherRunTries(x, LockMode::Exclusive), LockAttempt::Held);
+}
