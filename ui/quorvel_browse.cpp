@@ -5,6 +5,7 @@
 #include "dialog_units.h"
 #include "directory_listing.h"
 #include "path_names.h"
+#include "subdirectory_probe.h"
 #include "ui_quorvel_browse.h"
 
 #include <QFile>
@@ -150,15 +151,10 @@ void CQuorvelBrowse::AddDriveItems()
 
 void CQuorvelBrowse::AddPlaceholderIfSubdirs(QTreeWidgetItem *item, const std::string &path)
 {
-    std::vector<DirectoryEntry> entries;
-    if (!ListDirectory(path, entries))
-        return;
-    for (const DirectoryEntry &entry : entries) {
-        if (entry.isDirectory) {
-            InsertPlaceholder(item);
-            return;
-        }
-    }
+    // Only the expand button depends on it: the directory is read no further than its first
+    // subdirectory, so opening "/" or a network folder does not wait on every entry.
+    if (HasSubdirectory(path))
+        InsertPlaceholder(item);
 }
 
 bool CQuorvelBrowse::ListSubdirectories(QTreeWidgetItem *item, const std::string &path)
