@@ -85,7 +85,11 @@ void CQuorvelBrowse::OnInitDialog()
 {
     LoadImageList();
     AddDriveItems();
-    // The focus goes to the first tab stop, OK; nothing is selected and nothing expanded.
+    // Nothing is selected, nothing expanded, and no item is current. A tree that never had a
+    // current item makes its first one current when it gets the focus, and Down then moves on to
+    // the second; set explicitly to none, it stays none, and Down goes to the first item.
+    m_ui->treeDirectories->setCurrentIndex(QModelIndex());
+    // The focus goes to the first tab stop, OK.
     m_ui->buttonOk->setFocus();
 }
 
