@@ -16,6 +16,7 @@
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -29,14 +30,16 @@ namespace {
 const char *const kAboutText = "&About Kronvik...";
 
 // Keeps the two command buttons disabled while a dating pass runs, and enables them after it
-// however it ends: a second scan or pass inside a running pass would change the list under it.
+// however it ends (the scan only while there is a source list to scan): a second scan or pass
+// inside a running pass would change the list under it.
 class PassGuard
 {
 public:
-    PassGuard(bool &running, QPushButton *retrieve, QPushButton *date)
+    PassGuard(bool &running, QPushButton *retrieve, QPushButton *date, const QLineEdit *source)
         : m_running(running)
         , m_retrieve(retrieve)
         , m_date(date)
+        , m_source(source)
     {
         m_running = true;
         m_retrieve->setEnabled(false);
@@ -45,7 +48,7 @@ public:
     ~PassGuard()
     {
         m_running = false;
-        m_retrieve->setEnabled(true);
+        m_retrieve->setEnabled(!m_source->text().isEmpty());
         m_date->setEnabled(true);
     }
 
@@ -53,6 +56,7 @@ private:
     bool &m_running;
     QPushButton *m_retrieve;
     QPushButton *m_date;
+    const QLineEdit *m_source;
 };
 
 } // namespace
@@ -90,6 +94,8 @@ CQuorvelDlg::CQuorvelDlg(ProgramState &state, QWidget *parent)
     connect(m_btnRetrieve, &QPushButton::clicked, this, &CQuorvelDlg::RetrieveFileList);
     connect(m_btnPrefs, &QPushButton::clicked, this, &CQuorvelDlg::OnPreferences);
     connect(m_btnDate, &QPushButton::clicked, this, &CQuorvelDlg::DatePictures);
+    // Typing, pasting, Browse and loaded settings all change the text.
+    connect(m_editSourceDirs, &QLineEdit::textChanged, this, &CQuorvelDlg::UpdateRetrieveFileList);
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { m_bQuitting = true; });
 
     OnInitDialog();
@@ -140,7 +146,7 @@ void CQuorvelDlg::DatePictures()
 {
     if (m_bPassRunning)
         return;
-    PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate);
+    PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
     try {
         DatingSession session = Session();
         kronvik::DatePictures(session);
@@ -230,6 +236,11 @@ void CQuorvelDlg::ReportFileError(const std::string &message)
     QMessageBox::critical(this, QStringLiteral("Kronvik"), QString::fromLocal8Bit(message));
 }
 
+void CQuorvelDlg::UpdateRetrieveFileList()
+{
+    m_btnRetrieve->setEnabled(!m_bPassRunning && !m_editSourceDirs->text().isEmpty());
+}
+
 void CQuorvelDlg::SetStatusLabel(StatusLabel label, const std::string &text)
 {
     QLabel *target = nullptr;
@@ -286,9 +297,7 @@ void CQuorvelDlg::SetSourceDirectoryText(const std::string &text)
 void CQuorvelDlg::EnableRetrieveFileList()
 {
     // A directory browsed during a pass leaves the button to the pass, which enables it at its end.
-    if (m_bPassRunning)
-        return;
-    m_btnRetrieve->setEnabled(true);
+    UpdateRetrieveFileList();
 }
 
 bool CQuorvelDlg::DrainMessages()

@@ -87,6 +87,8 @@ private:
     DatingSession Session();
     // Shows a file error's message in a critical message box titled with the program's name.
     void ReportFileError(const std::string &message);
+    // "&Retrieve File List" is usable whenever the source box holds text and no pass runs.
+    void UpdateRetrieveFileList();
 
     std::unique_ptr<Ui::CQuorvelDlg> m_ui;
     ProgramState &m_state;

@@ -13,6 +13,7 @@
 #include "temp_dir.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -155,8 +156,9 @@ private slots:
         const std::vector<Case> cases = {
                 {"", 0, root + "/Pics", true},
                 {"/x/A", -1, "/x/A;" + root, true},
-                {root + "/Pics/2005", 0, root + "/Pics/2005", false}, // a substring of the text
-                {"/x/A", -2, "/x/A", false}, // OK without a selection: empty path
+                // Nothing changes, and the text already there keeps the button usable.
+                {root + "/Pics/2005", 0, root + "/Pics/2005", true}, // a substring of the text
+                {"/x/A", -2, "/x/A", true}, // OK without a selection: empty path
                 {root + "/pics", 0, root + "/pics;" + root + "/Pics", true}, // case-sensitive
                 {longList, 0, longList + ";" + root + "/Pics", true},
         };
@@ -182,6 +184,52 @@ private slots:
             QCOMPARE(window.SourceDirectoryText(), test.after);
             QCOMPARE(Button(window, "btnRetrieve")->isEnabled(), test.enabled);
         }
+    }
+
+    void enablesRetrieveWheneverTheSourceBoxHoldsText()
+    {
+        AddPicture("a.jpg", "2005:07:14 09:03:27");
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QLineEdit *edit = SourceEdit(window);
+        edit->setFocus();
+        QPushButton *retrieve = Button(window, "btnRetrieve");
+        struct Step
+        {
+            const char *name;
+            std::function<void()> act;
+            bool enabled;
+        };
+        const std::vector<Step> steps = {
+                {"typing a letter", [&] { QTest::keyClicks(edit, "/"); }, true},
+                {"emptying the box", [&] { QTest::keyClick(edit, Qt::Key_Backspace); }, false},
+                {"pasting a folder",
+                 [&] {
+                     QApplication::clipboard()->setText(
+                             QString::fromStdString(m_pictures->Path().string()));
+                     QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+                 },
+                 true},
+                {"selecting all and deleting",
+                 [&] {
+                     QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+                     QTest::keyClick(edit, Qt::Key_Delete);
+                 },
+                 false},
+                {"typing a folder", [&] { QTest::keyClicks(edit, m_pictures->Path().c_str()); },
+                 true},
+        };
+        for (const Step &step : steps) {
+            step.act();
+            if (retrieve->isEnabled() != step.enabled)
+                QFAIL(step.name);
+        }
+        // The folder typed by hand is the one retrieved.
+        QTest::mouseClick(retrieve, Qt::LeftButton);
+        QCOMPARE(Label(window, "staticTotal"), QStringLiteral("1"));
+        QVERIFY(Button(window, "btnDate")->isEnabled());
     }
 
     void takesThePreferencesBackOnlyOnOk()
