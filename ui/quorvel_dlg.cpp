@@ -7,6 +7,7 @@
 #include "file_error.h"
 #include "log_file.h"
 #include "log_list_view.h"
+#include "message_box.h"
 #include "picture_scan.h"
 #include "quorvel_browse.h"
 #include "quorvel_prefs.h"
@@ -233,7 +234,8 @@ void CQuorvelDlg::contextMenuEvent(QContextMenuEvent *event)
 
 void CQuorvelDlg::ReportFileError(const std::string &message)
 {
-    QMessageBox::critical(this, QStringLiteral("Kronvik"), QString::fromLocal8Bit(message));
+    ShowMessageBox(this, QMessageBox::Critical, QStringLiteral("Kronvik"),
+                   QString::fromLocal8Bit(message));
 }
 
 void CQuorvelDlg::UpdateRetrieveFileList()

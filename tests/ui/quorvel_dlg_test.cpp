@@ -380,6 +380,9 @@ private slots:
 
     void staysOpenWhenItsLogDirectoryIsMissingAndClosesOnceFixed()
     {
+        // The file error's box shows its OK button without an icon, also where the desktop asks
+        // for icons on dialog buttons.
+        DesktopWithButtonIcons desktop;
         AddPicture("a.jpg", "2005:07:14 09:03:27");
         CQuorvelDlg window(m_state);
         window.show();
@@ -393,6 +396,7 @@ private slots:
             QCOMPARE(catcher.Boxes().size(), std::size_t(1));
             QCOMPARE(catcher.Boxes()[0].title, QStringLiteral("Kronvik"));
             QCOMPARE(catcher.Boxes()[0].icon, QMessageBox::Critical);
+            QVERIFY(!catcher.Boxes()[0].buttonIcons);
             QCOMPARE(catcher.Boxes()[0].text.toStdString(),
                      *m_pictures / "missing" + "/Kronvik.log contains an incorrect path.");
         }
