@@ -213,13 +213,16 @@ void CQuorvelDlg::reject()
 
 void CQuorvelDlg::keyPressEvent(QKeyEvent *event)
 {
-    // Enter where no push button has the focus closes the window as Esc does, with the log file
-    // and the settings, rather than dropping both.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (!qobject_cast<QPushButton *>(focusWidget())) {
+        // Enter on a push button presses it, as a dialog's buttons do. Anywhere else it closes
+        // the window as Esc does, with the log file and the settings, rather than dropping both.
+        if (auto *button = qobject_cast<QPushButton *>(focusWidget())) {
+            if (button->isEnabled())
+                button->click();
+        } else {
             OnCancel();
-            return;
         }
+        return;
     }
     QDialog::keyPressEvent(event);
 }

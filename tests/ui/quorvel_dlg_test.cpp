@@ -232,6 +232,34 @@ private slots:
         QVERIFY(Button(window, "btnDate")->isEnabled());
     }
 
+    void drawsNoButtonAsDefaultAndEnterPressesTheButtonWithTheFocus()
+    {
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        for (const char *name : {"btnBrowse", "btnRetrieve", "btnDate", "btnPrefs"}) {
+            QPushButton *button = Button(window, name);
+            button->setFocus();
+            // A default button, or one that becomes it with the focus, is drawn with the frame
+            // that says Enter presses it.
+            if (button->isDefault() || button->autoDefault())
+                QFAIL(name);
+        }
+        bool opened = false;
+        WhenOpen<CQuorvelPrefs>([&opened](CQuorvelPrefs &prefs) {
+            opened = true;
+            prefs.reject();
+        });
+        QTest::keyClick(Button(window, "btnPrefs"), Qt::Key_Return);
+        QVERIFY(opened);
+        QVERIFY(window.isVisible());
+        // Enter in the edit box still closes.
+        SourceEdit(window)->setFocus();
+        QTest::keyClick(SourceEdit(window), Qt::Key_Return);
+        QVERIFY(!window.isVisible());
+    }
+
     void takesThePreferencesBackOnlyOnOk()
     {
         CQuorvelDlg window(m_state);
