@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <cstdio>
 #include <limits>
 
 namespace kronvik {
@@ -97,7 +98,7 @@ CQuorvelDlg::CQuorvelDlg(ProgramState &state, QWidget *parent)
     connect(m_btnDate, &QPushButton::clicked, this, &CQuorvelDlg::DatePictures);
     // Typing, pasting, Browse and loaded settings all change the text.
     connect(m_editSourceDirs, &QLineEdit::textChanged, this, &CQuorvelDlg::UpdateRetrieveFileList);
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { m_bQuitting = true; });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &CQuorvelDlg::OnQuitRequest);
 
     OnInitDialog();
 }
@@ -147,15 +148,21 @@ void CQuorvelDlg::DatePictures()
 {
     if (m_bPassRunning)
         return;
-    PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
-    try {
-        DatingSession session = Session();
-        kronvik::DatePictures(session);
-    } catch (const FileError &error) {
+    {
+        PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
+        try {
+            DatingSession session = Session();
+            kronvik::DatePictures(session);
+        } catch (const FileError &error) {
+            m_listLog->ShowPendingLines();
+            ReportFileError(error.Message());
+        }
         m_listLog->ShowPendingLines();
-        ReportFileError(error.Message());
     }
-    m_listLog->ShowPendingLines();
+    // A quit requested during the pass ended it after the picture at hand; the window closes
+    // now, so its log file holds the summary lines.
+    if (m_bQuitting && !m_bClosed)
+        OnCancel();
 }
 
 void CQuorvelDlg::OnBrowse()
@@ -194,14 +201,21 @@ void CQuorvelDlg::OnPreferences()
 
 void CQuorvelDlg::OnCancel()
 {
+    if (m_bClosed)
+        return;
     m_bCancel = true;
     try {
         WriteLogFile();
+        SaveSettings();
     } catch (const FileError &error) {
         ReportFileError(error.Message());
-        return;
+        // The window stays open, so the user can change the logs directory and close again; a
+        // quit request cannot wait for that (and one that came while the message was open has
+        // closed the window already).
+        if (!m_bQuitting || m_bClosed)
+            return;
     }
-    SaveSettings();
+    m_bClosed = true;
     QDialog::reject();
 }
 
@@ -209,6 +223,27 @@ void CQuorvelDlg::reject()
 {
     // Esc and the close box.
     OnCancel();
+}
+
+void CQuorvelDlg::OnQuitRequest()
+{
+    m_bQuitting = true;
+    DismissWindowsAbove();
+    // During a pass the drain reports the quit, and DatePictures closes the window after it.
+    if (!m_bPassRunning)
+        OnCancel();
+}
+
+void CQuorvelDlg::DismissWindowsAbove()
+{
+    while (QWidget *popup = QApplication::activePopupWidget())
+        popup->close();
+    // Each one's modal run returns as if cancelled: no browsed directory, no preferences.
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *dialog = qobject_cast<QDialog *>(widget);
+        if (dialog && dialog != this && dialog->isVisible())
+            dialog->reject();
+    }
 }
 
 void CQuorvelDlg::keyPressEvent(QKeyEvent *event)
@@ -237,6 +272,10 @@ void CQuorvelDlg::contextMenuEvent(QContextMenuEvent *event)
 
 void CQuorvelDlg::ReportFileError(const std::string &message)
 {
+    if (m_bQuitting) {
+        std::fprintf(stderr, "kronvik: %s\n", message.c_str());
+        return;
+    }
     ShowMessageBox(this, QMessageBox::Critical, QStringLiteral("Kronvik"),
                    QString::fromLocal8Bit(message));
 }

@@ -439,6 +439,72 @@ private slots:
         QVERIFY(ReadBytes(Hive()).find(m_pictures->Path().string()) != std::string::npos);
     }
 
+    void closesOnAQuitRequestOverWhateverIsOpen_data()
+    {
+        QTest::addColumn<QString>("open");
+        QTest::addColumn<bool>("logDirectoryExists");
+        QTest::newRow("nothing above the window") << "" << true;
+        QTest::newRow("the preferences open: their changes dropped") << "preferences" << true;
+        QTest::newRow("the browser open: nothing added") << "browser" << true;
+        QTest::newRow("the context menu open") << "menu" << true;
+        QTest::newRow("a log file that cannot be written: no message box, no settings")
+                << "" << false;
+    }
+
+    void closesOnAQuitRequestOverWhateverIsOpen()
+    {
+        QFETCH(QString, open);
+        QFETCH(bool, logDirectoryExists);
+        AddPicture("a.jpg", "2005:07:14 09:03:27");
+        const std::string pictures = m_pictures->Path().string();
+        const std::string logs = *m_pictures / "logs";
+        if (logDirectoryExists)
+            fs::create_directory(logs);
+        CQuorvelDlg window(m_state);
+        const std::string elsewhere = m_config->Path().string();
+        window.m_listBrowseRoots = [elsewhere] {
+            return std::vector<BrowseRoot>{{elsewhere, BrowseRootKind::Fixed}};
+        };
+        window.show();
+        window.m_strLogDir = logs;
+        window.SetSourceDirectoryText(pictures);
+        window.RetrieveFileList(); // the run log gets a line
+
+        MessageBoxCatcher catcher;
+        if (open == "preferences") {
+            WhenOpen<CQuorvelPrefs>([&window](CQuorvelPrefs &prefs) {
+                prefs.findChild<QCheckBox *>("checkRecurse")->setChecked(false);
+                window.OnQuitRequest();
+            });
+            window.OnPreferences();
+        } else if (open == "browser") {
+            WhenOpen<CQuorvelBrowse>([&window](CQuorvelBrowse &browser) {
+                auto *tree = browser.findChild<QTreeWidget *>();
+                tree->setCurrentItem(tree->topLevelItem(0));
+                window.OnQuitRequest();
+            });
+            window.OnBrowse();
+        } else if (open == "menu") {
+            QTimer::singleShot(50, &window, [&window] {
+                QVERIFY(QApplication::activePopupWidget());
+                window.OnQuitRequest();
+            });
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
+                                    window.mapToGlobal(QPoint(10, 10)));
+            QApplication::sendEvent(&window, &event);
+        } else {
+            window.OnQuitRequest();
+        }
+
+        QVERIFY(!window.isVisible());
+        QVERIFY(QApplication::activePopupWidget() == nullptr);
+        QVERIFY(catcher.Boxes().empty());
+        QVERIFY(window.m_bRecurse);
+        QCOMPARE(window.SourceDirectoryText(), pictures);
+        QCOMPARE(fs::exists(logs + "/Kronvik.log"), logDirectoryExists);
+        QCOMPARE(fs::exists(Hive()), logDirectoryExists);
+    }
+
     void closesWithLogAndSettingsOnEnterInTheEditBox()
     {
         CQuorvelDlg window(m_state);
