@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The Kronvik developers
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The window's program as a process: how it ends on a signal.
+// The window's program as a process: how it starts without a display, and how it ends on a
+// signal.
 #include "temp_dir.h"
 
 #include <QFile>
@@ -38,6 +39,36 @@ class TheWindowProgram : public QObject
     Q_OBJECT
 
 private slots:
+    void saysInOneLineThatItNeedsADisplayAndPointsToTheCli_data()
+    {
+        QTest::addColumn<QString>("display");
+        QTest::newRow("no DISPLAY set") << QString();
+        QTest::newRow("a DISPLAY that does not answer") << QStringLiteral(":8391");
+    }
+
+    void saysInOneLineThatItNeedsADisplayAndPointsToTheCli()
+    {
+        QFETCH(QString, display);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.remove("DISPLAY");
+        if (!display.isEmpty()) {
+            QVERIFY(!std::filesystem::exists("/tmp/.X11-unix/X8391"));
+            environment.insert("DISPLAY", display);
+        }
+        QProcess kronvik;
+        kronvik.setProcessEnvironment(environment);
+        kronvik.start(KRONVIK_WINDOW_PATH, {});
+        QVERIFY(kronvik.waitForFinished(60000));
+        QCOMPARE(kronvik.exitStatus(), QProcess::NormalExit); // not Qt's abort
+        QCOMPARE(kronvik.exitCode(), 1);
+        QCOMPARE(kronvik.readAllStandardError(),
+                 "kronvik: cannot open the window: no usable display.\n"
+                 "kronvik-cli dates pictures without one; see kronvik-cli --help.\n");
+        QCOMPARE(kronvik.readAllStandardOutput(), QByteArray());
+    }
+
     void closesWithItsSettingsOnAQuitSignal_data()
     {
         QTest::addColumn<int>("signalNumber");
