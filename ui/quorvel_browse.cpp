@@ -5,6 +5,7 @@
 #include "dialog_units.h"
 #include "directory_listing.h"
 #include "path_names.h"
+#include "subdirectory_probe.h"
 #include "ui_quorvel_browse.h"
 
 #include <QFile>
@@ -84,7 +85,11 @@ void CQuorvelBrowse::OnInitDialog()
 {
     LoadImageList();
     AddDriveItems();
-    // The focus goes to the first tab stop, OK; nothing is selected and nothing expanded.
+    // Nothing is selected, nothing expanded, and no item is current. A tree that never had a
+    // current item makes its first one current when it gets the focus, and Down then moves on to
+    // the second; set explicitly to none, it stays none, and Down goes to the first item.
+    m_ui->treeDirectories->setCurrentIndex(QModelIndex());
+    // The focus goes to the first tab stop, OK.
     m_ui->buttonOk->setFocus();
 }
 
@@ -150,15 +155,10 @@ void CQuorvelBrowse::AddDriveItems()
 
 void CQuorvelBrowse::AddPlaceholderIfSubdirs(QTreeWidgetItem *item, const std::string &path)
 {
-    std::vector<DirectoryEntry> entries;
-    if (!ListDirectory(path, entries))
-        return;
-    for (const DirectoryEntry &entry : entries) {
-        if (entry.isDirectory) {
-            InsertPlaceholder(item);
-            return;
-        }
-    }
+    // Only the expand button depends on it: the directory is read no further than its first
+    // subdirectory, so opening "/" or a network folder does not wait on every entry.
+    if (HasSubdirectory(path))
+        InsertPlaceholder(item);
 }
 
 bool CQuorvelBrowse::ListSubdirectories(QTreeWidgetItem *item, const std::string &path)

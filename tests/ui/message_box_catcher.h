@@ -4,8 +4,12 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QStyleFactory>
 #include <QTimer>
+
+#include <algorithm>
 
 #include <vector>
 
@@ -22,6 +26,7 @@ public:
         QString text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QWidget *owner = nullptr;
+        bool buttonIcons = false; // a button of the box shows an icon
     };
 
     MessageBoxCatcher()
@@ -39,13 +44,48 @@ private:
             auto *box = qobject_cast<QMessageBox *>(widget);
             if (!box || !box->isVisible())
                 continue;
-            m_boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->parentWidget()});
+            const auto buttons = box->buttons();
+            const bool icons =
+                    std::any_of(buttons.begin(), buttons.end(),
+                                [](QAbstractButton *button) { return !button->icon().isNull(); });
+            m_boxes.push_back(
+                    {box->windowTitle(), box->text(), box->icon(), box->parentWidget(), icons});
             box->button(QMessageBox::Ok)->click();
         }
     }
 
     QTimer m_timer;
     std::vector<Box> m_boxes;
+};
+
+// A desktop whose theme asks for icons on dialog buttons, as Qt's generic X11 theme does: while
+// it lives, the application's style gives standard buttons their fallback icons (the offscreen
+// platform's theme asks for none).
+class DesktopWithButtonIcons
+{
+public:
+    DesktopWithButtonIcons()
+        : m_styleName(QApplication::style()->name())
+    {
+        QApplication::setStyle(new IconStyle(QStyleFactory::create(m_styleName)));
+    }
+    ~DesktopWithButtonIcons() { QApplication::setStyle(m_styleName); }
+
+private:
+    class IconStyle : public QProxyStyle
+    {
+    public:
+        using QProxyStyle::QProxyStyle;
+        int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                      QStyleHintReturn *answer) const override
+        {
+            if (hint == SH_DialogButtonBox_ButtonsHaveIcons)
+                return 1;
+            return QProxyStyle::styleHint(hint, option, widget, answer);
+        }
+    };
+
+    QString m_styleName;
 };
 
 } // namespace kronvik::test

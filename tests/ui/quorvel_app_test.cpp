@@ -2,14 +2,34 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The application object itself, which a test program can hold only once: this one runs on
 // CQuorvelApp instead of a plain QApplication.
+#include "jpeg_fixture.h"
 #include "quorvel_app.h"
 #include "quorvel_dlg.h"
 #include "temp_dir.h"
 
+#include <QLabel>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
+#include <filesystem>
+
 using namespace kronvik;
+using namespace kronvik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::size_t Occurrences(const std::string &text, const std::string &part)
+{
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+} // namespace
 
 class TheApplication : public QObject
 {
@@ -46,6 +66,72 @@ private slots:
         poll.start(5);
         QCOMPARE(static_cast<CQuorvelApp *>(qApp)->InitInstance(state), 0);
         QVERIFY(closed);
+    }
+
+    void endsThePassAfterThePictureAtHandAndClosesOnAQuitSignal_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void endsThePassAfterThePictureAtHandAndClosesOnAQuitSignal()
+    {
+        QFETCH(int, signalNumber);
+        TempDir config, pictures;
+        qputenv("XDG_CONFIG_HOME", config.Path().c_str());
+        qputenv("XDG_STATE_HOME", (config / "state").c_str());
+        constexpr int kPictures = 12;
+        for (int i = 0; i < kPictures; ++i) {
+            const std::string date = "2005:07:14 09:03:" + std::to_string(10 + i);
+            WriteJpegWithExif(pictures / ("p" + std::to_string(i) + ".jpg"),
+                              {{"Exif.Photo.DateTimeDigitized", date}});
+        }
+        const std::string logs = pictures / "logs";
+        fs::create_directory(logs);
+
+        ProgramState state;
+        bool signalled = false;
+        QTimer start;
+        connect(&start, &QTimer::timeout, [&] {
+            auto *window = qobject_cast<CQuorvelDlg *>(QApplication::activeModalWidget());
+            if (!window)
+                return;
+            start.stop();
+            window->m_strLogDir = logs;
+            window->SetSourceDirectoryText(pictures.Path().string());
+            window->findChild<QPushButton *>("btnRetrieve")->click();
+            // The signal comes from outside, in the middle of the third picture's drain.
+            auto *raiser = new QTimer(window);
+            connect(raiser, &QTimer::timeout, [&signalled, raiser, window, signalNumber] {
+                if (window->findChild<QLabel *>("staticCurrent")->text() == "3") {
+                    raiser->stop();
+                    signalled = true;
+                    raise(signalNumber);
+                }
+            });
+            raiser->start(0);
+            window->findChild<QPushButton *>("btnDate")->click();
+        });
+        start.start(5);
+        QCOMPARE(static_cast<CQuorvelApp *>(qApp)->InitInstance(state), 128 + signalNumber);
+        QVERIFY(signalled);
+
+        // Every picture was dated whole or not touched, and the pass stopped early.
+        int dated = 0;
+        for (int i = 0; i < kPictures; ++i)
+            dated += fs::exists(pictures / ("p" + std::to_string(i) + ".jpg")) ? 0 : 1;
+        QVERIFY2(dated >= 3 && dated < kPictures, std::to_string(dated).c_str());
+        QCOMPARE(state.datedSuccessfully, dated);
+        // The log file was written after the pass, so it holds the summary lines.
+        const std::string log = ReadBytes(logs + "/Kronvik.log");
+        QCOMPARE(Occurrences(log, ".jpg -> 2005-07-14 09.03."), std::size_t(dated));
+        QCOMPARE(Occurrences(log, "Digital pictures dated successfully: " + std::to_string(dated)
+                                          + "\r\n"),
+                 std::size_t(1));
+        QCOMPARE(Occurrences(log, "Digital pictures dated unsuccessfully: 0\r\n"), std::size_t(1));
+        QVERIFY(ReadBytes(config / "kronvik/registry.reg").find(pictures.Path().string())
+                != std::string::npos);
     }
 };
 

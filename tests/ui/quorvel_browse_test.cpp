@@ -4,6 +4,7 @@
 #include "quorvel_browse.h"
 #include "temp_dir.h"
 
+#include <QApplication>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -299,6 +300,42 @@ private slots:
         QCOMPARE(dialog.exec(), result);
         if (!select)
             QCOMPARE(dialog.GetSelectedPath(), std::string());
+    }
+
+    void theKeyboardReachesTheFirstPlaceWithTheFirstDownAfterTabbingIn_data()
+    {
+        QTest::addColumn<int>("downs");
+        QTest::addColumn<int>("picked");
+        QTest::newRow("Tab, Tab, Down, Enter picks the first place") << 1 << 0;
+        QTest::newRow("a second Down picks the second place") << 2 << 1;
+    }
+
+    void theKeyboardReachesTheFirstPlaceWithTheFirstDownAfterTabbingIn()
+    {
+        QFETCH(int, downs);
+        QFETCH(int, picked);
+        TempDir first, second;
+        const std::vector<BrowseRoot> roots{{first.Path().string(), BrowseRootKind::Fixed},
+                                            {second.Path().string(), BrowseRootKind::Fixed}};
+        CQuorvelBrowse dialog(nullptr, [&] { return roots; });
+        bool treeFocusedWithNoCurrentItem = false;
+        QTimer::singleShot(0, &dialog, [&] {
+            if (QTest::qWaitForWindowActive(&dialog)) {
+                // The keys go where the user's keys go: to the widget with the focus.
+                for (int i = 0; i < 2; ++i)
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                treeFocusedWithNoCurrentItem = QApplication::focusWidget() == TreeOf(dialog)
+                                               && TreeOf(dialog)->currentItem() == nullptr;
+                for (int i = 0; i < downs; ++i)
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            }
+            if (dialog.isVisible())
+                dialog.done(-1);
+        });
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        QCOMPARE(dialog.GetSelectedPath(), roots[std::size_t(picked)].path);
+        QVERIFY(treeFocusedWithNoCurrentItem);
     }
 
     void mountedVolumesAreTheOnesBelowTheVolumeFoldersSorted()

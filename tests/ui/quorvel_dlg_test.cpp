@@ -13,6 +13,7 @@
 #include "temp_dir.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -155,8 +156,9 @@ private slots:
         const std::vector<Case> cases = {
                 {"", 0, root + "/Pics", true},
                 {"/x/A", -1, "/x/A;" + root, true},
-                {root + "/Pics/2005", 0, root + "/Pics/2005", false}, // a substring of the text
-                {"/x/A", -2, "/x/A", false}, // OK without a selection: empty path
+                // Nothing changes, and the text already there keeps the button usable.
+                {root + "/Pics/2005", 0, root + "/Pics/2005", true}, // a substring of the text
+                {"/x/A", -2, "/x/A", true}, // OK without a selection: empty path
                 {root + "/pics", 0, root + "/pics;" + root + "/Pics", true}, // case-sensitive
                 {longList, 0, longList + ";" + root + "/Pics", true},
         };
@@ -182,6 +184,80 @@ private slots:
             QCOMPARE(window.SourceDirectoryText(), test.after);
             QCOMPARE(Button(window, "btnRetrieve")->isEnabled(), test.enabled);
         }
+    }
+
+    void enablesRetrieveWheneverTheSourceBoxHoldsText()
+    {
+        AddPicture("a.jpg", "2005:07:14 09:03:27");
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QLineEdit *edit = SourceEdit(window);
+        edit->setFocus();
+        QPushButton *retrieve = Button(window, "btnRetrieve");
+        struct Step
+        {
+            const char *name;
+            std::function<void()> act;
+            bool enabled;
+        };
+        const std::vector<Step> steps = {
+                {"typing a letter", [&] { QTest::keyClicks(edit, "/"); }, true},
+                {"emptying the box", [&] { QTest::keyClick(edit, Qt::Key_Backspace); }, false},
+                {"pasting a folder",
+                 [&] {
+                     QApplication::clipboard()->setText(
+                             QString::fromStdString(m_pictures->Path().string()));
+                     QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+                 },
+                 true},
+                {"selecting all and deleting",
+                 [&] {
+                     QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+                     QTest::keyClick(edit, Qt::Key_Delete);
+                 },
+                 false},
+                {"typing a folder", [&] { QTest::keyClicks(edit, m_pictures->Path().c_str()); },
+                 true},
+        };
+        for (const Step &step : steps) {
+            step.act();
+            if (retrieve->isEnabled() != step.enabled)
+                QFAIL(step.name);
+        }
+        // The folder typed by hand is the one retrieved.
+        QTest::mouseClick(retrieve, Qt::LeftButton);
+        QCOMPARE(Label(window, "staticTotal"), QStringLiteral("1"));
+        QVERIFY(Button(window, "btnDate")->isEnabled());
+    }
+
+    void drawsNoButtonAsDefaultAndEnterPressesTheButtonWithTheFocus()
+    {
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        for (const char *name : {"btnBrowse", "btnRetrieve", "btnDate", "btnPrefs"}) {
+            QPushButton *button = Button(window, name);
+            button->setFocus();
+            // A default button, or one that becomes it with the focus, is drawn with the frame
+            // that says Enter presses it.
+            if (button->isDefault() || button->autoDefault())
+                QFAIL(name);
+        }
+        bool opened = false;
+        WhenOpen<CQuorvelPrefs>([&opened](CQuorvelPrefs &prefs) {
+            opened = true;
+            prefs.reject();
+        });
+        QTest::keyClick(Button(window, "btnPrefs"), Qt::Key_Return);
+        QVERIFY(opened);
+        QVERIFY(window.isVisible());
+        // Enter in the edit box still closes.
+        SourceEdit(window)->setFocus();
+        QTest::keyClick(SourceEdit(window), Qt::Key_Return);
+        QVERIFY(!window.isVisible());
     }
 
     void takesThePreferencesBackOnlyOnOk()
@@ -332,6 +408,9 @@ private slots:
 
     void staysOpenWhenItsLogDirectoryIsMissingAndClosesOnceFixed()
     {
+        // The file error's box shows its OK button without an icon, also where the desktop asks
+        // for icons on dialog buttons.
+        DesktopWithButtonIcons desktop;
         AddPicture("a.jpg", "2005:07:14 09:03:27");
         CQuorvelDlg window(m_state);
         window.show();
@@ -345,6 +424,7 @@ private slots:
             QCOMPARE(catcher.Boxes().size(), std::size_t(1));
             QCOMPARE(catcher.Boxes()[0].title, QStringLiteral("Kronvik"));
             QCOMPARE(catcher.Boxes()[0].icon, QMessageBox::Critical);
+            QVERIFY(!catcher.Boxes()[0].buttonIcons);
             QCOMPARE(catcher.Boxes()[0].text.toStdString(),
                      *m_pictures / "missing" + "/Kronvik.log contains an incorrect path.");
         }
@@ -357,6 +437,72 @@ private slots:
         QVERIFY(!window.isVisible());
         QVERIFY(fs::exists(*m_pictures / "Kronvik.log"));
         QVERIFY(ReadBytes(Hive()).find(m_pictures->Path().string()) != std::string::npos);
+    }
+
+    void closesOnAQuitRequestOverWhateverIsOpen_data()
+    {
+        QTest::addColumn<QString>("open");
+        QTest::addColumn<bool>("logDirectoryExists");
+        QTest::newRow("nothing above the window") << "" << true;
+        QTest::newRow("the preferences open: their changes dropped") << "preferences" << true;
+        QTest::newRow("the browser open: nothing added") << "browser" << true;
+        QTest::newRow("the context menu open") << "menu" << true;
+        QTest::newRow("a log file that cannot be written: no message box, no settings")
+                << "" << false;
+    }
+
+    void closesOnAQuitRequestOverWhateverIsOpen()
+    {
+        QFETCH(QString, open);
+        QFETCH(bool, logDirectoryExists);
+        AddPicture("a.jpg", "2005:07:14 09:03:27");
+        const std::string pictures = m_pictures->Path().string();
+        const std::string logs = *m_pictures / "logs";
+        if (logDirectoryExists)
+            fs::create_directory(logs);
+        CQuorvelDlg window(m_state);
+        const std::string elsewhere = m_config->Path().string();
+        window.m_listBrowseRoots = [elsewhere] {
+            return std::vector<BrowseRoot>{{elsewhere, BrowseRootKind::Fixed}};
+        };
+        window.show();
+        window.m_strLogDir = logs;
+        window.SetSourceDirectoryText(pictures);
+        window.RetrieveFileList(); // the run log gets a line
+
+        MessageBoxCatcher catcher;
+        if (open == "preferences") {
+            WhenOpen<CQuorvelPrefs>([&window](CQuorvelPrefs &prefs) {
+                prefs.findChild<QCheckBox *>("checkRecurse")->setChecked(false);
+                window.OnQuitRequest();
+            });
+            window.OnPreferences();
+        } else if (open == "browser") {
+            WhenOpen<CQuorvelBrowse>([&window](CQuorvelBrowse &browser) {
+                auto *tree = browser.findChild<QTreeWidget *>();
+                tree->setCurrentItem(tree->topLevelItem(0));
+                window.OnQuitRequest();
+            });
+            window.OnBrowse();
+        } else if (open == "menu") {
+            QTimer::singleShot(50, &window, [&window] {
+                QVERIFY(QApplication::activePopupWidget());
+                window.OnQuitRequest();
+            });
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
+                                    window.mapToGlobal(QPoint(10, 10)));
+            QApplication::sendEvent(&window, &event);
+        } else {
+            window.OnQuitRequest();
+        }
+
+        QVERIFY(!window.isVisible());
+        QVERIFY(QApplication::activePopupWidget() == nullptr);
+        QVERIFY(catcher.Boxes().empty());
+        QVERIFY(window.m_bRecurse);
+        QCOMPARE(window.SourceDirectoryText(), pictures);
+        QCOMPARE(fs::exists(logs + "/Kronvik.log"), logDirectoryExists);
+        QCOMPARE(fs::exists(Hive()), logDirectoryExists);
     }
 
     void closesWithLogAndSettingsOnEnterInTheEditBox()

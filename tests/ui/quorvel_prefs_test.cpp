@@ -13,6 +13,7 @@
 #include <functional>
 
 using kronvik::CQuorvelPrefs;
+using kronvik::test::DesktopWithButtonIcons;
 using kronvik::test::MessageBoxCatcher;
 
 namespace {
@@ -104,9 +105,42 @@ private slots:
         const MessageBoxCatcher::Box &box = catcher.Boxes().front();
         QCOMPARE(box.text,
                  "Please specify a valid log directory or uncheck the option to save logs.");
-        QCOMPARE(box.title, "Kronviik");
+        QCOMPARE(box.title, "Kronvik");
         QCOMPARE(box.icon, QMessageBox::Warning);
         QVERIFY(box.owner != nullptr);
+    }
+
+    void itsMessagesAreTitledKronvikWithoutIconsOnTheirButtons_data()
+    {
+        QTest::addColumn<QString>("logDir");
+        QTest::addColumn<QString>("timeAdjust");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("an empty logs directory")
+                << ""
+                << "0"
+                << "Please specify a valid log directory or uncheck the option to save logs.";
+        QTest::newRow("a time adjustment without a number") << "/logs"
+                                                            << "soon"
+                                                            << "Enter an integer.";
+    }
+
+    void itsMessagesAreTitledKronvikWithoutIconsOnTheirButtons()
+    {
+        QFETCH(QString, logDir);
+        QFETCH(QString, timeAdjust);
+        QFETCH(QString, message);
+        DesktopWithButtonIcons desktop;
+        Preferences values;
+        MessageBoxCatcher catcher;
+        RunPreferences(values, [&](CQuorvelPrefs &dialog) {
+            Control<QLineEdit>(dialog, "editLogDir")->setText(logDir);
+            Control<QLineEdit>(dialog, "editTimeAdjust")->setText(timeAdjust);
+            ClickOk(dialog);
+        });
+        QCOMPARE(catcher.Boxes().size(), std::size_t(1));
+        QCOMPARE(catcher.Boxes().front().text, message);
+        QCOMPARE(catcher.Boxes().front().title, "Kronvik");
+        QVERIFY(!catcher.Boxes().front().buttonIcons);
     }
 
     void clearingSaveLogEmptiesAndDisablesTheLogsDirectory()
