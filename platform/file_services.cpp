@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "file_services.h"
 
+#include "mount_types.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -149,6 +151,10 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime)
 
 bool KeepsTwoSecondTimes(const std::string &path)
 {
+    // The mount table tells FUSE mounts apart by their subtype, where the file system's magic
+    // number is one for all of them; the magic number still answers where /proc is not mounted.
+    if (const std::optional<MountEntry> mount = MountHolding(path))
+        return HasTwoSecondTimes(*mount);
     struct statfs status
     {
     };
