@@ -124,6 +124,11 @@ bool HasTwoSecondTimes(const MountEntry &mount)
     return IsFatName(mount.type);
 }
 
+bool LosesFilesRenamedOverPlaceholders(const MountEntry &mount)
+{
+    return (mount.type == "fuse" || mount.type == "fuseblk") && mount.subtype == "fusefat";
+}
+
 std::optional<MountEntry> MountHolding(const std::string &path)
 {
     struct stat status

@@ -31,6 +31,11 @@ std::optional<MountEntry> FindMountOfDevice(std::string_view mountInfo, unsigned
 // least), whether the kernel or a FUSE program drives them.
 bool HasTwoSecondTimes(const MountEntry &mount);
 
+// True for fusefat, which corrupts a directory when it takes away an entry with a long name that
+// it created shortly before: the file renamed over such a placeholder is lost. A rename that never
+// replaces must not reserve names there.
+bool LosesFilesRenamedOverPlaceholders(const MountEntry &mount);
+
 // The mount that holds `path` (following links), from /proc/self/mountinfo. Empty when the path
 // or the mount table cannot be read.
 std::optional<MountEntry> MountHolding(const std::string &path);

@@ -20,6 +20,7 @@ struct MountRow
     const char *line;
     MountEntry expected;
     bool twoSecondTimes;
+    bool placeholdersLoseFiles = false;
 };
 
 const MountRow kMountRows[] = {
@@ -46,9 +47,10 @@ const MountRow kMountRows[] = {
          {8, 33, "/media/anna/USB", "fuseblk", "exfat", "/dev/sdc1"},
          true},
         {"an image mounted by fusefat",
-         "45 44 0:39 / /tmp/fz/m rw,nosuid,nodev,relatime - fuse.fusefat fusefat "
+         "45 44 0:39 / /media/anna/CARD rw,nosuid,nodev,relatime - fuse.fusefat fusefat "
          "rw,user_id=0,group_id=0",
-         {0, 39, "/tmp/fz/m", "fuse", "fusefat", "fusefat"},
+         {0, 39, "/media/anna/CARD", "fuse", "fusefat", "fusefat"},
+         true,
          true},
         {"an NTFS disk mounted by ntfs-3g",
          "44 26 7:0 / /media/anna/Windows rw,relatime shared:12 - fuseblk /dev/loop0 "
@@ -103,6 +105,16 @@ TEST(AMountInfoLine, tellsTheFileSystemsThatKeepTwoSecondTimes)
         MountEntry entry;
         ASSERT_TRUE(kronvik::ParseMountInfoLine(row.line, entry));
         EXPECT_EQ(kronvik::HasTwoSecondTimes(entry), row.twoSecondTimes);
+    }
+}
+
+TEST(AMountInfoLine, tellsTheFileSystemWherePlaceholdersLoseFiles)
+{
+    for (const MountRow &row : kMountRows) {
+        SCOPED_TRACE(row.name);
+        MountEntry entry;
+        ASSERT_TRUE(kronvik::ParseMountInfoLine(row.line, entry));
+        EXPECT_EQ(kronvik::LosesFilesRenamedOverPlaceholders(entry), row.placeholdersLoseFiles);
     }
 }
 
