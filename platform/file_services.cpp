@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "file_services.h"
 
+#include "mount_types.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -85,6 +87,20 @@ int RenameOverPlaceholder(const std::string &from, const std::string &to)
     return 0;
 }
 
+int RenameToFreeName(const std::string &from, const std::string &to)
+{
+    struct stat existing
+    {
+    };
+    if (lstat(to.c_str(), &existing) == 0)
+        return RenameOntoExisting(from, to);
+    if (errno != ENOENT)
+        return errno;
+    // Between the look and the rename another program could take the name; a pass holds its
+    // directories' locks, and this way is taken only where a placeholder would lose the file.
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
 } // namespace detail
 
 int RenameNoReplace(const std::string &from, const std::string &to)
@@ -101,6 +117,9 @@ int RenameNoReplace(const std::string &from, const std::string &to)
     const int linkError = detail::RenameByLink(from, to);
     if (linkError != EPERM && linkError != EOPNOTSUPP)
         return linkError;
+    if (const std::optional<MountEntry> mount = MountHolding(from))
+        if (LosesFilesRenamedOverPlaceholders(*mount))
+            return detail::RenameToFreeName(from, to);
     return detail::RenameOverPlaceholder(from, to);
 }
 
@@ -149,6 +168,10 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime)
 
 bool KeepsTwoSecondTimes(const std::string &path)
 {
+    // The mount table tells FUSE mounts apart by their subtype, where the file system's magic
+    // number is one for all of them; the magic number still answers where /proc is not mounted.
+    if (const std::optional<MountEntry> mount = MountHolding(path))
+        return HasTwoSecondTimes(*mount);
     struct statfs status
     {
     };

@@ -32,6 +32,8 @@ namespace detail {
 // call them directly: the file systems that need them are not at hand.
 int RenameByLink(const std::string &from, const std::string &to);
 int RenameOverPlaceholder(const std::string &from, const std::string &to);
+// Where placeholders cost files (fusefat): renames only when `to` is found free just before.
+int RenameToFreeName(const std::string &from, const std::string &to);
 
 } // namespace detail
 

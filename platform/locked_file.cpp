@@ -126,7 +126,19 @@ ssize_t LockedFile::ReadAt(void *buffer, std::size_t size, off_t offset) const
 
 int LockedFile::WriteAt(const void *buffer, std::size_t size, off_t offset) const
 {
-    return WriteAll(m_fd, buffer, size, offset);
+    // fusefat puts a positioned write into a file shorter than one cluster at the wrong offset
+    // once its descriptor has read up to the end of the file: the bytes go to size - offset. A
+    // descriptor that has never read writes where it is told, so the write goes through a second
+    // descriptor of this same open file (not of its path, which may name another file by now).
+    const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+    const int writer = m_fd < 0 ? -1 : open(self.c_str(), O_WRONLY | O_CLOEXEC);
+    if (writer < 0)
+        return WriteAll(m_fd, buffer, size, offset);
+    int error = WriteAll(writer, buffer, size, offset);
+    if (error == 0 && fsync(writer) != 0)
+        error = errno;
+    close(writer);
+    return error;
 }
 
 int LockedFile::Write(const void *buffer, std::size_t size) const

@@ -33,6 +33,7 @@ const RenameWay kRenameWays[] = {
         {"renameat2", kronvik::RenameNoReplace},
         {"link and unlink", kronvik::detail::RenameByLink},
         {"placeholder", kronvik::detail::RenameOverPlaceholder},
+        {"free name", kronvik::detail::RenameToFreeName},
 };
 
 // Pins the time zone for one test and restores the one in force before.

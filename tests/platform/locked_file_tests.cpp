@@ -5,8 +5,10 @@
 #include "temp_dir.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using kronvik::LockedFile;
 using kronvik::test::ReadBytes;
@@ -77,4 +79,21 @@ TEST(ALockedFile, createsAnewAndWritesInSequence)
     ASSERT_EQ(file.CreateAlways(dir / "new.log"), 0);
     EXPECT_EQ(file.Close(), 0);
     EXPECT_EQ(ReadBytes(dir / "new.log"), "");
+}
+
+TEST(ALockedFile, writesAtAPositionIntoTheFileItOpenedEvenWhenItsNameNowNamesAnother)
+{
+    TempDir dir;
+    WriteBytes(dir / "picture.jpg", "0123456789");
+    ASSERT_EQ(link((dir / "picture.jpg").c_str(), (dir / "kept.jpg").c_str()), 0);
+    LockedFile file;
+    ASSERT_EQ(file.OpenExistingForUpdate(dir / "picture.jpg"), 0);
+    char buffer[16] = {};
+    EXPECT_EQ(file.ReadAt(buffer, sizeof buffer, 0), 10);
+    WriteBytes(dir / "other.jpg", "other bytes");
+    ASSERT_EQ(rename((dir / "other.jpg").c_str(), (dir / "picture.jpg").c_str()), 0);
+    EXPECT_EQ(file.WriteAt("ab", 2, 3), 0);
+    EXPECT_EQ(file.Close(), 0);
+    EXPECT_EQ(ReadBytes(dir / "kept.jpg"), "012ab56789");
+    EXPECT_EQ(ReadBytes(dir / "picture.jpg"), "other bytes");
 }

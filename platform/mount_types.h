@@ -1,0 +1,43 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kronvik {
+
+// One mount as a line of /proc/self/mountinfo describes it.
+struct MountEntry
+{
+    unsigned major = 0; // the device that files on the mount report as their st_dev
+    unsigned minor = 0;
+    std::string mountPoint; // with the kernel's octal escapes (\040 for a blank) undone
+    std::string type; // "vfat", "ext4", or "fuse" / "fuseblk" for a FUSE mount
+    std::string subtype; // what a FUSE mount calls itself ("fusefat"); empty when it says nothing
+    std::string source;
+};
+
+// Reads one line of mountinfo. False for a line without the fields every mount has.
+bool ParseMountInfoLine(std::string_view line, MountEntry &entry);
+
+// The mount of the device major:minor in mountinfo text. All mounts of one device share its
+// file system; when several are listed, the last one is given.
+std::optional<MountEntry> FindMountOfDevice(std::string_view mountInfo, unsigned major,
+                                            unsigned minor);
+
+// True for FAT and exFAT, which store file times in 2-second steps (exFAT its access times at
+// least), whether the kernel or a FUSE program drives them.
+bool HasTwoSecondTimes(const MountEntry &mount);
+
+// True for fusefat, which corrupts a directory when it takes away an entry with a long name that
+// it created shortly before: the file renamed over such a placeholder is lost. A rename that never
+// replaces must not reserve names there.
+bool LosesFilesRenamedOverPlaceholders(const MountEntry &mount);
+
+// The mount that holds `path` (following links), from /proc/self/mountinfo. Empty when the path
+// or the mount table cannot be read.
+std::optional<MountEntry> MountHolding(const std::string &path);
+
+} // namespace kronvik
