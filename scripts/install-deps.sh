@@ -3,7 +3,7 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what Kronvik needs to build, run and test on Debian 12. Runs as root (or through sudo).
 set -euo pipefail
-packages=(cmake g++ make pkg-config libexiv2-dev libgtest-dev libgmock-dev qt6-base-dev
+packages=(cmake g++ make ninja-build pkg-config libexiv2-dev libgtest-dev libgmock-dev qt6-base-dev
           qt6-base-dev-tools libgl-dev clang-format xvfb xauth dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
