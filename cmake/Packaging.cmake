@@ -19,6 +19,27 @@ foreach(size IN ITEMS 16 32 48 64 128 256)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 
+# Manual pages, compressed as Debian wants them; man reads them so from any prefix.
+set(kronvik_man_pages ${PROJECT_SOURCE_DIR}/docs/man/kronvik-cli.1)
+if(TARGET kronvik)
+    list(APPEND kronvik_man_pages ${PROJECT_SOURCE_DIR}/docs/man/kronvik.1)
+endif()
+set(kronvik_compressed)
+function(kronvik_gzip source output)
+    # -n keeps the name and time out of the header, so that the package builds the same each time.
+    add_custom_command(OUTPUT ${output}
+        COMMAND sh -c "gzip -9n --stdout \"$1\" > \"$2\"" sh ${source} ${output}
+        DEPENDS ${source} VERBATIM)
+    set(kronvik_compressed ${kronvik_compressed} ${output} PARENT_SCOPE)
+endfunction()
+foreach(page IN LISTS kronvik_man_pages)
+    get_filename_component(name ${page} NAME)
+    kronvik_gzip(${page} ${CMAKE_CURRENT_BINARY_DIR}/man/${name}.gz)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+
+add_custom_target(kronvik_compressed_docs ALL DEPENDS ${kronvik_compressed})
+
 # Debian package. dpkg-shlibdeps derives Depends from the installed executables (Exiv2, Qt, the C++ runtime);
 # without it a minimal hand-written list stands in.
 option(KRONVIK_DEB_SHLIBDEPS "Compute the Debian package's Depends with dpkg-shlibdeps" ON)
