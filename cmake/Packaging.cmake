@@ -40,6 +40,21 @@ endforeach()
 
 add_custom_target(kronvik_compressed_docs ALL DEPENDS ${kronvik_compressed})
 
+# Bash completion, where bash-completion looks for it: its completions folder, taken relative to its prefix
+# so that it follows the install prefix (/usr for the package, /usr/local for a plain install).
+set(kronvik_completions_dir ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+find_package(PkgConfig QUIET)
+if(PKG_CONFIG_FOUND)
+    pkg_get_variable(kronvik_bash_completion_prefix bash-completion prefix)
+    pkg_get_variable(kronvik_bash_completions bash-completion completionsdir)
+    if(kronvik_bash_completion_prefix AND kronvik_bash_completions MATCHES "^${kronvik_bash_completion_prefix}/")
+        file(RELATIVE_PATH kronvik_completions_dir ${kronvik_bash_completion_prefix} ${kronvik_bash_completions})
+    endif()
+endif()
+set(KRONVIK_BASH_COMPLETION_DIR ${kronvik_completions_dir} CACHE STRING
+    "Where the bash completion of kronvik-cli is installed, relative to the install prefix")
+install(FILES ${kronvik_res_dir}/bash-completion/kronvik-cli DESTINATION ${KRONVIK_BASH_COMPLETION_DIR})
+
 # Debian package. dpkg-shlibdeps derives Depends from the installed executables (Exiv2, Qt, the C++ runtime);
 # without it a minimal hand-written list stands in.
 option(KRONVIK_DEB_SHLIBDEPS "Compute the Debian package's Depends with dpkg-shlibdeps" ON)
