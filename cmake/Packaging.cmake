@@ -38,6 +38,12 @@ foreach(page IN LISTS kronvik_man_pages)
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 
+# The copyright file in the machine-readable format and the package's changelog, where Debian policy puts
+# them.
+set(kronvik_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/kronvik)
+kronvik_gzip(${kronvik_res_dir}/debian/changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz)
+install(FILES ${kronvik_res_dir}/debian/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz
+        DESTINATION ${kronvik_doc_dir})
 add_custom_target(kronvik_compressed_docs ALL DEPENDS ${kronvik_compressed})
 
 # Bash completion, where bash-completion looks for it: its completions folder, taken relative to its prefix
@@ -86,6 +92,8 @@ set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_PACKAGE_NAME kronvik)
 set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
+# The Debian revision; res/debian/changelog's newest entry names the same version.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kronvik developers <kronvik@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
