@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(cmake g++ make ninja-build pkg-config libexiv2-dev libgtest-dev libgmock-dev qt6-base-dev
           qt6-base-dev-tools libgl-dev clang-format xvfb xauth dpkg-dev file
-          reuse groff-base bash-completion)
+          reuse groff-base desktop-file-utils appstream x11-utils bash-completion)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
