@@ -88,7 +88,7 @@ file is never replaced, and every action is written to a run log.
 
 The package holds the window (kronvik) and the command-line tool (kronvik-cli).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/StripPackagedPrograms.cmake)
 
 set(CPACK_DEBIAN_PACKAGE_NAME kronvik)
 set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
