@@ -3,9 +3,10 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what Kronvik needs to build, run and test on Debian 12. Runs as root (or through sudo).
 set -euo pipefail
-packages=(cmake g++ make pkg-config libexiv2-dev libgtest-dev libgmock-dev qt6-base-dev
+packages=(cmake g++ make ninja-build pkg-config libexiv2-dev libgtest-dev libgmock-dev qt6-base-dev
           qt6-base-dev-tools libgl-dev clang-format xvfb xauth dpkg-dev file libfuse3-dev fuse3
-          dosfstools exfatprogs exfat-fuse ntfs-3g fusefat)
+          dosfstools exfatprogs exfat-fuse ntfs-3g fusefat
+          reuse groff-base desktop-file-utils appstream x11-utils bash-completion)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -50,10 +50,10 @@ struct CliRun
     }
 };
 
-[[noreturn]] void ExecCli(const std::vector<std::string> &args, const std::string &out,
-                          const std::string &err)
+[[noreturn]] void ExecCli(const std::string &program, const std::vector<std::string> &args,
+                          const std::string &out, const std::string &err)
 {
-    std::vector<char *> argv{const_cast<char *>(KRONVIK_CLI_PATH)};
+    std::vector<char *> argv{const_cast<char *>(program.c_str())};
     for (const auto &arg : args)
         argv.push_back(const_cast<char *>(arg.c_str()));
     argv.push_back(nullptr);
@@ -62,7 +62,7 @@ struct CliRun
     dup2(outFd, STDOUT_FILENO);
     dup2(errFd, STDERR_FILENO);
     setenv("TZ", "UTC", 1);
-    execv(KRONVIK_CLI_PATH, argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
 }
 
@@ -75,11 +75,12 @@ protected:
         CliRun run;
         if (asNobody) {
             chmod(output.Path().c_str(), 0777);
-            run.status = RunAsNobody([&]() -> int { ExecCli(args, out, err); });
+            const ProgramCopyForNobody cli(KRONVIK_CLI_PATH);
+            run.status = RunAsNobody([&]() -> int { ExecCli(cli.Path(), args, out, err); });
         } else {
             pid_t child = fork();
             if (child == 0)
-                ExecCli(args, out, err);
+                ExecCli(KRONVIK_CLI_PATH, args, out, err);
             int status = 0;
             waitpid(child, &status, 0);
             run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
