@@ -35,8 +35,9 @@ RegistryError Put(const std::string &subKey, const std::string &name, std::uint3
         return error;
     error = RegistrySetValue(key, name, type, reinterpret_cast<const unsigned char *>(data.data()),
                              static_cast<std::uint32_t>(data.size()));
-    RegistryCloseKey(key);
-    return error;
+    // The value is written when the key is closed.
+    RegistryError closeError = RegistryCloseKey(key);
+    return error ? error : closeError;
 }
 
 StoredValue Get(const std::string &subKey, const std::string &name)
@@ -344,6 +345,43 @@ TEST(ARegistryHive, keepsTheChangesOfTwoProcessesWritingAtOnce)
             EXPECT_EQ(value.error, kErrorSuccess) << child << " " << i;
             EXPECT_EQ(value.data, std::to_string(i));
         }
+    }
+}
+
+TEST(ARegistryHive, keepsAChangeMadeElsewhereWhileAKeyWasOpen)
+{
+    struct Row
+    {
+        const char *label;
+        void (*changeElsewhere)(const ScopedConfigHome &home);
+    } rows[] = {
+            {"another save replaced the hive",
+             [](const ScopedConfigHome &) {
+                 ASSERT_EQ(Put("Software\\A", "Elsewhere", kRegSz, std::string("e\0", 2)),
+                           kErrorSuccess);
+             }},
+            {"a hand edit rewrote the hive in place",
+             [](const ScopedConfigHome &home) {
+                 WriteBytes(home.HivePath(), ReadBytes(home.HivePath()) + "\"Elsewhere\"=\"e\"\n");
+             }},
+    };
+    for (const Row &row : rows) {
+        ScopedConfigHome home;
+        ASSERT_EQ(Put("Software\\A", "First", kRegSz, std::string("f\0", 2)), kErrorSuccess);
+        RegistryKeyHandle key = kNoRegistryKey;
+        ASSERT_EQ(RegistryOpenKey(kHkeyCurrentUser, "Software\\A", kKeyAllAccess, &key),
+                  kErrorSuccess);
+        row.changeElsewhere(home);
+        EXPECT_EQ(RegistrySetValue(key, "Mine", kRegSz,
+                                   reinterpret_cast<const unsigned char *>("m"), 2),
+                  kErrorSuccess);
+        EXPECT_EQ(RegistryQueryValue(key, "Elsewhere", nullptr, nullptr, nullptr),
+                  kErrorFileNotFound)
+                << row.label << ": an open key answers from what it read";
+        EXPECT_EQ(RegistryCloseKey(key), kErrorSuccess) << row.label;
+        EXPECT_EQ(Get("Software\\A", "Elsewhere").data, std::string("e\0", 2)) << row.label;
+        EXPECT_EQ(Get("Software\\A", "Mine").data, std::string("m\0", 2)) << row.label;
+        EXPECT_EQ(Get("Software\\A", "First").data, std::string("f\0", 2)) << row.label;
     }
 }
 
