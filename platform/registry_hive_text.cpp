@@ -3,6 +3,7 @@
 #include "registry_hive_text.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 namespace kronvik {
@@ -41,14 +42,22 @@ bool StartsWith(std::string_view text, std::string_view prefix)
     return text.substr(0, prefix.size()) == prefix;
 }
 
+// The value of each character as a hex digit, -1 for any other.
+constexpr std::array<signed char, 256> kHexDigitValues = [] {
+    std::array<signed char, 256> values{};
+    for (int c = 0; c < 256; ++c) {
+        values[static_cast<std::size_t>(c)] =
+                static_cast<signed char>(c >= '0' && c <= '9'   ? c - '0'
+                                         : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                         : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                : -1);
+    }
+    return values;
+}();
+
 int HexDigitValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = FoldCase(c);
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return kHexDigitValues[static_cast<unsigned char>(c)];
 }
 
 bool ParseHexNumber(std::string_view text, std::size_t maxDigits, std::uint32_t &number)
@@ -112,30 +121,69 @@ bool ParseQuoted(std::string_view line, std::size_t &pos, std::string &text)
     return false;
 }
 
-bool ParseHexBytes(std::string_view list, std::string &bytes)
+// Reads a comma-separated list of bytes of one or two hex digits each, blanks allowed around
+// them, given in pieces (the lines of a continued list) that read as one text. A list of
+// megabytes is common (binary values), so the bytes are read in one sweep, into room made once.
+bool ParseHexBytes(const std::vector<std::string_view> &pieces, std::string &bytes)
 {
-    bytes.clear();
-    list = TrimBlanks(list);
-    if (list.empty())
-        return true;
-    bytes.reserve(list.size() / 3 + 1);
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t comma = list.find(',', start);
-        const bool last = comma == std::string_view::npos;
-        const std::string_view token =
-                TrimBlanks(list.substr(start, last ? std::string_view::npos : comma - start));
-        // regedit never ends a list with a comma, but a hand edit may.
-        if (!(last && token.empty() && start > 0)) {
-            std::uint32_t byte = 0;
-            if (!ParseHexNumber(token, 2, byte))
+    std::size_t length = 0;
+    for (std::string_view piece : pieces)
+        length += piece.size();
+    // Room for bytes as regedit writes them, two digits and a comma; more when they are shorter.
+    bytes.resize(length / 3 + 1);
+    std::size_t count = 0;
+    bool expectByte = true; // at the start and after a comma
+    int digits = 0; // of the byte being read
+    bool closed = false; // a blank ended the byte being read
+    for (std::string_view piece : pieces) {
+        for (std::size_t i = 0; i < piece.size(); ++i) {
+            // The form regedit writes, "xx,", read three characters at a time.
+            if (expectByte && i + 2 < piece.size() && piece[i + 2] == ',') {
+                const int high = HexDigitValue(piece[i]);
+                const int low = HexDigitValue(piece[i + 1]);
+                if ((high | low) >= 0) {
+                    if (count == bytes.size())
+                        bytes.resize(2 * count);
+                    bytes[count++] = static_cast<char>(high * 16 + low);
+                    i += 2;
+                    continue;
+                }
+            }
+            const char c = piece[i];
+            if (IsBlank(c)) {
+                closed = digits > 0;
+                continue;
+            }
+            if (c == ',') {
+                if (expectByte)
+                    return false; // an empty byte: ",," or a leading comma
+                expectByte = true;
+                digits = 0;
+                closed = false;
+                continue;
+            }
+            const int digit = HexDigitValue(c);
+            if (digit < 0)
                 return false;
-            bytes += static_cast<char>(byte);
+            if (expectByte) {
+                if (count == bytes.size())
+                    bytes.resize(2 * count);
+                bytes[count++] = static_cast<char>(digit);
+                expectByte = false;
+                digits = 1;
+                closed = false;
+            } else if (digits == 1 && !closed) {
+                bytes[count - 1] = static_cast<char>(
+                        static_cast<unsigned char>(bytes[count - 1]) * 16 + digit);
+                digits = 2;
+            } else {
+                return false; // three digits, or two bytes without a comma between them
+            }
         }
-        if (last)
-            return true;
-        start = comma + 1;
     }
+    // A list may end with a comma: regedit never writes one, but a hand edit may.
+    bytes.resize(count);
+    return true;
 }
 
 // Parses the data part of a value line (trimmed); hex lists may continue on the next lines.
@@ -172,19 +220,16 @@ bool ParseValueData(std::string_view data, LineReader &lines, RegistryValue &val
     } else {
         return false;
     }
-    std::string_view list = data.substr(listStart);
-    if (list.empty() || list.back() != '\\')
-        return ParseHexBytes(list, value.data);
-    std::string joined(list);
-    while (!joined.empty() && joined.back() == '\\') {
-        joined.pop_back();
+    std::vector<std::string_view> pieces{data.substr(listStart)};
+    while (!pieces.back().empty() && pieces.back().back() == '\\') {
+        pieces.back().remove_suffix(1);
         // A continuation onto a blank line or past the end is a list cut short.
         std::string_view next;
         if (!lines.Next(next) || TrimBlanks(next).empty())
             return false;
-        joined += TrimBlanks(next);
+        pieces.push_back(TrimBlanks(next));
     }
-    return ParseHexBytes(joined, value.data);
+    return ParseHexBytes(pieces, value.data);
 }
 
 void AppendQuoted(std::string &text, const std::string &name)
@@ -225,21 +270,31 @@ void AppendValueData(std::string &text, const RegistryValue &value, std::size_t 
     text += buffer;
     column += static_cast<std::size_t>(prefixLength);
     static constexpr char kDigits[] = "0123456789abcdef";
+    // Written through a small buffer: a binary value may hold megabytes.
+    char chunk[4096];
+    std::size_t used = 0;
     // Lines wrap before 80 columns as regedit wraps them, continued with a backslash.
     for (std::size_t i = 0; i < value.data.size(); ++i) {
+        if (used > sizeof chunk - 8) {
+            text.append(chunk, used);
+            used = 0;
+        }
         const auto byte = static_cast<unsigned char>(value.data[i]);
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0xF];
+        chunk[used++] = kDigits[byte >> 4];
+        chunk[used++] = kDigits[byte & 0xF];
         column += 2;
         if (i + 1 < value.data.size()) {
-            text += ',';
-            ++column;
-            if (column >= 76) {
-                text += "\\\n  ";
+            chunk[used++] = ',';
+            if (++column >= 76) {
+                chunk[used++] = '\\';
+                chunk[used++] = '\n';
+                chunk[used++] = ' ';
+                chunk[used++] = ' ';
                 column = 2;
             }
         }
     }
+    text.append(chunk, used);
 }
 
 void AppendLines(std::string &text, const std::vector<std::string> &lines)
@@ -378,7 +433,17 @@ bool ParseRegistryHiveText(std::string_view text, RegistryHiveContents &contents
 
 std::string FormatRegistryHiveText(const RegistryHiveContents &contents)
 {
-    std::string text = "REGEDIT4\n";
+    // Room for it all at once: hex values take three characters a byte and a line break every
+    // 24 bytes or so.
+    std::size_t size = 64;
+    for (const RegistryKeyEntry &key : contents.keys) {
+        size += key.path.size() + 8;
+        for (const RegistryValue &value : key.values)
+            size += value.name.size() + value.data.size() * 3 + value.data.size() / 4 + 24;
+    }
+    std::string text;
+    text.reserve(size);
+    text = "REGEDIT4\n";
     AppendLines(text, contents.headerComments);
     for (const RegistryKeyEntry &key : contents.keys) {
         text += '\n';

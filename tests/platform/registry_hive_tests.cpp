@@ -194,6 +194,41 @@ TEST(ARegistryHive, refusesTextThatIsNotAHive)
     }
 }
 
+TEST(ARegistryHive, readsTheBytesOfAHexListInEveryFormAHandEditMayGiveIt)
+{
+    struct Row
+    {
+        const char *label;
+        const char *list;
+        bool accepted;
+        std::string bytes;
+    } rows[] = {
+            {"as regedit writes it", "hex:01,ff,7f", true, Bytes({1, 0xff, 0x7f})},
+            {"single digits", "hex:1,2,a", true, Bytes({1, 2, 10})},
+            {"blanks around the bytes", "hex: 0a , FF\t,1 ", true, Bytes({10, 0xff, 1})},
+            {"a comma at the end", "hex:01,02,", true, Bytes({1, 2})},
+            {"no bytes", "hex:", true, ""},
+            {"continued over lines", "hex:01,\\\n  02,\\\n  03", true, Bytes({1, 2, 3})},
+            {"a byte split by the continuation", "hex:0\\\n  1,02", true, Bytes({1, 2})},
+            {"a comma first", "hex:,01", false, ""},
+            {"an empty byte", "hex:01,,02", false, ""},
+            {"three digits", "hex:012", false, ""},
+            {"a blank inside a byte", "hex:0 1", false, ""},
+            {"no comma between bytes", "hex:01 02", false, ""},
+            {"a letter that is no digit", "hex:0g", false, ""},
+    };
+    for (const Row &row : rows) {
+        RegistryHiveContents contents;
+        const std::string text =
+                std::string("REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"V\"=") + row.list + "\n";
+        ASSERT_EQ(ParseRegistryHiveText(text, contents), row.accepted) << row.label;
+        if (row.accepted) {
+            EXPECT_EQ(contents.keys[0].values[0].type, kRegBinary) << row.label;
+            EXPECT_EQ(contents.keys[0].values[0].data, row.bytes) << row.label;
+        }
+    }
+}
+
 TEST(ARegistryHive, matchesKeysAndValuesIgnoringLetterCase)
 {
     ScopedConfigHome home;
