@@ -127,8 +127,10 @@ int ReplacingFile::Create(const std::string &path, mode_t newFileMode, ReplacedF
             error = errno;
         }
     }
-    if (error == 0 && keepMode && fchmod(m_fd, replaced.st_mode & 07777) != 0)
-        error = errno;
+    // Keeping the permissions is worth a try, not a failure: FAT and other file systems without
+    // Unix permissions refuse the change.
+    if (error == 0 && keepMode)
+        fchmod(m_fd, replaced.st_mode & 07777);
     if (error != 0)
         Discard();
     return error;

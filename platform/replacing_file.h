@@ -27,7 +27,8 @@ public:
 
     // Locks the file at `path` when asked (a missing file or a link has nothing to lock; anything
     // else that is not a regular file is EINVAL) and creates the temporary file. The new file gets
-    // the permission bits of the regular file it replaces, else `newFileMode` less the umask.
+    // the permission bits of the regular file it replaces where the file system keeps them, else
+    // `newFileMode` less the umask.
     // Returns 0 or an errno value: EWOULDBLOCK when another process holds the lock, EACCES when
     // the file or the folder is read-only.
     int Create(const std::string &path, mode_t newFileMode, ReplacedFileLock lock);
