@@ -3,8 +3,8 @@
 #include "log_file.h"
 
 #include "file_error.h"
-#include "locked_file.h"
 #include "path_names.h"
+#include "replacing_file.h"
 #include "user_folders.h"
 
 namespace kronvik {
@@ -36,8 +36,11 @@ void WriteLogFile(const RunLog &log, bool saveLog, std::string &logDirectory)
         path = logDirectory + kLogFileName;
     }
 
-    LockedFile file;
-    if (int error = file.CreateAlways(path))
+    // The new log is written beside the old one and renamed over it only when whole: a write
+    // that fails keeps the previous log. The old log stays locked meanwhile, as a non-shared
+    // open of it would be.
+    ReplacingFile file;
+    if (int error = file.Create(path, 0666, ReplacedFileLock::LockedWhileWriting))
         throw FileError::FromErrno(error, path);
 
     // Lines go out in blocks so a run log of a million lines costs few system calls.
@@ -54,8 +57,10 @@ void WriteLogFile(const RunLog &log, bool saveLog, std::string &logDirectory)
     }
     if (!block.empty() && file.Write(block.data(), block.size()) != 0)
         throw FileError(FileErrorKind::DiskFull, path);
-    if (file.Close() != 0)
+    if (file.Flush() != 0)
         throw FileError(FileErrorKind::DiskFull, path);
+    if (int error = file.Replace())
+        throw FileError::FromErrno(error, path);
 }
 
 } // namespace kronvik

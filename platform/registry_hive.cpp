@@ -3,18 +3,22 @@
 #include "registry_hive.h"
 
 #include "registry_hive_text.h"
+#include "replacing_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
-#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -24,39 +28,108 @@ namespace kronvik {
 
 namespace {
 
+// How long a change waits for another process to finish its own before giving up.
+constexpr auto kLockPatience = std::chrono::seconds(10);
+
+// One version of the hive file. The hive is only ever replaced whole, by rename, so a file at the
+// hive's path with the same device, inode, size and times is the version that was read.
+struct FileVersion
+{
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+
+    static FileVersion Of(const struct stat &status)
+    {
+        return FileVersion{true,           status.st_dev,  status.st_ino,
+                           status.st_size, status.st_mtim, status.st_ctim};
+    }
+
+    bool operator==(const FileVersion &other) const
+    {
+        auto same = [](const timespec &a, const timespec &b) {
+            return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+        };
+        return exists == other.exists
+               && (!exists
+                   || (device == other.device && inode == other.inode && size == other.size
+                       && same(modified, other.modified) && same(changed, other.changed)));
+    }
+};
+
+// One change made through an open key: a key created (with its missing parents) or a value set.
+struct HiveChange
+{
+    std::string keyPath;
+    bool createsKey = false;
+    RegistryValue value;
+};
+
+// What one read of the hive gave, shared by the keys opened from it: they query it without
+// reading the file again, so everything read through them comes from one version of the hive.
+// The changes made through them are applied here at once and kept until a key is closed, which
+// writes them all in one replace of the file.
+struct HiveSnapshot
+{
+    HiveSnapshot() = default;
+    HiveSnapshot(const HiveSnapshot &) = delete;
+    HiveSnapshot &operator=(const HiveSnapshot &) = delete;
+    ~HiveSnapshot() { Forget(); }
+
+    void Forget()
+    {
+        if (keptFd >= 0)
+            close(keptFd);
+        keptFd = -1;
+    }
+
+    RegistryHiveContents contents;
+    bool read = false; // false: nothing read yet, so a change must read the hive first
+    bool parsed = true; // false: the file could not be parsed and reads as holding no keys
+    FileVersion version;
+    // The file read stays open so that its inode number cannot come back for a later version.
+    int keptFd = -1;
+    std::vector<HiveChange> unwritten;
+};
+
 struct OpenKey
 {
     std::string path; // full path from the root name
     std::uint32_t access = 0;
+    std::shared_ptr<HiveSnapshot> hive;
 };
 
-std::mutex g_keysMutex;
+// Held for the whole of every call: the open keys and their snapshots are shared.
+std::mutex g_registryMutex;
 std::map<RegistryKeyHandle, OpenKey> g_openKeys;
 RegistryKeyHandle g_nextHandle = 0x1000;
 
-// How long a change waits for another process to finish its own before giving up.
-constexpr auto kLockPatience = std::chrono::seconds(10);
-
-// Looks up the full path and access rights of a root or an open key.
-bool LookUpKey(RegistryKeyHandle handle, OpenKey &key)
+// The open key of a handle; null for a root or an unknown handle.
+OpenKey *FindOpenKey(RegistryKeyHandle handle)
 {
-    if (handle == kHkeyCurrentUser) {
-        key = OpenKey{kHkeyCurrentUserName, kKeyAllAccess};
-        return true;
-    }
-    std::lock_guard<std::mutex> lock(g_keysMutex);
     auto found = g_openKeys.find(handle);
-    if (found == g_openKeys.end())
-        return false;
-    key = found->second;
-    return true;
+    return found == g_openKeys.end() ? nullptr : &found->second;
 }
 
-RegistryKeyHandle AddOpenKey(const std::string &path, std::uint32_t access)
+bool IsKnownHandle(RegistryKeyHandle handle)
 {
-    std::lock_guard<std::mutex> lock(g_keysMutex);
+    return handle == kHkeyCurrentUser || FindOpenKey(handle) != nullptr;
+}
+
+std::string PathOf(RegistryKeyHandle handle)
+{
+    const OpenKey *key = FindOpenKey(handle);
+    return key ? key->path : std::string(kHkeyCurrentUserName);
+}
+
+RegistryKeyHandle AddOpenKey(const std::string &path, std::uint32_t access,
+                             std::shared_ptr<HiveSnapshot> hive)
+{
     RegistryKeyHandle handle = g_nextHandle++;
-    g_openKeys[handle] = OpenKey{path, access};
+    g_openKeys[handle] = OpenKey{path, access, std::move(hive)};
     return handle;
 }
 
@@ -64,10 +137,9 @@ RegistryKeyHandle AddOpenKey(const std::string &path, std::uint32_t access)
 // name that cannot be written on one line of the hive.
 RegistryError JoinKeyPath(RegistryKeyHandle root, const std::string &subKey, std::string &path)
 {
-    OpenKey parent;
-    if (!LookUpKey(root, parent))
+    if (!IsKnownHandle(root))
         return kErrorInvalidHandle;
-    path = parent.path;
+    path = PathOf(root);
     if (subKey.empty())
         return kErrorSuccess;
     if (!IsWritableRegistryName(subKey))
@@ -96,54 +168,93 @@ std::string FolderOf(const std::string &path)
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
 }
 
-// Reads a whole file. Returns 0 or an errno value.
-int ReadWholeFile(const std::string &path, std::string &bytes)
+std::string BaseNameOf(const std::string &path)
 {
-    bytes.clear();
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Memory for the text of the hive, mapped and filled with pages in one call: touching tens of
+// megabytes page by page costs far more than reading them on some machines (virtual ones above
+// all).
+class TextBuffer
+{
+public:
+    TextBuffer() = default;
+    TextBuffer(const TextBuffer &) = delete;
+    TextBuffer &operator=(const TextBuffer &) = delete;
+    ~TextBuffer()
+    {
+        if (m_data)
+            munmap(m_data, m_capacity);
+    }
+
+    bool Reserve(std::size_t capacity)
+    {
+        void *data = m_data ? mremap(m_data, m_capacity, capacity, MREMAP_MAYMOVE)
+                            : mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
+                                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (data == MAP_FAILED)
+            return false;
+        m_data = static_cast<char *>(data);
+        m_capacity = capacity;
+        return true;
+    }
+    char *Data() { return m_data; }
+    std::size_t Capacity() const { return m_capacity; }
+
+private:
+    char *m_data = nullptr;
+    std::size_t m_capacity = 0;
+};
+
+// Reads and parses the hive at `path` into `snapshot`, once: no file means no keys, and so does a
+// file that cannot be parsed (`parsed` then false). A file that exists but cannot be read is an
+// error.
+RegistryError ReadHive(const std::string &path, HiveSnapshot &snapshot)
+{
+    snapshot.Forget();
+    snapshot.contents = RegistryHiveContents();
+    snapshot.version = FileVersion();
+    snapshot.parsed = true;
+    snapshot.read = true;
+    if (path.empty())
+        return kErrorSuccess;
+    // Non-blocking, so that a FIFO in the hive's place cannot hang the read.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return errno;
+        return (errno == ENOENT || errno == ENOTDIR) ? kErrorSuccess : kErrorAccessDenied;
     struct stat status
     {
     };
-    int error = fstat(fd, &status) != 0 ? errno : (S_ISREG(status.st_mode) ? 0 : EINVAL);
-    if (error) {
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         close(fd);
-        return error;
+        return kErrorAccessDenied;
     }
-    char buffer[65536];
+    // Read straight into the text, growing it should the file have grown meanwhile.
+    TextBuffer text;
+    std::size_t done = 0;
     while (true) {
-        ssize_t count = read(fd, buffer, sizeof buffer);
+        if (done == text.Capacity()
+            && !text.Reserve(std::max<std::size_t>(static_cast<std::size_t>(status.st_size) + 1,
+                                                   2 * text.Capacity()))) {
+            close(fd);
+            return kErrorNotEnoughMemory;
+        }
+        const ssize_t count = read(fd, text.Data() + done, text.Capacity() - done);
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0) {
-            error = errno;
             close(fd);
-            return error;
+            return kErrorAccessDenied;
         }
         if (count == 0)
             break;
-        bytes.append(buffer, static_cast<std::size_t>(count));
+        done += static_cast<std::size_t>(count);
     }
-    close(fd);
-    return 0;
-}
-
-// Reads the hive: no file means no keys, and so does a file that cannot be parsed (`parsed`
-// then false). A file that exists but cannot be read is an error.
-RegistryError ReadHive(const std::string &path, RegistryHiveContents &contents, bool &parsed)
-{
-    contents.keys.clear();
-    parsed = true;
-    if (path.empty())
-        return kErrorSuccess;
-    std::string text;
-    int error = ReadWholeFile(path, text);
-    if (error == ENOENT || error == ENOTDIR)
-        return kErrorSuccess;
-    if (error != 0)
-        return kErrorAccessDenied;
-    parsed = ParseRegistryHiveText(text, contents);
+    snapshot.keptFd = fd;
+    snapshot.version = FileVersion::Of(status);
+    snapshot.parsed = ParseRegistryHiveText(std::string_view(text.Data(), done), snapshot.contents);
     return kErrorSuccess;
 }
 
@@ -167,20 +278,22 @@ int MakeFolders(const std::string &folder)
     return 0;
 }
 
-int SyncFolder(const std::string &folder)
+void SyncFolder(const std::string &folder)
 {
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    int error = fsync(fd) == 0 ? 0 : errno;
-    close(fd);
-    return error;
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
 }
 
 // The advisory lock that serialises changes; released when the object goes.
 class HiveLock
 {
 public:
+    HiveLock() = default;
+    HiveLock(const HiveLock &) = delete;
+    HiveLock &operator=(const HiveLock &) = delete;
     ~HiveLock()
     {
         if (m_fd >= 0)
@@ -233,50 +346,54 @@ RegistryError SetAside(const std::string &path)
     return kErrorAccessDenied;
 }
 
-int WriteAll(int fd, const std::string &bytes)
+// Removes the temporary files that saves killed midway left beside the hive. Called under the
+// lock, so no live save owns one of them.
+void RemoveStaleTemporaries(const std::string &hive)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t count = write(fd, bytes.data() + done, bytes.size() - done);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return errno;
-        done += static_cast<std::size_t>(count);
+    const std::string folder = FolderOf(hive);
+    const std::string name = BaseNameOf(hive);
+    DIR *listing = opendir(folder.c_str());
+    if (!listing)
+        return;
+    while (const dirent *entry = readdir(listing)) {
+        if (IsTemporaryNameOf(entry->d_name, name))
+            unlinkat(dirfd(listing), entry->d_name, 0);
     }
-    return 0;
+    closedir(listing);
 }
 
-// Replaces the file at `path` with `text`: temporary file beside it, flushed, renamed over it,
-// folder flushed.
-RegistryError ReplaceFile(const std::string &path, const std::string &text, mode_t mode)
+// Adds a section for `path` and for every missing key above it, parents first, as a regedit
+// export lists them.
+void CreateKeyPath(RegistryHiveContents &contents, const std::string &path)
 {
-    std::string temporary = path + ".tmp";
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
-    if (fd < 0)
-        return ErrorFromErrno(errno);
-    int error = fchmod(fd, mode) == 0 ? 0 : errno;
-    if (!error)
-        error = WriteAll(fd, text);
-    if (!error && fsync(fd) != 0)
-        error = errno;
-    if (close(fd) != 0 && !error)
-        error = errno;
-    if (!error && rename(temporary.c_str(), path.c_str()) != 0)
-        error = errno;
-    if (error) {
-        unlink(temporary.c_str());
-        return ErrorFromErrno(error);
+    std::size_t end = std::strlen(kHkeyCurrentUserName);
+    while (end != std::string::npos) {
+        end = path.find('\\', end + 1);
+        std::string part = path.substr(0, end);
+        if (!RegistryKeyExists(contents, part))
+            AddRegistryKey(contents, part);
     }
-    SyncFolder(FolderOf(path));
+}
+
+RegistryError ApplyChange(RegistryHiveContents &contents, const HiveChange &change)
+{
+    if (change.createsKey) {
+        CreateKeyPath(contents, change.keyPath);
+        return kErrorSuccess;
+    }
+    if (change.keyPath != kHkeyCurrentUserName && !RegistryKeyExists(contents, change.keyPath))
+        return kErrorKeyDeleted;
+    SetRegistryValue(AddRegistryKey(contents, change.keyPath), change.value.name, change.value.type,
+                     change.value.data);
     return kErrorSuccess;
 }
 
-// Applies `change` to the hive under the lock, and writes the hive when it says it changed
-// something and returned success.
-using HiveChange = std::function<RegistryError(RegistryHiveContents &, bool &changed)>;
-
-RegistryError ChangeHive(const HiveChange &change)
+// Writes the snapshot's unwritten changes in one replace of the hive, under the lock. When the
+// hive is still the version the snapshot read, the snapshot (which holds the changes already) is
+// written as it is; when another process has replaced it since, the hive is read again and the
+// changes applied to what it holds now, so that both processes keep their changes. `stillShared`:
+// other keys remain open on the snapshot and go on using it.
+RegistryError WriteChanges(HiveSnapshot &snapshot, bool stillShared)
 {
     std::string hivePath = RegistryHivePath();
     if (hivePath.empty())
@@ -298,24 +415,74 @@ RegistryError ChangeHive(const HiveChange &change)
             std::free(resolved);
         }
     }
-    mode_t mode = 0600;
+    FileVersion current;
     if (stat(target.c_str(), &status) == 0)
-        mode = status.st_mode & 07777;
+        current = FileVersion::Of(status);
 
-    RegistryHiveContents contents;
-    bool parsed = true;
-    if (RegistryError error = ReadHive(target, contents, parsed))
-        return error;
-    bool changed = false;
-    if (RegistryError error = change(contents, changed))
-        return error;
-    if (!changed)
-        return kErrorSuccess;
-    if (!parsed) {
+    if (!snapshot.read || !(snapshot.version == current)) {
+        HiveSnapshot latest;
+        if (RegistryError error = ReadHive(target, latest))
+            return error;
+        for (const HiveChange &change : snapshot.unwritten) {
+            if (RegistryError error = ApplyChange(latest.contents, change))
+                return error;
+        }
+        snapshot.contents = std::move(latest.contents);
+        snapshot.parsed = latest.parsed;
+        snapshot.read = true;
+    }
+    if (!snapshot.parsed) {
         if (RegistryError error = SetAside(target))
             return error;
+        snapshot.parsed = true;
     }
-    return ReplaceFile(target, FormatRegistryHiveText(contents), mode);
+    RemoveStaleTemporaries(target);
+
+    const std::string text = FormatRegistryHiveText(snapshot.contents);
+    ReplacingFile file;
+    int error = file.Create(target, 0600, ReplacedFileLock::Unlocked);
+    if (!error)
+        error = file.Write(text.data(), text.size());
+    if (!error)
+        error = file.Flush();
+    if (!error)
+        error = file.Replace();
+    if (error) {
+        // What the hive holds now is unknown to the snapshot: read it again at the next change.
+        snapshot.read = false;
+        return ErrorFromErrno(error);
+    }
+    snapshot.unwritten.clear();
+    snapshot.Forget();
+    snapshot.read = false;
+    if (!stillShared)
+        return kErrorSuccess;
+
+    // Keys still open on the snapshot: it now is the version just written; keep that file open
+    // as a read would.
+    const int fd = open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+        if (fstat(fd, &status) == 0) {
+            snapshot.keptFd = fd;
+            snapshot.version = FileVersion::Of(status);
+            snapshot.read = true;
+        } else {
+            close(fd);
+        }
+    }
+    return kErrorSuccess;
+}
+
+// The snapshot for a key opened below `root`: the root key's own when it is an open key, else
+// one fresh read of the hive.
+RegistryError SnapshotBelow(RegistryKeyHandle root, std::shared_ptr<HiveSnapshot> &snapshot)
+{
+    if (const OpenKey *parent = FindOpenKey(root)) {
+        snapshot = parent->hive;
+        return kErrorSuccess;
+    }
+    snapshot = std::make_shared<HiveSnapshot>();
+    return ReadHive(RegistryHivePath(), *snapshot);
 }
 
 std::string HomeFolder()
@@ -355,18 +522,16 @@ RegistryError RegistryOpenKey(RegistryKeyHandle root, const std::string &subKey,
     if (!result)
         return kErrorInvalidParameter;
     *result = kNoRegistryKey;
+    std::lock_guard<std::mutex> lock(g_registryMutex);
     std::string path;
     if (RegistryError error = JoinKeyPath(root, subKey, path))
         return error;
-    if (path != kHkeyCurrentUserName) {
-        RegistryHiveContents contents;
-        bool parsed = true;
-        if (RegistryError error = ReadHive(RegistryHivePath(), contents, parsed))
-            return error;
-        if (!RegistryKeyExists(contents, path))
-            return kErrorFileNotFound;
-    }
-    *result = AddOpenKey(path, access);
+    std::shared_ptr<HiveSnapshot> hive;
+    if (RegistryError error = SnapshotBelow(root, hive))
+        return error;
+    if (path != kHkeyCurrentUserName && !RegistryKeyExists(hive->contents, path))
+        return kErrorFileNotFound;
+    *result = AddOpenKey(path, access, std::move(hive));
     return kErrorSuccess;
 }
 
@@ -378,53 +543,56 @@ RegistryError RegistryCreateKey(RegistryKeyHandle root, const std::string &subKe
     if (!result)
         return kErrorInvalidParameter;
     *result = kNoRegistryKey;
+    std::lock_guard<std::mutex> lock(g_registryMutex);
     std::string path;
     if (RegistryError error = JoinKeyPath(root, subKey, path))
         return error;
+    std::shared_ptr<HiveSnapshot> hive;
+    if (RegistryError error = SnapshotBelow(root, hive))
+        return error;
     bool created = false;
-    if (path != kHkeyCurrentUserName) {
-        RegistryError error = ChangeHive([&](RegistryHiveContents &contents, bool &changed) {
-            if (RegistryKeyExists(contents, path))
-                return kErrorSuccess;
-            // Every missing key along the path gets its own section, parents first, as a
-            // regedit export lists them.
-            std::size_t end = std::strlen(kHkeyCurrentUserName);
-            while (end != std::string::npos) {
-                end = path.find('\\', end + 1);
-                std::string part = path.substr(0, end);
-                if (!RegistryKeyExists(contents, part))
-                    contents.keys.push_back(RegistryKeyEntry{part, {}});
-            }
-            created = changed = true;
-            return kErrorSuccess;
-        });
-        if (error)
-            return error;
+    if (path != kHkeyCurrentUserName && !RegistryKeyExists(hive->contents, path)) {
+        // The new key is written with the values set through it, when it is closed; the folder
+        // that will hold the hive must be there to take it.
+        const std::string hivePath = RegistryHivePath();
+        if (hivePath.empty())
+            return kErrorAccessDenied;
+        if (int error = MakeFolders(FolderOf(hivePath)))
+            return ErrorFromErrno(error);
+        HiveChange change{path, true, {}};
+        ApplyChange(hive->contents, change);
+        hive->unwritten.push_back(std::move(change));
+        created = true;
     }
     if (disposition)
         *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
-    *result = AddOpenKey(path, access);
+    *result = AddOpenKey(path, access, std::move(hive));
     return kErrorSuccess;
 }
 
 RegistryError RegistryQueryValue(RegistryKeyHandle key, const std::string &name,
                                  std::uint32_t *type, unsigned char *data, std::uint32_t *byteCount)
 {
-    OpenKey open;
-    if (!LookUpKey(key, open))
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    if (!IsKnownHandle(key))
         return kErrorInvalidHandle;
-    if (!(open.access & kKeyQueryValue))
+    const OpenKey *open = FindOpenKey(key);
+    if (open && !(open->access & kKeyQueryValue))
         return kErrorAccessDenied;
     if (data && !byteCount)
         return kErrorInvalidParameter;
-    RegistryHiveContents contents;
-    bool parsed = true;
-    if (RegistryError error = ReadHive(RegistryHivePath(), contents, parsed))
-        return error;
-    if (open.path != kHkeyCurrentUserName && !RegistryKeyExists(contents, open.path))
+    // An open key answers from what it read when it was opened; the root itself reads anew.
+    std::shared_ptr<HiveSnapshot> hive = open ? open->hive : nullptr;
+    if (!hive) {
+        hive = std::make_shared<HiveSnapshot>();
+        if (RegistryError error = ReadHive(RegistryHivePath(), *hive))
+            return error;
+    }
+    const std::string path = PathOf(key);
+    if (path != kHkeyCurrentUserName && !RegistryKeyExists(hive->contents, path))
         return kErrorKeyDeleted;
-    RegistryKeyEntry *entry = FindRegistryKey(contents, open.path);
-    RegistryValue *value = entry ? FindRegistryValue(*entry, name) : nullptr;
+    RegistryKeyEntry *entry = FindRegistryKey(hive->contents, path);
+    const RegistryValue *value = entry ? FindRegistryValue(*entry, name) : nullptr;
     if (!value)
         return kErrorFileNotFound;
     if (type)
@@ -445,41 +613,46 @@ RegistryError RegistryQueryValue(RegistryKeyHandle key, const std::string &name,
 RegistryError RegistrySetValue(RegistryKeyHandle key, const std::string &name, std::uint32_t type,
                                const unsigned char *data, std::uint32_t byteCount)
 {
-    OpenKey open;
-    if (!LookUpKey(key, open))
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    if (!IsKnownHandle(key))
         return kErrorInvalidHandle;
-    if (!(open.access & kKeySetValue))
+    OpenKey *open = FindOpenKey(key);
+    if (open && !(open->access & kKeySetValue))
         return kErrorAccessDenied;
     if ((!data && byteCount > 0) || !IsWritableRegistryName(name))
         return kErrorInvalidParameter;
-    RegistryValue value{name, type,
-                        data ? std::string(reinterpret_cast<const char *>(data), byteCount)
-                             : std::string()};
-    return ChangeHive([&](RegistryHiveContents &contents, bool &changed) {
-        if (open.path != kHkeyCurrentUserName && !RegistryKeyExists(contents, open.path))
-            return kErrorKeyDeleted;
-        RegistryKeyEntry *entry = FindRegistryKey(contents, open.path);
-        if (!entry) {
-            contents.keys.push_back(RegistryKeyEntry{open.path, {}});
-            entry = &contents.keys.back();
-        }
-        if (RegistryValue *existing = FindRegistryValue(*entry, name)) {
-            existing->type = value.type;
-            existing->data = value.data;
-        } else {
-            entry->values.push_back(value);
-        }
-        changed = true;
-        return kErrorSuccess;
-    });
+    HiveChange change{
+            PathOf(key), false,
+            RegistryValue{name,
+                          type,
+                          data ? std::string(reinterpret_cast<const char *>(data), byteCount)
+                               : std::string(),
+                          {}}};
+    if (!open) {
+        // A value of the root itself is written at once.
+        HiveSnapshot hive;
+        hive.unwritten.push_back(std::move(change));
+        return WriteChanges(hive, false);
+    }
+    if (RegistryError error = ApplyChange(open->hive->contents, change))
+        return error;
+    open->hive->unwritten.push_back(std::move(change));
+    return kErrorSuccess;
 }
 
 RegistryError RegistryCloseKey(RegistryKeyHandle key)
 {
     if (key == kHkeyCurrentUser)
         return kErrorSuccess;
-    std::lock_guard<std::mutex> lock(g_keysMutex);
-    return g_openKeys.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    auto found = g_openKeys.find(key);
+    if (found == g_openKeys.end())
+        return kErrorInvalidHandle;
+    std::shared_ptr<HiveSnapshot> hive = std::move(found->second.hive);
+    g_openKeys.erase(found);
+    if (hive && !hive->unwritten.empty())
+        return WriteChanges(*hive, hive.use_count() > 1);
+    return kErrorSuccess;
 }
 
 } // namespace kronvik

@@ -3,6 +3,7 @@
 #include "registry_hive_text.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 namespace kronvik {
@@ -14,33 +15,52 @@ char FoldCase(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+std::string Folded(std::string_view name)
+{
+    std::string folded(name);
+    for (char &c : folded)
+        c = FoldCase(c);
+    return folded;
+}
+
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
 }
 
-std::string TrimBlanks(const std::string &text)
+std::string_view TrimBlanks(std::string_view text)
 {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && IsBlank(text[begin]))
-        ++begin;
-    while (end > begin && IsBlank(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
 }
+
+bool StartsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// The value of each character as a hex digit, -1 for any other.
+constexpr std::array<signed char, 256> kHexDigitValues = [] {
+    std::array<signed char, 256> values{};
+    for (int c = 0; c < 256; ++c) {
+        values[static_cast<std::size_t>(c)] =
+                static_cast<signed char>(c >= '0' && c <= '9'   ? c - '0'
+                                         : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                         : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                : -1);
+    }
+    return values;
+}();
 
 int HexDigitValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = FoldCase(c);
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return kHexDigitValues[static_cast<unsigned char>(c)];
 }
 
-bool ParseHexNumber(const std::string &text, std::size_t maxDigits, std::uint32_t &number)
+bool ParseHexNumber(std::string_view text, std::size_t maxDigits, std::uint32_t &number)
 {
     if (text.empty() || text.size() > maxDigits)
         return false;
@@ -54,9 +74,38 @@ bool ParseHexNumber(const std::string &text, std::size_t maxDigits, std::uint32_
     return true;
 }
 
+// The lines of the text, one at a time, without their line ends (LF or CR LF). Text that ends
+// with a line end has an empty last line, as the line-by-line reading of a file gives.
+class LineReader
+{
+public:
+    explicit LineReader(std::string_view text)
+        : m_text(text)
+    {
+    }
+
+    bool Next(std::string_view &line)
+    {
+        if (m_pos > m_text.size())
+            return false;
+        std::size_t end = m_text.find('\n', m_pos);
+        if (end == std::string_view::npos)
+            end = m_text.size();
+        line = m_text.substr(m_pos, end - m_pos);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        m_pos = end + 1;
+        return true;
+    }
+
+private:
+    std::string_view m_text;
+    std::size_t m_pos = 0;
+};
+
 // Reads a quoted text starting at line[pos] == '"'. "\\" and "\"" are escapes; a backslash
 // before anything else is kept as it is, so a path typed by hand with single backslashes survives.
-bool ParseQuoted(const std::string &line, std::size_t &pos, std::string &text)
+bool ParseQuoted(std::string_view line, std::size_t &pos, std::string &text)
 {
     text.clear();
     for (++pos; pos < line.size(); ++pos) {
@@ -72,33 +121,73 @@ bool ParseQuoted(const std::string &line, std::size_t &pos, std::string &text)
     return false;
 }
 
-bool ParseHexBytes(const std::string &list, std::string &bytes)
+// Reads a comma-separated list of bytes of one or two hex digits each, blanks allowed around
+// them, given in pieces (the lines of a continued list) that read as one text. A list of
+// megabytes is common (binary values), so the bytes are read in one sweep, into room made once.
+bool ParseHexBytes(const std::vector<std::string_view> &pieces, std::string &bytes)
 {
-    bytes.clear();
-    std::string trimmed = TrimBlanks(list);
-    if (trimmed.empty())
-        return true;
-    std::size_t start = 0;
-    while (true) {
-        std::size_t comma = trimmed.find(',', start);
-        std::string token = TrimBlanks(trimmed.substr(start, comma - start));
-        std::uint32_t byte = 0;
-        bool last = comma == std::string::npos;
-        // regedit never ends a list with a comma, but a hand edit may.
-        if (!(last && token.empty() && start > 0)) {
-            if (!ParseHexNumber(token, 2, byte))
+    std::size_t length = 0;
+    for (std::string_view piece : pieces)
+        length += piece.size();
+    // Room for bytes as regedit writes them, two digits and a comma; more when they are shorter.
+    bytes.resize(length / 3 + 1);
+    std::size_t count = 0;
+    bool expectByte = true; // at the start and after a comma
+    int digits = 0; // of the byte being read
+    bool closed = false; // a blank ended the byte being read
+    for (std::string_view piece : pieces) {
+        for (std::size_t i = 0; i < piece.size(); ++i) {
+            // The form regedit writes, "xx,", read three characters at a time.
+            if (expectByte && i + 2 < piece.size() && piece[i + 2] == ',') {
+                const int high = HexDigitValue(piece[i]);
+                const int low = HexDigitValue(piece[i + 1]);
+                if ((high | low) >= 0) {
+                    if (count == bytes.size())
+                        bytes.resize(2 * count);
+                    bytes[count++] = static_cast<char>(high * 16 + low);
+                    i += 2;
+                    continue;
+                }
+            }
+            const char c = piece[i];
+            if (IsBlank(c)) {
+                closed = digits > 0;
+                continue;
+            }
+            if (c == ',') {
+                if (expectByte)
+                    return false; // an empty byte: ",," or a leading comma
+                expectByte = true;
+                digits = 0;
+                closed = false;
+                continue;
+            }
+            const int digit = HexDigitValue(c);
+            if (digit < 0)
                 return false;
-            bytes += static_cast<char>(byte);
+            if (expectByte) {
+                if (count == bytes.size())
+                    bytes.resize(2 * count);
+                bytes[count++] = static_cast<char>(digit);
+                expectByte = false;
+                digits = 1;
+                closed = false;
+            } else if (digits == 1 && !closed) {
+                bytes[count - 1] = static_cast<char>(
+                        static_cast<unsigned char>(bytes[count - 1]) * 16 + digit);
+                digits = 2;
+            } else {
+                return false; // three digits, or two bytes without a comma between them
+            }
         }
-        if (last)
-            return true;
-        start = comma + 1;
     }
+    // A list may end with a comma: regedit never writes one, but a hand edit may.
+    bytes.resize(count);
+    return true;
 }
 
-// Parses the data part of a value line; `lines`/`index` let hex lists continue on the next lines.
-bool ParseValueData(const std::vector<std::string> &lines, std::size_t &index, std::string data,
-                    RegistryValue &value)
+// Parses the data part of a value line (trimmed); hex lists may continue on the next lines.
+bool ParseValueData(std::string_view data, LineReader &lines, RegistryValue &value)
 {
     if (!data.empty() && data[0] == '"') {
         std::size_t pos = 0;
@@ -108,7 +197,7 @@ bool ParseValueData(const std::vector<std::string> &lines, std::size_t &index, s
         value.data += '\0';
         return true;
     }
-    if (data.rfind("dword:", 0) == 0) {
+    if (StartsWith(data, "dword:")) {
         std::uint32_t number = 0;
         if (!ParseHexNumber(TrimBlanks(data.substr(6)), 8, number))
             return false;
@@ -119,37 +208,39 @@ bool ParseValueData(const std::vector<std::string> &lines, std::size_t &index, s
         return true;
     }
     std::size_t listStart = 0;
-    if (data.rfind("hex:", 0) == 0) {
+    if (StartsWith(data, "hex:")) {
         value.type = kRegBinary;
         listStart = 4;
-    } else if (data.rfind("hex(", 0) == 0) {
-        std::size_t close = data.find("):", 4);
-        if (close == std::string::npos || !ParseHexNumber(data.substr(4, close - 4), 8, value.type))
+    } else if (StartsWith(data, "hex(")) {
+        const std::size_t close = data.find("):", 4);
+        if (close == std::string_view::npos
+            || !ParseHexNumber(data.substr(4, close - 4), 8, value.type))
             return false;
         listStart = close + 2;
     } else {
         return false;
     }
-    std::string list = data.substr(listStart);
-    while (!list.empty() && list.back() == '\\') {
-        list.pop_back();
+    std::vector<std::string_view> pieces{data.substr(listStart)};
+    while (!pieces.back().empty() && pieces.back().back() == '\\') {
+        pieces.back().remove_suffix(1);
         // A continuation onto a blank line or past the end is a list cut short.
-        if (++index >= lines.size() || TrimBlanks(lines[index]).empty())
+        std::string_view next;
+        if (!lines.Next(next) || TrimBlanks(next).empty())
             return false;
-        list += TrimBlanks(lines[index]);
+        pieces.push_back(TrimBlanks(next));
     }
-    return ParseHexBytes(list, value.data);
+    return ParseHexBytes(pieces, value.data);
 }
 
-std::string QuoteName(const std::string &text)
+void AppendQuoted(std::string &text, const std::string &name)
 {
-    std::string quoted = "\"";
-    for (char c : text) {
+    text += '"';
+    for (char c : name) {
         if (c == '\\' || c == '"')
-            quoted += '\\';
-        quoted += c;
+            text += '\\';
+        text += c;
     }
-    return quoted + '"';
+    text += '"';
 }
 
 bool IsOneLineText(const std::string &data)
@@ -160,36 +251,58 @@ bool IsOneLineText(const std::string &data)
                         [](char c) { return c == '\0' || c == '\n' || c == '\r'; });
 }
 
-std::string FormatValueData(const RegistryValue &value, std::size_t column)
+void AppendValueData(std::string &text, const RegistryValue &value, std::size_t column)
 {
-    if (value.type == kRegSz && IsOneLineText(value.data))
-        return QuoteName(value.data.substr(0, value.data.size() - 1));
+    if (value.type == kRegSz && IsOneLineText(value.data)) {
+        AppendQuoted(text, value.data.substr(0, value.data.size() - 1));
+        return;
+    }
     char buffer[32];
     if (value.type == kRegDword && value.data.size() == 4) {
         std::uint32_t number = 0;
         for (int i = 3; i >= 0; --i)
             number = (number << 8) | static_cast<unsigned char>(value.data[i]);
         std::snprintf(buffer, sizeof buffer, "dword:%08x", number);
-        return buffer;
+        text += buffer;
+        return;
     }
-    std::snprintf(buffer, sizeof buffer, "hex(%x):", value.type);
-    std::string text = buffer;
-    column += text.size();
+    const int prefixLength = std::snprintf(buffer, sizeof buffer, "hex(%x):", value.type);
+    text += buffer;
+    column += static_cast<std::size_t>(prefixLength);
+    static constexpr char kDigits[] = "0123456789abcdef";
+    // Written through a small buffer: a binary value may hold megabytes.
+    char chunk[4096];
+    std::size_t used = 0;
     // Lines wrap before 80 columns as regedit wraps them, continued with a backslash.
     for (std::size_t i = 0; i < value.data.size(); ++i) {
-        std::snprintf(buffer, sizeof buffer, "%02x", static_cast<unsigned char>(value.data[i]));
-        text += buffer;
+        if (used > sizeof chunk - 8) {
+            text.append(chunk, used);
+            used = 0;
+        }
+        const auto byte = static_cast<unsigned char>(value.data[i]);
+        chunk[used++] = kDigits[byte >> 4];
+        chunk[used++] = kDigits[byte & 0xF];
         column += 2;
         if (i + 1 < value.data.size()) {
-            text += ',';
-            ++column;
-            if (column >= 76) {
-                text += "\\\n  ";
+            chunk[used++] = ',';
+            if (++column >= 76) {
+                chunk[used++] = '\\';
+                chunk[used++] = '\n';
+                chunk[used++] = ' ';
+                chunk[used++] = ' ';
                 column = 2;
             }
         }
     }
-    return text;
+    text.append(chunk, used);
+}
+
+void AppendLines(std::string &text, const std::vector<std::string> &lines)
+{
+    for (const std::string &line : lines) {
+        text += line;
+        text += '\n';
+    }
 }
 
 } // namespace
@@ -203,30 +316,47 @@ bool SameRegistryName(const std::string &a, const std::string &b)
 
 RegistryKeyEntry *FindRegistryKey(RegistryHiveContents &contents, const std::string &path)
 {
-    for (RegistryKeyEntry &key : contents.keys) {
-        if (SameRegistryName(key.path, path))
-            return &key;
-    }
-    return nullptr;
+    auto found = contents.keyIndex.find(Folded(path));
+    return found == contents.keyIndex.end() ? nullptr : &contents.keys[found->second];
 }
 
 RegistryValue *FindRegistryValue(RegistryKeyEntry &key, const std::string &name)
 {
-    for (RegistryValue &value : key.values) {
-        if (SameRegistryName(value.name, name))
-            return &value;
+    auto found = key.valueIndex.find(Folded(name));
+    return found == key.valueIndex.end() ? nullptr : &key.values[found->second];
+}
+
+RegistryKeyEntry &AddRegistryKey(RegistryHiveContents &contents, const std::string &path)
+{
+    std::string folded = Folded(path);
+    auto [place, added] = contents.keyIndex.emplace(folded, contents.keys.size());
+    if (!added)
+        return contents.keys[place->second];
+    for (std::size_t at = folded.find('\\'); at != std::string::npos;
+         at = folded.find('\\', at + 1))
+        contents.ancestors.insert(folded.substr(0, at));
+    contents.keys.push_back(RegistryKeyEntry{path, {}, {}, {}});
+    return contents.keys.back();
+}
+
+RegistryValue &SetRegistryValue(RegistryKeyEntry &key, const std::string &name, std::uint32_t type,
+                                std::string data)
+{
+    auto [place, added] = key.valueIndex.emplace(Folded(name), key.values.size());
+    if (added)
+        key.values.push_back(RegistryValue{name, type, std::move(data), {}});
+    RegistryValue &value = key.values[place->second];
+    if (!added) {
+        value.type = type;
+        value.data = std::move(data);
     }
-    return nullptr;
+    return value;
 }
 
 bool RegistryKeyExists(const RegistryHiveContents &contents, const std::string &path)
 {
-    return std::any_of(contents.keys.begin(), contents.keys.end(),
-                       [&](const RegistryKeyEntry &key) {
-                           return SameRegistryName(key.path, path)
-                                  || (key.path.size() > path.size() && key.path[path.size()] == '\\'
-                                      && SameRegistryName(key.path.substr(0, path.size()), path));
-                       });
+    const std::string folded = Folded(path);
+    return contents.keyIndex.count(folded) != 0 || contents.ancestors.count(folded) != 0;
 }
 
 bool IsWritableRegistryName(const std::string &name)
@@ -234,47 +364,47 @@ bool IsWritableRegistryName(const std::string &name)
     return name.find_first_of(std::string("\n\r\0", 3)) == std::string::npos;
 }
 
-bool ParseRegistryHiveText(const std::string &text, RegistryHiveContents &contents)
+bool ParseRegistryHiveText(std::string_view text, RegistryHiveContents &contents)
 {
-    contents.keys.clear();
-    std::string body = text.rfind("\xEF\xBB\xBF", 0) == 0 ? text.substr(3) : text;
-    std::vector<std::string> lines;
-    for (std::size_t start = 0; start <= body.size();) {
-        std::size_t end = body.find('\n', start);
-        if (end == std::string::npos)
-            end = body.size();
-        std::string line = body.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-        start = end + 1;
-    }
+    contents = RegistryHiveContents();
+    if (StartsWith(text, "\xEF\xBB\xBF"))
+        text.remove_prefix(3);
 
     RegistryHiveContents parsed;
-    RegistryKeyEntry *current = nullptr;
+    // A position, not a pointer: adding a key may move the others.
+    std::size_t current = std::string::npos;
+    std::vector<std::string> comments;
     bool sawHeader = false;
-    for (std::size_t index = 0; index < lines.size(); ++index) {
-        std::string line = TrimBlanks(lines[index]);
-        if (line.empty() || line[0] == ';')
+    LineReader lines(text);
+    std::string_view rawLine;
+    while (lines.Next(rawLine)) {
+        const std::string_view line = TrimBlanks(rawLine);
+        if (line.empty())
             continue;
+        if (line[0] == ';') {
+            comments.emplace_back(rawLine);
+            continue;
+        }
         if (!sawHeader) {
             if (line != "REGEDIT4")
                 return false;
             sawHeader = true;
+            parsed.headerComments = std::move(comments);
+            comments.clear();
             continue;
         }
         if (line[0] == '[') {
             if (line.size() < 3 || line.back() != ']')
                 return false;
-            std::string path = line.substr(1, line.size() - 2);
-            current = FindRegistryKey(parsed, path);
-            if (!current) {
-                parsed.keys.push_back(RegistryKeyEntry{path, {}});
-                current = &parsed.keys.back();
-            }
+            RegistryKeyEntry &key =
+                    AddRegistryKey(parsed, std::string(line.substr(1, line.size() - 2)));
+            key.comments.insert(key.comments.end(), std::make_move_iterator(comments.begin()),
+                                std::make_move_iterator(comments.end()));
+            comments.clear();
+            current = static_cast<std::size_t>(&key - parsed.keys.data());
             continue;
         }
-        if (!current || (line[0] != '"' && line[0] != '@'))
+        if (current == std::string::npos || (line[0] != '"' && line[0] != '@'))
             return false;
         RegistryValue value;
         std::size_t pos = 1;
@@ -287,26 +417,55 @@ bool ParseRegistryHiveText(const std::string &text, RegistryHiveContents &conten
             ++pos;
         if (pos >= line.size() || line[pos] != '=')
             return false;
-        if (!ParseValueData(lines, index, TrimBlanks(line.substr(pos + 1)), value))
+        if (!ParseValueData(TrimBlanks(line.substr(pos + 1)), lines, value))
             return false;
-        if (RegistryValue *existing = FindRegistryValue(*current, value.name))
-            *existing = value;
-        else
-            current->values.push_back(value);
+        RegistryValue &stored = SetRegistryValue(parsed.keys[current], value.name, value.type,
+                                                 std::move(value.data));
+        stored.comments.insert(stored.comments.end(), std::make_move_iterator(comments.begin()),
+                               std::make_move_iterator(comments.end()));
+        comments.clear();
     }
+    // A file of nothing but comments is an empty hive; its comments go after the header.
+    (sawHeader ? parsed.trailingComments : parsed.headerComments) = std::move(comments);
     contents = std::move(parsed);
     return true;
 }
 
 std::string FormatRegistryHiveText(const RegistryHiveContents &contents)
 {
-    std::string text = "REGEDIT4\n";
+    // Room for it all at once: hex values take three characters a byte and a line break every
+    // 24 bytes or so.
+    std::size_t size = 64;
     for (const RegistryKeyEntry &key : contents.keys) {
-        text += "\n[" + key.path + "]\n";
+        size += key.path.size() + 8;
+        for (const RegistryValue &value : key.values)
+            size += value.name.size() + value.data.size() * 3 + value.data.size() / 4 + 24;
+    }
+    std::string text;
+    text.reserve(size);
+    text = "REGEDIT4\n";
+    AppendLines(text, contents.headerComments);
+    for (const RegistryKeyEntry &key : contents.keys) {
+        text += '\n';
+        AppendLines(text, key.comments);
+        text += '[';
+        text += key.path;
+        text += "]\n";
         for (const RegistryValue &value : key.values) {
-            std::string name = value.name.empty() ? "@" : QuoteName(value.name);
-            text += name + "=" + FormatValueData(value, name.size() + 1) + "\n";
+            AppendLines(text, value.comments);
+            const std::size_t lineStart = text.size();
+            if (value.name.empty())
+                text += '@';
+            else
+                AppendQuoted(text, value.name);
+            text += '=';
+            AppendValueData(text, value, text.size() - lineStart);
+            text += '\n';
         }
+    }
+    if (!contents.trailingComments.empty()) {
+        text += '\n';
+        AppendLines(text, contents.trailingComments);
     }
     return text;
 }

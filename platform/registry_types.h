@@ -48,6 +48,7 @@ inline constexpr RegistryError kErrorSuccess = 0;
 inline constexpr RegistryError kErrorFileNotFound = 2; // no such key or value
 inline constexpr RegistryError kErrorAccessDenied = 5; // hive cannot be read or written
 inline constexpr RegistryError kErrorInvalidHandle = 6;
+inline constexpr RegistryError kErrorNotEnoughMemory = 8;
 inline constexpr RegistryError kErrorSharingViolation = 32; // another process kept the hive locked
 inline constexpr RegistryError kErrorInvalidParameter = 87;
 inline constexpr RegistryError kErrorDiskFull = 112;

@@ -11,8 +11,10 @@
 namespace kronvik {
 
 // One key of the per-user registry below one root, and one current value name. It lives for one
-// load or one save of the settings; every operation returns the error code of its last registry
-// call, 0 for success.
+// load or one save of the settings: opening the key reads the hive once, and every query answers
+// from that reading; the values set through the key are gathered and written together, in one
+// replace of the hive, when it is closed (by Close or on destruction). Every operation returns the
+// error code of its last registry call, 0 for success.
 class CRegistryKey
 {
 public:
@@ -32,6 +34,7 @@ public:
     // size, so a value that holds no zero byte, or no data, gives its bytes or the empty text.
     std::string GetData() const;
     RegistryError SetValue(const void *data, std::uint32_t type, std::uint32_t byteCount);
+    // Writes the values set since the key was opened; the result is that of the write.
     RegistryError Close();
 
     // Until a key is open, values are read and written on the root itself.

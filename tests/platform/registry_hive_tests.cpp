@@ -35,8 +35,9 @@ RegistryError Put(const std::string &subKey, const std::string &name, std::uint3
         return error;
     error = RegistrySetValue(key, name, type, reinterpret_cast<const unsigned char *>(data.data()),
                              static_cast<std::uint32_t>(data.size()));
-    RegistryCloseKey(key);
-    return error;
+    // The value is written when the key is closed.
+    RegistryError closeError = RegistryCloseKey(key);
+    return error ? error : closeError;
 }
 
 StoredValue Get(const std::string &subKey, const std::string &name)
@@ -193,6 +194,41 @@ TEST(ARegistryHive, refusesTextThatIsNotAHive)
     }
 }
 
+TEST(ARegistryHive, readsTheBytesOfAHexListInEveryFormAHandEditMayGiveIt)
+{
+    struct Row
+    {
+        const char *label;
+        const char *list;
+        bool accepted;
+        std::string bytes;
+    } rows[] = {
+            {"as regedit writes it", "hex:01,ff,7f", true, Bytes({1, 0xff, 0x7f})},
+            {"single digits", "hex:1,2,a", true, Bytes({1, 2, 10})},
+            {"blanks around the bytes", "hex: 0a , FF\t,1 ", true, Bytes({10, 0xff, 1})},
+            {"a comma at the end", "hex:01,02,", true, Bytes({1, 2})},
+            {"no bytes", "hex:", true, ""},
+            {"continued over lines", "hex:01,\\\n  02,\\\n  03", true, Bytes({1, 2, 3})},
+            {"a byte split by the continuation", "hex:0\\\n  1,02", true, Bytes({1, 2})},
+            {"a comma first", "hex:,01", false, ""},
+            {"an empty byte", "hex:01,,02", false, ""},
+            {"three digits", "hex:012", false, ""},
+            {"a blank inside a byte", "hex:0 1", false, ""},
+            {"no comma between bytes", "hex:01 02", false, ""},
+            {"a letter that is no digit", "hex:0g", false, ""},
+    };
+    for (const Row &row : rows) {
+        RegistryHiveContents contents;
+        const std::string text =
+                std::string("REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"V\"=") + row.list + "\n";
+        ASSERT_EQ(ParseRegistryHiveText(text, contents), row.accepted) << row.label;
+        if (row.accepted) {
+            EXPECT_EQ(contents.keys[0].values[0].type, kRegBinary) << row.label;
+            EXPECT_EQ(contents.keys[0].values[0].data, row.bytes) << row.label;
+        }
+    }
+}
+
 TEST(ARegistryHive, matchesKeysAndValuesIgnoringLetterCase)
 {
     ScopedConfigHome home;
@@ -344,6 +380,43 @@ TEST(ARegistryHive, keepsTheChangesOfTwoProcessesWritingAtOnce)
             EXPECT_EQ(value.error, kErrorSuccess) << child << " " << i;
             EXPECT_EQ(value.data, std::to_string(i));
         }
+    }
+}
+
+TEST(ARegistryHive, keepsAChangeMadeElsewhereWhileAKeyWasOpen)
+{
+    struct Row
+    {
+        const char *label;
+        void (*changeElsewhere)(const ScopedConfigHome &home);
+    } rows[] = {
+            {"another save replaced the hive",
+             [](const ScopedConfigHome &) {
+                 ASSERT_EQ(Put("Software\\A", "Elsewhere", kRegSz, std::string("e\0", 2)),
+                           kErrorSuccess);
+             }},
+            {"a hand edit rewrote the hive in place",
+             [](const ScopedConfigHome &home) {
+                 WriteBytes(home.HivePath(), ReadBytes(home.HivePath()) + "\"Elsewhere\"=\"e\"\n");
+             }},
+    };
+    for (const Row &row : rows) {
+        ScopedConfigHome home;
+        ASSERT_EQ(Put("Software\\A", "First", kRegSz, std::string("f\0", 2)), kErrorSuccess);
+        RegistryKeyHandle key = kNoRegistryKey;
+        ASSERT_EQ(RegistryOpenKey(kHkeyCurrentUser, "Software\\A", kKeyAllAccess, &key),
+                  kErrorSuccess);
+        row.changeElsewhere(home);
+        EXPECT_EQ(RegistrySetValue(key, "Mine", kRegSz,
+                                   reinterpret_cast<const unsigned char *>("m"), 2),
+                  kErrorSuccess);
+        EXPECT_EQ(RegistryQueryValue(key, "Elsewhere", nullptr, nullptr, nullptr),
+                  kErrorFileNotFound)
+                << row.label << ": an open key answers from what it read";
+        EXPECT_EQ(RegistryCloseKey(key), kErrorSuccess) << row.label;
+        EXPECT_EQ(Get("Software\\A", "Elsewhere").data, std::string("e\0", 2)) << row.label;
+        EXPECT_EQ(Get("Software\\A", "Mine").data, std::string("m\0", 2)) << row.label;
+        EXPECT_EQ(Get("Software\\A", "First").data, std::string("f\0", 2)) << row.label;
     }
 }
 

@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The Kronvik developers
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "config_home.h"
+#include "recorded_controls.h"
 #include "registry_hive_text.h"
 #include "settings_store.h"
 
@@ -10,26 +11,11 @@
 
 using namespace kronvik;
 using kronvik::test::ReadBytes;
+using kronvik::test::RecordedControls;
 using kronvik::test::ScopedConfigHome;
 using kronvik::test::WriteBytes;
 
 namespace {
-
-// The source edit box and the "&Retrieve File List" button, as plain fields.
-struct RecordedControls : SourceListControls
-{
-    std::string text;
-    int textSets = 0;
-    bool retrieveEnabled = false;
-
-    std::string SourceDirectoryText() const override { return text; }
-    void SetSourceDirectoryText(const std::string &newText) override
-    {
-        text = newText;
-        ++textSets;
-    }
-    void EnableRetrieveFileList() override { retrieveEnabled = true; }
-};
 
 const char kSection[] = "[HKEY_CURRENT_USER\\Software\\Veltmark, Inc.\\Kronvik]\n";
 
@@ -317,4 +303,48 @@ TEST(SavingSettings, givesUpSilentlyWhereNothingCanBeWritten)
     EXPECT_EQ(ReadBytes(home.KronvikFolder()), "not a folder");
     LoadSettings(record, controls);
     EXPECT_EQ(controls.textSets, 0);
+}
+
+TEST(SavingSettings, keepsTheCommentLinesOfAHandEditedHiveInTheirPlaces)
+{
+    ScopedConfigHome home;
+    std::filesystem::create_directories(home.KronvikFolder());
+    WriteBytes(home.HivePath(), "; settings kept by hand\r\n"
+                                "REGEDIT4\r\n"
+                                "; about the tool below\r\n"
+                                "\r\n"
+                                "[HKEY_CURRENT_USER\\Software\\Other Tool]\r\n"
+                                "\"Window\"=hex:01,02\r\n"
+                                "; the end of the other tool\r\n"
+                                "\r\n"
+                                "[HKEY_CURRENT_USER\\Software\\Veltmark, Inc.\\Kronvik]\r\n"
+                                "; where my pictures are\r\n"
+                                "\"SourceDir\"=\"/old\"\r\n"
+                                "  ;; an indented note on recursion\r\n"
+                                "\"Recurse\"=\"0\"\r\n"
+                                "\r\n"
+                                "; the last line\r\n");
+    SettingsRecord record;
+    RecordedControls controls;
+    controls.text = "/new";
+    SaveSettings(record, controls);
+    // Each comment stays before the line that followed it; the values change.
+    EXPECT_EQ(ReadBytes(home.HivePath()), "REGEDIT4\n"
+                                          "; settings kept by hand\n"
+                                          "\n"
+                                          "; about the tool below\n"
+                                          "[HKEY_CURRENT_USER\\Software\\Other Tool]\n"
+                                          "\"Window\"=hex(3):01,02\n"
+                                          "\n"
+                                          "; the end of the other tool\n"
+                                          "[HKEY_CURRENT_USER\\Software\\Veltmark, Inc.\\Kronvik]\n"
+                                          "; where my pictures are\n"
+                                          "\"SourceDir\"=\"/new\"\n"
+                                          "  ;; an indented note on recursion\n"
+                                          "\"Recurse\"=\"1\"\n"
+                                          "\"SaveLog\"=\"1\"\n"
+                                          "\"SaveDir\"=\"1\"\n"
+                                          "\"LogDir\"=\"\"\n"
+                                          "\n"
+                                          "; the last line\n");
 }

@@ -1,0 +1,196 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "replacing_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kronvik {
+
+namespace {
+
+constexpr char kTemporaryInfix[] = ".tmp";
+constexpr std::size_t kSuffixLength = 6;
+constexpr char kSuffixAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+bool IsSuffixCharacter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+std::string RandomSuffix()
+{
+    unsigned char bytes[kSuffixLength];
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+        // Without entropy the clock and the process still make names that rarely meet; a name
+        // that is taken is only tried again.
+        auto seed = static_cast<unsigned long long>(
+                            std::chrono::steady_clock::now().time_since_epoch().count())
+                    ^ (static_cast<unsigned long long>(getpid()) << 20);
+        for (unsigned char &byte : bytes) {
+            seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+            byte = static_cast<unsigned char>(seed >> 56);
+        }
+    }
+    std::string suffix;
+    for (unsigned char byte : bytes)
+        suffix += kSuffixAlphabet[byte % (sizeof kSuffixAlphabet - 1)];
+    return suffix;
+}
+
+std::string FolderOf(const std::string &path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+// A rename is durable only once the folder that holds both names is flushed too.
+void SyncFolder(const std::string &folder)
+{
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+} // namespace
+
+ReplacingFile::~ReplacingFile()
+{
+    Discard();
+}
+
+void ReplacingFile::Discard()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+    m_fd = -1;
+    if (!m_temporaryPath.empty())
+        unlink(m_temporaryPath.c_str());
+    m_temporaryPath.clear();
+    if (m_lockFd >= 0)
+        close(m_lockFd); // releases the lock
+    m_lockFd = -1;
+    m_flushed = false;
+}
+
+int ReplacingFile::Create(const std::string &path, mode_t newFileMode, ReplacedFileLock lock)
+{
+    Discard();
+    m_path = path;
+    struct stat replaced
+    {
+    };
+    bool keepMode = false;
+    if (lock == ReplacedFileLock::LockedWhileWriting) {
+        // Opened for writing, never truncated, so a read-only file is refused as a write to it
+        // would be. O_NOFOLLOW: a link is replaced, so there is nothing of it to lock.
+        const int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno != ENOENT && errno != ELOOP)
+                return errno;
+        } else {
+            int error = 0;
+            if (fstat(fd, &replaced) != 0)
+                error = errno;
+            else if (!S_ISREG(replaced.st_mode))
+                error = EINVAL;
+            else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+                error = errno;
+            if (error != 0) {
+                close(fd);
+                return error;
+            }
+            m_lockFd = fd;
+            keepMode = true;
+        }
+    } else if (lstat(path.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+        keepMode = true;
+    }
+
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+        std::string candidate = path + kTemporaryInfix + "." + RandomSuffix();
+        m_fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    newFileMode);
+        if (m_fd >= 0) {
+            m_temporaryPath = candidate;
+            error = 0;
+        } else {
+            error = errno;
+        }
+    }
+    // Keeping the permissions is worth a try, not a failure: FAT and other file systems without
+    // Unix permissions refuse the change.
+    if (error == 0 && keepMode)
+        fchmod(m_fd, replaced.st_mode & 07777);
+    if (error != 0)
+        Discard();
+    return error;
+}
+
+int ReplacingFile::Write(const void *buffer, std::size_t size)
+{
+    if (m_fd < 0)
+        return EBADF;
+    const auto *bytes = static_cast<const char *>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t count = write(m_fd, bytes + done, size - done);
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (count == 0)
+            return ENOSPC;
+        done += static_cast<std::size_t>(count);
+    }
+    return 0;
+}
+
+int ReplacingFile::Flush()
+{
+    if (m_fd < 0)
+        return EBADF;
+    int error = fsync(m_fd) == 0 ? 0 : errno;
+    // close is not retried on EINTR: on Linux the descriptor is gone either way.
+    if (close(m_fd) != 0 && error == 0)
+        error = errno;
+    m_fd = -1;
+    m_flushed = error == 0;
+    return error;
+}
+
+int ReplacingFile::Replace()
+{
+    if (!m_flushed || m_temporaryPath.empty())
+        return EBADF;
+    if (rename(m_temporaryPath.c_str(), m_path.c_str()) != 0)
+        return errno;
+    m_temporaryPath.clear();
+    SyncFolder(FolderOf(m_path));
+    Discard();
+    return 0;
+}
+
+bool IsTemporaryNameOf(const std::string &name, const std::string &fileName)
+{
+    const std::string prefix = fileName + kTemporaryInfix;
+    if (name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    if (name.size() == prefix.size())
+        return true;
+    return name.size() == prefix.size() + 1 + kSuffixLength && name[prefix.size()] == '.'
+           && std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()) + 1, name.end(),
+                          IsSuffixCharacter);
+}
+
+} // namespace kronvik
