@@ -1,11 +1,13 @@
 // SPDX-FileCopyrightText: 2026 The Kronvik developers
 // SPDX-License-Identifier: GPL-2.0-or-later
+#include "exif_time_shift.h"
 #include "file_services.h"
 #include "jpeg_fixture.h"
 #include "picture_dater.h"
 #include "recording_front_end.h"
 #include "temp_dir.h"
 
+#include <exiv2/exiv2.hpp>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -18,6 +20,30 @@ namespace {
 const char *const kDigitized = "Exif.Photo.DateTimeDigitized";
 const char *const kDateTime = "Exif.Image.DateTime";
 const char *const kOriginal = "Exif.Photo.DateTimeOriginal";
+
+// An EXIF sidecar as Exiv2 writes it, holding the capture date twice.
+std::string ExvSidecarBytes(const std::string &scratch)
+{
+    auto sidecar = Exiv2::ImageFactory::create(Exiv2::ImageType::exv, scratch);
+    Exiv2::ExifData exif;
+    exif["Exif.Photo.DateTimeOriginal"] = "2005:07:14 09:03:27";
+    exif["Exif.Photo.DateTimeDigitized"] = "2005:07:14 09:03:27";
+    sidecar->setExifData(exif);
+    sidecar->writeMetadata();
+    return ReadBytes(scratch);
+}
+
+// A video of the test corpus (or, without the corpus, the box that opens an MP4 file) with a date
+// pair after it, within the shift's reach.
+std::string VideoBytes()
+{
+    const fs::path video = fs::path(KRONVIK_CORPUS_DIR) / "hostile-nonjpeg/issue_2366_poc.mp4";
+    const std::string start = fs::exists(video) ? ReadBytes(video.string())
+                                                : std::string("\0\0\0\x10"
+                                                              "ftypisom\0\0\0\0",
+                                                              16);
+    return start + DateString("2005:07:14 09:03:27") + DateString("2005:07:14 09:03:27");
+}
 
 class APictureDater : public ::testing::Test
 {
@@ -209,6 +235,33 @@ TEST_F(APictureDater, reportsAFileThatIsNoPictureAndGoesOn)
     EXPECT_EQ(ReadBytes(path), "hello");
     EXPECT_EQ(sandbox.state.datedSuccessfully, 1);
     EXPECT_EQ(sandbox.state.datedUnsuccessfully, 0);
+}
+
+TEST_F(APictureDater, keepsEveryByteOfFilesThatAreNoJpegUnderATimeAdjustment)
+{
+    sandbox.timeAdjust = 2;
+    struct Row
+    {
+        const char *name;
+        std::string bytes;
+    } const rows[] = {
+            {"a text file",
+             "taken " + DateString("2005:07:14 09:03:27") + DateString("2005:07:14 09:03:27")},
+            {"an EXIF sidecar", ExvSidecarBytes(dir / "scratch.exv")},
+            {"a video", VideoBytes()},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        // Each would be shifted if it were a picture.
+        ASSERT_TRUE(FindDatePair(row.bytes, 2));
+        const std::string path = dir / (std::string(row.name) + ".jpg");
+        WriteBytes(path, row.bytes);
+        sandbox.state.pictureList = {path};
+        DateAll();
+        EXPECT_EQ(ReadBytes(path), row.bytes);
+        EXPECT_EQ(sandbox.Messages().back(),
+                  "   " + path + " not renamed; unreadable picture (not a JPEG file).");
+    }
 }
 
 TEST_F(APictureDater, shiftsTheExifDateBeforeNamingThePicture)
