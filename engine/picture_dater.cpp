@@ -69,17 +69,20 @@ bool IsAlreadyDated(const std::string &path, const std::string &fileName)
     return false;
 }
 
-// Shifts the file's EXIF dates unless this pass already shifted the same file under another
-// name in the list.
+// Shifts the file's EXIF dates unless this pass already shifted the same file, under this path
+// or another, or renamed this path away (the entry then ends as a vanished file does).
 void ShiftOnce(const std::string &path, int hours, ShiftedFiles &shifted)
 {
+    if (shifted.paths.count(path))
+        return;
     FileIdentity identity;
     bool known = IdentifyFile(path, identity);
-    if (known && shifted.count(identity))
+    if (known && shifted.files.count(identity))
         return;
     ShiftExifTime(path, hours);
+    shifted.paths.insert(path);
     if (known)
-        shifted.insert(identity);
+        shifted.files.insert(identity);
 }
 
 } // namespace
@@ -146,6 +149,8 @@ void DatePicture(DatingSession &session, std::size_t index, ShiftedFiles &shifte
         ++state.datedUnsuccessfully;
         return;
     }
+    if (newPath != path)
+        shifted.paths.insert(path);
     state.pictureList[index] = newPath;
     session.log.AppendLogLine(FormatLogLine(now, kRenamedLine, fileName.c_str(), newName.c_str()));
     // Fields that name no real moment (month 13, all zero) leave the file times as they were.

@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
@@ -217,6 +219,64 @@ TEST_F(TheCli, reportsAFileErrorWithStatus3AndStillWritesTheLog)
     for (const auto &message : run.Messages())
         EXPECT_EQ(message.find("Digital pictures dated"), std::string::npos);
     EXPECT_TRUE(fs::exists(output / "Kronvik.log"));
+}
+
+TEST_F(TheCli, shiftsEveryPictureOnceAndGoesOnPastEntriesThatAreNoPictures)
+{
+    struct Row
+    {
+        const char *name;
+        std::function<std::string(const TempDir &)> prepare; // gives the source list
+        std::size_t unreadableLines;
+    } const rows[] = {
+            {"a folder listed twice",
+             [](const TempDir &tree) { return tree / "A" + ";" + tree / "A"; }, 3},
+            {"a folder and its own subfolder",
+             [](const TempDir &tree) { return tree / "A" + ";" + tree / "A/S"; }, 1},
+            {"a dangling link, a link loop and a link to /dev/null",
+             [](const TempDir &tree) {
+                 fs::create_symlink("gone.jpg", tree / "A/dangling.jpg");
+                 fs::create_symlink("loop2.jpg", tree / "A/loop1.jpg");
+                 fs::create_symlink("loop1.jpg", tree / "A/loop2.jpg");
+                 fs::create_symlink("/dev/null", tree / "A/null.jpg");
+                 return tree / "A";
+             },
+             4},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir tree;
+        const std::map<std::string, std::string> pictures = {
+                {"A/IMG_0001.JPG", "2005:07:14 09:03:27"},
+                {"A/IMG_0002.JPG", "2005:07:14 10:03:27"},
+                {"A/S/IMG_0003.JPG", "2005:07:14 11:03:27"},
+        };
+        for (const auto &[name, date] : pictures) {
+            fs::create_directories(fs::path(tree / name).parent_path());
+            WriteJpegWithExif(tree / name, {{"Exif.Photo.DateTimeOriginal", date},
+                                            {"Exif.Photo.DateTimeDigitized", date}});
+        }
+        CliRun run = Run({"-t", "2", row.prepare(tree)});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        const auto messages = run.Messages();
+        ASSERT_GE(messages.size(), 2u);
+        EXPECT_EQ(messages[messages.size() - 2], "Digital pictures dated successfully: 3");
+        std::size_t unreadable = 0;
+        for (const auto &message : messages)
+            unreadable += message.find(" not renamed; unreadable picture (") != std::string::npos;
+        EXPECT_EQ(unreadable, row.unreadableLines);
+        // Shifted once: named after, and holding, the date two hours on, never four.
+        for (const char *name : {"A/2005-07-14 11.03.27.JPG", "A/2005-07-14 12.03.27.JPG",
+                                 "A/S/2005-07-14 13.03.27.JPG"}) {
+            const std::string bytes = ReadBytes(tree / name);
+            const std::string date = std::string(name).substr(std::string(name).rfind('/') + 1);
+            std::string exifDate = date.substr(0, 19);
+            std::replace(exifDate.begin(), exifDate.end(), '-', ':');
+            std::replace(exifDate.begin(), exifDate.end(), '.', ':');
+            EXPECT_NE(bytes.find(exifDate), std::string::npos) << name;
+        }
+    }
 }
 
 TEST_F(TheCli, reportsALogDirectoryItCannotWriteTo)
