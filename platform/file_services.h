@@ -11,8 +11,9 @@ namespace kronvik {
 // Renames `from` to `to` in the same directory without ever replacing a file at `to`. Returns 0 on
 // success, else an errno value (EEXIST when `to` exists). Where the file system refuses
 // RENAME_NOREPLACE it falls back to link + unlink, and where links are refused too it reserves `to`
-// with an exclusive create and renames over that empty placeholder. A `to` that is the same file
-// as `from` (a change of letter case on a case-insensitive file system) is not a conflict.
+// with an exclusive create and renames over that empty placeholder. Only a change of letter case
+// on a case-insensitive file system, where `to` is `from`'s own entry, goes ahead over an existing
+// `to`; another name of the same file (a hard link) is a taken name, EEXIST.
 int RenameNoReplace(const std::string &from, const std::string &to);
 
 // The last-write (modification) time of the file as local calendar time. False when the file's

@@ -5,6 +5,8 @@
 set -euo pipefail
 packages=(cmake g++ make pkg-config libexiv2-dev libgtest-dev libgmock-dev qt6-base-dev
           qt6-base-dev-tools libgl-dev clang-format xvfb xauth dpkg-dev file)
+# A case-insensitive file system for the rename tests (exFAT through FUSE on a loop device).
+packages+=(exfatprogs exfat-fuse)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -173,6 +173,36 @@ TEST_F(TheCli, exitsWith1WhenARenameIsRefusedAndKeepsBothFiles)
     EXPECT_EQ(std::distance(fs::directory_iterator(pictures.Path()), fs::directory_iterator()), 2);
 }
 
+TEST_F(TheCli, refusesToRenameOneFileOntoItsOtherNameAndNeverClaimsItDid)
+{
+    const std::string first = Picture("IMG_0001.JPG", "2008:05:08 09:54:28");
+    ASSERT_EQ(link(first.c_str(), (pictures / "IMG_0002.JPG").c_str()), 0);
+    const std::string dated = pictures / "2008-05-08 09.54.28.JPG";
+
+    // Whichever name comes first gets the date's name; the other is refused, at every run.
+    for (const char *runName : {"first run", "second run"}) {
+        SCOPED_TRACE(runName);
+        CliRun run = Run({pictures.Path().string()});
+        EXPECT_EQ(run.status, 1);
+        std::size_t refusals = 0;
+        for (const auto &message : run.Messages()) {
+            if (message.find(" -> ") == std::string::npos)
+                continue;
+            const bool refused = message.ends_with(": File already exists!");
+            refusals += refused;
+            EXPECT_TRUE(refused || std::string(runName) == "first run") << message;
+        }
+        EXPECT_EQ(refusals, 1u);
+        struct stat status
+        {
+        };
+        ASSERT_EQ(stat(dated.c_str(), &status), 0);
+        EXPECT_EQ(status.st_nlink, 2u);
+        EXPECT_EQ(std::distance(fs::directory_iterator(pictures.Path()), fs::directory_iterator()),
+                  2);
+    }
+}
+
 TEST_F(TheCli, joinsItsSourcesAndHonoursNoRecurse)
 {
     Picture("A/a.jpg", "2005:07:14 09:03:27");

@@ -1,5 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The Kronvik developers
 // SPDX-License-Identifier: GPL-2.0-or-later
+#include "exfat_mount.h"
 #include "exif_time_shift.h"
 #include "file_services.h"
 #include "jpeg_fixture.h"
@@ -289,6 +290,28 @@ TEST_F(APictureDater, shiftsAPictureListedTwiceOnlyOnce)
     EXPECT_NE(bytes.find("2005:07:14 10:03:27"), std::string::npos);
     EXPECT_EQ(bytes.find("2005:07:14 11:03:27"), std::string::npos);
     EXPECT_EQ(sandbox.state.datedUnsuccessfully, 2);
+}
+
+TEST(APictureDaterOnExfat, shiftsAPictureListedTwiceOnceThoughItsNameChangedOnlyInCase)
+{
+    // Named after its shifted date already, it is renamed only from ".jpg" to ".JPG"; on exFAT the
+    // old name still reaches it, under another inode number.
+    ExfatMount exfat;
+    if (!exfat.IsMounted())
+        GTEST_SKIP() << "no exFAT file system: " << exfat.Problem();
+    const std::string path = exfat / "2005-07-14 11.03.27.jpg";
+    WriteJpegWithExif(path,
+                      {{kOriginal, "2005:07:14 09:03:27"}, {kDigitized, "2005:07:14 09:03:27"}});
+    EngineSandbox sandbox;
+    sandbox.timeAdjust = 2;
+    sandbox.state.pictureList = {path, path};
+    ShiftedFiles shifted;
+    DatePicture(sandbox.session, 0, shifted);
+    DatePicture(sandbox.session, 1, shifted);
+
+    const std::string bytes = ReadBytes(exfat / "2005-07-14 11.03.27.JPG");
+    EXPECT_NE(bytes.find("2005:07:14 11:03:27"), std::string::npos);
+    EXPECT_EQ(bytes.find("2005:07:14 13:03:27"), std::string::npos);
 }
 
 } // namespace
