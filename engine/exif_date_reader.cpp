@@ -20,6 +20,7 @@ namespace {
 
 constexpr std::string_view kImageDateTime = "Exif.Image.DateTime";
 constexpr std::string_view kPhotoDateTimeDigitized = "Exif.Photo.DateTimeDigitized";
+constexpr std::string_view kPhotoDateTimeOriginal = "Exif.Photo.DateTimeOriginal";
 
 // The leading segments of a camera JPEG are a few hundred kilobytes; a file that claims more is
 // not read further than this.
@@ -144,7 +145,8 @@ ExifDateResult ReadFromOpenFile(const PictureFile &file)
     std::vector<unsigned char> value;
     for (const auto &datum : exif) {
         std::string key = datum.key();
-        if (key != kImageDateTime && key != kPhotoDateTimeDigitized)
+        if (key != kImageDateTime && key != kPhotoDateTimeDigitized
+            && key != kPhotoDateTimeOriginal)
             continue;
         const Exiv2::Value &v = datum.value();
         value.assign(static_cast<std::size_t>(std::max(v.size(), 0L)), 0);
@@ -163,6 +165,12 @@ bool DateTextSearch::Offer(std::string_view key, const unsigned char *value, std
 {
     if (m_done)
         return false;
+    if (key == kPhotoDateTimeOriginal && !m_haveOriginal) {
+        m_haveOriginal = true;
+        if (value)
+            std::memcpy(m_original, value, std::min(size, sizeof m_original - 1));
+        return true;
+    }
     const bool digitized = key == kPhotoDateTimeDigitized;
     if (!digitized && key != kImageDateTime)
         return true;
@@ -170,6 +178,7 @@ bool DateTextSearch::Offer(std::string_view key, const unsigned char *value, std
     std::memset(m_text, 0, sizeof m_text);
     if (value)
         std::memcpy(m_text, value, std::min(size, sizeof m_text - 1));
+    m_found = true;
     m_done = digitized;
     return !m_done;
 }

@@ -105,6 +105,17 @@ TEST_F(APictureDater, prefersTheDigitizedDateOverTheImageDate)
     EXPECT_TRUE(fs::exists(dir / "2001-01-01 01.01.01.JPG"));
 }
 
+TEST_F(APictureDater, namesAPictureAfterItsOriginalDateOnlyWhenItHasNoOtherDate)
+{
+    AddPicture("sony.jpg", {{kOriginal, "2005:07:14 09:03:27"}});
+    AddPicture("both.jpg",
+               {{kOriginal, "2005:07:14 09:03:28"}, {kDateTime, "2001:01:01 01:01:01"}});
+    DateAll();
+    EXPECT_TRUE(fs::exists(dir / "2005-07-14 09.03.27.JPG"));
+    EXPECT_TRUE(fs::exists(dir / "2001-01-01 01.01.01.JPG"));
+    EXPECT_EQ(sandbox.state.datedSuccessfully, 2);
+}
+
 TEST_F(APictureDater, reportsADigitizedDateOfBlanksAndColonsEvenWithAGoodImageDate)
 {
     const std::string path = AddPicture(
