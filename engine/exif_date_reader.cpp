@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "exif_date_reader.h"
 
+#include "file_services.h"
 #include "picture_file.h"
 
 #include <exiv2/exiv2.hpp>
@@ -11,7 +12,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <system_error>
+#include <stdexcept>
 #include <vector>
 
 namespace kronvik {
@@ -50,7 +51,7 @@ public:
             m_bytes.resize(had + want);
             std::int64_t got = m_file.ReadAt(had, m_bytes.data() + had, want);
             if (got < 0)
-                throw std::system_error(static_cast<int>(-got), std::generic_category());
+                throw std::runtime_error(SystemErrorText(static_cast<int>(-got)));
             m_bytes.resize(had + static_cast<std::size_t>(got));
             if (static_cast<std::size_t>(got) < want)
                 m_atEnd = true;
@@ -192,7 +193,7 @@ ExifDateResult ReadExifDate(const std::string &path)
         if (error == PictureFile::kNotRegularFile)
             return Unreadable("not a regular file");
         if (error != 0)
-            return Unreadable(std::generic_category().message(error));
+            return Unreadable(SystemErrorText(error));
         return ReadFromOpenFile(file);
     } catch (const std::exception &e) { // Exiv2's errors too: the reason is the library's message
         return Unreadable(e.what());

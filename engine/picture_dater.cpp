@@ -7,6 +7,7 @@
 #include "file_services.h"
 #include "path_names.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -19,6 +20,7 @@ const char *const kDirectoryLine =
 const char *const kNoExifLine = "%4d-%02d-%02d %02d:%02d:%02d:    No EXIF data found in %s.";
 const char *const kRenamedLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s";
 const char *const kExistsLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s: File already exists!";
+const char *const kRenameFailedLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s: %s.";
 const char *const kBadDateLine =
         "%4d-%02d-%02d %02d:%02d:%02d:    %s not renamed; incorrect date format.";
 const char *const kUnreadableLine =
@@ -143,9 +145,12 @@ void DatePicture(DatingSession &session, std::size_t index, ShiftedFiles &shifte
     const std::string newPath = directory + newName;
 
     // A picture that already carries its new name needs no rename; only its time is set.
-    if (newPath != path && RenameNoReplace(path, newPath) != 0) {
+    if (const int error = newPath == path ? 0 : RenameNoReplace(path, newPath)) {
+        // Only a taken name is "File already exists!"; any other failure names its reason.
         session.log.AppendLogLine(
-                FormatLogLine(now, kExistsLine, fileName.c_str(), newName.c_str()));
+                error == EEXIST ? FormatLogLine(now, kExistsLine, fileName.c_str(), newName.c_str())
+                                : FormatLogLine(now, kRenameFailedLine, fileName.c_str(),
+                                                newName.c_str(), SystemErrorText(error).c_str()));
         ++state.datedUnsuccessfully;
         return;
     }

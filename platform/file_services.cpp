@@ -4,10 +4,13 @@
 
 #include <cctype>
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -147,6 +150,15 @@ int RenameNoReplace(const std::string &from, const std::string &to)
     if (linkError != EPERM && linkError != EOPNOTSUPP)
         return linkError;
     return detail::RenameOverPlaceholder(from, to);
+}
+
+std::string SystemErrorText(int error)
+{
+    // The run log is in English: the reasons come from the C locale, not the user's.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    if (cLocale == static_cast<locale_t>(0))
+        return "error " + std::to_string(error);
+    return strerror_l(error, cLocale);
 }
 
 bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime)

@@ -16,6 +16,10 @@ namespace kronvik {
 // `to`; another name of the same file (a hard link) is a taken name, EEXIST.
 int RenameNoReplace(const std::string &from, const std::string &to);
 
+// The system's reason for an errno value, in English whatever the locale: "Read-only file
+// system", "Permission denied".
+std::string SystemErrorText(int error);
+
 // The last-write (modification) time of the file as local calendar time. False when the file's
 // status cannot be read or the time cannot be broken down.
 bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime);

@@ -13,9 +13,12 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <map>
 #include <regex>
+#include <sched.h>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -86,6 +89,35 @@ protected:
         }
         run.out = ReadBytes(out);
         run.err = ReadBytes(err);
+        return run;
+    }
+
+    static constexpr int kNoMount = 77;
+
+    // Runs the tool in a mount namespace of its own where `folder` is mounted read-only. Gives
+    // the status kNoMount when that cannot be made (not root, no namespaces).
+    CliRun RunOnReadOnlyMount(const std::string &folder, const std::vector<std::string> &args)
+    {
+        const std::string out = output / "out", err = output / "err";
+        CliRun run;
+        pid_t child = fork();
+        if (child == 0) {
+            if (unshare(CLONE_NEWNS) != 0
+                || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                || mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0
+                || mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                         nullptr)
+                           != 0)
+                _exit(kNoMount);
+            ExecCli(args, out, err);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (run.status != kNoMount) {
+            run.out = ReadBytes(out);
+            run.err = ReadBytes(err);
+        }
         return run;
     }
 
@@ -200,6 +232,49 @@ TEST_F(TheCli, refusesToRenameOneFileOntoItsOtherNameAndNeverClaimsItDid)
         EXPECT_EQ(status.st_nlink, 2u);
         EXPECT_EQ(std::distance(fs::directory_iterator(pictures.Path()), fs::directory_iterator()),
                   2);
+    }
+}
+
+TEST_F(TheCli, namesTheReasonWhenARenameFailsForAnyCauseButATakenName)
+{
+    struct Row
+    {
+        const char *name;
+        bool asNobody;
+        bool readOnlyMount;
+        const char *reason;
+    } const rows[] = {
+            {"a folder the user may not write", true, false, "Permission denied"},
+            {"a read-only file system", false, true, "Read-only file system"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir tree;
+        ASSERT_EQ(chmod(tree.Path().c_str(), 0755), 0);
+        const std::string picture = tree / "IMG_0001.JPG";
+        WriteJpegWithExif(picture, {{"Exif.Photo.DateTimeDigitized", "2005:07:14 09:03:27"}});
+        const std::string bytes = ReadBytes(picture);
+        // Root writes anywhere: the tool then runs as nobody.
+        if (row.asNobody) {
+            ASSERT_EQ(chmod(tree.Path().c_str(), 0555), 0);
+        }
+        CliRun run;
+        if (row.readOnlyMount) {
+            run = RunOnReadOnlyMount(tree.Path().string(), {tree.Path().string()});
+            if (run.status == kNoMount) {
+                std::cerr << "skipped: cannot make a read-only mount without root\n";
+                continue;
+            }
+        } else {
+            run = Run({tree.Path().string()}, row.asNobody);
+        }
+        EXPECT_EQ(run.status, 1) << run.err;
+        const auto messages = run.Messages();
+        ASSERT_GE(messages.size(), 3u);
+        EXPECT_EQ(messages[messages.size() - 3],
+                  "   IMG_0001.JPG -> 2005-07-14 09.03.27.JPG: " + std::string(row.reason) + ".");
+        EXPECT_EQ(messages.back(), "Digital pictures dated unsuccessfully: 1");
+        EXPECT_EQ(ReadBytes(picture), bytes);
     }
 }
 
