@@ -61,6 +61,14 @@ bool TerminalFrontEnd::DrainMessages()
     return true;
 }
 
+void TerminalFrontEnd::ReportTimeNotSet(const std::string &path, const std::string &reason)
+{
+    EndProgress();
+    std::fprintf(stderr, "kronvik-cli: could not set the time of %s: %s\n", path.c_str(),
+                 reason.c_str());
+    std::fflush(stderr);
+}
+
 void TerminalFrontEnd::EndProgress()
 {
     if (!m_progressShown)

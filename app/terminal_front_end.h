@@ -25,6 +25,8 @@ public:
     std::string SourceDirectoryText() const override { return m_sourceText; }
     // Ctrl-C sets the cancel flag here, between two pictures, as closing the window does.
     bool DrainMessages() override;
+    // A warning on standard error; the exit status does not change for it.
+    void ReportTimeNotSet(const std::string &path, const std::string &reason) override;
 
     // Clears the progress line before the program prints anything else to standard error.
     void EndProgress();

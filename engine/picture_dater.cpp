@@ -158,8 +158,11 @@ void DatePicture(DatingSession &session, std::size_t index, ShiftedFiles &shifte
         shifted.paths.insert(path);
     state.pictureList[index] = newPath;
     session.log.AppendLogLine(FormatLogLine(now, kRenamedLine, fileName.c_str(), newName.c_str()));
-    // Fields that name no real moment (month 13, all zero) leave the file times as they were.
-    SetLastWriteTime(newPath, taken);
+    // Fields that name no real moment (month 13, all zero) leave the file times as they were,
+    // silently; a call that fails is told to the front end.
+    int timeError = 0;
+    if (!SetLastWriteTime(newPath, taken, &timeError) && timeError != 0)
+        session.view.ReportTimeNotSet(newPath, SystemErrorText(timeError));
     ++state.datedSuccessfully;
 }
 

@@ -29,6 +29,10 @@ public:
     // Lets the front end handle what is pending (painting, input, a close). False when the
     // application is quitting.
     virtual bool DrainMessages() = 0;
+    // The modification time of a dated picture could not be set, so it keeps its old one;
+    // `reason` is the system's, in English. The picture still counts as dated and the run log
+    // does not mention it; a front end may warn.
+    virtual void ReportTimeNotSet(const std::string & /*path*/, const std::string & /*reason*/) { }
 };
 
 } // namespace kronvik

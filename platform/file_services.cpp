@@ -176,8 +176,10 @@ bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime)
     return true;
 }
 
-bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime)
+bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error)
 {
+    if (error)
+        *error = 0;
     if (!IsValidCalendarTime(localTime))
         return false;
     std::tm local{};
@@ -196,12 +198,20 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime)
     struct stat status
     {
     };
-    if (stat(path.c_str(), &status) != 0)
+    if (stat(path.c_str(), &status) != 0) {
+        if (error)
+            *error = errno;
         return false;
+    }
     // The access time is passed as it is, not as UTIME_OMIT: some FUSE mounts ignore the whole
     // call when one of the times is omitted.
     const timespec times[2] = {status.st_atim, timespec{seconds, 0}};
-    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+    if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+        if (error)
+            *error = errno;
+        return false;
+    }
+    return true;
 }
 
 bool KeepsTwoSecondTimes(const std::string &path)

@@ -278,6 +278,24 @@ TEST_F(TheCli, namesTheReasonWhenARenameFailsForAnyCauseButATakenName)
     }
 }
 
+TEST_F(TheCli, warnsOfATimeItCannotSetAndStillCountsThePictureDated)
+{
+    // Only the owner may set a file's times: nobody renames root's picture in a folder open to
+    // all, but cannot set its time.
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to own a picture that the tool's user does not";
+    ASSERT_EQ(chmod(pictures.Path().c_str(), 0777), 0);
+    Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    CliRun run = Run({pictures.Path().string()}, true);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "kronvik-cli: could not set the time of "
+                               + pictures / "2005-07-14 09.03.27.JPG"
+                               + ": Operation not permitted\n");
+    const auto messages = run.Messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2], "Digital pictures dated successfully: 1");
+}
+
 TEST_F(TheCli, joinsItsSourcesAndHonoursNoRecurse)
 {
     Picture("A/a.jpg", "2005:07:14 09:03:27");

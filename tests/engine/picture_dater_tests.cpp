@@ -187,6 +187,7 @@ TEST_F(APictureDater, renamesAPictureWithMonth13ButLeavesItsTime)
     ASSERT_TRUE(fs::exists(renamed));
     EXPECT_EQ(WriteTime(renamed), (CalendarTime{2010, 1, 1, 12, 0, 0}));
     EXPECT_EQ(sandbox.state.datedSuccessfully, 1);
+    EXPECT_TRUE(sandbox.front.timesNotSet.empty()); // no call failed
 }
 
 TEST_F(APictureDater, fillsTheMissingFieldsOfAPartialDateWithZeros)

@@ -28,6 +28,10 @@ public:
     void EnableDatePictures() override { datePicturesEnabled = true; }
     std::string SourceDirectoryText() const override { return sourceText; }
     bool DrainMessages() override { return onDrain ? onDrain() : true; }
+    void ReportTimeNotSet(const std::string &path, const std::string &reason) override
+    {
+        timesNotSet.push_back(path + ": " + reason);
+    }
 
     std::map<StatusLabel, std::string> labels;
     std::vector<std::string> currentHistory;
@@ -36,6 +40,7 @@ public:
     bool datePicturesEnabled = false;
     std::string sourceText;
     std::function<bool()> onDrain;
+    std::vector<std::string> timesNotSet;
 };
 
 // The run log's prefix for the pinned test clock, 2006-01-02 03:04:05 UTC.

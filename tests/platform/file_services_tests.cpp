@@ -234,7 +234,9 @@ TEST(AFileTime, refusesAnInvalidCalendarTimeAndLeavesTheFileAlone)
     for (const CalendarTime &invalid :
          {CalendarTime{2005, 13, 1, 0, 0, 0}, CalendarTime{2005, 2, 29, 0, 0, 0},
           CalendarTime{0, 0, 0, 0, 0, 0}}) {
-        EXPECT_FALSE(kronvik::SetLastWriteTime(path, invalid));
+        int error = -1;
+        EXPECT_FALSE(kronvik::SetLastWriteTime(path, invalid, &error));
+        EXPECT_EQ(error, 0); // no failed call to report
         EXPECT_EQ(StatusOf(path).st_mtime, before);
     }
 }
@@ -244,7 +246,9 @@ TEST(AFileTime, cannotBeReadOrSetOnAMissingFile)
     TempDir dir;
     CalendarTime read;
     EXPECT_FALSE(kronvik::ReadLastWriteTime(dir / "missing.jpg", read));
-    EXPECT_FALSE(kronvik::SetLastWriteTime(dir / "missing.jpg", {2005, 7, 14, 9, 3, 27}));
+    int error = 0;
+    EXPECT_FALSE(kronvik::SetLastWriteTime(dir / "missing.jpg", {2005, 7, 14, 9, 3, 27}, &error));
+    EXPECT_EQ(error, ENOENT);
 }
 
 TEST(AFileSystem, withOneSecondTimesIsNotTakenForFat)
