@@ -262,6 +262,8 @@ TEST_F(APictureDater, keepsEveryByteOfFilesThatAreNoJpegUnderATimeAdjustment)
              "taken " + DateString("2005:07:14 09:03:27") + DateString("2005:07:14 09:03:27")},
             {"an EXIF sidecar", ExvSidecarBytes(dir / "scratch.exv")},
             {"a video", VideoBytes()},
+            {"JPEG start bytes cut short",
+             "\xff\xd8" + DateString("2005:07:14 09:03:27") + DateString("2005:07:14 09:03:27")},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);

@@ -282,34 +282,6 @@ TEST(ATimeShift, passesOverEntriesThatAreMissingOrNoRegularFile)
     }
 }
 
-TEST(ATimeShift, writesNoFileThatIsNotAJpeg)
-{
-    // Each holds a date pair in its first bytes and so would be shifted if it were a picture.
-    const std::string pair = Pair("2005:07:14 09:03:27");
-    struct Row
-    {
-        const char *name;
-        std::string bytes;
-    } const rows[] = {
-            {"a text file", "taken at\n" + pair + "\n"},
-            {"a video", std::string("\0\0\0\x18"
-                                    "ftypmp42",
-                                    12)
-                                + pair},
-            {"JPEG start bytes cut short", "\xff\xd8" + pair},
-            {"a JPEG start that is not at the start", "\n\xff\xd8\xff" + pair},
-    };
-    TempDir dir;
-    const std::string path = dir / "IMG_0001.JPG";
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        WriteBytes(path, row.bytes);
-        ASSERT_TRUE(kronvik::FindDatePair(row.bytes, 2));
-        ShiftExifTime(path, 2);
-        EXPECT_EQ(ReadBytes(path), row.bytes);
-    }
-}
-
 TEST(ATimeShift, passesOverAReadOnlyFileThatIsNotAJpeg)
 {
     // It would never be written, so that it cannot be opened for writing is no file error.
