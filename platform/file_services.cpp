@@ -2,9 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "file_services.h"
 
-#include <cctype>
 #include <cerrno>
-#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -22,13 +20,19 @@ namespace {
 constexpr long kMsdosSuperMagic = 0x4d44;
 constexpr long kExfatSuperMagic = 0x2011BAB0;
 
+// Folds ASCII letters only, whatever the locale: names that differ elsewhere count as different,
+// so a rename onto them is refused rather than risked.
+char AsciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool IsAsciiLetterCaseOnly(const std::string &a, const std::string &b)
 {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x != y && !(x < 0x80 && y < 0x80 && std::tolower(x) == std::tolower(y)))
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
             return false;
     }
     return true;
