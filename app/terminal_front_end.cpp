@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "terminal_front_end.h"
 
+#include "file_services.h"
+
 #include <cstring>
 #include <unistd.h>
 
@@ -74,7 +76,12 @@ void TerminalFrontEnd::ReportUnsearchedDirectory(const std::string &directory, i
 {
     m_directoryUnsearched = true;
     Warn(std::string(partly ? "cannot search all of '" : "cannot search '") + directory
-         + "': " + std::strerror(error));
+         + "': " + SystemErrorText(error));
+}
+
+void TerminalFrontEnd::ReportTimeNotSet(const std::string &path, const std::string &reason)
+{
+    Warn("could not set the time of " + path + ": " + reason);
 }
 
 void TerminalFrontEnd::Warn(const std::string &message)

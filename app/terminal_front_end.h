@@ -32,6 +32,8 @@ public:
     bool DrainMessages() override;
     // Warns on standard error, naming the directory and the reason.
     void ReportUnsearchedDirectory(const std::string &directory, int error, bool partly) override;
+    // A warning on standard error; the exit status does not change for it.
+    void ReportTimeNotSet(const std::string &path, const std::string &reason) override;
 
     // Clears the progress line before the program prints anything else to standard error.
     void EndProgress();

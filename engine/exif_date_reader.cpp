@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "exif_date_reader.h"
 
+#include "file_services.h"
 #include "picture_file.h"
 
 #include <exiv2/exiv2.hpp>
@@ -11,7 +12,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <system_error>
+#include <stdexcept>
 #include <vector>
 
 namespace kronvik {
@@ -20,6 +21,7 @@ namespace {
 
 constexpr std::string_view kImageDateTime = "Exif.Image.DateTime";
 constexpr std::string_view kPhotoDateTimeDigitized = "Exif.Photo.DateTimeDigitized";
+constexpr std::string_view kPhotoDateTimeOriginal = "Exif.Photo.DateTimeOriginal";
 
 // The leading segments of a camera JPEG are a few hundred kilobytes; a file that claims more is
 // not read further than this.
@@ -49,7 +51,7 @@ public:
             m_bytes.resize(had + want);
             std::int64_t got = m_file.ReadAt(had, m_bytes.data() + had, want);
             if (got < 0)
-                throw std::system_error(static_cast<int>(-got), std::generic_category());
+                throw std::runtime_error(SystemErrorText(static_cast<int>(-got)));
             m_bytes.resize(had + static_cast<std::size_t>(got));
             if (static_cast<std::size_t>(got) < want)
                 m_atEnd = true;
@@ -144,7 +146,8 @@ ExifDateResult ReadFromOpenFile(const PictureFile &file)
     std::vector<unsigned char> value;
     for (const auto &datum : exif) {
         std::string key = datum.key();
-        if (key != kImageDateTime && key != kPhotoDateTimeDigitized)
+        if (key != kImageDateTime && key != kPhotoDateTimeDigitized
+            && key != kPhotoDateTimeOriginal)
             continue;
         const Exiv2::Value &v = datum.value();
         value.assign(static_cast<std::size_t>(std::max(v.size(), 0L)), 0);
@@ -163,6 +166,12 @@ bool DateTextSearch::Offer(std::string_view key, const unsigned char *value, std
 {
     if (m_done)
         return false;
+    if (key == kPhotoDateTimeOriginal && !m_haveOriginal) {
+        m_haveOriginal = true;
+        if (value)
+            std::memcpy(m_original, value, std::min(size, sizeof m_original - 1));
+        return true;
+    }
     const bool digitized = key == kPhotoDateTimeDigitized;
     if (!digitized && key != kImageDateTime)
         return true;
@@ -170,6 +179,7 @@ bool DateTextSearch::Offer(std::string_view key, const unsigned char *value, std
     std::memset(m_text, 0, sizeof m_text);
     if (value)
         std::memcpy(m_text, value, std::min(size, sizeof m_text - 1));
+    m_found = true;
     m_done = digitized;
     return !m_done;
 }
@@ -183,7 +193,7 @@ ExifDateResult ReadExifDate(const std::string &path)
         if (error == PictureFile::kNotRegularFile)
             return Unreadable("not a regular file");
         if (error != 0)
-            return Unreadable(std::generic_category().message(error));
+            return Unreadable(SystemErrorText(error));
         return ReadFromOpenFile(file);
     } catch (const std::exception &e) { // Exiv2's errors too: the reason is the library's message
         return Unreadable(e.what());

@@ -10,17 +10,22 @@ namespace kronvik {
 
 // Chooses the picture's date text among its EXIF entries, offered in the library's order: the
 // first "Exif.Photo.DateTimeDigitized" wins wherever it stands, else the last
-// "Exif.Image.DateTime". The text keeps at most the first 19 bytes of the value.
+// "Exif.Image.DateTime". Only when neither is offered does the first
+// "Exif.Photo.DateTimeOriginal" give the text: many cameras write that one alone. The text keeps
+// at most the first 19 bytes of the value.
 class DateTextSearch
 {
 public:
     // Offers one entry's key and the bytes of its value. Returns false once the search is over.
     bool Offer(std::string_view key, const unsigned char *value, std::size_t size);
-    // The date text, NUL-terminated; empty when neither key was offered.
-    const char *Text() const { return m_text; }
+    // The date text, NUL-terminated; empty when none of the three keys was offered.
+    const char *Text() const { return m_found || !m_haveOriginal ? m_text : m_original; }
 
 private:
     char m_text[20] = {};
+    char m_original[20] = {};
+    bool m_found = false; // a digitized or image date was offered
+    bool m_haveOriginal = false;
     bool m_done = false;
 };
 

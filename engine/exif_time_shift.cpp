@@ -4,6 +4,7 @@
 
 #include "file_error.h"
 #include "locked_file.h"
+#include "picture_file.h"
 
 #include <array>
 #include <cerrno>
@@ -146,6 +147,28 @@ bool IsDateStringShape(std::string_view head, std::size_t at)
     return text.find('\0') == std::string_view::npos && head[at + kDateStringBytes - 1] == '\0';
 }
 
+bool HasJpegStart(std::string_view head)
+{
+    return head.size() >= 3 && head[0] == '\xff' && head[1] == '\xd8' && head[2] == '\xff';
+}
+
+// Whether `path`, which could not be opened for update, names something the shift passes over:
+// nothing at all (a vanished file, a dangling link, a link loop), anything but a regular file, or
+// a file that is no JPEG. Only a JPEG picture that exists and cannot be written is a file error.
+bool IsPassedOver(const std::string &path)
+{
+    PictureFile file;
+    const int error = file.Open(path);
+    if (error == PictureFile::kNotRegularFile || error == ENOENT || error == ENOTDIR
+        || error == ELOOP)
+        return true;
+    if (error != 0)
+        return false; // it may well be a picture: the failure to open it for update stands
+    char start[3] = {};
+    const std::int64_t count = file.ReadAt(0, start, sizeof start);
+    return count >= 0 && !HasJpegStart(std::string_view(start, static_cast<std::size_t>(count)));
+}
+
 } // namespace
 
 std::optional<std::string> ShiftDateString(std::string_view date, int hours)
@@ -180,12 +203,13 @@ std::optional<std::size_t> FindDatePair(std::string_view head, int hours)
 void ShiftExifTime(const std::string &path, int hours)
 {
     LockedFile file;
-    const int openError = file.OpenExistingForUpdate(path);
-    // A FIFO or device named like a picture holds no date pair; the picture dater reports it.
-    if (openError == EINVAL)
-        return;
-    if (openError != 0)
+    // What is passed over here (a FIFO, a device, a vanished file, a video named like a picture)
+    // the picture dater then reports as an unreadable picture.
+    if (const int openError = file.OpenExistingForUpdate(path)) {
+        if (IsPassedOver(path))
+            return;
         throw FileError::FromErrno(openError, path);
+    }
 
     std::string head(kShiftReadBytes, '\0');
     const ssize_t count = file.ReadAt(head.data(), head.size(), 0);
@@ -193,7 +217,9 @@ void ShiftExifTime(const std::string &path, int hours)
         throw FileError::FromErrno(errno, path);
     head.resize(static_cast<std::size_t>(count));
 
-    const std::optional<std::size_t> at = FindDatePair(head, hours);
+    // Only a JPEG picture is ever written: a sidecar or a video can hold a date pair too.
+    const std::optional<std::size_t> at =
+            HasJpegStart(head) ? FindDatePair(head, hours) : std::nullopt;
     if (!at) {
         file.Close();
         return;

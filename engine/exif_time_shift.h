@@ -24,10 +24,12 @@ std::optional<std::size_t> FindDatePair(std::string_view head, int hours);
 std::optional<std::string> ShiftDateString(std::string_view date, int hours);
 
 // Moves the first date pair near the start of the picture file by `hours`, rewriting both strings
-// in place with one positioned write; every other byte and the length stay as they were. A file
-// without a pair is left unchanged. Throws FileError when the file cannot be opened for update
-// (missing, read-only, locked by another process) or read, written or flushed; its kind follows the
-// system's error in each case.
+// in place with one positioned write; every other byte and the length stay as they were. Only a
+// regular file that begins with the JPEG start bytes FF D8 FF is searched and written: a file
+// without a pair, and anything that is missing or no JPEG picture (a vanished file, a dangling
+// link, a link loop, a FIFO, a device, a video or sidecar named like a picture), is left
+// unchanged. Throws FileError when a JPEG picture cannot be opened for update (read-only, locked
+// by another process) or read, written or flushed; its kind follows the system's error.
 void ShiftExifTime(const std::string &path, int hours);
 
 } // namespace kronvik

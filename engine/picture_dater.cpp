@@ -7,6 +7,7 @@
 #include "file_services.h"
 #include "path_names.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -19,6 +20,7 @@ const char *const kDirectoryLine =
 const char *const kNoExifLine = "%4d-%02d-%02d %02d:%02d:%02d:    No EXIF data found in %s.";
 const char *const kRenamedLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s";
 const char *const kExistsLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s: File already exists!";
+const char *const kRenameFailedLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s: %s.";
 const char *const kBadDateLine =
         "%4d-%02d-%02d %02d:%02d:%02d:    %s not renamed; incorrect date format.";
 const char *const kUnreadableLine =
@@ -69,17 +71,20 @@ bool IsAlreadyDated(const std::string &path, const std::string &fileName)
     return false;
 }
 
-// Shifts the file's EXIF dates unless this pass already shifted the same file under another
-// name in the list.
+// Shifts the file's EXIF dates unless this pass already shifted the same file, under this path
+// or another, or renamed this path away (the entry then ends as a vanished file does).
 void ShiftOnce(const std::string &path, int hours, ShiftedFiles &shifted)
 {
+    if (shifted.paths.count(path))
+        return;
     FileIdentity identity;
     bool known = IdentifyFile(path, identity);
-    if (known && shifted.count(identity))
+    if (known && shifted.files.count(identity))
         return;
     ShiftExifTime(path, hours);
+    shifted.paths.insert(path);
     if (known)
-        shifted.insert(identity);
+        shifted.files.insert(identity);
 }
 
 } // namespace
@@ -140,16 +145,24 @@ void DatePicture(DatingSession &session, std::size_t index, ShiftedFiles &shifte
     const std::string newPath = directory + newName;
 
     // A picture that already carries its new name needs no rename; only its time is set.
-    if (newPath != path && RenameNoReplace(path, newPath) != 0) {
+    if (const int error = newPath == path ? 0 : RenameNoReplace(path, newPath)) {
+        // Only a taken name is "File already exists!"; any other failure names its reason.
         session.log.AppendLogLine(
-                FormatLogLine(now, kExistsLine, fileName.c_str(), newName.c_str()));
+                error == EEXIST ? FormatLogLine(now, kExistsLine, fileName.c_str(), newName.c_str())
+                                : FormatLogLine(now, kRenameFailedLine, fileName.c_str(),
+                                                newName.c_str(), SystemErrorText(error).c_str()));
         ++state.datedUnsuccessfully;
         return;
     }
+    if (newPath != path)
+        shifted.paths.insert(path);
     state.pictureList[index] = newPath;
     session.log.AppendLogLine(FormatLogLine(now, kRenamedLine, fileName.c_str(), newName.c_str()));
-    // Fields that name no real moment (month 13, all zero) leave the file times as they were.
-    SetLastWriteTime(newPath, taken);
+    // Fields that name no real moment (month 13, all zero) leave the file times as they were,
+    // silently; a call that fails is told to the front end.
+    int timeError = 0;
+    if (!SetLastWriteTime(newPath, taken, &timeError) && timeError != 0)
+        session.view.ReportTimeNotSet(newPath, SystemErrorText(timeError));
     ++state.datedSuccessfully;
 }
 

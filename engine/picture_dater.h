@@ -7,12 +7,22 @@
 
 #include <cstddef>
 #include <set>
+#include <string>
 
 namespace kronvik {
 
-// Files whose EXIF dates one dating pass has already shifted, so that a picture listed twice is
-// not moved twice.
-using ShiftedFiles = std::set<FileIdentity>;
+// What one dating pass has done so far that its time shift must know, so that a picture listed
+// twice (a folder listed twice, or a folder and its own subfolder) is not moved twice.
+struct ShiftedFiles
+{
+    // The files whose EXIF dates the pass has shifted.
+    std::set<FileIdentity> files;
+    // The paths under which it shifted a file, and those it renamed away. A path is checked as
+    // well as the file's identity: a FUSE mount may give one file another inode number at each
+    // lookup, and on a case-insensitive file system a name changed only in letter case still
+    // reaches the file.
+    std::set<std::string> paths;
+};
 
 // Dates the picture at `index` of the picture list: shifts its EXIF dates first when the time
 // adjustment is not 0, renames it after its EXIF date in its own directory, sets its modification

@@ -36,6 +36,10 @@ public:
     {
         (void)directory, (void)error, (void)partly;
     }
+    // The modification time of a dated picture could not be set, so it keeps its old one;
+    // `reason` is the system's, in English. The picture still counts as dated and the run log
+    // does not mention it; a front end may warn.
+    virtual void ReportTimeNotSet(const std::string & /*path*/, const std::string & /*reason*/) { }
 };
 
 } // namespace kronvik

@@ -6,8 +6,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -19,23 +22,72 @@ namespace {
 constexpr long kMsdosSuperMagic = 0x4d44;
 constexpr long kExfatSuperMagic = 0x2011BAB0;
 
-bool SameDirectoryEntryTarget(const std::string &from, const std::string &to)
+// Folds ASCII letters only, whatever the locale: names that differ elsewhere count as different,
+// so a rename onto them is refused rather than risked.
+char AsciiLower(char c)
 {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool IsAsciiLetterCaseOnly(const std::string &a, const std::string &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// Whether the directory lists an entry of exactly this name. When it cannot be read to the end,
+// the answer is yes: the caller then refuses rather than guesses.
+bool DirectoryListsName(const std::string &directory, const std::string &name)
+{
+    DIR *stream = opendir(directory.c_str());
+    if (!stream)
+        return true;
+    bool listed = false;
+    errno = 0;
+    while (const dirent *entry = readdir(stream)) {
+        if (name == entry->d_name) {
+            listed = true;
+            break;
+        }
+    }
+    if (!listed && errno != 0)
+        listed = true;
+    closedir(stream);
+    return listed;
+}
+
+// `to` exists. It is renamed onto only when it is `from`'s own directory entry reached through a
+// case-insensitive lookup: the names differ in letter case alone, the two paths lead to one
+// device and the same kind, size and time of file, and the directory does not list `to`'s exact
+// name. The inode number cannot tell it, as FUSE mounts of FAT give each name its own. Two
+// entries listed side by side are a taken name, also when they are two hard links of one file:
+// rename(2) between them does nothing and reports success.
+int RenameOntoExisting(const std::string &from, const std::string &to)
+{
+    const auto split = to.rfind('/');
+    const std::string directory = split == std::string::npos ? "." : to.substr(0, split + 1);
+    const std::string name = split == std::string::npos ? to : to.substr(split + 1);
+    if (from.compare(0, split + 1, to, 0, split + 1) != 0
+        || !IsAsciiLetterCaseOnly(from.substr(split + 1), name))
+        return EEXIST;
     struct stat fromStatus
     {
     };
     struct stat toStatus
     {
     };
-    return lstat(from.c_str(), &fromStatus) == 0 && lstat(to.c_str(), &toStatus) == 0
-           && fromStatus.st_dev == toStatus.st_dev && fromStatus.st_ino == toStatus.st_ino;
-}
-
-// `to` exists: only a second name of the very same file (a change of letter case on a
-// case-insensitive file system) may be renamed onto; anything else is a conflict.
-int RenameOntoExisting(const std::string &from, const std::string &to)
-{
-    if (!SameDirectoryEntryTarget(from, to))
+    if (lstat(from.c_str(), &fromStatus) != 0 || lstat(to.c_str(), &toStatus) != 0
+        || fromStatus.st_dev != toStatus.st_dev || fromStatus.st_mode != toStatus.st_mode
+        || fromStatus.st_size != toStatus.st_size
+        || fromStatus.st_mtim.tv_sec != toStatus.st_mtim.tv_sec
+        || fromStatus.st_mtim.tv_nsec != toStatus.st_mtim.tv_nsec)
+        return EEXIST;
+    if (DirectoryListsName(directory, name))
         return EEXIST;
     return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
@@ -123,6 +175,15 @@ int RenameNoReplace(const std::string &from, const std::string &to)
     return detail::RenameOverPlaceholder(from, to);
 }
 
+std::string SystemErrorText(int error)
+{
+    // The run log is in English: the reasons come from the C locale, not the user's.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    if (cLocale == static_cast<locale_t>(0))
+        return "error " + std::to_string(error);
+    return strerror_l(error, cLocale);
+}
+
 bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime)
 {
     struct stat status
@@ -138,8 +199,10 @@ bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime)
     return true;
 }
 
-bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime)
+bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error)
 {
+    if (error)
+        *error = 0;
     if (!IsValidCalendarTime(localTime))
         return false;
     std::tm local{};
@@ -158,12 +221,20 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime)
     struct stat status
     {
     };
-    if (stat(path.c_str(), &status) != 0)
+    if (stat(path.c_str(), &status) != 0) {
+        if (error)
+            *error = errno;
         return false;
+    }
     // The access time is passed as it is, not as UTIME_OMIT: some FUSE mounts ignore the whole
     // call when one of the times is omitted.
     const timespec times[2] = {status.st_atim, timespec{seconds, 0}};
-    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+    if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+        if (error)
+            *error = errno;
+        return false;
+    }
+    return true;
 }
 
 bool KeepsTwoSecondTimes(const std::string &path)

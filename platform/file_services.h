@@ -11,17 +11,24 @@ namespace kronvik {
 // Renames `from` to `to` in the same directory without ever replacing a file at `to`. Returns 0 on
 // success, else an errno value (EEXIST when `to` exists). Where the file system refuses
 // RENAME_NOREPLACE it falls back to link + unlink, and where links are refused too it reserves `to`
-// with an exclusive create and renames over that empty placeholder. A `to` that is the same file
-// as `from` (a change of letter case on a case-insensitive file system) is not a conflict.
+// with an exclusive create and renames over that empty placeholder. Only a change of letter case
+// on a case-insensitive file system, where `to` is `from`'s own entry, goes ahead over an existing
+// `to`; another name of the same file (a hard link) is a taken name, EEXIST.
 int RenameNoReplace(const std::string &from, const std::string &to);
+
+// The system's reason for an errno value, in English whatever the locale: "Read-only file
+// system", "Permission denied".
+std::string SystemErrorText(int error);
 
 // The last-write (modification) time of the file as local calendar time. False when the file's
 // status cannot be read or the time cannot be broken down.
 bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime);
 
 // Sets the modification time of the file to the local calendar time, keeping its access time.
-// False, and nothing changed, when the time is not a valid calendar time or the call fails.
-bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime);
+// False, and nothing changed, when the time is not a valid calendar time or the call fails; then
+// `error`, when given, receives the errno value of the failed call, or 0 for a time that names no
+// moment.
+bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error = nullptr);
 
 // True when the file system holding `path` keeps file times in 2-second steps (FAT, exFAT).
 bool KeepsTwoSecondTimes(const std::string &path);

@@ -13,9 +13,14 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+#include <iostream>
+#include <map>
 #include <regex>
+#include <sched.h>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,6 +92,35 @@ protected:
         }
         run.out = ReadBytes(out);
         run.err = ReadBytes(err);
+        return run;
+    }
+
+    static constexpr int kNoMount = 77;
+
+    // Runs the tool in a mount namespace of its own where `folder` is mounted read-only. Gives
+    // the status kNoMount when that cannot be made (not root, no namespaces).
+    CliRun RunOnReadOnlyMount(const std::string &folder, const std::vector<std::string> &args)
+    {
+        const std::string out = output / "out", err = output / "err";
+        CliRun run;
+        pid_t child = fork();
+        if (child == 0) {
+            if (unshare(CLONE_NEWNS) != 0
+                || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                || mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0
+                || mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                         nullptr)
+                           != 0)
+                _exit(kNoMount);
+            ExecCli(args, out, err);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (run.status != kNoMount) {
+            run.out = ReadBytes(out);
+            run.err = ReadBytes(err);
+        }
         return run;
     }
 
@@ -204,6 +238,97 @@ TEST_F(TheCli, exitsWith1WhenARenameIsRefusedAndKeepsBothFiles)
     EXPECT_EQ(std::distance(fs::directory_iterator(pictures.Path()), fs::directory_iterator()), 2);
 }
 
+TEST_F(TheCli, refusesToRenameOneFileOntoItsOtherNameAndNeverClaimsItDid)
+{
+    const std::string first = Picture("IMG_0001.JPG", "2008:05:08 09:54:28");
+    ASSERT_EQ(link(first.c_str(), (pictures / "IMG_0002.JPG").c_str()), 0);
+    const std::string dated = pictures / "2008-05-08 09.54.28.JPG";
+
+    // Whichever name comes first gets the date's name; the other is refused, at every run.
+    for (const char *runName : {"first run", "second run"}) {
+        SCOPED_TRACE(runName);
+        CliRun run = Run({pictures.Path().string()});
+        EXPECT_EQ(run.status, 1);
+        std::size_t refusals = 0;
+        for (const auto &message : run.Messages()) {
+            if (message.find(" -> ") == std::string::npos)
+                continue;
+            const bool refused = message.ends_with(": File already exists!");
+            refusals += refused;
+            EXPECT_TRUE(refused || std::string(runName) == "first run") << message;
+        }
+        EXPECT_EQ(refusals, 1u);
+        struct stat status
+        {
+        };
+        ASSERT_EQ(stat(dated.c_str(), &status), 0);
+        EXPECT_EQ(status.st_nlink, 2u);
+        EXPECT_EQ(std::distance(fs::directory_iterator(pictures.Path()), fs::directory_iterator()),
+                  2);
+    }
+}
+
+TEST_F(TheCli, namesTheReasonWhenARenameFailsForAnyCauseButATakenName)
+{
+    struct Row
+    {
+        const char *name;
+        bool asNobody;
+        bool readOnlyMount;
+        const char *reason;
+    } const rows[] = {
+            {"a folder the user may not write", true, false, "Permission denied"},
+            {"a read-only file system", false, true, "Read-only file system"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir tree;
+        ASSERT_EQ(chmod(tree.Path().c_str(), 0755), 0);
+        const std::string picture = tree / "IMG_0001.JPG";
+        WriteJpegWithExif(picture, {{"Exif.Photo.DateTimeDigitized", "2005:07:14 09:03:27"}});
+        const std::string bytes = ReadBytes(picture);
+        // Root writes anywhere: the tool then runs as nobody.
+        if (row.asNobody) {
+            ASSERT_EQ(chmod(tree.Path().c_str(), 0555), 0);
+        }
+        CliRun run;
+        if (row.readOnlyMount) {
+            run = RunOnReadOnlyMount(tree.Path().string(), {tree.Path().string()});
+            if (run.status == kNoMount) {
+                std::cerr << "skipped: cannot make a read-only mount without root\n";
+                continue;
+            }
+        } else {
+            run = Run({tree.Path().string()}, row.asNobody);
+        }
+        EXPECT_EQ(run.status, 1) << run.err;
+        const auto messages = run.Messages();
+        ASSERT_GE(messages.size(), 3u);
+        EXPECT_EQ(messages[messages.size() - 3],
+                  "   IMG_0001.JPG -> 2005-07-14 09.03.27.JPG: " + std::string(row.reason) + ".");
+        EXPECT_EQ(messages.back(), "Digital pictures dated unsuccessfully: 1");
+        EXPECT_EQ(ReadBytes(picture), bytes);
+    }
+}
+
+TEST_F(TheCli, warnsOfATimeItCannotSetAndStillCountsThePictureDated)
+{
+    // Only the owner may set a file's times: nobody renames root's picture in a folder open to
+    // all, but cannot set its time.
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to own a picture that the tool's user does not";
+    ASSERT_EQ(chmod(pictures.Path().c_str(), 0777), 0);
+    Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    CliRun run = Run({pictures.Path().string()}, true);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "kronvik-cli: could not set the time of "
+                               + pictures / "2005-07-14 09.03.27.JPG"
+                               + ": Operation not permitted\n");
+    const auto messages = run.Messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2], "Digital pictures dated successfully: 1");
+}
+
 TEST_F(TheCli, joinsItsSourcesAndHonoursNoRecurse)
 {
     Picture("A/a.jpg", "2005:07:14 09:03:27");
@@ -250,6 +375,64 @@ TEST_F(TheCli, reportsAFileErrorWithStatus3AndStillWritesTheLog)
     for (const auto &message : run.Messages())
         EXPECT_EQ(message.find("Digital pictures dated"), std::string::npos);
     EXPECT_TRUE(fs::exists(output / "Kronvik.log"));
+}
+
+TEST_F(TheCli, shiftsEveryPictureOnceAndGoesOnPastEntriesThatAreNoPictures)
+{
+    struct Row
+    {
+        const char *name;
+        std::function<std::string(const TempDir &)> prepare; // gives the source list
+        std::size_t unreadableLines;
+    } const rows[] = {
+            {"a folder listed twice",
+             [](const TempDir &tree) { return tree / "A" + ";" + tree / "A"; }, 3},
+            {"a folder and its own subfolder",
+             [](const TempDir &tree) { return tree / "A" + ";" + tree / "A/S"; }, 1},
+            {"a dangling link, a link loop and a link to /dev/null",
+             [](const TempDir &tree) {
+                 fs::create_symlink("gone.jpg", tree / "A/dangling.jpg");
+                 fs::create_symlink("loop2.jpg", tree / "A/loop1.jpg");
+                 fs::create_symlink("loop1.jpg", tree / "A/loop2.jpg");
+                 fs::create_symlink("/dev/null", tree / "A/null.jpg");
+                 return tree / "A";
+             },
+             4},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir tree;
+        const std::map<std::string, std::string> pictures = {
+                {"A/IMG_0001.JPG", "2005:07:14 09:03:27"},
+                {"A/IMG_0002.JPG", "2005:07:14 10:03:27"},
+                {"A/S/IMG_0003.JPG", "2005:07:14 11:03:27"},
+        };
+        for (const auto &[name, date] : pictures) {
+            fs::create_directories(fs::path(tree / name).parent_path());
+            WriteJpegWithExif(tree / name, {{"Exif.Photo.DateTimeOriginal", date},
+                                            {"Exif.Photo.DateTimeDigitized", date}});
+        }
+        CliRun run = Run({"-t", "2", row.prepare(tree)});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        const auto messages = run.Messages();
+        ASSERT_GE(messages.size(), 2u);
+        EXPECT_EQ(messages[messages.size() - 2], "Digital pictures dated successfully: 3");
+        std::size_t unreadable = 0;
+        for (const auto &message : messages)
+            unreadable += message.find(" not renamed; unreadable picture (") != std::string::npos;
+        EXPECT_EQ(unreadable, row.unreadableLines);
+        // Shifted once: named after, and holding, the date two hours on, never four.
+        for (const char *name : {"A/2005-07-14 11.03.27.JPG", "A/2005-07-14 12.03.27.JPG",
+                                 "A/S/2005-07-14 13.03.27.JPG"}) {
+            const std::string bytes = ReadBytes(tree / name);
+            const std::string date = std::string(name).substr(std::string(name).rfind('/') + 1);
+            std::string exifDate = date.substr(0, 19);
+            std::replace(exifDate.begin(), exifDate.end(), '-', ':');
+            std::replace(exifDate.begin(), exifDate.end(), '.', ':');
+            EXPECT_NE(bytes.find(exifDate), std::string::npos) << name;
+        }
+    }
 }
 
 TEST_F(TheCli, reportsALogDirectoryItCannotWriteTo)

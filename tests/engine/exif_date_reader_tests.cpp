@@ -27,6 +27,7 @@ namespace {
 
 const std::string kDateTime = "Exif.Image.DateTime";
 const std::string kDigitized = "Exif.Photo.DateTimeDigitized";
+const std::string kOriginal = "Exif.Photo.DateTimeOriginal";
 
 struct OfferRow
 {
@@ -66,9 +67,20 @@ TEST(ADateTextSearch, choosesTheFirstDigitizedElseTheLastImageDate)
              {{kDateTime, DateString("2005:07:14 09:03:27")}, {kDateTime, "2006:01:02"}},
              "2006:01:02"},
             {"other and miscased keys are ignored",
-             {{"Exif.Photo.DateTimeOriginal", DateString("2005:07:14 09:03:27")},
+             {{"Exif.Photo.DateTimeoriginal", DateString("2005:07:14 09:03:27")},
               {"Exif.Image.Datetime", DateString("2005:07:14 09:03:27")},
               {"Exif.Image.DateTimeX", DateString("2005:07:14 09:03:27")}},
+             ""},
+            {"first original date when neither other key comes",
+             {{kOriginal, DateString("2005:07:14 09:03:27 and a long tail")},
+              {kOriginal, DateString("2006:01:01 00:00:00")}},
+             "2005:07:14 09:03:27"},
+            {"image date before the original date",
+             {{kOriginal, DateString("2005:07:14 09:03:27")},
+              {kDateTime, DateString("2001:01:01 00:00:00")}},
+             "2001:01:01 00:00:00"},
+            {"an empty digitized date before the original date",
+             {{kOriginal, DateString("2005:07:14 09:03:27")}, {kDigitized, ""}},
              ""},
             {"empty value", {{kDateTime, DateString("2005:07:14 09:03:27")}, {kDigitized, ""}}, ""},
     };
@@ -104,10 +116,15 @@ TEST(AnExifDateRead, findsTheDateInGeneratedPictures)
              {{kDateTime, "2001:02:03 04:05:06"}},
              Outcome::Searched,
              "2001:02:03 04:05:06"},
-            {"neither key",
-             {{"Exif.Photo.DateTimeOriginal", "2005:07:14 09:03:27"}},
+            {"original date only",
+             {{kOriginal, "2005:07:14 09:03:27"}},
              Outcome::Searched,
-             ""},
+             "2005:07:14 09:03:27"},
+            {"original date and image date",
+             {{kOriginal, "2005:07:14 09:03:27"}, {kDateTime, "2001:02:03 04:05:06"}},
+             Outcome::Searched,
+             "2001:02:03 04:05:06"},
+            {"none of the three keys", {{"Exif.Image.Make", "Camera"}}, Outcome::Searched, ""},
             {"no EXIF at all", {}, Outcome::NoExif, ""},
     };
     TempDir dir;

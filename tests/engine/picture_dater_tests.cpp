@@ -1,11 +1,14 @@
 // SPDX-FileCopyrightText: 2026 The Kronvik developers
 // SPDX-License-Identifier: GPL-2.0-or-later
+#include "exfat_mount.h"
+#include "exif_time_shift.h"
 #include "file_services.h"
 #include "jpeg_fixture.h"
 #include "picture_dater.h"
 #include "recording_front_end.h"
 #include "temp_dir.h"
 
+#include <exiv2/exiv2.hpp>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -18,6 +21,30 @@ namespace {
 const char *const kDigitized = "Exif.Photo.DateTimeDigitized";
 const char *const kDateTime = "Exif.Image.DateTime";
 const char *const kOriginal = "Exif.Photo.DateTimeOriginal";
+
+// An EXIF sidecar as Exiv2 writes it, holding the capture date twice.
+std::string ExvSidecarBytes(const std::string &scratch)
+{
+    auto sidecar = Exiv2::ImageFactory::create(Exiv2::ImageType::exv, scratch);
+    Exiv2::ExifData exif;
+    exif["Exif.Photo.DateTimeOriginal"] = "2005:07:14 09:03:27";
+    exif["Exif.Photo.DateTimeDigitized"] = "2005:07:14 09:03:27";
+    sidecar->setExifData(exif);
+    sidecar->writeMetadata();
+    return ReadBytes(scratch);
+}
+
+// A video of the test corpus (or, without the corpus, the box that opens an MP4 file) with a date
+// pair after it, within the shift's reach.
+std::string VideoBytes()
+{
+    const fs::path video = fs::path(KRONVIK_CORPUS_DIR) / "hostile-nonjpeg/issue_2366_poc.mp4";
+    const std::string start = fs::exists(video) ? ReadBytes(video.string())
+                                                : std::string("\0\0\0\x10"
+                                                              "ftypisom\0\0\0\0",
+                                                              16);
+    return start + DateString("2005:07:14 09:03:27") + DateString("2005:07:14 09:03:27");
+}
 
 class APictureDater : public ::testing::Test
 {
@@ -76,6 +103,17 @@ TEST_F(APictureDater, prefersTheDigitizedDateOverTheImageDate)
     DateAll();
     EXPECT_TRUE(fs::exists(dir / "2005-07-14 09.03.27.JPG"));
     EXPECT_TRUE(fs::exists(dir / "2001-01-01 01.01.01.JPG"));
+}
+
+TEST_F(APictureDater, namesAPictureAfterItsOriginalDateOnlyWhenItHasNoOtherDate)
+{
+    AddPicture("sony.jpg", {{kOriginal, "2005:07:14 09:03:27"}});
+    AddPicture("both.jpg",
+               {{kOriginal, "2005:07:14 09:03:28"}, {kDateTime, "2001:01:01 01:01:01"}});
+    DateAll();
+    EXPECT_TRUE(fs::exists(dir / "2005-07-14 09.03.27.JPG"));
+    EXPECT_TRUE(fs::exists(dir / "2001-01-01 01.01.01.JPG"));
+    EXPECT_EQ(sandbox.state.datedSuccessfully, 2);
 }
 
 TEST_F(APictureDater, reportsADigitizedDateOfBlanksAndColonsEvenWithAGoodImageDate)
@@ -149,6 +187,7 @@ TEST_F(APictureDater, renamesAPictureWithMonth13ButLeavesItsTime)
     ASSERT_TRUE(fs::exists(renamed));
     EXPECT_EQ(WriteTime(renamed), (CalendarTime{2010, 1, 1, 12, 0, 0}));
     EXPECT_EQ(sandbox.state.datedSuccessfully, 1);
+    EXPECT_TRUE(sandbox.front.timesNotSet.empty()); // no call failed
 }
 
 TEST_F(APictureDater, fillsTheMissingFieldsOfAPartialDateWithZeros)
@@ -211,6 +250,35 @@ TEST_F(APictureDater, reportsAFileThatIsNoPictureAndGoesOn)
     EXPECT_EQ(sandbox.state.datedUnsuccessfully, 0);
 }
 
+TEST_F(APictureDater, keepsEveryByteOfFilesThatAreNoJpegUnderATimeAdjustment)
+{
+    sandbox.timeAdjust = 2;
+    struct Row
+    {
+        const char *name;
+        std::string bytes;
+    } const rows[] = {
+            {"a text file",
+             "taken " + DateString("2005:07:14 09:03:27") + DateString("2005:07:14 09:03:27")},
+            {"an EXIF sidecar", ExvSidecarBytes(dir / "scratch.exv")},
+            {"a video", VideoBytes()},
+            {"JPEG start bytes cut short",
+             "\xff\xd8" + DateString("2005:07:14 09:03:27") + DateString("2005:07:14 09:03:27")},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        // Each would be shifted if it were a picture.
+        ASSERT_TRUE(FindDatePair(row.bytes, 2));
+        const std::string path = dir / (std::string(row.name) + ".jpg");
+        WriteBytes(path, row.bytes);
+        sandbox.state.pictureList = {path};
+        DateAll();
+        EXPECT_EQ(ReadBytes(path), row.bytes);
+        EXPECT_EQ(sandbox.Messages().back(),
+                  "   " + path + " not renamed; unreadable picture (not a JPEG file).");
+    }
+}
+
 TEST_F(APictureDater, shiftsTheExifDateBeforeNamingThePicture)
 {
     sandbox.timeAdjust = 2;
@@ -236,6 +304,28 @@ TEST_F(APictureDater, shiftsAPictureListedTwiceOnlyOnce)
     EXPECT_NE(bytes.find("2005:07:14 10:03:27"), std::string::npos);
     EXPECT_EQ(bytes.find("2005:07:14 11:03:27"), std::string::npos);
     EXPECT_EQ(sandbox.state.datedUnsuccessfully, 2);
+}
+
+TEST(APictureDaterOnExfat, shiftsAPictureListedTwiceOnceThoughItsNameChangedOnlyInCase)
+{
+    // Named after its shifted date already, it is renamed only from ".jpg" to ".JPG"; on exFAT the
+    // old name still reaches it, under another inode number.
+    ExfatMount exfat;
+    if (!exfat.IsMounted())
+        GTEST_SKIP() << "no exFAT file system: " << exfat.Problem();
+    const std::string path = exfat / "2005-07-14 11.03.27.jpg";
+    WriteJpegWithExif(path,
+                      {{kOriginal, "2005:07:14 09:03:27"}, {kDigitized, "2005:07:14 09:03:27"}});
+    EngineSandbox sandbox;
+    sandbox.timeAdjust = 2;
+    sandbox.state.pictureList = {path, path};
+    ShiftedFiles shifted;
+    DatePicture(sandbox.session, 0, shifted);
+    DatePicture(sandbox.session, 1, shifted);
+
+    const std::string bytes = ReadBytes(exfat / "2005-07-14 11.03.27.JPG");
+    EXPECT_NE(bytes.find("2005:07:14 11:03:27"), std::string::npos);
+    EXPECT_EQ(bytes.find("2005:07:14 13:03:27"), std::string::npos);
 }
 
 } // namespace

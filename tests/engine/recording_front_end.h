@@ -32,6 +32,10 @@ public:
     {
         unsearched.push_back({directory, error, partly});
     }
+    void ReportTimeNotSet(const std::string &path, const std::string &reason) override
+    {
+        timesNotSet.push_back(path + ": " + reason);
+    }
 
     std::map<StatusLabel, std::string> labels;
     std::vector<std::string> currentHistory;
@@ -48,6 +52,7 @@ public:
         friend bool operator==(const Unsearched &, const Unsearched &) = default;
     };
     std::vector<Unsearched> unsearched;
+    std::vector<std::string> timesNotSet;
 };
 
 // The run log's prefix for the pinned test clock, 2006-01-02 03:04:05 UTC.

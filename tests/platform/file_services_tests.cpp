@@ -3,6 +3,7 @@
 #include "file_services.h"
 
 #include "directory_listing.h"
+#include "exfat_mount.h"
 #include "temp_dir.h"
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -110,18 +112,53 @@ TEST(ARenameThatNeverReplaces, refusesAnExistingTargetAndKeepsBothFiles)
     }
 }
 
-TEST(ARenameThatNeverReplaces, goesAheadWhenTheTargetIsTheSameFile)
+TEST(ARenameThatNeverReplaces, refusesAnotherNameOfTheSameFile)
 {
-    // A second name of the same inode stands in for a change of letter case on a
-    // case-insensitive file system, where both names reach one file.
+    // Two hard links of one file: rename(2) between them would do nothing and report success.
+    struct Row
+    {
+        const char *name;
+        const char *from;
+        const char *to;
+    } const rows[] = {
+            {"names that differ by more than letter case", "IMG_0002.JPG",
+             "2005-07-14 09.03.27.JPG"},
+            {"names that differ only in letter case", "img_0001.jpg", "IMG_0001.JPG"},
+    };
     for (const RenameWay &way : kRenameWays) {
-        SCOPED_TRACE(way.name);
-        TempDir dir;
-        WriteBytes(dir / "img_0001.jpg", "picture");
-        ASSERT_EQ(link((dir / "img_0001.jpg").c_str(), (dir / "IMG_0001.JPG").c_str()), 0);
-        EXPECT_EQ(way.rename(dir / "img_0001.jpg", dir / "IMG_0001.JPG"), 0);
-        EXPECT_EQ(ReadBytes(dir / "IMG_0001.JPG"), "picture");
+        for (const Row &row : rows) {
+            SCOPED_TRACE(std::string(way.name) + ", " + row.name);
+            TempDir dir;
+            WriteBytes(dir / row.from, "picture");
+            ASSERT_EQ(link((dir / row.from).c_str(), (dir / row.to).c_str()), 0);
+            EXPECT_EQ(way.rename(dir / row.from, dir / row.to), EEXIST);
+            EXPECT_EQ(StatusOf(dir / row.from).st_nlink, 2u);
+            EXPECT_EQ(ReadBytes(dir / row.to), "picture");
+        }
     }
+}
+
+TEST(ARenameThatNeverReplaces, changesOnlyTheLetterCaseOnACaseInsensitiveFileSystem)
+{
+    kronvik::test::ExfatMount exfat;
+    if (!exfat.IsMounted())
+        GTEST_SKIP() << "no exFAT file system: " << exfat.Problem();
+    WriteBytes(exfat / "img_0001.jpg", "picture");
+    WriteBytes(exfat / "img_0002.jpg", "other");
+    // The full rename and the placeholder: exFAT refuses links.
+    EXPECT_EQ(kronvik::RenameNoReplace(exfat / "img_0001.jpg", exfat / "IMG_0001.JPG"), 0);
+    EXPECT_EQ(
+            kronvik::detail::RenameOverPlaceholder(exfat / "IMG_0001.JPG", exfat / "Img_0001.Jpg"),
+            0);
+    EXPECT_EQ(kronvik::RenameNoReplace(exfat / "Img_0001.Jpg", exfat / "IMG_0002.JPG"), EEXIST);
+    std::vector<kronvik::DirectoryEntry> entries;
+    ASSERT_TRUE(kronvik::ListDirectory(exfat / "", entries));
+    std::set<std::string> names;
+    for (const auto &entry : entries)
+        names.insert(entry.name);
+    EXPECT_EQ(names, (std::set<std::string>{"Img_0001.Jpg", "img_0002.jpg"}));
+    EXPECT_EQ(ReadBytes(exfat / "img_0001.jpg"), "picture");
+    EXPECT_EQ(ReadBytes(exfat / "img_0002.jpg"), "other");
 }
 
 TEST(ARenameThatNeverReplaces, keepsNamesThatAreNotUtf8ByteForByte)
@@ -198,7 +235,9 @@ TEST(AFileTime, refusesAnInvalidCalendarTimeAndLeavesTheFileAlone)
     for (const CalendarTime &invalid :
          {CalendarTime{2005, 13, 1, 0, 0, 0}, CalendarTime{2005, 2, 29, 0, 0, 0},
           CalendarTime{0, 0, 0, 0, 0, 0}}) {
-        EXPECT_FALSE(kronvik::SetLastWriteTime(path, invalid));
+        int error = -1;
+        EXPECT_FALSE(kronvik::SetLastWriteTime(path, invalid, &error));
+        EXPECT_EQ(error, 0); // no failed call to report
         EXPECT_EQ(StatusOf(path).st_mtime, before);
     }
 }
@@ -208,7 +247,9 @@ TEST(AFileTime, cannotBeReadOrSetOnAMissingFile)
     TempDir dir;
     CalendarTime read;
     EXPECT_FALSE(kronvik::ReadLastWriteTime(dir / "missing.jpg", read));
-    EXPECT_FALSE(kronvik::SetLastWriteTime(dir / "missing.jpg", {2005, 7, 14, 9, 3, 27}));
+    int error = 0;
+    EXPECT_FALSE(kronvik::SetLastWriteTime(dir / "missing.jpg", {2005, 7, 14, 9, 3, 27}, &error));
+    EXPECT_EQ(error, ENOENT);
 }
 
 TEST(AFileSystem, withOneSecondTimesIsNotTakenForFat)
