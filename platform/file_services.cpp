@@ -89,6 +89,11 @@ int RenameOntoExisting(const std::string &from, const std::string &to)
         return EEXIST;
     if (DirectoryListsName(directory, name))
         return EEXIST;
+    // fusefat frees the clusters of a file renamed onto another spelling of its own name: there
+    // the picture is kept whole under its old name instead.
+    if (const std::optional<MountEntry> mount = MountHolding(from))
+        if (LosesFilesRenamedOverPlaceholders(*mount))
+            return EEXIST;
     return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <pwd.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -71,6 +72,14 @@ struct CliRun
     _exit(127);
 }
 
+// Makes `path` nobody's own, so that a run as nobody may also set its time.
+void GiveToNobody(const std::string &path)
+{
+    const passwd *nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    ASSERT_EQ(chown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+}
+
 class TheCli : public ::testing::Test
 {
 protected:
@@ -112,7 +121,7 @@ protected:
                          nullptr)
                            != 0)
                 _exit(kNoMount);
-            ExecCli(args, out, err);
+            ExecCli(KRONVIK_CLI_PATH, args, out, err);
         }
         int status = 0;
         waitpid(child, &status, 0);
@@ -367,7 +376,7 @@ TEST_F(TheCli, reportsAFileErrorWithStatus3AndStillWritesTheLog)
     Picture("a.jpg", "2005:07:14 09:03:27");
     const std::string locked = Picture("b.jpg", "2005:07:14 09:03:28");
     chmod(pictures.Path().c_str(), 0777);
-    chmod((pictures / "a.jpg").c_str(), 0666);
+    GiveToNobody(pictures / "a.jpg");
     chmod(locked.c_str(), 0444);
     CliRun run = Run({"-t", "1", "-l", output.Path().string(), pictures.Path().string()}, true);
     EXPECT_EQ(run.status, 3);
@@ -550,7 +559,7 @@ TEST_F(TheCli, warnsAboutUnreadableDirectoriesWhenRunByAUser)
     Picture("a.jpg", "2005:07:14 09:03:27");
     fs::create_directory(pictures / "locked");
     chmod(pictures.Path().c_str(), 0777);
-    chmod((pictures / "a.jpg").c_str(), 0666);
+    GiveToNobody(pictures / "a.jpg");
     chmod((pictures / "locked").c_str(), 0);
     const std::string locked = pictures / "locked";
     CliRun run = Run({"-q", locked, pictures.Path().string()}, true);

@@ -202,11 +202,10 @@ check_collisions() {
 #  - NTFS (ntfs-3g) is case-sensitive: the rename takes place.
 #  - FAT: fusefat frees the clusters of a file renamed onto another spelling of its own name
 #    (fsck.vfat: "Contains a free cluster"), so the refusal is what keeps the picture whole.
-#  - exFAT: KNOWN FAULT, to be mended in the rename: exfat-fuse gives the two spellings of one
-#    name two inode numbers, so the rename takes the new spelling for another file and refuses.
-#    Until then the refusal is reported, not failed.
+#  - exFAT (exfat-fuse) gives the two spellings of one name two inode numbers; the rename tells
+#    them apart from two files by the directory listing, and renames.
 case_rename_kept="FAT"
-case_rename_known_fault="exFAT"
+case_rename_known_fault=""
 check_letter_case() {
     local dir=$mnt/case
     mkdir "$dir"
