@@ -32,6 +32,7 @@ import time
 BENCH = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(BENCH)
 sys.path.insert(0, BENCH)
+sys.dont_write_bytecode = True  # no cache folders in the source tree
 
 import camera_corpus  # noqa: E402
 import small_corpus  # noqa: E402
@@ -166,9 +167,9 @@ class CameraCorpus:
         shared = sum(1 for a, b in zip(self.pictures, self.pictures[1:])
                      if a.directory == b.directory and a.date == b.date)
         size = self.template.picture_size()
-        self.label = "%s camera-like pictures of %s (%d share a neighbour's date)" % (
+        self.label = "%s camera-like pictures of %s (%s share a neighbour's date)" % (
             "{:,}".format(count), "%.1f MB" % (size / 1e6) if size >= 1e6 else "%.0f KB" % (size / 1e3),
-            shared)
+            "{:,}".format(shared))
 
     def make(self, root):
         fresh_directory(root)
@@ -480,7 +481,8 @@ def make_scan_tree(root, files, directories):
 
 def scan_mode(runner, options, scanners, root, runs):
     files, directories = options.scan_files, options.scan_directories
-    log("Scan against find: %s files in %s directories" % ("{:,}".format(files), directories))
+    log("Scan against find: %s files in %s directories" % ("{:,}".format(files),
+                                                           "{:,}".format(directories)))
     expected = make_scan_tree(root, files, directories)
     programs = [("find", ["find", root, "-iname", "*.jpg"])] + [
         (name, [path, root]) for name, path in scanners]
@@ -508,7 +510,8 @@ def scan_mode(runner, options, scanners, root, runs):
 
     lines = ["### The picture scan against `find DIR -iname '*.jpg'`: %s files (%s pictures) in "
              "%s directories, warm cache, %s" % (
-                 "{:,}".format(files), "{:,}".format(expected), directories, medians(runs)), "",
+                 "{:,}".format(files), "{:,}".format(expected), "{:,}".format(directories),
+                 medians(runs)), "",
              "| program | whole process ms | CPU ms | ÷ find | scan alone ms | good runs |",
              "| --- | ---: | ---: | ---: | ---: | ---: |"]
     find_wall = median_of(samples["find"], "wall")
@@ -600,7 +603,12 @@ def machine_text(options, paths):
     for name, path in paths:
         if path:
             lines.append("%s: %s" % (name, path))
-    return "\n".join(lines) + "\n"
+    for name, tree in (("Measured tree", options.tree), ("Older tree", options.before)):
+        if tree:
+            commit = subprocess.run(["git", "-C", tree, "log", "-1", "--format=%h %s"],
+                                    capture_output=True, text=True).stdout.strip()
+            lines.append("%s: %s (%s)" % (name, os.path.abspath(tree), commit or "not a git checkout"))
+    return "\n".join("- " + line for line in lines) + "\n"
 
 
 def parse_options():
@@ -704,7 +712,9 @@ def main():
         paths = [("kronvik-cli", ours["cli"]), ("window benchmark", ours["window"] if "window" in needed else None),
                  ("scan benchmark", ours["scan"] if "scan" in needed else None)]
         if before:
-            paths += [("kronvik-cli (before)", before["cli"])]
+            paths += [("kronvik-cli (before)", before["cli"]),
+                      ("window benchmark (before)", before["window"] if "window" in needed else None),
+                      ("scan benchmark (before)", before["scan"] if "scan" in needed else None)]
         sections.append(machine_text(options, paths))
         log(sections[0])
 
