@@ -296,7 +296,7 @@ def compare_tools(runner, tools, works, corpus, root, runs, cold_method=None):
                     how = evict(root, cold_method)
                     if not notes:
                         left = resident_bytes(root)
-                        notes.append("Eviction: %s%s." % (how, "" if left is None else
+                        notes.append("- Eviction: %s%s." % (how, "" if left is None else
                                      "; after it, %d bytes of the first 50 pictures were cached"
                                      % left))
                 wall, cpu, statuses, _ = runner.timed(tool.commands(work, root))
@@ -646,8 +646,9 @@ def parse_options():
     parser.add_argument("--bulk", type=int, default=camera_corpus.DEFAULT_BULK,
                         help="bytes of image data of each camera-like picture (default 3,000,000)")
     parser.add_argument("--tmp", default="/dev/shm", help="a tmpfs for the warm corpora")
-    parser.add_argument("--cold-dir", default=os.path.join(ROOT, "build", "bench-cold"),
-                        help="where the cold corpus goes (default build/bench-cold: the file "
+    parser.add_argument("--cold-dir", default=os.path.join(ROOT, "build"),
+                        help="a folder on the disk to measure; the cold corpus goes into a new "
+                             "folder inside it, removed at the end (default build/: the file "
                              "system of the repository)")
     parser.add_argument("--small-folder", default=os.path.join(ROOT, "..", "shared", "corpus",
                                                                "exiv2-jpeg"))
@@ -708,6 +709,7 @@ def main():
         server, display = start_xvfb()
     runner = Runner(scratch, display)
     sections = []
+    cold = None
     try:
         paths = [("kronvik-cli", ours["cli"]), ("window benchmark", ours["window"] if "window" in needed else None),
                  ("scan benchmark", ours["scan"] if "scan" in needed else None)]
@@ -735,16 +737,15 @@ def main():
                                            "Small-file corpus in tmpfs", options.tmp))
         if "cold" in options.modes:
             corpus = CameraCorpus(options.cold_pictures, options.bulk)
-            parent = os.path.dirname(options.cold_dir.rstrip("/"))
-            os.makedirs(parent, exist_ok=True)
-            free = shutil.disk_usage(parent).free
+            os.makedirs(options.cold_dir, exist_ok=True)
+            free = shutil.disk_usage(options.cold_dir).free
             if free < corpus.bytes * 1.1 + 2e9:
                 sys.exit("the cold corpus needs %.1f GB and %s has %.1f GB free; try --cold-pictures"
-                         % (corpus.bytes / 1e9, parent, free / 1e9))
-            sections.append(run_tools_mode(runner, options, tools, corpus, options.cold_dir,
+                         % (corpus.bytes / 1e9, options.cold_dir, free / 1e9))
+            cold = tempfile.mkdtemp(prefix="kronvik-bench-cold-", dir=options.cold_dir)
+            sections.append(run_tools_mode(runner, options, tools, corpus, cold,
                                            options.cold_runs, "Camera-like corpus on the work disk, "
-                                           "cold page cache", options.cold_dir,
-                                           cold_method=options.evict))
+                                           "cold page cache", cold, cold_method=options.evict))
         windows = [("kronvik-cli", "cli", ours["cli"]), ("window", "window", ours["window"])]
         if before:
             windows += [("kronvik-cli (before)", "cli", before["cli"]),
@@ -768,6 +769,8 @@ def main():
             server.terminate()
             server.wait()
         shutil.rmtree(scratch, ignore_errors=True)
+        if cold:
+            shutil.rmtree(cold, ignore_errors=True)
 
     text = "\n".join(sections)
     print(text)
