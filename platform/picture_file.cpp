@@ -19,11 +19,17 @@ int PictureFile::Open(const std::string &path)
     Close();
     // O_NOCTTY: a terminal device named like a picture must not become our controlling terminal.
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return errno;
     struct stat status
     {
     };
+    if (fd < 0) {
+        const int error = errno;
+        // A socket cannot be opened at all, nor a device without its driver or on a mount that
+        // allows no devices: still no regular file, and told as one rather than as a failure.
+        if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+            return kNotRegularFile;
+        return error;
+    }
     if (::fstat(fd, &status) != 0) {
         int error = errno;
         ::close(fd);

@@ -8,7 +8,11 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using kronvik::PictureFile;
 using kronvik::test::TempDir;
@@ -40,4 +44,24 @@ TEST(APictureFile, refusesWhatIsNotARegularFileWithoutBlocking)
     EXPECT_EQ(file.Open(dir / "missing.jpg"), ENOENT);
     EXPECT_FALSE(file.IsOpen());
     EXPECT_EQ(file.ReadAt(0, nullptr, 0), -EBADF);
+}
+
+TEST(APictureFile, takesASocketOrADeviceItCannotOpenForNoRegularFileRatherThanAFailure)
+{
+    TempDir dir;
+    const std::string socketPath = dir / "socket.jpg";
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    ::close(fd);
+    PictureFile file;
+    EXPECT_EQ(file.Open(socketPath), PictureFile::kNotRegularFile);
+    // A block device whose driver does not exist: the open fails with ENXIO.
+    if (::mknod((dir / "device.jpg").c_str(), S_IFBLK | 0600, makedev(4095, 4095)) == 0) {
+        EXPECT_EQ(file.Open(dir / "device.jpg"), PictureFile::kNotRegularFile);
+    }
+    EXPECT_FALSE(file.IsOpen());
 }
