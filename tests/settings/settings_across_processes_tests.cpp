@@ -272,4 +272,47 @@ TEST(TheSettingsFile, holdsTheOldOrTheNewSaveAfterAKilledSaveAndLosesItsTemporar
     EXPECT_GT(killsLeavingATemporaryFile, 0) << "no kill met a save while it wrote";
 }
 
+TEST(TheSettingsFile, holdsTheLastWholeSaveOfTwoProcessesSavingAtOnce)
+{
+    ScopedConfigHome home;
+    WriteLargeHive(home, 300, 100);
+    constexpr int kSaves = 30;
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    pid_t savers[2];
+    for (int saver = 0; saver < 2; ++saver) {
+        savers[saver] = fork();
+        ASSERT_GE(savers[saver], 0);
+        if (savers[saver] == 0) {
+            char go;
+            close(start[1]);
+            if (read(start[0], &go, 1) != 1)
+                _exit(1);
+            // Numbered 1000.. and 2000..: a mix of the two shows in the values.
+            for (int n = 0; n < kSaves; ++n)
+                SaveNumber((saver + 1) * 1000 + n);
+            _exit(0);
+        }
+    }
+    close(start[0]);
+    ASSERT_EQ(write(start[1], "gg", 2), 2);
+    close(start[1]);
+    for (pid_t saver : savers) {
+        int status = 0;
+        ASSERT_EQ(waitpid(saver, &status, 0), saver);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    // Whichever saved last, all its values and only its.
+    const int last = SaveNumberInFile(home.HivePath());
+    EXPECT_TRUE(last == 1000 + kSaves - 1 || last == 2000 + kSaves - 1) << last;
+    EXPECT_EQ(NamesIn(home.KronvikFolder()),
+              (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+    RegistryHiveContents contents;
+    ASSERT_TRUE(ParseRegistryHiveText(ReadBytes(home.HivePath()), contents));
+    RegistryKeyEntry *other =
+            FindRegistryKey(contents, "HKEY_CURRENT_USER\\Software\\Other Program");
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(other->values.size(), 300u) << "another program's values were lost";
+}
+
 } // namespace
