@@ -145,7 +145,23 @@ const Tree &TheTree()
     return tree;
 }
 
-// Starts kronvik-cli over `directory`, reads its run log as it comes, and kills it once it has
+// What the tool keeps of its own (settings, logs, anything it records of its passes) goes to a
+// folder of the tests, never to the home of whoever runs them. Called in the child, after the
+// folder was made in the test.
+void UseScratchHomes(const TempDir &homes)
+{
+    setenv("XDG_CONFIG_HOME", (homes / "config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (homes / "state").c_str(), 1);
+    setenv("TZ", "UTC", 1);
+}
+
+const TempDir &ScratchHomes()
+{
+    static const TempDir homes;
+    return homes;
+}
+
+// Starts kronvik-cli with `args`, reads its run log as it comes, and kills it once it has
 // printed `lines` lines and `delay` has passed after that (or at its end, if that comes first).
 void RunAndKill(const std::vector<std::string> &args, int lines, microseconds delay)
 {
@@ -156,12 +172,13 @@ void RunAndKill(const std::vector<std::string> &args, int lines, microseconds de
     for (const auto &arg : args)
         argv.push_back(const_cast<char *>(arg.c_str()));
     argv.push_back(nullptr);
+    const TempDir &homes = ScratchHomes();
     const pid_t child = fork();
     if (child == 0) {
+        UseScratchHomes(homes);
         dup2(out[1], STDOUT_FILENO);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDERR_FILENO);
-        setenv("TZ", "UTC", 1);
         execv(KRONVIK_CLI_PATH, argv.data());
         _exit(127);
     }
@@ -183,12 +200,13 @@ void RunAndKill(const std::vector<std::string> &args, int lines, microseconds de
 // Runs kronvik-cli over `directory` to its end; gives its exit status.
 int RunToTheEnd(const std::string &directory)
 {
+    const TempDir &homes = ScratchHomes();
     const pid_t child = fork();
     if (child == 0) {
+        UseScratchHomes(homes);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
-        setenv("TZ", "UTC", 1);
         execl(KRONVIK_CLI_PATH, KRONVIK_CLI_PATH, directory.c_str(), nullptr);
         _exit(127);
     }
