@@ -62,8 +62,7 @@ Fingerprint TakeFingerprint(const std::string &path)
         return print;
     print.size = fs::file_size(path, error);
     std::ifstream in(path, std::ios::binary);
-    print.bytes.resize(std::min<std::uintmax_t>(
-            print.size, print.size > kWholeFileLimit ? 1u << 20 : print.size));
+    print.bytes.resize(print.size > kWholeFileLimit ? 1u << 20 : print.size);
     in.read(print.bytes.data(), static_cast<std::streamsize>(print.bytes.size()));
     return print;
 }
