@@ -461,6 +461,9 @@ CliRun SignalMidPass(const std::string &source, int signal, bool ignored, const 
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
         return {};
+    // A pipe of one page holds the run mid-pass until the signal is sent, however busy the
+    // machine: its output is many pages.
+    fcntl(pipeFds[1], F_SETPIPE_SZ, 4096);
     pid_t child = fork();
     if (child == 0) {
         if (ignored)
