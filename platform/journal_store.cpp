@@ -130,6 +130,9 @@ JournalStore::JournalStore(const std::string &path, int busyMilliseconds)
     if (result != SQLITE_OK)
         throw Error(result);
     sqlite3_extended_result_codes(database, 1);
+    // SQLite opens a file it may not write for reading only; a journal must take writes.
+    if (sqlite3_db_readonly(database, "main") == 1)
+        throw JournalError(JournalErrorMessage(path, "it is read-only"));
     sqlite3_busy_timeout(database, busyMilliseconds);
     // WAL lets the window and kronvik-cli read while the other writes, and a commit costs no
     // flush of its own. synchronous=NORMAL flushes at each checkpoint instead of each commit: a
