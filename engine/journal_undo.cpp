@@ -246,11 +246,11 @@ bool IsUndone(Journal &journal, const PassRecord &pass)
 
 } // namespace
 
-UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &session,
-                    LockWaiter &waiter)
+UndoResult FindPassToUndo(Journal &journal, std::optional<PassId> pass)
 {
     UndoResult result;
-    std::optional<PassRecord> target = pass ? journal.FindPass(*pass) : journal.LastUndoablePass();
+    const std::optional<PassRecord> target =
+            pass ? journal.FindPass(*pass) : journal.LastUndoablePass();
     result.pass = pass.value_or(0);
     if (!target) {
         result.outcome = pass ? UndoOutcome::UnknownPass : UndoOutcome::NoPass;
@@ -259,13 +259,20 @@ UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &s
     result.pass = target->id;
     if (target->undoes != 0) {
         result.outcome = UndoOutcome::IsAnUndo;
-        return result;
-    }
-    if (IsUndone(journal, *target)) {
+    } else if (IsUndone(journal, *target)) {
         result.outcome = UndoOutcome::AlreadyUndone;
         result.undone = target->undone;
-        return result;
     }
+    return result;
+}
+
+UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &session,
+                    LockWaiter &waiter)
+{
+    UndoResult result = FindPassToUndo(journal, pass);
+    if (result.outcome != UndoOutcome::Undone)
+        return result;
+    std::optional<PassRecord> target = journal.FindPass(result.pass);
 
     // No run may work in these folders meanwhile; what a killed run left there goes first.
     SourceLocks locks;

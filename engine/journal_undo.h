@@ -63,6 +63,10 @@ struct UndoResult
 UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &session,
                     LockWaiter &waiter);
 
+// The pass an undo of `pass` (or of the newest pass that is not an undo) would take back, with
+// the outcome Undone and its number, or the reason it would be refused. Throws JournalError.
+UndoResult FindPassToUndo(Journal &journal, std::optional<PassId> pass);
+
 // Why an undo did not run, as a sentence without its program name: "pass 7 was already undone
 // on 2026-05-04 10:11:12.". Empty for an undo that ran.
 std::string UndoRefusal(const UndoResult &result);
