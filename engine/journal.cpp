@@ -9,6 +9,7 @@
 #include "picture_scan.h"
 #include "user_folders.h"
 
+#include <algorithm>
 #include <mutex>
 #include <set>
 #include <utility>
@@ -43,7 +44,6 @@ const char *const kUpgrades[kSchemaVersion] = {
         " pass INTEGER NOT NULL REFERENCES passes(id) ON DELETE CASCADE,"
         " picture INTEGER NOT NULL,"
         " kind INTEGER NOT NULL,"
-        " state INTEGER NOT NULL,"
         " path BLOB NOT NULL,"
         " new_path BLOB,"
         " size INTEGER NOT NULL,"
@@ -57,6 +57,16 @@ const char *const kUpgrades[kSchemaVersion] = {
         " inode INTEGER,"
         " file_system_uuid TEXT);"
         "CREATE INDEX changes_of_pass ON changes(pass, picture);"
+        // What became of the changes, as ranges of their ids, newest last: a batch's marks are
+        // one short row instead of a rewrite of every page the batch filled. A change that no
+        // mark covers is planned.
+        "CREATE TABLE marks("
+        " id INTEGER PRIMARY KEY,"
+        " pass INTEGER NOT NULL REFERENCES passes(id) ON DELETE CASCADE,"
+        " first INTEGER NOT NULL,"
+        " last INTEGER NOT NULL,"
+        " state INTEGER NOT NULL);"
+        "CREATE INDEX marks_of_pass ON marks(pass, first);"
         // The lookup that keeps a picture from being shifted twice, run for every picture of a
         // pass with a time adjustment.
         "CREATE INDEX shifts_by_bytes ON changes(bytes_after) WHERE kind = 1;",
@@ -67,7 +77,7 @@ const char *const kPassColumns =
         " dated_unsuccessfully, outcome, undoes, undone, undone_by, process, process_stamp";
 
 const char *const kChangeColumns =
-        "id, pass, picture, state, kind, path, new_path, size, offset, bytes_before, bytes_after,"
+        "id, pass, picture, 0, kind, path, new_path, size, offset, bytes_before, bytes_after,"
         " hours, time_before, time_after, device, inode, file_system_uuid";
 
 // The passes that objects of this process are running, by journal and number: they are no
@@ -260,11 +270,16 @@ struct Journal::Statements
                 "INSERT INTO passes(started, front_end, sources, time_adjust, recurse, undoes,"
                 " process, process_stamp) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"))
         , insertChange(store.Prepare(
-                  "INSERT INTO changes(pass, picture, kind, state, path, new_path, size, offset,"
+                  "INSERT INTO changes(pass, picture, kind, path, new_path, size, offset,"
                   " bytes_before, bytes_after, hours, time_before, time_after, device, inode,"
-                  " file_system_uuid) VALUES(?1, ?2, ?3, 0, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11,"
-                  " ?12, ?13, ?14, ?15)"))
-        , markRange(store.Prepare("UPDATE changes SET state = ?3 WHERE id BETWEEN ?1 AND ?2"))
+                  " file_system_uuid) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12,"
+                  " ?13, ?14, ?15)"))
+        , insertMark(store.Prepare(
+                  "INSERT INTO marks(pass, first, last, state) VALUES(?1, ?2, ?3, ?4)"))
+        , marksOfPass(
+                  store.Prepare("SELECT first, last, state FROM marks WHERE pass = ?1 ORDER BY id"))
+        , stateOf(store.Prepare("SELECT state FROM marks WHERE pass = ?1 AND first <= ?2"
+                                " AND last >= ?2 ORDER BY id DESC LIMIT 1"))
         , endPass(store.Prepare("UPDATE passes SET ended = ?2, dated_successfully = ?3,"
                                 " dated_unsuccessfully = ?4, outcome = ?5 WHERE id = ?1"))
         , markUndone(store.Prepare("UPDATE passes SET undone = ?2, undone_by = ?3 WHERE id = ?1"))
@@ -279,27 +294,22 @@ struct Journal::Statements
                   Select(kPassColumns, "FROM passes WHERE ended IS NULL ORDER BY id DESC").c_str()))
         , changes(store.Prepare(
                   Select(kChangeColumns, "FROM changes WHERE pass = ?1 ORDER BY id").c_str()))
-        , changesInState(store.Prepare(
-                  Select(kChangeColumns, "FROM changes WHERE pass = ?1 AND state = ?2 ORDER BY id")
-                          .c_str()))
-        , countDone(store.Prepare("SELECT count(DISTINCT picture), sum(kind = 2), sum(kind = 1),"
-                                  " sum(kind = 3) FROM changes WHERE pass = ?1 AND state = 1"))
         , endInterrupted(store.Prepare("UPDATE passes SET ended = ?2, outcome = 'interrupted'"
                                        " WHERE id = ?1 AND ended IS NULL"))
         , shiftsWriting(store.Prepare(
                   "SELECT c.pass, p.started, c.picture, c.path, c.device, c.inode,"
-                  " c.file_system_uuid FROM changes c JOIN passes p ON p.id = c.pass"
-                  " WHERE c.kind = 1 AND c.bytes_after = ?1 AND c.state = 1 AND c.hours = ?2"
-                  " AND c.offset = ?3 AND c.size = ?4 ORDER BY c.id DESC"))
-        , renameOfPicture(store.Prepare(
-                  "SELECT new_path FROM changes WHERE pass = ?1 AND picture = ?2 AND kind = 2"
-                  " AND state = 1 ORDER BY id DESC LIMIT 1"))
+                  " c.file_system_uuid, c.id FROM changes c JOIN passes p ON p.id = c.pass"
+                  " WHERE c.kind = 1 AND c.bytes_after = ?1 AND c.hours = ?2 AND c.offset = ?3"
+                  " AND c.size = ?4 ORDER BY c.id DESC"))
+        , renamesOfPicture(store.Prepare(
+                  "SELECT id, new_path FROM changes WHERE pass = ?1 AND picture = ?2 AND kind = 2"
+                  " ORDER BY id DESC"))
     {
     }
 
-    JournalStatement insertPass, insertChange, markRange, endPass, markUndone, prune, findPass,
-            passes, lastUndoable, unfinished, changes, changesInState, countDone, endInterrupted,
-            shiftsWriting, renameOfPicture;
+    JournalStatement insertPass, insertChange, insertMark, marksOfPass, stateOf, endPass,
+            markUndone, prune, findPass, passes, lastUndoable, unfinished, changes, endInterrupted,
+            shiftsWriting, renamesOfPicture;
 };
 
 std::string Journal::DefaultPath()
@@ -377,7 +387,6 @@ PassId Journal::BeginPass(const PassStart &start)
     insert.Bind(7, CurrentProcessId()).BindBytes(8, ProcessStamp(CurrentProcessId()));
     insert.Run();
     const PassId pass = m_store->LastInsertId();
-    Prune();
     transaction.Commit();
 
     const std::lock_guard<std::mutex> guard(s_runningLock);
@@ -441,35 +450,52 @@ void Journal::MarkAbandoned(ChangeId change)
     Mark(change, ChangeState::Abandoned);
 }
 
-void Journal::MarkTakenBack(ChangeId change)
+void Journal::MarkTakenBack(ChangeId change, PassId pass)
 {
-    Mark(change, ChangeState::TakenBack);
+    Mark(change, ChangeState::TakenBack, pass);
 }
 
-void Journal::Mark(ChangeId change, ChangeState state)
+void Journal::Mark(ChangeId change, ChangeState state, PassId pass)
 {
+    if (pass == 0)
+        pass = m_pass;
     // Marks come mostly in runs of neighbouring ids (ascending in a pass, descending in an
-    // undo): one update for each run.
+    // undo): one row for each run.
     if (!m_marks.empty()) {
         MarkRange &last = m_marks.back();
-        if (last.state == state && change == last.last + 1) {
+        if (last.pass == pass && last.state == state && change == last.last + 1) {
             last.last = change;
             return;
         }
-        if (last.state == state && change == last.first - 1) {
+        if (last.pass == pass && last.state == state && change == last.first - 1) {
             last.first = change;
             return;
         }
     }
-    m_marks.push_back({change, change, state});
+    m_marks.push_back({pass, change, change, state});
 }
 
 void Journal::FlushMarks()
 {
-    JournalStatement &mark = m_statements->markRange;
+    JournalStatement &mark = m_statements->insertMark;
     for (const MarkRange &range : m_marks)
-        mark.Bind(1, range.first).Bind(2, range.last).Bind(3, static_cast<int>(range.state)).Run();
+        mark.Bind(1, range.pass)
+                .Bind(2, range.first)
+                .Bind(3, range.last)
+                .Bind(4, static_cast<int>(range.state))
+                .Run();
     m_marks.clear();
+}
+
+ChangeState Journal::StateOf(PassId pass, ChangeId change)
+{
+    JournalStatement &query = m_statements->stateOf;
+    query.Bind(1, pass).Bind(2, change);
+    const std::vector<ChangeState> states =
+            AllRows<ChangeState>(query, [](const JournalStatement &row) {
+                return static_cast<ChangeState>(row.Integer(0));
+            });
+    return states.empty() ? ChangeState::Planned : states.front();
 }
 
 void Journal::Flush()
@@ -495,6 +521,8 @@ void Journal::EndPass(const PassEnd &end)
             .Bind(4, end.datedUnsuccessfully)
             .BindBytes(5, OutcomeName(end.outcome))
             .Run();
+    // After the work rather than before it: pruning a journal of large passes takes a while.
+    Prune();
     if (pass && pass->undoes != 0 && end.outcome == PassOutcome::Finished)
         m_statements->markUndone.Bind(1, pass->undoes).Bind(2, pass->started).Bind(3, m_pass).Run();
     transaction.Commit();
@@ -547,28 +575,44 @@ std::vector<PassRecord> Journal::UnfinishedPasses()
 
 std::vector<ChangeRecord> Journal::Changes(PassId pass, std::optional<ChangeState> state)
 {
-    if (state) {
-        JournalStatement &query = m_statements->changesInState;
-        query.Bind(1, pass).Bind(2, static_cast<int>(*state));
-        return AllRows<ChangeRecord>(query, ReadChange);
-    }
     JournalStatement &query = m_statements->changes;
     query.Bind(1, pass);
-    return AllRows<ChangeRecord>(query, ReadChange);
+    std::vector<ChangeRecord> changes = AllRows<ChangeRecord>(query, ReadChange);
+    // The marks in the order made, each over the changes of its range: the last one holds.
+    struct Range
+    {
+        ChangeId first, last;
+        ChangeState state;
+    };
+    JournalStatement &marks = m_statements->marksOfPass;
+    marks.Bind(1, pass);
+    const std::vector<Range> ranges = AllRows<Range>(marks, [](const JournalStatement &row) {
+        return Range{row.Integer(0), row.Integer(1), static_cast<ChangeState>(row.Integer(2))};
+    });
+    for (const Range &range : ranges) {
+        auto at = std::lower_bound(
+                changes.begin(), changes.end(), range.first,
+                [](const ChangeRecord &change, ChangeId id) { return change.id < id; });
+        for (; at != changes.end() && at->id <= range.last; ++at)
+            at->state = range.state;
+    }
+    if (state)
+        std::erase_if(changes, [&](const ChangeRecord &change) { return change.state != *state; });
+    return changes;
 }
 
 PassChangeCounts Journal::CountDoneChanges(PassId pass)
 {
-    JournalStatement &query = m_statements->countDone;
-    query.Bind(1, pass);
-    return AllRows<PassChangeCounts>(query,
-                                     [](const JournalStatement &row) {
-                                         return PassChangeCounts{static_cast<int>(row.Integer(0)),
-                                                                 static_cast<int>(row.Integer(1)),
-                                                                 static_cast<int>(row.Integer(2)),
-                                                                 static_cast<int>(row.Integer(3))};
-                                     })
-            .front();
+    PassChangeCounts counts;
+    std::set<std::int64_t> pictures;
+    for (const ChangeRecord &record : Changes(pass, ChangeState::Done)) {
+        pictures.insert(record.picture);
+        counts.renames += record.change.kind == ChangeKind::Rename;
+        counts.shifts += record.change.kind == ChangeKind::Shift;
+        counts.times += record.change.kind == ChangeKind::Time;
+    }
+    counts.pictures = static_cast<int>(pictures.size());
+    return counts;
 }
 
 void Journal::EndInterruptedPass(PassId pass)
@@ -591,6 +635,7 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
         std::string path;
         FileIdentity identity;
         std::string uuid;
+        ChangeId id;
     };
     JournalStatement &query = m_statements->shiftsWriting;
     query.BindBytes(1, pair)
@@ -604,18 +649,29 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
                                  row.Bytes(3),
                                  {static_cast<std::uint64_t>(row.Integer(4)),
                                   static_cast<std::uint64_t>(row.Integer(5))},
-                                 row.Bytes(6)};
+                                 row.Bytes(6),
+                                 row.Integer(7)};
             });
     std::optional<EarlierShift> found;
     for (const Candidate &candidate : candidates) {
         // A file on another file system is another file, whatever its path.
         if (!fileSystemUuid.empty() && !candidate.uuid.empty() && fileSystemUuid != candidate.uuid)
             continue;
-        JournalStatement &rename = m_statements->renameOfPicture;
-        rename.Bind(1, candidate.shift.pass).Bind(2, candidate.picture);
-        const std::vector<std::string> renamedTo = AllRows<std::string>(
-                rename, [](const JournalStatement &row) { return row.Bytes(0); });
-        const std::string &endedAt = renamedTo.empty() ? candidate.path : renamedTo.front();
+        if (StateOf(candidate.shift.pass, candidate.id) != ChangeState::Done)
+            continue;
+        // Where the file ended: the new name of a rename of its picture that was made.
+        std::string endedAt = candidate.path;
+        JournalStatement &renames = m_statements->renamesOfPicture;
+        renames.Bind(1, candidate.shift.pass).Bind(2, candidate.picture);
+        for (const auto &[id, to] :
+             AllRows<std::pair<ChangeId, std::string>>(renames, [](const JournalStatement &row) {
+                 return std::make_pair(row.Integer(0), row.Bytes(1));
+             })) {
+            if (StateOf(candidate.shift.pass, id) == ChangeState::Done) {
+                endedAt = to;
+                break;
+            }
+        }
         if (endedAt != path)
             continue;
         // Of several, the one the inode names; else the newest.

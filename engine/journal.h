@@ -180,11 +180,12 @@ public:
     // Commits the changes of `pictures` together with the marks made since the last commit, in
     // one transaction. Returns the id of every change, in order.
     std::vector<ChangeId> PlanBatch(const std::vector<PlannedPicture> &pictures);
-    // Held in memory until the next commit.
+    // Held in memory until the next commit. A change of the current pass, unless `pass` names
+    // another (recovery and undo mark the changes of the passes they take back).
     void MarkDone(ChangeId change);
     void MarkAbandoned(ChangeId change);
-    void MarkTakenBack(ChangeId change);
-    void Mark(ChangeId change, ChangeState state);
+    void MarkTakenBack(ChangeId change, PassId pass);
+    void Mark(ChangeId change, ChangeState state, PassId pass = 0);
     // Commits the marks held in memory.
     void Flush();
     // Commits the last marks with the pass's end. The end of a finished undo also records, in the
@@ -222,6 +223,7 @@ private:
     struct Statements;
     void Upgrade();
     void FlushMarks();
+    ChangeState StateOf(PassId pass, ChangeId change);
     void Prune();
 
     JournalOptions m_options;
@@ -231,6 +233,7 @@ private:
     std::int64_t m_nextPicture = 0;
     struct MarkRange
     {
+        PassId pass;
         ChangeId first, last;
         ChangeState state;
     };

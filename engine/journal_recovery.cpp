@@ -239,7 +239,7 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
             }
             if (state == ChangeState::TakenBack)
                 ++takenBack;
-            journal.Mark(row->id, state);
+            journal.Mark(row->id, state, pass.id);
         }
         if (!relevant)
             continue;

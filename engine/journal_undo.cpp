@@ -29,6 +29,7 @@ struct PictureChanges
     const ChangeRecord *shift = nullptr;
     const ChangeRecord *rename = nullptr;
     const ChangeRecord *time = nullptr;
+    PassId pass = 0;
     std::vector<ChangeId> ids;
 };
 
@@ -42,6 +43,7 @@ std::vector<PictureChanges> GroupByPicture(const std::vector<ChangeRecord> &chan
             current = record.picture;
         }
         PictureChanges &picture = pictures.back();
+        picture.pass = record.pass;
         picture.ids.push_back(record.id);
         switch (record.change.kind) {
         case ChangeKind::Shift:
@@ -232,7 +234,7 @@ void PictureRestorer::Restore(const PictureChanges &picture)
         }
     }
     for (ChangeId id : picture.ids)
-        m_journal.MarkTakenBack(id);
+        m_journal.MarkTakenBack(id, picture.pass);
     if (rename)
         Line(kRestoredLine, NameOf(endPath), NameOf(oldPath));
     ++restored;
