@@ -212,6 +212,23 @@ bool SameModificationTime(std::int64_t actual, std::int64_t expected, const std:
     return actual == evenSecond && KeepsTwoSecondTimes(path);
 }
 
+int CountPendingRecoveries(Journal &journal, const std::string &heldSources)
+{
+    int pending = 0;
+    HeldFolders held(heldSources);
+    for (const PassRecord &pass : journal.UnfinishedPasses()) {
+        if (ProcessStillRuns(pass))
+            continue;
+        bool relevant = false;
+        for (const std::string &source : SplitSourceList(pass.sources))
+            relevant = relevant || held.Contains(source);
+        for (const ChangeRecord &row : journal.Changes(pass.id, ChangeState::Planned))
+            relevant = relevant || held.Contains(DirectoryOf(row.change.path));
+        pending += relevant;
+    }
+    return pending;
+}
+
 std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources,
                                                  const LogClock &clock)
 {

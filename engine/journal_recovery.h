@@ -29,6 +29,10 @@ namespace kronvik {
 std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources,
                                                  const LogClock &clock);
 
+// How many unfinished passes RecoverUnfinishedPasses would recover over `heldSources`, without
+// touching a file or the journal (for a preview, which recovers nothing). Throws JournalError.
+int CountPendingRecoveries(Journal &journal, const std::string &heldSources);
+
 // "YYYY-MM-DD HH:MM:SS" in local time, for a journal's time in seconds since the epoch.
 std::string JournalTimeText(std::int64_t seconds);
 

@@ -126,6 +126,9 @@ TEST_F(AKilledPass, isRolledBackFromEveryStateAKillCanLeave)
         const Tree before = TreeOf(folder);
         const PassId pass = KillDuring({picture}, row.make, folder);
         ASSERT_NE(TreeOf(folder) == before, row.takenBack > 0) << row.name;
+        const Tree killed = TreeOf(folder);
+        EXPECT_EQ(CountPendingRecoveries(*journal, folder), 1) << row.name;
+        EXPECT_EQ(TreeOf(folder), killed) << row.name << ": counting changed the tree";
 
         EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(row.takenBack)})
                 << row.name;
@@ -133,6 +136,7 @@ TEST_F(AKilledPass, isRolledBackFromEveryStateAKillCanLeave)
         EXPECT_EQ(StatesOf(*journal, pass), row.states) << row.name;
         EXPECT_EQ(journal->FindPass(pass)->outcome, PassOutcome::Interrupted) << row.name;
         EXPECT_TRUE(Recover(folder).empty()) << row.name << ": recovered twice";
+        EXPECT_EQ(CountPendingRecoveries(*journal, folder), 0) << row.name;
     }
 }
 
@@ -207,6 +211,7 @@ TEST_F(AKilledPass, isLeftAloneWhileItsProcessStillRuns)
     const std::string shifted = ReadBytes(picture);
 
     EXPECT_TRUE(Recover(pictures.Path()).empty());
+    EXPECT_EQ(CountPendingRecoveries(*journal, pictures.Path()), 0);
     EXPECT_EQ(ReadBytes(picture), shifted);
 
     kill(child, SIGKILL);
