@@ -278,8 +278,6 @@ struct Journal::Statements
                   "INSERT INTO marks(pass, first, last, state) VALUES(?1, ?2, ?3, ?4)"))
         , marksOfPass(
                   store.Prepare("SELECT first, last, state FROM marks WHERE pass = ?1 ORDER BY id"))
-        , stateOf(store.Prepare("SELECT state FROM marks WHERE pass = ?1 AND first <= ?2"
-                                " AND last >= ?2 ORDER BY id DESC LIMIT 1"))
         , endPass(store.Prepare("UPDATE passes SET ended = ?2, dated_successfully = ?3,"
                                 " dated_unsuccessfully = ?4, outcome = ?5 WHERE id = ?1"))
         , markUndone(store.Prepare("UPDATE passes SET undone = ?2, undone_by = ?3 WHERE id = ?1"))
@@ -307,9 +305,9 @@ struct Journal::Statements
     {
     }
 
-    JournalStatement insertPass, insertChange, insertMark, marksOfPass, stateOf, endPass,
-            markUndone, prune, findPass, passes, lastUndoable, unfinished, changes, endInterrupted,
-            shiftsWriting, renamesOfPicture;
+    JournalStatement insertPass, insertChange, insertMark, marksOfPass, endPass, markUndone, prune,
+            findPass, passes, lastUndoable, unfinished, changes, endInterrupted, shiftsWriting,
+            renamesOfPicture;
 };
 
 std::string Journal::DefaultPath()
@@ -369,6 +367,7 @@ void Journal::Upgrade()
 
 PassId Journal::BeginPass(const PassStart &start)
 {
+    m_marksOf.clear();
     // Absolute, so that an undo from another folder finds the same folders.
     std::string sources;
     for (const std::string &directory : SplitSourceList(start.sources))
@@ -477,6 +476,8 @@ void Journal::Mark(ChangeId change, ChangeState state, PassId pass)
 
 void Journal::FlushMarks()
 {
+    if (!m_marks.empty())
+        m_marksOf.clear();
     JournalStatement &mark = m_statements->insertMark;
     for (const MarkRange &range : m_marks)
         mark.Bind(1, range.pass)
@@ -489,13 +490,29 @@ void Journal::FlushMarks()
 
 ChangeState Journal::StateOf(PassId pass, ChangeId change)
 {
-    JournalStatement &query = m_statements->stateOf;
-    query.Bind(1, pass).Bind(2, change);
-    const std::vector<ChangeState> states =
-            AllRows<ChangeState>(query, [](const JournalStatement &row) {
-                return static_cast<ChangeState>(row.Integer(0));
-            });
-    return states.empty() ? ChangeState::Planned : states.front();
+    // The marks of a pass, read once: a pass asks about the same few earlier passes for each of
+    // its pictures, and nobody else marks their changes while this one holds the folders.
+    auto cached = m_marksOf.find(pass);
+    if (cached == m_marksOf.end()) {
+        JournalStatement &marks = m_statements->marksOfPass;
+        marks.Bind(1, pass);
+        cached = m_marksOf
+                         .emplace(pass,
+                                  AllRows<MarkRange>(marks,
+                                                     [pass](const JournalStatement &row) {
+                                                         return MarkRange{pass, row.Integer(0),
+                                                                          row.Integer(1),
+                                                                          static_cast<ChangeState>(
+                                                                                  row.Integer(2))};
+                                                     }))
+                         .first;
+    }
+    const std::vector<MarkRange> &ranges = cached->second;
+    for (auto range = ranges.rbegin(); range != ranges.rend(); ++range) {
+        if (range->first <= change && change <= range->last)
+            return range->state;
+    }
+    return ChangeState::Planned;
 }
 
 void Journal::Flush()

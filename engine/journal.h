@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -238,6 +239,7 @@ private:
         ChangeState state;
     };
     std::vector<MarkRange> m_marks;
+    std::map<PassId, std::vector<MarkRange>> m_marksOf; // read for FindEarlierShift
 };
 
 // The stored names of the enumerations, as the history shows them.
