@@ -459,17 +459,20 @@ void Journal::Mark(ChangeId change, ChangeState state, PassId pass)
     if (pass == 0)
         pass = m_pass;
     // Marks come mostly in runs of neighbouring ids (ascending in a pass, descending in an
-    // undo): one row for each run.
-    if (!m_marks.empty()) {
-        MarkRange &last = m_marks.back();
-        if (last.pass == pass && last.state == state && change == last.last + 1) {
-            last.last = change;
+    // undo, which marks its own changes in between): one row for each run. Ids are never shared
+    // between passes, so a run of one pass may grow past the marks of another.
+    for (auto last = m_marks.rbegin(); last != m_marks.rend(); ++last) {
+        if (last->pass != pass)
+            continue;
+        if (last->state == state && change == last->last + 1) {
+            last->last = change;
             return;
         }
-        if (last.pass == pass && last.state == state && change == last.first - 1) {
-            last.first = change;
+        if (last->state == state && change == last->first - 1) {
+            last->first = change;
             return;
         }
+        break;
     }
     m_marks.push_back({pass, change, change, state});
 }

@@ -233,8 +233,9 @@ void PictureRestorer::Restore(const PictureChanges &picture)
             m_journal.MarkDone(timeId);
         }
     }
-    for (ChangeId id : picture.ids)
-        m_journal.MarkTakenBack(id, picture.pass);
+    // From the last: the pictures come from the last too, so the marks form one run.
+    for (auto id = picture.ids.rbegin(); id != picture.ids.rend(); ++id)
+        m_journal.MarkTakenBack(*id, picture.pass);
     if (rename)
         Line(kRestoredLine, NameOf(endPath), NameOf(oldPath));
     ++restored;
