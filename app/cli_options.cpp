@@ -12,6 +12,8 @@ namespace kronvik {
 
 const char *const kCliUsage =
         "Usage: kronvik-cli [OPTION]... SOURCE...\n"
+        "  or:  kronvik-cli --undo [PASS]\n"
+        "  or:  kronvik-cli --history [PASS]\n"
         "Renames the JPEG pictures of the SOURCE directories after the moment they were taken,\n"
         "as their EXIF data records it, and sets their modification time to that moment.\n"
         "\n"
@@ -24,16 +26,25 @@ const char *const kCliUsage =
         "  -l, --log-dir=DIR       at the end, write the run log to DIR/Kronvik.log as the window\n"
         "                          does on closing (an empty DIR means ~/.local/state/kronvik)\n"
         "  -q, --quiet             print no run-log lines\n"
+        "      --undo[=PASS]       take back every change of the journaled pass PASS (by\n"
+        "                          default the last one that is not itself an undo): names,\n"
+        "                          EXIF dates and modification times; a picture renamed,\n"
+        "                          moved or changed since is left as it is\n"
+        "      --history[=PASS]    list the journaled passes, newest first, or the changes of\n"
+        "                          PASS\n"
         "  -h, --help              show this help and exit\n"
         "      --version           show the version and exit\n"
         "\n"
         "A directory that cannot be searched, or only in part, is named on standard error and\n"
-        "the search goes on.\n"
+        "the search goes on. The journal of passes is ~/.local/state/kronvik/journal.sqlite3\n"
+        "($XDG_STATE_HOME/kronvik when that is set).\n"
         "\n"
-        "Exit status: 0 when every picture was dated or passed over, 1 when a rename was refused\n"
-        "or a directory could not be searched, 2 for a usage error, 3 when a file error ended\n"
-        "the run, 128 + the signal's number after Ctrl-C (130), SIGHUP (129) or SIGTERM (143),\n"
-        "which finish the picture at hand and print the totals first. Of two, the higher wins.\n";
+        "Exit status: 0 when every picture was dated or passed over (--undo: restored), 1 when\n"
+        "a rename was refused or a directory could not be searched (--undo: a picture was left\n"
+        "as it is, or the pass was already undone), 2 for a usage error or an unknown PASS, 3\n"
+        "when a file error ended the run or the journal cannot be used, 128 + the signal's\n"
+        "number after Ctrl-C (130), SIGHUP (129) or SIGTERM (143), which finish the picture at\n"
+        "hand and print the totals first. Of two, the higher wins.\n";
 
 const char *const kCliVersion =
         "kronvik-cli (Kronvik) " KRONVIK_VERSION_TEXT "\n"
@@ -84,9 +95,21 @@ bool ParseHours(const std::string &text, int &hours)
     return true;
 }
 
+bool ParsePassNumber(const std::string &text, std::int64_t &pass)
+{
+    if (text.empty() || text.size() > 18)
+        return false;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    pass = std::strtoll(text.c_str(), nullptr, 10);
+    return pass > 0;
+}
+
 CliParse ParseCliOptions(int argc, char **argv, CliOptions &options, std::string &error)
 {
-    enum { kHelp = 1000, kVersion };
+    enum { kHelp = 1000, kVersion, kUndo, kHistory };
     static const option kLongOptions[] = {
             {"recurse", no_argument, nullptr, 'r'},
             {"no-recurse", no_argument, nullptr, 'R'},
@@ -95,6 +118,8 @@ CliParse ParseCliOptions(int argc, char **argv, CliOptions &options, std::string
             {"quiet", no_argument, nullptr, 'q'},
             {"help", no_argument, nullptr, kHelp},
             {"version", no_argument, nullptr, kVersion},
+            {"undo", optional_argument, nullptr, kUndo},
+            {"history", optional_argument, nullptr, kHistory},
             {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
@@ -127,6 +152,20 @@ CliParse ParseCliOptions(int argc, char **argv, CliOptions &options, std::string
             return CliParse::Help;
         case kVersion:
             return CliParse::Version;
+        case kUndo:
+        case kHistory: {
+            const CliMode mode = option == kUndo ? CliMode::Undo : CliMode::History;
+            if (options.mode != CliMode::Date && options.mode != mode) {
+                error = "--undo and --history cannot be given together";
+                return CliParse::UsageError;
+            }
+            options.mode = mode;
+            if (optarg && !ParsePassNumber(optarg, options.pass)) {
+                error = std::string("not a pass number: '") + optarg + "'";
+                return CliParse::UsageError;
+            }
+            break;
+        }
         case ':':
             error = "option '" + OptionAsGiven(argv[optind - 1], optopt, kLongOptions)
                     + "' needs a value";
@@ -141,6 +180,22 @@ CliParse ParseCliOptions(int argc, char **argv, CliOptions &options, std::string
             return CliParse::UsageError;
         }
         }
+    }
+    if (options.mode != CliMode::Date) {
+        // The PASS may also follow as an argument of its own: "--undo 7".
+        const char *name = options.mode == CliMode::Undo ? "--undo" : "--history";
+        if (optind < argc && options.pass == 0) {
+            if (!ParsePassNumber(argv[optind], options.pass)) {
+                error = std::string("not a pass number: '") + argv[optind] + "'";
+                return CliParse::UsageError;
+            }
+            ++optind;
+        }
+        if (optind < argc) {
+            error = std::string(name) + " takes one PASS at most, and no SOURCE";
+            return CliParse::UsageError;
+        }
+        return CliParse::Run;
     }
     if (optind >= argc) {
         error = "no SOURCE directory given";

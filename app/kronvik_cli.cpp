@@ -6,6 +6,7 @@
 #include "dating_pass.h"
 #include "exit_status.h"
 #include "file_error.h"
+#include "journal_commands.h"
 #include "log_file.h"
 #include "picture_scan.h"
 #include "source_locks.h"
@@ -75,6 +76,10 @@ int main(int argc, char **argv)
     }
 
     CatchStopSignals();
+    if (options.mode == CliMode::Undo)
+        return RunUndoCommand(options);
+    if (options.mode == CliMode::History)
+        return RunHistoryCommand(options);
 
     ProgramState state;
     bool cancel = false;

@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(cmake g++ make ninja-build pkg-config libexiv2-dev libgtest-dev libgmock-dev qt6-base-dev
           qt6-base-dev-tools libgl-dev clang-format xvfb xauth dpkg-dev file libfuse3-dev fuse3
-          dosfstools exfatprogs exfat-fuse ntfs-3g fusefat
+          dosfstools exfatprogs exfat-fuse ntfs-3g fusefat libsqlite3-dev
           reuse groff-base desktop-file-utils appstream x11-utils bash-completion)
 missing=()
 for p in "${packages[@]}"; do

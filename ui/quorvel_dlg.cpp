@@ -5,6 +5,7 @@
 #include "dating_pass.h"
 #include "dialog_units.h"
 #include "file_error.h"
+#include "journal_undo.h"
 #include "log_file.h"
 #include "log_list_view.h"
 #include "message_box.h"
@@ -23,6 +24,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <cctype>
 #include <cstdio>
 #include <limits>
 
@@ -31,6 +33,7 @@ namespace kronvik {
 namespace {
 
 const char *const kAboutText = "&About Kronvik...";
+const char *const kUndoText = "&Undo Last Dating Pass...";
 
 // Keeps the two command buttons disabled while a dating pass runs, and enables them after it
 // however it ends (the scan only while there is a source list to scan): a second scan or pass
@@ -282,7 +285,50 @@ void CQuorvelDlg::contextMenuEvent(QContextMenuEvent *event)
     QMenu menu(this);
     menu.addSeparator();
     menu.addAction(QString::fromLatin1(kAboutText), this, &CQuorvelDlg::aboutRequested);
+    menu.addAction(QString::fromLatin1(kUndoText), this, &CQuorvelDlg::OnUndoLastPass)
+            ->setEnabled(!m_bPassRunning);
     menu.exec(event->globalPos());
+}
+
+void CQuorvelDlg::OnUndoLastPass()
+{
+    if (m_bPassRunning)
+        return;
+    try {
+        Journal journal;
+        UndoResult found = FindPassToUndo(journal, std::nullopt);
+        if (found.outcome != UndoOutcome::Undone) {
+            std::string refusal = UndoRefusal(found);
+            refusal[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(refusal[0])));
+            ShowMessageBox(this, QMessageBox::Information, QStringLiteral("Kronvik"),
+                           QString::fromLocal8Bit(refusal));
+            return;
+        }
+        const PassRecord pass = *journal.FindPass(found.pass);
+        const QString question = QFile::decodeName(
+                QByteArray::fromStdString(DescribeUndo(pass, journal.CountDoneChanges(pass.id))));
+        if (QMessageBox::question(this, QStringLiteral("Kronvik"), question) != QMessageBox::Yes)
+            return;
+        // The undo takes the locks of the pass's folders itself; a retrieved list no longer
+        // names what the folders hold once it has run.
+        m_sourceLocks.Release();
+        {
+            PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
+            WindowLockWaiter waiter(*this, *m_staticFile);
+            UndoSession session{*m_listLog, *this, m_bCancel, {}, JournalFrontEnd::Window};
+            const UndoResult result = UndoPass(journal, pass.id, session, waiter);
+            m_listLog->ShowPendingLines();
+            if (const std::string refusal = UndoRefusal(result); !refusal.empty())
+                ShowMessageBox(this, QMessageBox::Information, QStringLiteral("Kronvik"),
+                               QString::fromLocal8Bit(refusal));
+        }
+        m_btnDate->setEnabled(false);
+    } catch (const JournalError &error) {
+        m_listLog->ShowPendingLines();
+        ReportFileError(error.what());
+    }
+    if (m_bQuitting && !m_bClosed)
+        OnCancel();
 }
 
 void CQuorvelDlg::ReportFileError(const std::string &message)

@@ -53,6 +53,9 @@ public:
 
     void OnBrowse();
     void OnPreferences();
+    // "&Undo Last Dating Pass...": asks first, then takes the last journaled pass back, its lines
+    // in the run log.
+    void OnUndoLastPass();
     // The closing sequence: cancel flag, log file, settings, end. A file error stops it where it
     // arises and the window stays open.
     void OnCancel();

@@ -1,0 +1,706 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "journal.h"
+
+#include "file_services.h"
+#include "file_state.h"
+#include "local_clock.h"
+#include "path_names.h"
+#include "picture_scan.h"
+#include "user_folders.h"
+
+#include <algorithm>
+#include <mutex>
+#include <set>
+#include <utility>
+
+namespace kronvik {
+
+namespace {
+
+// The schema this program writes. Each step of kUpgrades brings a journal one version up.
+constexpr int kSchemaVersion = 1;
+
+const char *const kUpgrades[kSchemaVersion] = {
+        // 0 -> 1: a new journal.
+        "CREATE TABLE passes("
+        " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+        " started INTEGER NOT NULL,"
+        " ended INTEGER,"
+        " front_end TEXT NOT NULL,"
+        " sources BLOB NOT NULL,"
+        " time_adjust INTEGER NOT NULL,"
+        " recurse INTEGER NOT NULL,"
+        " dated_successfully INTEGER NOT NULL DEFAULT 0,"
+        " dated_unsuccessfully INTEGER NOT NULL DEFAULT 0,"
+        " outcome TEXT NOT NULL DEFAULT 'running',"
+        " undoes INTEGER,"
+        " undone INTEGER,"
+        " undone_by INTEGER,"
+        " process INTEGER NOT NULL,"
+        " process_stamp TEXT NOT NULL);"
+        "CREATE TABLE changes("
+        " id INTEGER PRIMARY KEY,"
+        " pass INTEGER NOT NULL REFERENCES passes(id) ON DELETE CASCADE,"
+        " picture INTEGER NOT NULL,"
+        " kind INTEGER NOT NULL,"
+        " path BLOB NOT NULL,"
+        " new_path BLOB,"
+        " size INTEGER NOT NULL,"
+        " offset INTEGER,"
+        " bytes_before BLOB,"
+        " bytes_after BLOB,"
+        " hours INTEGER,"
+        " time_before INTEGER,"
+        " time_after INTEGER,"
+        " device INTEGER,"
+        " inode INTEGER,"
+        " file_system_uuid TEXT);"
+        "CREATE INDEX changes_of_pass ON changes(pass, picture);"
+        // What became of the changes, as ranges of their ids, newest last: a batch's marks are
+        // one short row instead of a rewrite of every page the batch filled. A change that no
+        // mark covers is planned.
+        "CREATE TABLE marks("
+        " id INTEGER PRIMARY KEY,"
+        " pass INTEGER NOT NULL REFERENCES passes(id) ON DELETE CASCADE,"
+        " first INTEGER NOT NULL,"
+        " last INTEGER NOT NULL,"
+        " state INTEGER NOT NULL);"
+        "CREATE INDEX marks_of_pass ON marks(pass, first);"
+        // The lookup that keeps a picture from being shifted twice, run for every picture of a
+        // pass with a time adjustment.
+        "CREATE INDEX shifts_by_bytes ON changes(bytes_after) WHERE kind = 1;",
+};
+
+const char *const kPassColumns =
+        "id, started, ended, front_end, sources, time_adjust, recurse, dated_successfully,"
+        " dated_unsuccessfully, outcome, undoes, undone, undone_by, process, process_stamp";
+
+const char *const kChangeColumns =
+        "id, pass, picture, 0, kind, path, new_path, size, offset, bytes_before, bytes_after,"
+        " hours, time_before, time_after, device, inode, file_system_uuid";
+
+// The passes that objects of this process are running, by journal and number: they are no
+// leftovers of a killed process, whatever their rows say.
+std::mutex s_runningLock;
+std::set<std::pair<std::string, PassId>> s_running;
+
+template<typename Enum, std::size_t N>
+Enum FromName(const std::string &name, const std::pair<Enum, const char *> (&names)[N],
+              Enum fallback)
+{
+    for (const auto &[value, text] : names) {
+        if (name == text)
+            return value;
+    }
+    return fallback;
+}
+
+const std::pair<JournalFrontEnd, const char *> kFrontEnds[] = {
+        {JournalFrontEnd::Window, "window"},
+        {JournalFrontEnd::Cli, "cli"},
+};
+const std::pair<PassOutcome, const char *> kOutcomes[] = {
+        {PassOutcome::Running, "running"},         {PassOutcome::Finished, "finished"},
+        {PassOutcome::Cancelled, "cancelled"},     {PassOutcome::FileError, "file error"},
+        {PassOutcome::Interrupted, "interrupted"},
+};
+
+PassRecord ReadPass(const JournalStatement &row)
+{
+    PassRecord pass;
+    pass.id = row.Integer(0);
+    pass.started = row.Integer(1);
+    pass.ended = row.Integer(2);
+    pass.frontEnd = FromName(row.Bytes(3), kFrontEnds, JournalFrontEnd::Cli);
+    pass.sources = row.Bytes(4);
+    pass.timeAdjust = static_cast<int>(row.Integer(5));
+    pass.recurse = row.Integer(6) != 0;
+    pass.datedSuccessfully = static_cast<std::int32_t>(row.Integer(7));
+    pass.datedUnsuccessfully = static_cast<std::int32_t>(row.Integer(8));
+    pass.outcome = FromName(row.Bytes(9), kOutcomes, PassOutcome::Running);
+    pass.undoes = row.Integer(10);
+    pass.undone = row.Integer(11);
+    pass.undoneBy = row.Integer(12);
+    pass.process = row.Integer(13);
+    pass.processStamp = row.Bytes(14);
+    return pass;
+}
+
+ChangeRecord ReadChange(const JournalStatement &row)
+{
+    ChangeRecord record;
+    record.id = row.Integer(0);
+    record.pass = row.Integer(1);
+    record.picture = row.Integer(2);
+    record.state = static_cast<ChangeState>(row.Integer(3));
+    JournalChange &change = record.change;
+    change.kind = static_cast<ChangeKind>(row.Integer(4));
+    change.path = row.Bytes(5);
+    change.newPath = row.Bytes(6);
+    change.size = static_cast<std::uint64_t>(row.Integer(7));
+    change.offset = static_cast<std::uint64_t>(row.Integer(8));
+    change.bytesBefore = row.Bytes(9);
+    change.bytesAfter = row.Bytes(10);
+    change.hours = static_cast<int>(row.Integer(11));
+    change.timeBefore = row.Integer(12);
+    change.timeAfter = row.Integer(13);
+    change.identity = {static_cast<std::uint64_t>(row.Integer(14)),
+                       static_cast<std::uint64_t>(row.Integer(15))};
+    change.fileSystemUuid = row.Bytes(16);
+    return record;
+}
+
+std::string Select(const char *columns, const char *rest)
+{
+    return std::string("SELECT ") + columns + " " + rest;
+}
+
+// Runs `query` and collects every row.
+template<typename Record, typename Reader>
+std::vector<Record> AllRows(JournalStatement &query, Reader read)
+{
+    std::vector<Record> rows;
+    try {
+        while (query.Step())
+            rows.push_back(read(query));
+    } catch (...) {
+        query.Reset();
+        throw;
+    }
+    query.Reset();
+    return rows;
+}
+
+} // namespace
+
+JournalChange JournalChange::Shift(std::string path, std::uint64_t size, std::uint64_t offset,
+                                   std::string bytesBefore, std::string bytesAfter, int hours,
+                                   std::int64_t modifiedBefore, FileIdentity identity)
+{
+    JournalChange change;
+    change.kind = ChangeKind::Shift;
+    change.path = std::move(path);
+    change.size = size;
+    change.offset = offset;
+    change.bytesBefore = std::move(bytesBefore);
+    change.bytesAfter = std::move(bytesAfter);
+    change.hours = hours;
+    change.timeBefore = modifiedBefore;
+    change.identity = identity;
+    return change;
+}
+
+JournalChange JournalChange::Rename(std::string from, std::string to, std::uint64_t size,
+                                    FileIdentity identity)
+{
+    JournalChange change;
+    change.kind = ChangeKind::Rename;
+    change.path = std::move(from);
+    change.newPath = std::move(to);
+    change.size = size;
+    change.identity = identity;
+    return change;
+}
+
+JournalChange JournalChange::Time(std::string path, std::uint64_t size, std::int64_t before,
+                                  std::int64_t after, FileIdentity identity)
+{
+    JournalChange change;
+    change.kind = ChangeKind::Time;
+    change.path = std::move(path);
+    change.size = size;
+    change.timeBefore = before;
+    change.timeAfter = after;
+    change.identity = identity;
+    return change;
+}
+
+const char *FrontEndName(JournalFrontEnd frontEnd)
+{
+    for (const auto &[value, text] : kFrontEnds) {
+        if (value == frontEnd)
+            return text;
+    }
+    return "cli";
+}
+
+const char *OutcomeName(PassOutcome outcome)
+{
+    for (const auto &[value, text] : kOutcomes) {
+        if (value == outcome)
+            return text;
+    }
+    return "running";
+}
+
+const char *ChangeKindName(ChangeKind kind)
+{
+    switch (kind) {
+    case ChangeKind::Shift:
+        return "shift";
+    case ChangeKind::Rename:
+        return "rename";
+    case ChangeKind::Time:
+        return "time";
+    }
+    return "?";
+}
+
+const char *ChangeStateName(ChangeState state)
+{
+    switch (state) {
+    case ChangeState::Planned:
+        return "planned";
+    case ChangeState::Done:
+        return "done";
+    case ChangeState::Abandoned:
+        return "abandoned";
+    case ChangeState::TakenBack:
+        return "taken back";
+    }
+    return "?";
+}
+
+// Every statement a pass uses, prepared once when the journal opens.
+struct Journal::Statements
+{
+    explicit Statements(JournalStore &store)
+        : insertPass(store.Prepare(
+                "INSERT INTO passes(started, front_end, sources, time_adjust, recurse, undoes,"
+                " process, process_stamp) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"))
+        , insertChange(store.Prepare(
+                  "INSERT INTO changes(pass, picture, kind, path, new_path, size, offset,"
+                  " bytes_before, bytes_after, hours, time_before, time_after, device, inode,"
+                  " file_system_uuid) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12,"
+                  " ?13, ?14, ?15)"))
+        , insertMark(store.Prepare(
+                  "INSERT INTO marks(pass, first, last, state) VALUES(?1, ?2, ?3, ?4)"))
+        , marksOfPass(
+                  store.Prepare("SELECT first, last, state FROM marks WHERE pass = ?1 ORDER BY id"))
+        , endPass(store.Prepare("UPDATE passes SET ended = ?2, dated_successfully = ?3,"
+                                " dated_unsuccessfully = ?4, outcome = ?5 WHERE id = ?1"))
+        , markUndone(store.Prepare("UPDATE passes SET undone = ?2, undone_by = ?3 WHERE id = ?1"))
+        , prune(store.Prepare("DELETE FROM passes WHERE ended IS NOT NULL AND id NOT IN"
+                              " (SELECT id FROM passes ORDER BY id DESC LIMIT ?1)"))
+        , findPass(store.Prepare(Select(kPassColumns, "FROM passes WHERE id = ?1").c_str()))
+        , passes(store.Prepare(Select(kPassColumns, "FROM passes ORDER BY id DESC").c_str()))
+        , lastUndoable(store.Prepare(
+                  Select(kPassColumns, "FROM passes WHERE undoes IS NULL ORDER BY id DESC LIMIT 1")
+                          .c_str()))
+        , unfinished(store.Prepare(
+                  Select(kPassColumns, "FROM passes WHERE ended IS NULL ORDER BY id DESC").c_str()))
+        , changes(store.Prepare(
+                  Select(kChangeColumns, "FROM changes WHERE pass = ?1 ORDER BY id").c_str()))
+        , endInterrupted(store.Prepare("UPDATE passes SET ended = ?2, outcome = 'interrupted'"
+                                       " WHERE id = ?1 AND ended IS NULL"))
+        , shiftsWriting(store.Prepare(
+                  "SELECT c.pass, p.started, c.picture, c.path, c.device, c.inode,"
+                  " c.file_system_uuid, c.id FROM changes c JOIN passes p ON p.id = c.pass"
+                  " WHERE c.kind = 1 AND c.bytes_after = ?1 AND c.hours = ?2 AND c.offset = ?3"
+                  " AND c.size = ?4 ORDER BY c.id DESC"))
+        , renamesOfPicture(store.Prepare(
+                  "SELECT id, new_path FROM changes WHERE pass = ?1 AND picture = ?2 AND kind = 2"
+                  " ORDER BY id DESC"))
+    {
+    }
+
+    JournalStatement insertPass, insertChange, insertMark, marksOfPass, endPass, markUndone, prune,
+            findPass, passes, lastUndoable, unfinished, changes, endInterrupted, shiftsWriting,
+            renamesOfPicture;
+};
+
+std::string Journal::DefaultPath()
+{
+    const std::string home = UserStateHome();
+    return (home.empty() ? std::string(".") : home) + "/kronvik/journal.sqlite3";
+}
+
+Journal::Journal(const std::string &path, JournalOptions options)
+    : m_options(std::move(options))
+{
+    const auto split = path.rfind('/');
+    if (split != std::string::npos && split > 0) {
+        if (const int error = MakeDirectories(path.substr(0, split)))
+            throw JournalError(JournalErrorMessage(path, SystemErrorText(error)));
+    }
+    m_store = std::make_unique<JournalStore>(path, m_options.busyMilliseconds);
+    Upgrade();
+    m_statements = std::make_unique<Statements>(*m_store);
+}
+
+Journal::~Journal()
+{
+    const std::lock_guard<std::mutex> guard(s_runningLock);
+    s_running.erase({Path(), m_pass});
+}
+
+const std::string &Journal::Path() const
+{
+    return m_store->Path();
+}
+
+std::int64_t Journal::Now() const
+{
+    return m_options.clock ? m_options.clock() : SystemClockSeconds();
+}
+
+void Journal::Upgrade()
+{
+    if (m_store->UserVersion() == kSchemaVersion)
+        return;
+    JournalTransaction transaction(*m_store);
+    // Read again under the write lock: another process may have upgraded it meanwhile.
+    const int version = m_store->UserVersion();
+    if (version > kSchemaVersion)
+        throw JournalError(JournalErrorMessage(
+                Path(), "it was written by a newer version of Kronvik (journal version "
+                                + std::to_string(version) + ", this version reads up to "
+                                + std::to_string(kSchemaVersion) + ")"));
+    if (version < 0)
+        throw JournalError(JournalErrorMessage(Path(), "its version number is not valid"));
+    for (int step = version; step < kSchemaVersion; ++step)
+        m_store->Execute(kUpgrades[step]);
+    m_store->SetUserVersion(kSchemaVersion);
+    transaction.Commit();
+}
+
+PassId Journal::BeginPass(const PassStart &start)
+{
+    m_marksOf.clear();
+    // Absolute, so that an undo from another folder finds the same folders.
+    std::string sources;
+    for (const std::string &directory : SplitSourceList(start.sources))
+        sources += (sources.empty() ? "" : ";") + AbsolutePath(directory);
+
+    JournalTransaction transaction(*m_store);
+    FlushMarks();
+    JournalStatement &insert = m_statements->insertPass;
+    insert.Bind(1, Now())
+            .BindBytes(2, FrontEndName(start.frontEnd))
+            .BindBytes(3, sources)
+            .Bind(4, start.timeAdjust)
+            .Bind(5, start.recurse ? 1 : 0);
+    if (start.undoes != 0)
+        insert.Bind(6, start.undoes);
+    insert.Bind(7, CurrentProcessId()).BindBytes(8, ProcessStamp(CurrentProcessId()));
+    insert.Run();
+    const PassId pass = m_store->LastInsertId();
+    transaction.Commit();
+
+    const std::lock_guard<std::mutex> guard(s_runningLock);
+    s_running.erase({Path(), m_pass});
+    m_pass = pass;
+    m_nextPicture = 0;
+    s_running.insert({Path(), m_pass});
+    return pass;
+}
+
+std::vector<ChangeId> Journal::PlanBatch(const std::vector<PlannedPicture> &pictures)
+{
+    std::vector<ChangeId> ids;
+    JournalTransaction transaction(*m_store);
+    FlushMarks();
+    JournalStatement &insert = m_statements->insertChange;
+    std::int64_t picture = m_nextPicture;
+    for (const PlannedPicture &planned : pictures) {
+        for (const JournalChange &change : planned.changes) {
+            insert.Bind(1, m_pass)
+                    .Bind(2, picture)
+                    .Bind(3, static_cast<int>(change.kind))
+                    .BindBytes(4, change.path)
+                    .Bind(6, static_cast<std::int64_t>(change.size))
+                    .Bind(13, static_cast<std::int64_t>(change.identity.device))
+                    .Bind(14, static_cast<std::int64_t>(change.identity.inode));
+            switch (change.kind) {
+            case ChangeKind::Rename:
+                insert.BindBytes(5, change.newPath);
+                break;
+            case ChangeKind::Shift:
+                insert.Bind(7, static_cast<std::int64_t>(change.offset))
+                        .BindBytes(8, change.bytesBefore)
+                        .BindBytes(9, change.bytesAfter)
+                        .Bind(10, change.hours)
+                        .Bind(11, change.timeBefore);
+                break;
+            case ChangeKind::Time:
+                insert.Bind(11, change.timeBefore).Bind(12, change.timeAfter);
+                break;
+            }
+            if (!change.fileSystemUuid.empty())
+                insert.BindBytes(15, change.fileSystemUuid);
+            insert.Run();
+            ids.push_back(m_store->LastInsertId());
+        }
+        ++picture;
+    }
+    transaction.Commit();
+    m_nextPicture = picture;
+    return ids;
+}
+
+void Journal::MarkDone(ChangeId change)
+{
+    Mark(change, ChangeState::Done);
+}
+
+void Journal::MarkAbandoned(ChangeId change)
+{
+    Mark(change, ChangeState::Abandoned);
+}
+
+void Journal::MarkTakenBack(ChangeId change, PassId pass)
+{
+    Mark(change, ChangeState::TakenBack, pass);
+}
+
+void Journal::Mark(ChangeId change, ChangeState state, PassId pass)
+{
+    if (pass == 0)
+        pass = m_pass;
+    // Marks come mostly in runs of neighbouring ids (ascending in a pass, descending in an
+    // undo, which marks its own changes in between): one row for each run. Ids are never shared
+    // between passes, so a run of one pass may grow past the marks of another.
+    for (auto last = m_marks.rbegin(); last != m_marks.rend(); ++last) {
+        if (last->pass != pass)
+            continue;
+        if (last->state == state && change == last->last + 1) {
+            last->last = change;
+            return;
+        }
+        if (last->state == state && change == last->first - 1) {
+            last->first = change;
+            return;
+        }
+        break;
+    }
+    m_marks.push_back({pass, change, change, state});
+}
+
+void Journal::FlushMarks()
+{
+    if (!m_marks.empty())
+        m_marksOf.clear();
+    JournalStatement &mark = m_statements->insertMark;
+    for (const MarkRange &range : m_marks)
+        mark.Bind(1, range.pass)
+                .Bind(2, range.first)
+                .Bind(3, range.last)
+                .Bind(4, static_cast<int>(range.state))
+                .Run();
+    m_marks.clear();
+}
+
+ChangeState Journal::StateOf(PassId pass, ChangeId change)
+{
+    // The marks of a pass, read once: a pass asks about the same few earlier passes for each of
+    // its pictures, and nobody else marks their changes while this one holds the folders.
+    auto cached = m_marksOf.find(pass);
+    if (cached == m_marksOf.end()) {
+        JournalStatement &marks = m_statements->marksOfPass;
+        marks.Bind(1, pass);
+        cached = m_marksOf
+                         .emplace(pass,
+                                  AllRows<MarkRange>(marks,
+                                                     [pass](const JournalStatement &row) {
+                                                         return MarkRange{pass, row.Integer(0),
+                                                                          row.Integer(1),
+                                                                          static_cast<ChangeState>(
+                                                                                  row.Integer(2))};
+                                                     }))
+                         .first;
+    }
+    const std::vector<MarkRange> &ranges = cached->second;
+    for (auto range = ranges.rbegin(); range != ranges.rend(); ++range) {
+        if (range->first <= change && change <= range->last)
+            return range->state;
+    }
+    return ChangeState::Planned;
+}
+
+void Journal::Flush()
+{
+    if (m_marks.empty())
+        return;
+    JournalTransaction transaction(*m_store);
+    FlushMarks();
+    transaction.Commit();
+}
+
+void Journal::EndPass(const PassEnd &end)
+{
+    if (m_pass == 0)
+        return;
+    const std::optional<PassRecord> pass = FindPass(m_pass);
+    JournalTransaction transaction(*m_store);
+    FlushMarks();
+    const std::int64_t now = Now();
+    m_statements->endPass.Bind(1, m_pass)
+            .Bind(2, now)
+            .Bind(3, end.datedSuccessfully)
+            .Bind(4, end.datedUnsuccessfully)
+            .BindBytes(5, OutcomeName(end.outcome))
+            .Run();
+    // After the work rather than before it: pruning a journal of large passes takes a while.
+    Prune();
+    if (pass && pass->undoes != 0 && end.outcome == PassOutcome::Finished)
+        m_statements->markUndone.Bind(1, pass->undoes).Bind(2, pass->started).Bind(3, m_pass).Run();
+    transaction.Commit();
+
+    const std::lock_guard<std::mutex> guard(s_runningLock);
+    s_running.erase({Path(), m_pass});
+    m_pass = 0;
+}
+
+PassId Journal::CurrentPass() const
+{
+    return m_pass;
+}
+
+void Journal::Prune()
+{
+    m_statements->prune.Bind(1, static_cast<std::int64_t>(m_options.keptPasses)).Run();
+}
+
+std::optional<PassRecord> Journal::FindPass(PassId pass)
+{
+    JournalStatement &query = m_statements->findPass;
+    query.Bind(1, pass);
+    std::vector<PassRecord> rows = AllRows<PassRecord>(query, ReadPass);
+    if (rows.empty())
+        return std::nullopt;
+    return rows.front();
+}
+
+std::vector<PassRecord> Journal::Passes()
+{
+    return AllRows<PassRecord>(m_statements->passes, ReadPass);
+}
+
+std::optional<PassRecord> Journal::LastUndoablePass()
+{
+    std::vector<PassRecord> rows = AllRows<PassRecord>(m_statements->lastUndoable, ReadPass);
+    if (rows.empty())
+        return std::nullopt;
+    return rows.front();
+}
+
+std::vector<PassRecord> Journal::UnfinishedPasses()
+{
+    std::vector<PassRecord> rows = AllRows<PassRecord>(m_statements->unfinished, ReadPass);
+    const std::lock_guard<std::mutex> guard(s_runningLock);
+    std::erase_if(rows, [&](const PassRecord &pass) { return s_running.count({Path(), pass.id}); });
+    return rows;
+}
+
+std::vector<ChangeRecord> Journal::Changes(PassId pass, std::optional<ChangeState> state)
+{
+    JournalStatement &query = m_statements->changes;
+    query.Bind(1, pass);
+    std::vector<ChangeRecord> changes = AllRows<ChangeRecord>(query, ReadChange);
+    // The marks in the order made, each over the changes of its range: the last one holds.
+    struct Range
+    {
+        ChangeId first, last;
+        ChangeState state;
+    };
+    JournalStatement &marks = m_statements->marksOfPass;
+    marks.Bind(1, pass);
+    const std::vector<Range> ranges = AllRows<Range>(marks, [](const JournalStatement &row) {
+        return Range{row.Integer(0), row.Integer(1), static_cast<ChangeState>(row.Integer(2))};
+    });
+    for (const Range &range : ranges) {
+        auto at = std::lower_bound(
+                changes.begin(), changes.end(), range.first,
+                [](const ChangeRecord &change, ChangeId id) { return change.id < id; });
+        for (; at != changes.end() && at->id <= range.last; ++at)
+            at->state = range.state;
+    }
+    if (state)
+        std::erase_if(changes, [&](const ChangeRecord &change) { return change.state != *state; });
+    return changes;
+}
+
+PassChangeCounts Journal::CountDoneChanges(PassId pass)
+{
+    PassChangeCounts counts;
+    std::set<std::int64_t> pictures;
+    for (const ChangeRecord &record : Changes(pass, ChangeState::Done)) {
+        pictures.insert(record.picture);
+        counts.renames += record.change.kind == ChangeKind::Rename;
+        counts.shifts += record.change.kind == ChangeKind::Shift;
+        counts.times += record.change.kind == ChangeKind::Time;
+    }
+    counts.pictures = static_cast<int>(pictures.size());
+    return counts;
+}
+
+void Journal::EndInterruptedPass(PassId pass)
+{
+    JournalTransaction transaction(*m_store);
+    FlushMarks();
+    m_statements->endInterrupted.Bind(1, pass).Bind(2, Now()).Run();
+    transaction.Commit();
+}
+
+std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, std::uint64_t size,
+                                                      std::uint64_t offset, const std::string &pair,
+                                                      int hours, FileIdentity identity,
+                                                      const std::string &fileSystemUuid)
+{
+    struct Candidate
+    {
+        EarlierShift shift;
+        std::int64_t picture;
+        std::string path;
+        FileIdentity identity;
+        std::string uuid;
+        ChangeId id;
+    };
+    JournalStatement &query = m_statements->shiftsWriting;
+    query.BindBytes(1, pair)
+            .Bind(2, hours)
+            .Bind(3, static_cast<std::int64_t>(offset))
+            .Bind(4, static_cast<std::int64_t>(size));
+    const std::vector<Candidate> candidates =
+            AllRows<Candidate>(query, [](const JournalStatement &row) {
+                return Candidate{{row.Integer(0), row.Integer(1)},
+                                 row.Integer(2),
+                                 row.Bytes(3),
+                                 {static_cast<std::uint64_t>(row.Integer(4)),
+                                  static_cast<std::uint64_t>(row.Integer(5))},
+                                 row.Bytes(6),
+                                 row.Integer(7)};
+            });
+    std::optional<EarlierShift> found;
+    for (const Candidate &candidate : candidates) {
+        // A file on another file system is another file, whatever its path.
+        if (!fileSystemUuid.empty() && !candidate.uuid.empty() && fileSystemUuid != candidate.uuid)
+            continue;
+        if (StateOf(candidate.shift.pass, candidate.id) != ChangeState::Done)
+            continue;
+        // Where the file ended: the new name of a rename of its picture that was made.
+        std::string endedAt = candidate.path;
+        JournalStatement &renames = m_statements->renamesOfPicture;
+        renames.Bind(1, candidate.shift.pass).Bind(2, candidate.picture);
+        for (const auto &[id, to] :
+             AllRows<std::pair<ChangeId, std::string>>(renames, [](const JournalStatement &row) {
+                 return std::make_pair(row.Integer(0), row.Bytes(1));
+             })) {
+            if (StateOf(candidate.shift.pass, id) == ChangeState::Done) {
+                endedAt = to;
+                break;
+            }
+        }
+        if (endedAt != path)
+            continue;
+        // Of several, the one the inode names; else the newest.
+        if (identity != FileIdentity{} && candidate.identity == identity)
+            return candidate.shift;
+        if (!found)
+            found = candidate.shift;
+    }
+    return found;
+}
+
+} // namespace kronvik

@@ -1,0 +1,272 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "journal_recovery.h"
+
+#include "file_services.h"
+#include "file_state.h"
+#include "local_clock.h"
+#include "locked_file.h"
+#include "path_names.h"
+#include "picture_file.h"
+#include "picture_scan.h"
+#include "run_log.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+
+namespace kronvik {
+
+namespace {
+
+const char *const kRecoveredLine = "%4d-%02d-%02d %02d:%02d:%02d: Recovered the unfinished pass of "
+                                   "%s: %d changes taken back.";
+
+constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+
+// What became of one planned change.
+ChangeState TakeBackTime(const JournalChange &change)
+{
+    FileState state;
+    if (ReadFileState(change.path, state) != 0 || !state.regular)
+        return ChangeState::Abandoned;
+    if (change.timeBefore == change.timeAfter
+        || !SameModificationTime(state.modified, change.timeAfter, change.path))
+        return ChangeState::Abandoned;
+    return SetModificationTime(change.path, change.timeBefore) == 0 ? ChangeState::TakenBack
+                                                                    : ChangeState::Done;
+}
+
+ChangeState TakeBackShift(const JournalChange &change)
+{
+    FileState state;
+    if (ReadFileState(change.path, state) != 0 || !state.regular || state.size != change.size)
+        return ChangeState::Abandoned;
+    std::string found(kShiftedPairBytes, '\0');
+    PictureFile reader;
+    if (reader.Open(change.path) != 0
+        || reader.ReadAt(change.offset, found.data(), found.size())
+                   != static_cast<std::int64_t>(found.size())
+        || found != change.bytesAfter)
+        return ChangeState::Abandoned;
+    reader.Close();
+    // Made: it stays done, for an undo, where the file cannot be written now.
+    LockedFile file;
+    if (file.OpenExistingForUpdate(change.path) != 0
+        || file.ReadAt(found.data(), found.size(), static_cast<off_t>(change.offset))
+                   != static_cast<ssize_t>(found.size())
+        || found != change.bytesAfter)
+        return ChangeState::Done;
+    if (file.WriteAt(change.bytesBefore.data(), change.bytesBefore.size(),
+                     static_cast<off_t>(change.offset))
+                != 0
+        || file.Close() != 0)
+        return ChangeState::Done;
+    // The write gave the file a new time; it gets the one it had before the pass.
+    SetModificationTime(change.path, change.timeBefore);
+    return ChangeState::TakenBack;
+}
+
+// Whether `directory` lists an entry named exactly `name` (not only one that a case-insensitive
+// lookup finds).
+bool ListsExactName(const std::string &directory, const std::string &name)
+{
+    std::vector<DirectoryEntry> entries;
+    if (!ListDirectory(directory.empty() ? "." : directory, entries))
+        return false;
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const DirectoryEntry &entry) { return entry.name == name; });
+}
+
+ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted)
+{
+    const std::string &oldPath = change.path;
+    const std::string &newPath = change.newPath;
+    FileState oldState, newState;
+    ReadFileState(oldPath, oldState, false);
+    ReadFileState(newPath, newState, false);
+    if (!newState.exists)
+        return ChangeState::Abandoned; // never made, or the file is gone
+    FileState target;
+    ReadFileState(newPath, target);
+    if (!oldState.exists) {
+        // Made: the file has its new name only. A file of another size there is not ours.
+        if (!target.regular || target.size != change.size)
+            return ChangeState::Abandoned;
+        return RenameNoReplace(newPath, oldPath) == 0 ? ChangeState::TakenBack : ChangeState::Done;
+    }
+    if (oldState.identity == newState.identity) {
+        // Two names of one entry: two links left by a link and unlink, or, on a file system that
+        // ignores letter case, one name reached both ways; the listing tells which.
+        const auto split = oldPath.rfind(kPathSeparator);
+        const std::string directory = split == std::string::npos ? "." : oldPath.substr(0, split);
+        const bool listsOld = ListsExactName(directory, oldPath.substr(split + 1));
+        const bool listsNew = ListsExactName(directory, newPath.substr(newPath.rfind('/') + 1));
+        if (listsOld && listsNew && newState.links >= 2)
+            return RemoveName(newPath) == 0 ? ChangeState::TakenBack : ChangeState::Planned;
+        if (listsNew && !listsOld)
+            return RenameNoReplace(newPath, oldPath) == 0 ? ChangeState::TakenBack
+                                                          : ChangeState::Done;
+        return ChangeState::Abandoned;
+    }
+    // The picture kept its old name. An empty file under the new name, made during the pass, is
+    // the placeholder the rename reserved; a file of someone's stays. FAT keeps times in 2-second
+    // steps, rounded down.
+    if (newState.regular && newState.size == 0 && change.size > 0) {
+        const std::int64_t notBefore = (passStarted - 2) * kNanosecondsPerSecond;
+        const int error = RemoveEmptyFile(newPath, notBefore);
+        if (error == 0)
+            return ChangeState::TakenBack;
+        // Still there, and still to be removed by a later recovery when it could not be now.
+        if (error != EEXIST && error != ENOENT)
+            return ChangeState::Planned;
+    }
+    return ChangeState::Abandoned;
+}
+
+ChangeState TakeBack(const JournalChange &change, std::int64_t passStarted)
+{
+    switch (change.kind) {
+    case ChangeKind::Time:
+        return TakeBackTime(change);
+    case ChangeKind::Shift:
+        return TakeBackShift(change);
+    case ChangeKind::Rename:
+        return TakeBackRename(change, passStarted);
+    }
+    return ChangeState::Abandoned;
+}
+
+// The process that ran the pass is this one's or another's that still runs.
+bool ProcessStillRuns(const PassRecord &pass)
+{
+    if (pass.processStamp.empty())
+        return false;
+    if (pass.process == CurrentProcessId())
+        return false; // its journal object is gone, or the pass would not be listed
+    return ProcessStamp(static_cast<pid_t>(pass.process)) == pass.processStamp;
+}
+
+std::string DirectoryOf(const std::string &path)
+{
+    const auto split = path.rfind(kPathSeparator);
+    if (split == std::string::npos)
+        return ".";
+    return split == 0 ? std::string(1, kPathSeparator) : path.substr(0, split);
+}
+
+// The folders a caller holds locked, and whether a directory lies in one of them: itself, or
+// below it as the file system links directories (each ".." up to the root), not as paths spell
+// them.
+class HeldFolders
+{
+public:
+    explicit HeldFolders(const std::string &sources)
+    {
+        for (const std::string &source : SplitSourceList(sources)) {
+            FileIdentity identity;
+            if (IdentifyFile(source, identity))
+                m_folders.push_back(identity);
+        }
+    }
+
+    bool Contains(const std::string &directory)
+    {
+        if (const auto known = m_answers.find(directory); known != m_answers.end())
+            return known->second;
+        bool contained = false;
+        std::string at = directory;
+        FileIdentity below{~0ull, ~0ull};
+        FileIdentity identity;
+        while (!contained && IdentifyFile(at, identity) && identity != below) {
+            contained = std::find(m_folders.begin(), m_folders.end(), identity) != m_folders.end();
+            below = identity;
+            at += "/..";
+        }
+        m_answers.emplace(directory, contained);
+        return contained;
+    }
+
+private:
+    std::vector<FileIdentity> m_folders;
+    std::map<std::string, bool> m_answers;
+};
+
+} // namespace
+
+std::string JournalTimeText(std::int64_t seconds)
+{
+    const CalendarTime time = BreakDownLocalTime(seconds);
+    return FormatText("%4d-%02d-%02d %02d:%02d:%02d", time.year, time.month, time.day, time.hour,
+                      time.minute, time.second);
+}
+
+bool SameModificationTime(std::int64_t actual, std::int64_t expected, const std::string &path)
+{
+    if (actual == expected)
+        return true;
+    std::int64_t seconds = expected / kNanosecondsPerSecond;
+    if (expected % kNanosecondsPerSecond < 0)
+        --seconds;
+    const std::int64_t evenSecond = (seconds - ((seconds % 2) + 2) % 2) * kNanosecondsPerSecond;
+    return actual == evenSecond && KeepsTwoSecondTimes(path);
+}
+
+int CountPendingRecoveries(Journal &journal, const std::string &heldSources)
+{
+    int pending = 0;
+    HeldFolders held(heldSources);
+    for (const PassRecord &pass : journal.UnfinishedPasses()) {
+        if (ProcessStillRuns(pass))
+            continue;
+        bool relevant = false;
+        for (const std::string &source : SplitSourceList(pass.sources))
+            relevant = relevant || held.Contains(source);
+        for (const ChangeRecord &row : journal.Changes(pass.id, ChangeState::Planned))
+            relevant = relevant || held.Contains(DirectoryOf(row.change.path));
+        pending += relevant;
+    }
+    return pending;
+}
+
+std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources,
+                                                 const LogClock &clock)
+{
+    std::vector<std::string> lines;
+    HeldFolders held(heldSources);
+    for (const PassRecord &pass : journal.UnfinishedPasses()) {
+        if (ProcessStillRuns(pass))
+            continue;
+        bool relevant = false;
+        for (const std::string &source : SplitSourceList(pass.sources))
+            relevant = relevant || held.Contains(source);
+        std::vector<ChangeRecord> planned = journal.Changes(pass.id, ChangeState::Planned);
+        int takenBack = 0;
+        bool remaining = false;
+        for (auto row = planned.rbegin(); row != planned.rend(); ++row) {
+            if (!held.Contains(DirectoryOf(row->change.path))) {
+                remaining = true;
+                continue;
+            }
+            relevant = true;
+            const ChangeState state = TakeBack(row->change, pass.started);
+            if (state == ChangeState::Planned) {
+                remaining = true;
+                continue;
+            }
+            if (state == ChangeState::TakenBack)
+                ++takenBack;
+            journal.Mark(row->id, state, pass.id);
+        }
+        if (!relevant)
+            continue;
+        journal.Flush();
+        if (!remaining)
+            journal.EndInterruptedPass(pass.id);
+        lines.push_back(FormatLogLine(ReadLogTime(clock), kRecoveredLine,
+                                      JournalTimeText(pass.started).c_str(), takenBack));
+    }
+    return lines;
+}
+
+} // namespace kronvik

@@ -1,0 +1,43 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include "journal.h"
+#include "log_clock.h"
+
+#include <string>
+#include <vector>
+
+namespace kronvik {
+
+// Rolls back what killed passes left half done in the folders of `heldSources`, a source
+// directory list whose folders the caller holds locked (SourceLocks), so that no other run can be
+// working in them. A pass is unfinished when its row has no end and its process is gone (the
+// process id and its stamp are the hint; the locks the proof). Of each such pass, every change
+// that was planned and not marked done, and whose file lies in a held folder, is looked at in
+// reverse order and rolled back to the state before it, never replacing a file:
+//   a rename found made is renamed back; the empty placeholder that a rename on FAT or exFAT
+//   reserves under the new name is removed if it is still empty; of two names of one file left
+//   by a link and unlink, the new one goes;
+//   40 bytes found as the shift wrote them get their old bytes back, and the file its old time;
+//   a modification time found as set gets its old value back.
+// A change found never made is marked abandoned, one rolled back taken back; done changes stay
+// for an undo. A pass none of whose changes is left planned gets its end, as interrupted.
+// Returns one run-log line for each pass recovered:
+// "... Recovered the unfinished pass of YYYY-MM-DD HH:MM:SS: N changes taken back."
+// Throws JournalError.
+std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources,
+                                                 const LogClock &clock);
+
+// How many unfinished passes RecoverUnfinishedPasses would recover over `heldSources`, without
+// touching a file or the journal (for a preview, which recovers nothing). Throws JournalError.
+int CountPendingRecoveries(Journal &journal, const std::string &heldSources);
+
+// "YYYY-MM-DD HH:MM:SS" in local time, for a journal's time in seconds since the epoch.
+std::string JournalTimeText(std::int64_t seconds);
+
+// Whether a file's modification time `actual` is `expected`, as the file system holding `path`
+// keeps it (FAT and exFAT round down to the even second).
+bool SameModificationTime(std::int64_t actual, std::int64_t expected, const std::string &path);
+
+} // namespace kronvik

@@ -1,0 +1,166 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "file_state.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kronvik {
+
+namespace {
+
+constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+
+std::int64_t Nanoseconds(const timespec &time)
+{
+    return static_cast<std::int64_t>(time.tv_sec) * kNanosecondsPerSecond + time.tv_nsec;
+}
+
+timespec TimeSpec(std::int64_t nanoseconds)
+{
+    std::int64_t seconds = nanoseconds / kNanosecondsPerSecond;
+    std::int64_t rest = nanoseconds % kNanosecondsPerSecond;
+    if (rest < 0) {
+        rest += kNanosecondsPerSecond;
+        --seconds;
+    }
+    return timespec{static_cast<time_t>(seconds), static_cast<long>(rest)};
+}
+
+FileState StateOf(const struct stat &status)
+{
+    FileState state;
+    state.exists = true;
+    state.regular = S_ISREG(status.st_mode);
+    state.size = static_cast<std::uint64_t>(status.st_size);
+    state.modified = Nanoseconds(status.st_mtim);
+    state.identity = {static_cast<std::uint64_t>(status.st_dev),
+                      static_cast<std::uint64_t>(status.st_ino)};
+    state.links = static_cast<std::uint64_t>(status.st_nlink);
+    return state;
+}
+
+std::string FirstLineOf(const std::string &path)
+{
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+} // namespace
+
+int ReadFileState(const std::string &path, FileState &state, bool followLinks)
+{
+    state = FileState{};
+    struct stat status
+    {
+    };
+    if ((followLinks ? stat(path.c_str(), &status) : lstat(path.c_str(), &status)) != 0)
+        return errno;
+    state = StateOf(status);
+    return 0;
+}
+
+int SetModificationTime(const std::string &path, std::int64_t modified)
+{
+    struct stat status
+    {
+    };
+    if (stat(path.c_str(), &status) != 0)
+        return errno;
+    // The access time is passed as it is, not omitted: some FUSE mounts ignore the whole call
+    // when one of the times is omitted.
+    const timespec times[2] = {status.st_atim, TimeSpec(modified)};
+    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 ? 0 : errno;
+}
+
+int RemoveEmptyFile(const std::string &path, std::int64_t notBefore)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ELOOP ? EEXIST : errno;
+    struct stat status
+    {
+    };
+    const bool empty = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size == 0
+                       && Nanoseconds(status.st_mtim) >= notBefore;
+    close(fd);
+    if (!empty)
+        return EEXIST;
+    // The name must still lead to the file just looked at.
+    struct stat again
+    {
+    };
+    if (lstat(path.c_str(), &again) != 0)
+        return errno;
+    if (again.st_dev != status.st_dev || again.st_ino != status.st_ino || again.st_size != 0)
+        return EEXIST;
+    return unlink(path.c_str()) == 0 ? 0 : errno;
+}
+
+int RemoveName(const std::string &path)
+{
+    return unlink(path.c_str()) == 0 ? 0 : errno;
+}
+
+std::string FileSystemUuid(std::uint64_t device)
+{
+    // Looked up once per device: a pass asks for every picture.
+    static std::mutex lock;
+    static std::map<std::uint64_t, std::string> known;
+    const std::lock_guard<std::mutex> guard(lock);
+    if (const auto found = known.find(device); found != known.end())
+        return found->second;
+    std::string uuid;
+    const std::string folder = "/dev/disk/by-uuid/";
+    if (DIR *stream = opendir(folder.c_str())) {
+        while (const dirent *entry = readdir(stream)) {
+            struct stat status
+            {
+            };
+            if (entry->d_name[0] == '.' || stat((folder + entry->d_name).c_str(), &status) != 0)
+                continue;
+            if (S_ISBLK(status.st_mode) && static_cast<std::uint64_t>(status.st_rdev) == device) {
+                uuid = entry->d_name;
+                break;
+            }
+        }
+        closedir(stream);
+    }
+    known.emplace(device, uuid);
+    return uuid;
+}
+
+pid_t CurrentProcessId()
+{
+    return getpid();
+}
+
+std::string ProcessStamp(pid_t process)
+{
+    // Field 22 of /proc/PID/stat is the start time in clock ticks since boot; the fields before
+    // it follow the command name, which ends at the last ')'.
+    const std::string stat = FirstLineOf("/proc/" + std::to_string(process) + "/stat");
+    const auto nameEnd = stat.rfind(')');
+    if (nameEnd == std::string::npos)
+        return {};
+    std::istringstream fields(stat.substr(nameEnd + 1));
+    std::string field;
+    for (int index = 3; index <= 22 && fields >> field; ++index) {
+        if (index == 22) {
+            const std::string boot = FirstLineOf("/proc/sys/kernel/random/boot_id");
+            return boot.empty() ? std::string() : boot + "/" + field;
+        }
+    }
+    return {};
+}
+
+} // namespace kronvik

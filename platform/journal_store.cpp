@@ -1,0 +1,239 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "journal_store.h"
+
+#include "file_services.h"
+
+#include <sqlite3.h>
+
+namespace kronvik {
+
+namespace detail {
+
+void CloseDatabase::operator()(sqlite3 *database) const
+{
+    // The _v2 close waits for statements still open instead of failing, so the order in which
+    // owners go does not matter.
+    sqlite3_close_v2(database);
+}
+
+void FinalizeStatement::operator()(sqlite3_stmt *statement) const
+{
+    sqlite3_finalize(statement);
+}
+
+} // namespace detail
+
+namespace {
+
+// SQLite's reason, with the system's where it has one: "unable to open database file" alone
+// does not tell a read-only folder from a missing one.
+std::string ReasonOf(sqlite3 *database, int result)
+{
+    std::string reason = database ? sqlite3_errmsg(database) : sqlite3_errstr(result);
+    const int systemError = database ? sqlite3_system_errno(database) : 0;
+    if (systemError != 0)
+        reason += " (" + SystemErrorText(systemError) + ")";
+    return reason;
+}
+
+} // namespace
+
+std::string JournalErrorMessage(const std::string &path, const std::string &reason)
+{
+    return "The journal " + path + " cannot be used: " + reason + ".";
+}
+
+JournalStatement::JournalStatement(const JournalStore *store, sqlite3_stmt *statement)
+    : m_store(store)
+    , m_statement(statement)
+{
+}
+
+void JournalStatement::Check(int result) const
+{
+    if (result != SQLITE_OK)
+        throw m_store->Error(result);
+}
+
+JournalStatement &JournalStatement::Bind(int parameter, std::int64_t value)
+{
+    Check(sqlite3_bind_int64(m_statement.get(), parameter, value));
+    return *this;
+}
+
+JournalStatement &JournalStatement::BindBytes(int parameter, std::string_view bytes)
+{
+    // A zero-length blob, not NULL, for an empty text: "" and no value differ.
+    Check(bytes.empty() ? sqlite3_bind_zeroblob(m_statement.get(), parameter, 0)
+                        : sqlite3_bind_blob64(m_statement.get(), parameter, bytes.data(),
+                                              bytes.size(), SQLITE_TRANSIENT));
+    return *this;
+}
+
+JournalStatement &JournalStatement::BindNull(int parameter)
+{
+    Check(sqlite3_bind_null(m_statement.get(), parameter));
+    return *this;
+}
+
+bool JournalStatement::Step()
+{
+    const int result = sqlite3_step(m_statement.get());
+    if (result == SQLITE_ROW)
+        return true;
+    if (result == SQLITE_DONE)
+        return false;
+    // The error belongs to this use; the statement must be ready for the next one.
+    const JournalError error = m_store->Error(result);
+    sqlite3_reset(m_statement.get());
+    throw error;
+}
+
+void JournalStatement::Run()
+{
+    Step();
+    Reset();
+}
+
+void JournalStatement::Reset()
+{
+    sqlite3_reset(m_statement.get());
+    sqlite3_clear_bindings(m_statement.get());
+}
+
+bool JournalStatement::IsNull(int column) const
+{
+    return sqlite3_column_type(m_statement.get(), column) == SQLITE_NULL;
+}
+
+std::int64_t JournalStatement::Integer(int column) const
+{
+    return sqlite3_column_int64(m_statement.get(), column);
+}
+
+std::string JournalStatement::Bytes(int column) const
+{
+    const void *bytes = sqlite3_column_blob(m_statement.get(), column);
+    const int size = sqlite3_column_bytes(m_statement.get(), column);
+    return bytes ? std::string(static_cast<const char *>(bytes), static_cast<std::size_t>(size))
+                 : std::string();
+}
+
+JournalStore::JournalStore(const std::string &path, int busyMilliseconds)
+    : m_path(path)
+{
+    sqlite3 *database = nullptr;
+    const int result = sqlite3_open_v2(path.c_str(), &database,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    m_database.reset(database);
+    if (result != SQLITE_OK)
+        throw Error(result);
+    sqlite3_extended_result_codes(database, 1);
+    // SQLite opens a file it may not write for reading only; a journal must take writes.
+    if (sqlite3_db_readonly(database, "main") == 1)
+        throw JournalError(JournalErrorMessage(path, "it is read-only"));
+    sqlite3_busy_timeout(database, busyMilliseconds);
+    // WAL lets the window and kronvik-cli read while the other writes, and a commit costs no
+    // flush of its own. synchronous=NORMAL flushes at each checkpoint instead of each commit: a
+    // killed process (SIGKILL, a crash) still loses nothing committed, since the operating system
+    // keeps what was written; only a power cut can take back the last commits. FULL would cost a
+    // flush for every batch of pictures, for a failure that also loses the pictures' own writes
+    // still in the page cache.
+    Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+    m_begin = Prepare("BEGIN IMMEDIATE");
+    m_commit = Prepare("COMMIT");
+    m_rollback = Prepare("ROLLBACK");
+}
+
+JournalStore::~JournalStore()
+{
+    // The statements go before the database they belong to.
+    m_begin = {};
+    m_commit = {};
+    m_rollback = {};
+}
+
+JournalError JournalStore::Error(int result) const
+{
+    return JournalError(JournalErrorMessage(m_path, ReasonOf(m_database.get(), result)));
+}
+
+void JournalStore::Execute(const char *sql)
+{
+    char *message = nullptr;
+    const int result = sqlite3_exec(m_database.get(), sql, nullptr, nullptr, &message);
+    sqlite3_free(message);
+    if (result != SQLITE_OK)
+        throw Error(result);
+}
+
+JournalStatement JournalStore::Prepare(const char *sql)
+{
+    sqlite3_stmt *statement = nullptr;
+    const int result = sqlite3_prepare_v3(m_database.get(), sql, -1, SQLITE_PREPARE_PERSISTENT,
+                                          &statement, nullptr);
+    if (result != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        throw Error(result);
+    }
+    return JournalStatement(this, statement);
+}
+
+int JournalStore::UserVersion()
+{
+    JournalStatement query = Prepare("PRAGMA user_version");
+    query.Step();
+    return static_cast<int>(query.Integer(0));
+}
+
+void JournalStore::SetUserVersion(int version)
+{
+    Execute(("PRAGMA user_version=" + std::to_string(version)).c_str());
+}
+
+void JournalStore::BeginImmediate()
+{
+    m_begin.Run();
+}
+
+void JournalStore::Commit()
+{
+    m_commit.Run();
+}
+
+void JournalStore::Rollback() noexcept
+{
+    // After some errors SQLite has rolled back already; then there is nothing to end.
+    if (sqlite3_get_autocommit(m_database.get()))
+        return;
+    try {
+        m_rollback.Run();
+    } catch (const JournalError &) {
+    }
+}
+
+std::int64_t JournalStore::LastInsertId() const
+{
+    return sqlite3_last_insert_rowid(m_database.get());
+}
+
+JournalTransaction::JournalTransaction(JournalStore &store)
+    : m_store(store)
+{
+    m_store.BeginImmediate();
+}
+
+JournalTransaction::~JournalTransaction()
+{
+    if (m_open)
+        m_store.Rollback();
+}
+
+void JournalTransaction::Commit()
+{
+    m_store.Commit();
+    m_open = false;
+}
+
+} // namespace kronvik

@@ -1,0 +1,259 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+// kronvik-cli --undo and --history as processes, over a real journal under a temporary state
+// folder: their output, standard error, exit status and the pictures they leave.
+#include "journal.h"
+#include "journaled_pass.h"
+#include "jpeg_fixture.h"
+#include "state_home.h"
+#include "temp_dir.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <regex>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kronvik;
+using namespace kronvik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t kPinnedClock = 1136171045; // 2006-01-02 03:04:05 UTC
+constexpr std::int64_t kOldTime = 978307200LL * 1000000000; // 2001-01-01 00:00:00 UTC
+constexpr int kNoMount = 77;
+
+struct CliRun
+{
+    int status = -1;
+    std::string out;
+    std::string err;
+
+    // The lines of standard output without the run log's time prefix.
+    std::vector<std::string> Messages() const
+    {
+        std::vector<std::string> messages;
+        std::istringstream stream(out);
+        for (std::string line; std::getline(stream, line);)
+            messages.push_back(line.size() > 21 ? line.substr(21) : line);
+        return messages;
+    }
+};
+
+class TheCliJournal : public ::testing::Test
+{
+protected:
+    TheCliJournal()
+    {
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    ~TheCliJournal() override
+    {
+        unsetenv("TZ");
+        tzset();
+    }
+
+    // Runs kronvik-cli with `args`; with `readOnly`, in a mount namespace of its own where the
+    // journal's folder is mounted read-only (status kNoMount when that cannot be made).
+    CliRun Run(const std::vector<std::string> &args, bool readOnly = false)
+    {
+        const std::string out = output / "out", err = output / "err";
+        const pid_t child = fork();
+        if (child == 0) {
+            const std::string folder = stateHome.Folder().Path();
+            if (readOnly
+                && (unshare(CLONE_NEWNS) != 0
+                    || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                    || mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0
+                    || mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                             nullptr)
+                               != 0))
+                _exit(kNoMount);
+            std::vector<char *> argv{const_cast<char *>(KRONVIK_CLI_PATH)};
+            for (const auto &arg : args)
+                argv.push_back(const_cast<char *>(arg.c_str()));
+            argv.push_back(nullptr);
+            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), STDOUT_FILENO);
+            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), STDERR_FILENO);
+            execv(KRONVIK_CLI_PATH, argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        CliRun run;
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (run.status != kNoMount) {
+            run.out = ReadBytes(out);
+            run.err = ReadBytes(err);
+        }
+        return run;
+    }
+
+    std::string Picture(const std::string &name, const std::string &date)
+    {
+        const std::string path = pictures / name;
+        WriteJpegWithExif(path, {{"Exif.Photo.DateTimeOriginal", date},
+                                 {"Exif.Photo.DateTimeDigitized", date}});
+        SetModificationTime(path, kOldTime);
+        return path;
+    }
+
+    // A journaled pass over the folder of pictures, started at the pinned time.
+    PassId DatePictures(const std::vector<std::string> &paths, int hours)
+    {
+        JournalOptions options;
+        options.clock = [] { return kPinnedClock; };
+        Journal journal(Journal::DefaultPath(), options);
+        return DateJournaled(journal, pictures.Path(), paths, hours);
+    }
+
+    ScopedStateHome stateHome;
+    TempDir pictures;
+    TempDir output;
+};
+
+std::map<std::string, std::string> Contents(const fs::path &folder)
+{
+    std::map<std::string, std::string> contents;
+    for (const auto &entry : fs::directory_iterator(folder))
+        contents[entry.path().filename().string()] = ReadBytes(entry.path().string());
+    return contents;
+}
+
+} // namespace
+
+TEST_F(TheCliJournal, listsThePassesNewestFirstAndOnePassWithItsChanges)
+{
+    const std::string first = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    const std::string second = Picture("IMG_0002.JPG", "2005:07:14 09:03:27");
+    DatePictures({first, second}, 2);
+    const std::string third = Picture("IMG_0003.JPG", "2004:12:31 23:30:00");
+    DatePictures({third}, 0);
+    const std::string folder = pictures.Path();
+
+    const CliRun history = Run({"--history"});
+    EXPECT_EQ(history.status, 0);
+    EXPECT_EQ(history.out,
+              "   2  2006-01-02 03:04:05  cli     +0 hours  1 dated, 0 refused  finished  " + folder
+                      + "\n   1  2006-01-02 03:04:05  cli     +2 hours  1 dated, 1 refused  "
+                        "finished  "
+                      + folder + "\n");
+    EXPECT_EQ(history.err, "");
+
+    const std::string dated = folder + "/2005-07-14 11.03.27.JPG";
+    const std::size_t at = ReadBytes(dated).find(DateString("2005:07:14 11:03:27"));
+    const CliRun pass = Run({"--history", "1"});
+    EXPECT_EQ(pass.status, 0);
+    const std::string shift = std::to_string(at) + ", 2005:07:14 09:03:27 -> 2005:07:14 11:03:27";
+    const std::string time = ": 2001-01-01 00:00:00 -> 2005-07-14 11:03:27";
+    EXPECT_EQ(pass.out,
+              "   1  2006-01-02 03:04:05  cli     +2 hours  1 dated, 1 refused  finished  " + folder
+                      + "\n    1  done        shift   " + first + ": +2 hours at byte " + shift
+                      + "\n    2  done        rename  " + first + " -> " + dated
+                      + "\n    3  done        time    " + dated + time
+                      + "\n    4  done        shift   " + second + ": +2 hours at byte " + shift
+                      + "\n    5  abandoned   rename  " + second + " -> " + dated
+                      + "\n    6  abandoned   time    " + dated + time + "\n");
+
+    const CliRun unknown = Run({"--history=9"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.out, "");
+    EXPECT_EQ(unknown.err, "kronvik-cli: there is no pass 9 in the journal.\n");
+}
+
+TEST_F(TheCliJournal, undoesAPassAndTellsByItsStatusWhatBecameOfIt)
+{
+    const std::string first = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    const std::string second = Picture("IMG_0002.JPG", "2005:07:15 10:00:00");
+    const auto before = Contents(pictures.Path());
+    DatePictures({first, second}, 2);
+
+    const CliRun undo = Run({"--undo"});
+    EXPECT_EQ(undo.status, 0) << undo.err;
+    EXPECT_EQ(undo.Messages(),
+              (std::vector<std::string>{
+                      "Processing digital pictures in " + pictures.Path().string() + "...",
+                      "   2005-07-15 12.00.00.JPG -> IMG_0002.JPG",
+                      "   2005-07-14 11.03.27.JPG -> IMG_0001.JPG",
+                      "Digital pictures restored: 2",
+                      "Digital pictures left as they are: 0",
+              }));
+    EXPECT_EQ(Contents(pictures.Path()), before);
+    EXPECT_EQ(undo.err, "");
+
+    const CliRun again = Run({"--undo", "1"});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.out, "");
+    EXPECT_TRUE(std::regex_match(again.err,
+                                 std::regex("kronvik-cli: pass 1 was already undone on "
+                                            "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\n")))
+            << again.err;
+    EXPECT_TRUE(Run({"--history"}).out.find("undo of 1  2 restored, 0 left  finished")
+                != std::string::npos);
+
+    // A picture renamed since the pass is left as it is, with status 1.
+    DatePictures({first, second}, 0);
+    fs::rename(pictures / "2005-07-14 09.03.27.JPG", pictures / "mine.JPG");
+    const CliRun left = Run({"--undo"});
+    EXPECT_EQ(left.status, 1);
+    EXPECT_EQ(left.Messages().at(3), "Digital pictures restored: 1");
+    EXPECT_EQ(left.Messages().at(4), "Digital pictures left as they are: 1");
+
+    for (const char *unknown : {"--undo=7", "--undo=2"}) {
+        const CliRun refused = Run({unknown});
+        EXPECT_EQ(refused.status, 2) << unknown;
+        EXPECT_NE(refused.err, "") << unknown;
+    }
+}
+
+TEST_F(TheCliJournal, changesNothingWhenTheJournalCannotBeUsed)
+{
+    const std::string picture = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    DatePictures({picture}, 2);
+    const auto dated = Contents(pictures.Path());
+
+    const CliRun readOnly = Run({"--undo"}, true);
+    if (readOnly.status == kNoMount)
+        GTEST_SKIP() << "cannot mount the journal's folder read-only (needs root)";
+    EXPECT_EQ(readOnly.status, 3);
+    EXPECT_EQ(readOnly.err, "kronvik-cli: The journal " + stateHome.JournalPath()
+                                    + " cannot be used: it is read-only.\n");
+    EXPECT_EQ(Contents(pictures.Path()), dated);
+
+    fs::remove_all(stateHome.JournalFolder());
+    WriteBytes(stateHome.JournalFolder(), "a file where the journal's folder belongs");
+    for (const char *option : {"--undo", "--history"}) {
+        const CliRun run = Run({option});
+        EXPECT_EQ(run.status, 3) << option;
+        EXPECT_EQ(run.err, "kronvik-cli: The journal " + stateHome.JournalPath()
+                                   + " cannot be used: Not a directory.\n")
+                << option;
+    }
+    EXPECT_EQ(Contents(pictures.Path()), dated);
+}
+
+TEST_F(TheCliJournal, rejectsAPassThatIsNoNumberAndMixedCommands)
+{
+    struct Row
+    {
+        std::vector<std::string> args;
+        std::string message;
+    } const rows[] = {
+            {{"--undo", "seven"}, "not a pass number: 'seven'"},
+            {{"--history=0"}, "not a pass number: '0'"},
+            {{"--undo", "1", "2"}, "--undo takes one PASS at most, and no SOURCE"},
+            {{"--undo", "--history"}, "--undo and --history cannot be given together"},
+    };
+    for (const Row &row : rows) {
+        const CliRun run = Run(row.args);
+        EXPECT_EQ(run.status, 2) << row.message;
+        EXPECT_EQ(run.err, "kronvik-cli: " + row.message + "\nTry 'kronvik-cli --help'.\n");
+    }
+}

@@ -1,0 +1,248 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Recovery of a pass killed part way: the disk states a kill can leave between the journal's plan
+// and its marks, each rolled back to the tree as it was, on real files and a real journal.
+#include "journal_recovery.h"
+#include "journal_sandbox.h"
+#include "journaled_pass.h"
+
+#include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kronvik;
+using namespace kronvik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kDate = "2005:07:14 09:03:27";
+const std::string kNewName = "2005-07-14 11.03.27.JPG"; // after +2 hours
+
+std::string RecoveredLine(int takenBack)
+{
+    return std::string(kTopPrefix) + "Recovered the unfinished pass of 2006-01-02 03:04:05: "
+           + std::to_string(takenBack) + " changes taken back.";
+}
+
+std::vector<ChangeState> StatesOf(Journal &journal, PassId pass)
+{
+    std::vector<ChangeState> states;
+    for (const ChangeRecord &change : journal.Changes(pass))
+        states.push_back(change.state);
+    return states;
+}
+
+// Creates `path` empty and exclusively, as the rename on FAT reserves a name.
+void MakePlaceholder(const std::string &path)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    close(fd);
+}
+
+class AKilledPass : public ::testing::Test, public JournalSandbox
+{
+protected:
+    // Begins a pass over the folder of pictures, plans the changes of `paths` (+2 hours), lets
+    // `make` bring the disk to where a kill left it, and leaves the pass as the kill does: no end,
+    // and the marks not yet committed.
+    PassId KillDuring(const std::vector<std::string> &paths,
+                      const std::function<void(const std::vector<PlannedPicture> &)> &make,
+                      const std::string &sources = {})
+    {
+        const PassId pass = journal->BeginPass(
+                {JournalFrontEnd::Cli, sources.empty() ? pictures.Path().string() : sources, 2,
+                 true, 0});
+        std::vector<PlannedPicture> plans;
+        for (const std::string &path : paths)
+            plans.push_back(PlanDating(path, 2));
+        journal->PlanBatch(plans);
+        make(plans);
+        OpenJournal();
+        return pass;
+    }
+
+    std::vector<std::string> Recover(const std::string &held)
+    {
+        return RecoverUnfinishedPasses(*journal, held, session.clock);
+    }
+};
+
+} // namespace
+
+TEST_F(AKilledPass, isRolledBackFromEveryStateAKillCanLeave)
+{
+    using Plans = std::vector<PlannedPicture>;
+    const auto shift = [](const Plans &plans) { MakeChange(plans[0].changes[0]); };
+    const auto rename = [](const Plans &plans) { MakeChange(plans[0].changes[1]); };
+    const ChangeState A = ChangeState::Abandoned, T = ChangeState::TakenBack;
+    struct Row
+    {
+        const char *name;
+        std::function<void(const Plans &)> make;
+        int takenBack;
+        std::vector<ChangeState> states; // shift, rename, time
+    } const rows[] = {
+            {"before anything was made", [](const Plans &) {}, 0, {A, A, A}},
+            {"after the shift was written", shift, 1, {T, A, A}},
+            {"after the rename",
+             [&](const Plans &plans) {
+                 shift(plans);
+                 rename(plans);
+             },
+             2,
+             {T, T, A}},
+            {"with the placeholder of a rename on FAT left under the new name",
+             [&](const Plans &plans) {
+                 shift(plans);
+                 MakePlaceholder(plans[0].changes[1].newPath);
+             },
+             2,
+             {T, T, A}},
+            {"with two names of the file left by a link and unlink",
+             [&](const Plans &plans) {
+                 shift(plans);
+                 ASSERT_EQ(link(plans[0].changes[1].path.c_str(),
+                                plans[0].changes[1].newPath.c_str()),
+                           0);
+             },
+             2,
+             {T, T, A}},
+            {"after every change, none marked",
+             [](const Plans &plans) {
+                 for (const JournalChange &change : plans[0].changes)
+                     ASSERT_EQ(MakeChange(change), 0);
+             },
+             3,
+             {T, T, T}},
+    };
+    for (const Row &row : rows) {
+        const std::string picture = Picture(std::string(row.name) + "/IMG_0001.JPG", kDate);
+        const std::string folder = fs::path(picture).parent_path().string();
+        const Tree before = TreeOf(folder);
+        const PassId pass = KillDuring({picture}, row.make, folder);
+        ASSERT_NE(TreeOf(folder) == before, row.takenBack > 0) << row.name;
+        const Tree killed = TreeOf(folder);
+        EXPECT_EQ(CountPendingRecoveries(*journal, folder), 1) << row.name;
+        EXPECT_EQ(TreeOf(folder), killed) << row.name << ": counting changed the tree";
+
+        EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(row.takenBack)})
+                << row.name;
+        EXPECT_EQ(TreeOf(folder), before) << row.name;
+        EXPECT_EQ(StatesOf(*journal, pass), row.states) << row.name;
+        EXPECT_EQ(journal->FindPass(pass)->outcome, PassOutcome::Interrupted) << row.name;
+        EXPECT_TRUE(Recover(folder).empty()) << row.name << ": recovered twice";
+        EXPECT_EQ(CountPendingRecoveries(*journal, folder), 0) << row.name;
+    }
+}
+
+TEST_F(AKilledPass, leavesAFileOfSomeoneElseUnderTheNewName)
+{
+    struct Row
+    {
+        const char *name;
+        std::string bytes;
+        std::int64_t modified;
+    } const rows[] = {
+            {"a picture", "another picture", kOldTime},
+            {"an empty file from before the pass", "", kOldTime},
+    };
+    for (const Row &row : rows) {
+        const std::string picture = Picture(std::string(row.name) + "/IMG_0001.JPG", kDate);
+        const std::string folder = fs::path(picture).parent_path().string();
+        const std::string taken = folder + "/" + kNewName;
+        WriteBytes(taken, row.bytes);
+        SetModificationTime(taken, row.modified);
+        const Tree before = TreeOf(folder);
+        // The rename was refused, and the kill came before its mark.
+        const PassId pass = KillDuring(
+                {picture}, [](const std::vector<PlannedPicture> &) {}, folder);
+
+        EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(0)}) << row.name;
+        EXPECT_EQ(TreeOf(folder), before) << row.name;
+        EXPECT_EQ(StatesOf(*journal, pass), std::vector<ChangeState>(3, ChangeState::Abandoned))
+                << row.name;
+    }
+}
+
+TEST_F(AKilledPass, keepsItsDoneChangesForAnUndo)
+{
+    const std::string picture = Picture("IMG_0001.JPG", kDate);
+    const PassId pass = KillDuring({picture}, [&](const std::vector<PlannedPicture> &plans) {
+        MakeChange(plans[0].changes[0]);
+        journal->MarkDone(journal->Changes(journal->CurrentPass())[0].id);
+        journal->Flush();
+        MakeChange(plans[0].changes[1]);
+    });
+    const std::string shifted = ReadBytes(pictures / kNewName);
+
+    EXPECT_EQ(Recover(pictures.Path()), std::vector<std::string>{RecoveredLine(1)});
+    EXPECT_EQ(ReadBytes(picture), shifted) << "the done shift was taken back";
+    EXPECT_EQ(StatesOf(*journal, pass),
+              (std::vector<ChangeState>{ChangeState::Done, ChangeState::TakenBack,
+                                        ChangeState::Abandoned}));
+}
+
+TEST_F(AKilledPass, isLeftAloneWhileItsProcessStillRuns)
+{
+    const std::string picture = Picture("IMG_0001.JPG", kDate);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Journal running(Journal::DefaultPath(), Options());
+        running.BeginPass({JournalFrontEnd::Cli, pictures.Path(), 2, true, 0});
+        const PlannedPicture plan = PlanDating(picture, 2);
+        running.PlanBatch({plan});
+        MakeChange(plan.changes[0]);
+        (void)!write(ready[1], "x", 1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char byte;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    const std::string shifted = ReadBytes(picture);
+
+    EXPECT_TRUE(Recover(pictures.Path()).empty());
+    EXPECT_EQ(CountPendingRecoveries(*journal, pictures.Path()), 0);
+    EXPECT_EQ(ReadBytes(picture), shifted);
+
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(Recover(pictures.Path()), std::vector<std::string>{RecoveredLine(1)});
+    EXPECT_NE(ReadBytes(picture), shifted);
+}
+
+TEST_F(AKilledPass, isRecoveredOnlyInTheFoldersHeld)
+{
+    const std::string a = Picture("A/IMG_0001.JPG", kDate);
+    const std::string b = Picture("B/IMG_0001.JPG", kDate);
+    const Tree before = TreeOf(pictures.Path());
+    const std::string folderA = pictures / "A", folderB = pictures / "B";
+    const Tree beforeA = TreeOf(folderA);
+    const PassId pass = KillDuring(
+            {a, b},
+            [](const std::vector<PlannedPicture> &plans) {
+                for (const PlannedPicture &plan : plans)
+                    for (const JournalChange &change : plan.changes)
+                        MakeChange(change);
+            },
+            folderA + ";" + folderB);
+
+    EXPECT_EQ(Recover(folderA), std::vector<std::string>{RecoveredLine(3)});
+    EXPECT_EQ(TreeOf(folderA), beforeA);
+    EXPECT_TRUE(fs::exists(folderB + "/" + kNewName)) << "a folder not held was touched";
+    EXPECT_EQ(journal->FindPass(pass)->ended, 0);
+
+    // A run over the parent holds both.
+    EXPECT_EQ(Recover(pictures.Path()), std::vector<std::string>{RecoveredLine(3)});
+    EXPECT_EQ(TreeOf(pictures.Path()), before);
+    EXPECT_EQ(journal->FindPass(pass)->outcome, PassOutcome::Interrupted);
+}

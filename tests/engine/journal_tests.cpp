@@ -1,0 +1,409 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The journal on a real database under a temporary state folder: what a pass records and when it
+// is committed, the journals it refuses, pruning, two processes at once, and the lookup that keeps
+// a picture from being shifted twice.
+#include "journal.h"
+#include "journal_store.h"
+#include "journaled_pass.h"
+#include "jpeg_fixture.h"
+#include "run_as_nobody.h"
+#include "state_home.h"
+#include "temp_dir.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kronvik;
+using namespace kronvik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t kPinnedClock = 1136171045; // 2006-01-02 03:04:05 UTC
+
+JournalOptions PinnedOptions()
+{
+    JournalOptions options;
+    options.clock = [] { return kPinnedClock; };
+    return options;
+}
+
+// The message of the journal error `body` raises, or "" when it raises none.
+std::string JournalFailure(const std::function<void()> &body)
+{
+    try {
+        body();
+    } catch (const JournalError &error) {
+        return error.what();
+    }
+    return "";
+}
+
+PlannedPicture RenameOf(const std::string &from, const std::string &to)
+{
+    return PlannedPicture{{JournalChange::Rename(from, to, 1000)}};
+}
+
+std::vector<ChangeState> StatesOf(const std::vector<ChangeRecord> &changes)
+{
+    std::vector<ChangeState> states;
+    for (const ChangeRecord &change : changes)
+        states.push_back(change.state);
+    return states;
+}
+
+} // namespace
+
+TEST(TheJournal, livesInTheStateFolderOfTheUser)
+{
+    ScopedStateHome state;
+    EXPECT_EQ(Journal::DefaultPath(), state.JournalPath());
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    unsetenv("XDG_STATE_HOME");
+    if (!home.empty()) {
+        EXPECT_EQ(Journal::DefaultPath(), home + "/.local/state/kronvik/journal.sqlite3");
+    }
+}
+
+TEST(AJournaledPass, commitsItsPlanBeforeAnyChangeAndItsMarksWithTheNextBatch)
+{
+    ScopedStateHome state;
+    Journal pass(Journal::DefaultPath(), PinnedOptions());
+    // Another connection sees only what is committed: what a process killed now would leave.
+    Journal observer;
+    const PassId id = pass.BeginPass({JournalFrontEnd::Window, "/p;/q", -3, false, 0});
+
+    const std::string oddPath = std::string("/p/%s\xff name.jpg");
+    const std::string before =
+            DateString("2005:07:14 09:03:27") + DateString("2005:07:14 09:03:27");
+    const std::string after = DateString("2005:07:14 06:03:27") + DateString("2005:07:14 06:03:27");
+    const std::vector<ChangeId> first = pass.PlanBatch({PlannedPicture{
+            {JournalChange::Shift(oddPath, 5000, 314, before, after, -3, 1234567890123456789,
+                                  {7, 8}),
+             JournalChange::Rename(oddPath, "/p/2005-07-14 06.03.27.JPG", 5000, {7, 8}),
+             JournalChange::Time("/p/2005-07-14 06.03.27.JPG", 5000, 1234567890123456789,
+                                 1121320999000000000, {7, 8})}}});
+    ASSERT_EQ(first.size(), 3u);
+    std::vector<ChangeRecord> seen = observer.Changes(id);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(StatesOf(seen), std::vector<ChangeState>(3, ChangeState::Planned));
+    EXPECT_EQ(seen[0].change.path, oddPath);
+    EXPECT_EQ(seen[0].change.bytesBefore, before) << "the NULs of the pair must survive";
+    EXPECT_EQ(seen[0].change.bytesAfter, after);
+    EXPECT_EQ(seen[0].change.offset, 314u);
+    EXPECT_EQ(seen[0].change.hours, -3);
+    EXPECT_EQ(seen[0].change.timeBefore, 1234567890123456789);
+    EXPECT_EQ(seen[1].change.newPath, "/p/2005-07-14 06.03.27.JPG");
+    EXPECT_EQ(seen[2].change.timeAfter, 1121320999000000000);
+    EXPECT_EQ(seen[2].change.identity, (FileIdentity{7, 8}));
+    EXPECT_EQ(seen[0].picture, seen[2].picture);
+
+    for (ChangeId change : first)
+        pass.MarkDone(change);
+    EXPECT_EQ(StatesOf(observer.Changes(id)), std::vector<ChangeState>(3, ChangeState::Planned))
+            << "a mark waits for the next commit";
+
+    const std::vector<ChangeId> second = pass.PlanBatch({RenameOf("/q/a.jpg", "/q/b.jpg")});
+    seen = observer.Changes(id);
+    EXPECT_EQ(StatesOf(seen), (std::vector<ChangeState>{ChangeState::Done, ChangeState::Done,
+                                                        ChangeState::Done, ChangeState::Planned}));
+    EXPECT_NE(seen[3].picture, seen[0].picture);
+
+    pass.MarkAbandoned(second[0]);
+    EXPECT_EQ(observer.FindPass(id)->ended, 0);
+    pass.EndPass({1, 2, PassOutcome::Cancelled});
+    EXPECT_EQ(observer.Changes(id).back().state, ChangeState::Abandoned);
+    const PassRecord record = *observer.FindPass(id);
+    EXPECT_EQ(record.started, kPinnedClock);
+    EXPECT_EQ(record.ended, kPinnedClock);
+    EXPECT_EQ(record.frontEnd, JournalFrontEnd::Window);
+    EXPECT_EQ(record.sources, "/p;/q");
+    EXPECT_EQ(record.timeAdjust, -3);
+    EXPECT_FALSE(record.recurse);
+    EXPECT_EQ(record.datedSuccessfully, 1);
+    EXPECT_EQ(record.datedUnsuccessfully, 2);
+    EXPECT_EQ(record.outcome, PassOutcome::Cancelled);
+    EXPECT_EQ(record.process, getpid());
+}
+
+TEST(AJournaledPass, recordsItsSourceFoldersAsAbsolutePaths)
+{
+    ScopedStateHome state;
+    TempDir work;
+    const fs::path old = fs::current_path();
+    fs::current_path(work.Path());
+    Journal journal;
+    const PassId id = journal.BeginPass({JournalFrontEnd::Cli, ";Camera;;/abs/x/;", 0, true, 0});
+    fs::current_path(old);
+    EXPECT_EQ(journal.FindPass(id)->sources, work.Path().string() + "/Camera;/abs/x/");
+}
+
+TEST(TheJournal, cannotBeUsedWhenItCannotBeOpenedOrWritten)
+{
+    struct Row
+    {
+        const char *name;
+        // Makes the journal at `path` unusable.
+        std::function<void(const std::string &path)> spoil;
+        std::string reason;
+        // What raises the error once it is spoiled.
+        std::function<void(const std::string &path)> use;
+    };
+    const auto open = [](const std::string &path) { Journal journal(path); };
+    const auto beginWhileLocked = [](const std::string &path) {
+        JournalStore holder(path, 0);
+        holder.BeginImmediate();
+        JournalOptions options;
+        options.busyMilliseconds = 100;
+        Journal journal(path, options);
+        journal.BeginPass({});
+    };
+    const Row rows[] = {
+            {"a file that is no database",
+             [](const std::string &path) { WriteBytes(path, std::string(4096, 'x')); },
+             "file is not a database", open},
+            {"a journal of a newer version",
+             [](const std::string &path) {
+                 JournalStore store(path, 0);
+                 store.SetUserVersion(7);
+             },
+             "it was written by a newer version of Kronvik (journal version 7, this version reads "
+             "up to 1)",
+             open},
+            {"a file where its folder belongs",
+             [](const std::string &path) {
+                 fs::remove(fs::path(path).parent_path());
+                 WriteBytes(fs::path(path).parent_path().string(), "");
+             },
+             "Not a directory", open},
+            {"another program holding its write lock", [](const std::string &) {},
+             "database is locked", beginWhileLocked},
+    };
+    for (const Row &row : rows) {
+        TempDir state;
+        const std::string path = state / "kronvik/journal.sqlite3";
+        fs::create_directories(fs::path(path).parent_path());
+        row.spoil(path);
+        EXPECT_EQ(JournalFailure([&] { row.use(path); }),
+                  "The journal " + path + " cannot be used: " + row.reason + ".")
+                << row.name;
+    }
+}
+
+TEST(TheJournal, cannotBeUsedInAFolderTheUserMayNotWrite)
+{
+    TempDir state;
+    ASSERT_EQ(chmod(state.Path().c_str(), 0555), 0);
+    const std::string path = state / "journal.sqlite3";
+    // chmod does not stop root: the journal is opened by a child that gives up root first.
+    const int result = RunAsNobody([&] {
+        const std::string failure = JournalFailure([&] { Journal journal(path); });
+        return failure.rfind("The journal " + path + " cannot be used: unable to open database", 0)
+                               == 0
+                       ? 0
+                       : 1;
+    });
+    EXPECT_EQ(result, 0);
+
+    // A journal already there, in a folder and file the user cannot write.
+    ASSERT_EQ(chmod(state.Path().c_str(), 0755), 0);
+    {
+        Journal journal(path);
+    }
+    ASSERT_EQ(chmod(state.Path().c_str(), 0555), 0);
+    EXPECT_EQ(RunAsNobody([&] {
+                  return JournalFailure([&] {
+                             Journal journal(path);
+                         }) == "The journal " + path + " cannot be used: it is read-only."
+                                 ? 0
+                                 : 1;
+              }),
+              0);
+}
+
+TEST(TheJournal, cannotBeWrittenOnAFullDiskAndKeepsWhatItHad)
+{
+    TempDir dir;
+    const std::string point = dir / "small";
+    fs::create_directory(point);
+    if (mount("tmpfs", point.c_str(), "tmpfs", 0, "size=512k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs to fill (needs root): " << std::strerror(errno);
+    const std::string path = point + "/kronvik/journal.sqlite3";
+    std::string failure;
+    {
+        Journal journal(path);
+        const PassId id = journal.BeginPass({JournalFrontEnd::Cli, "/p", 0, true, 0});
+        journal.PlanBatch({RenameOf("/p/a.jpg", "/p/b.jpg")});
+        const std::string filler = point + "/filler";
+        FILE *out = std::fopen(filler.c_str(), "wb");
+        const std::string block(4096, 'f');
+        while (out && std::fwrite(block.data(), 1, block.size(), out) == block.size()
+               && std::fflush(out) == 0) { }
+        if (out)
+            std::fclose(out);
+        std::vector<PlannedPicture> many;
+        for (int i = 0; i < 2000; ++i)
+            many.push_back(RenameOf("/p/" + std::string(200, 'a') + std::to_string(i), "/p/x"));
+        failure = JournalFailure([&] { journal.PlanBatch(many); });
+        EXPECT_EQ(journal.Changes(id).size(), 1u) << "the failed batch left rows behind";
+        fs::remove(filler);
+    }
+    umount2(point.c_str(), MNT_DETACH);
+    EXPECT_EQ(failure.rfind("The journal " + path + " cannot be used: database or disk is full", 0),
+              0u)
+            << failure;
+}
+
+TEST(TheJournal, keepsTheLastHundredPassesAndTheirChanges)
+{
+    ScopedStateHome state;
+    PassId unfinished = 0;
+    {
+        // A pass that a killed process left without an end is kept for its recovery.
+        Journal killed;
+        unfinished = killed.BeginPass({JournalFrontEnd::Cli, "/k", 0, true, 0});
+        killed.PlanBatch({RenameOf("/k/a.jpg", "/k/b.jpg")});
+    }
+    Journal journal;
+    std::vector<PassId> ids;
+    for (int i = 0; i < 103; ++i) {
+        ids.push_back(journal.BeginPass({JournalFrontEnd::Cli, "/p", 0, true, 0}));
+        journal.PlanBatch({RenameOf("/p/" + std::to_string(i), "/p/x")});
+        journal.EndPass({});
+    }
+    const std::vector<PassRecord> kept = journal.Passes();
+    ASSERT_EQ(kept.size(), 101u);
+    EXPECT_EQ(kept.front().id, ids.back()) << "newest first";
+    EXPECT_EQ(kept[99].id, ids[3]);
+    EXPECT_EQ(kept.back().id, unfinished);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(journal.FindPass(ids[i])) << i;
+        EXPECT_TRUE(journal.Changes(ids[i]).empty()) << i;
+    }
+    EXPECT_EQ(journal.Changes(ids[3]).size(), 1u);
+    EXPECT_EQ(journal.Changes(unfinished).size(), 1u);
+    // Numbers are never given twice, so a number once shown keeps naming its pass.
+    EXPECT_GT(journal.BeginPass({}), ids.back());
+}
+
+TEST(TwoProcesses, writingPassesAtOnceKeepTheirOwnRowsIntact)
+{
+    ScopedStateHome state;
+    {
+        Journal create;
+    }
+    constexpr int kProcesses = 3, kPasses = 6, kBatches = 5, kPictures = 20;
+    std::vector<pid_t> children;
+    for (int process = 0; process < kProcesses; ++process) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            try {
+                Journal journal;
+                for (int p = 0; p < kPasses; ++p) {
+                    const std::string folder = "/process" + std::to_string(process);
+                    journal.BeginPass({JournalFrontEnd::Cli, folder, process, true, 0});
+                    std::vector<ChangeId> last;
+                    for (int batch = 0; batch < kBatches; ++batch) {
+                        std::vector<PlannedPicture> pictures;
+                        for (int i = 0; i < kPictures; ++i) {
+                            const std::string name = folder + "/" + std::to_string(batch * 100 + i);
+                            pictures.push_back(RenameOf(name, name + ".JPG"));
+                        }
+                        for (ChangeId id : last)
+                            journal.MarkDone(id);
+                        last = journal.PlanBatch(pictures);
+                    }
+                    for (ChangeId id : last)
+                        journal.MarkDone(id);
+                    journal.EndPass({kBatches * kPictures, 0, PassOutcome::Finished});
+                }
+            } catch (...) {
+                _exit(1);
+            }
+            _exit(0);
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    Journal journal;
+    const std::vector<PassRecord> passes = journal.Passes();
+    ASSERT_EQ(passes.size(), static_cast<std::size_t>(kProcesses * kPasses));
+    for (const PassRecord &pass : passes) {
+        EXPECT_EQ(pass.outcome, PassOutcome::Finished);
+        const std::string folder = "/process" + std::to_string(pass.timeAdjust);
+        ASSERT_EQ(pass.sources, folder);
+        const std::vector<ChangeRecord> changes = journal.Changes(pass.id);
+        ASSERT_EQ(changes.size(), static_cast<std::size_t>(kBatches * kPictures)) << pass.id;
+        for (std::size_t i = 0; i < changes.size(); ++i) {
+            const std::string name =
+                    folder + "/" + std::to_string(i / kPictures * 100 + i % kPictures);
+            EXPECT_EQ(changes[i].change.path, name) << "pass " << pass.id << " change " << i;
+            EXPECT_EQ(changes[i].picture, static_cast<std::int64_t>(i));
+            EXPECT_EQ(changes[i].state, ChangeState::Done);
+        }
+    }
+}
+
+TEST(TheShiftLookup, knowsOnlyTheSameFileShiftedByTheSameHours)
+{
+    ScopedStateHome state;
+    TempDir pictures;
+    const std::string shared = "2005:07:14 09:03:27";
+    const std::string a = pictures / "IMG_0001.JPG", b = pictures / "IMG_0002.JPG";
+    WriteJpegWithExif(
+            a, {{"Exif.Photo.DateTimeOriginal", shared}, {"Exif.Photo.DateTimeDigitized", shared}});
+    WriteJpegWithExif(
+            b, {{"Exif.Photo.DateTimeOriginal", shared}, {"Exif.Photo.DateTimeDigitized", shared}});
+    Journal journal(Journal::DefaultPath(), PinnedOptions());
+    // The second picture shares the date: its rename is refused and it keeps its name.
+    const PassId pass = DateJournaled(journal, pictures.Path(), {a, b}, 2);
+    const std::string dated = pictures / "2005-07-14 11.03.27.JPG";
+    ASSERT_TRUE(fs::exists(dated));
+    ASSERT_TRUE(fs::exists(b));
+    const std::string bytes = ReadBytes(dated);
+    const std::size_t at = bytes.find(DateString("2005:07:14 11:03:27"));
+    ASSERT_NE(at, std::string::npos);
+    const std::string pair = bytes.substr(at, kShiftedPairBytes);
+
+    struct Row
+    {
+        const char *name;
+        std::string path;
+        std::uint64_t size;
+        std::uint64_t offset;
+        int hours;
+        bool known;
+    } const rows[] = {
+            {"the dated picture at its new name", dated, bytes.size(), at, 2, true},
+            {"the picture whose rename was refused, at its own name", b, bytes.size(), at, 2, true},
+            {"the dated picture's old name", a, bytes.size(), at, 2, false},
+            {"another picture with the same date", pictures / "IMG_0003.JPG", bytes.size(), at, 2,
+             false},
+            {"the same bytes by other hours", dated, bytes.size(), at, -2, false},
+            {"a file of another size", dated, bytes.size() + 1, at, 2, false},
+            {"the pair at another offset", dated, bytes.size(), at + 1, 2, false},
+    };
+    for (const Row &row : rows) {
+        const std::optional<EarlierShift> found =
+                journal.FindEarlierShift(row.path, row.size, row.offset, pair, row.hours);
+        EXPECT_EQ(found.has_value(), row.known) << row.name;
+        if (found && row.known) {
+            EXPECT_EQ(found->pass, pass) << row.name;
+            EXPECT_EQ(found->started, kPinnedClock) << row.name;
+        }
+    }
+}

@@ -1,0 +1,264 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The undo of a journaled pass on real files: every name, byte and time back as it was, pictures
+// changed since left as they are, the passes it refuses, and a pass killed at any moment.
+#include "journal_recovery.h"
+#include "journal_sandbox.h"
+#include "journal_undo.h"
+#include "journaled_pass.h"
+
+#include <chrono>
+#include <functional>
+#include <gtest/gtest.h>
+#include <random>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kronvik;
+using namespace kronvik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The locks of these tests are always free.
+class NoWait : public LockWaiter
+{
+public:
+    bool WaitForLock(const std::string &, DirectoryLock &, LockMode) override { return false; }
+};
+
+class AnUndo : public ::testing::Test, public JournalSandbox
+{
+protected:
+    UndoResult Undo(std::optional<PassId> pass = std::nullopt)
+    {
+        const std::size_t from = front.LineCount();
+        UndoResult result = UndoPass(*journal, pass, undoSession, waiter);
+        lines.clear();
+        for (std::size_t i = from; i < front.LineCount(); ++i)
+            lines.push_back(front.Line(i).substr(21));
+        return result;
+    }
+
+    UndoSession undoSession{front, front, cancel, session.clock, JournalFrontEnd::Cli};
+    NoWait waiter;
+    std::vector<std::string> lines; // of the last undo, without their time prefix
+};
+
+const std::string kJuly = "2005:07:14 09:03:27";
+
+} // namespace
+
+TEST_F(AnUndo, givesEveryPictureOfAPassItsNameBytesAndTimeBack)
+{
+    const std::string first = Picture("Camera/IMG_0001.JPG", kJuly);
+    // The same date: its rename is refused, and only its shift is taken back.
+    const std::string second = Picture("Camera/IMG_0002.JPG", kJuly);
+    const std::string third = Picture("Camera/2005/IMG_0003.JPG", "2004:12:31 23:30:00");
+    const Tree before = TreeOf(pictures.Path());
+    const PassId pass = DateJournaled(*journal, pictures / "Camera", {first, second, third}, 2);
+    ASSERT_TRUE(fs::exists(pictures / "Camera/2005/2005-01-01 01.30.00.JPG"));
+    ASSERT_NE(TreeOf(pictures.Path()), before);
+
+    const UndoResult result = Undo();
+    EXPECT_EQ(result.outcome, UndoOutcome::Undone);
+    EXPECT_EQ(result.pass, pass);
+    EXPECT_EQ(TreeOf(pictures.Path()), before);
+    const std::string camera = pictures / "Camera";
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                             "Processing digital pictures in " + camera + "/2005...",
+                             "   2005-01-01 01.30.00.JPG -> IMG_0003.JPG",
+                             "Processing digital pictures in " + camera + "...",
+                             "   2005-07-14 11.03.27.JPG -> IMG_0001.JPG",
+                             "Digital pictures restored: 3",
+                             "Digital pictures left as they are: 0",
+                     }));
+    EXPECT_EQ(result.restored, 3);
+    EXPECT_EQ(result.left, 0);
+
+    const PassRecord undone = *journal->FindPass(pass);
+    EXPECT_EQ(undone.undone, kPinnedClock);
+    const PassRecord undo = *journal->FindPass(undone.undoneBy);
+    EXPECT_EQ(undo.undoes, pass);
+    EXPECT_EQ(undo.outcome, PassOutcome::Finished);
+    EXPECT_EQ(undo.datedSuccessfully, 3);
+    EXPECT_EQ(journal->CountDoneChanges(pass).pictures, 0);
+    for (const ChangeRecord &change : journal->Changes(undo.id))
+        EXPECT_EQ(change.state, ChangeState::Done) << change.id;
+
+    // Twice is refused, and changes nothing.
+    const UndoResult again = Undo();
+    EXPECT_EQ(again.outcome, UndoOutcome::AlreadyUndone);
+    EXPECT_EQ(UndoRefusal(again),
+              "pass " + std::to_string(pass) + " was already undone on 2006-01-02 03:04:05.");
+    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(TreeOf(pictures.Path()), before);
+}
+
+TEST_F(AnUndo, leavesAPictureChangedSinceThePassAsItIs)
+{
+    const auto write = [](const std::string &path, std::size_t at, const std::string &bytes) {
+        std::string content = ReadBytes(path);
+        content.replace(at, bytes.size(), bytes);
+        FileState state;
+        ReadFileState(path, state);
+        WriteBytes(path, content);
+        SetModificationTime(path, state.modified);
+    };
+    struct Row
+    {
+        const char *name;
+        std::function<void(const std::string &path)> change;
+        const char *why;
+    } const rows[] = {
+            {"renamed since",
+             [](const std::string &path) { fs::rename(path, path + ".renamed.JPG"); },
+             "it is no longer there"},
+            {"deleted since", [](const std::string &path) { fs::remove(path); },
+             "it is no longer there"},
+            {"its dates rewritten since",
+             [&](const std::string &path) {
+                 const std::size_t at = ReadBytes(path).find(DateString("2005:07:14 11:03:27"));
+                 write(path, at, DateString("2006:07:14 11:03:27"));
+             },
+             "its EXIF dates changed since"},
+            {"grown since",
+             [](const std::string &path) {
+                 FileState state;
+                 ReadFileState(path, state);
+                 WriteBytes(path, ReadBytes(path) + "x");
+                 SetModificationTime(path, state.modified);
+             },
+             "its size changed since"},
+            {"touched since", [](const std::string &path) { SetModificationTime(path, kOldTime); },
+             "it was modified since"},
+    };
+    for (const Row &row : rows) {
+        const std::string folder = pictures / row.name;
+        const std::string changed = Picture(std::string(row.name) + "/IMG_0001.JPG", kJuly);
+        const std::string other =
+                Picture(std::string(row.name) + "/IMG_0002.JPG", "2005:07:14 10:00:00");
+        const TreeEntry otherBefore = TreeOf(folder).at("IMG_0002.JPG");
+        DateJournaled(*journal, folder, {changed, other}, 2);
+        const std::string dated = folder + "/2005-07-14 11.03.27.JPG";
+        row.change(dated);
+        Tree expected = TreeOf(folder);
+        expected.erase("2005-07-14 12.00.00.JPG");
+        expected["IMG_0002.JPG"] = otherBefore;
+
+        const UndoResult result = Undo();
+        EXPECT_EQ(result.restored, 1) << row.name;
+        EXPECT_EQ(result.left, 1) << row.name;
+        EXPECT_EQ(TreeOf(folder), expected) << row.name;
+        ASSERT_EQ(lines.size(), 5u) << row.name;
+        EXPECT_EQ(lines[2], "   " + dated + " left as it is; " + row.why + ".") << row.name;
+        EXPECT_EQ(lines[4], "Digital pictures left as they are: 1") << row.name;
+    }
+}
+
+TEST_F(AnUndo, refusesAPictureWhoseOldNameANewFileTookAndKeepsBoth)
+{
+    const std::string picture = Picture("IMG_0001.JPG", kJuly);
+    DateJournaled(*journal, pictures.Path(), {picture}, 2);
+    WriteBytes(picture, "a new picture under the old name");
+    const Tree after = TreeOf(pictures.Path());
+
+    const UndoResult result = Undo();
+    EXPECT_EQ(result.left, 1);
+    EXPECT_EQ(TreeOf(pictures.Path()), after);
+    EXPECT_EQ(lines[1], "   " + (pictures / "2005-07-14 11.03.27.JPG")
+                                + " left as it is; its old name IMG_0001.JPG is taken.");
+    // Once the name is free again, the picture that was left can still be restored.
+    fs::remove(picture);
+    EXPECT_EQ(Undo().restored, 1);
+    EXPECT_TRUE(fs::exists(picture));
+}
+
+TEST_F(AnUndo, isRefusedForAPassItCannotTakeBack)
+{
+    EXPECT_EQ(UndoRefusal(Undo()), "the journal holds no dating pass to undo.");
+    const std::string picture = Picture("IMG_0001.JPG", kJuly);
+    const PassId pass = DateJournaled(*journal, pictures.Path(), {picture}, 0);
+    ASSERT_EQ(Undo(pass).outcome, UndoOutcome::Undone);
+    const PassId undo = journal->FindPass(pass)->undoneBy;
+
+    struct Row
+    {
+        PassId pass;
+        UndoOutcome outcome;
+        std::string refusal;
+    } const rows[] = {
+            {42, UndoOutcome::UnknownPass, "there is no pass 42 in the journal."},
+            {undo, UndoOutcome::IsAnUndo,
+             "pass " + std::to_string(undo) + " is itself an undo; it cannot be undone."},
+            {pass, UndoOutcome::AlreadyUndone,
+             "pass " + std::to_string(pass) + " was already undone on 2006-01-02 03:04:05."},
+    };
+    for (const Row &row : rows) {
+        const UndoResult result = Undo(row.pass);
+        EXPECT_EQ(result.outcome, row.outcome) << row.refusal;
+        EXPECT_EQ(UndoRefusal(result), row.refusal);
+    }
+    // Without a number, the last pass that is not an undo.
+    EXPECT_EQ(Undo().outcome, UndoOutcome::AlreadyUndone);
+}
+
+TEST_F(AnUndo, afterRecoveryRestoresATreeWhosePassWasKilledAtAnyMoment)
+{
+    const std::vector<std::pair<std::string, std::string>> camera = {
+            {"IMG_0001.JPG", kJuly},
+            {"IMG_0002.JPG", kJuly},
+            {"IMG_0003.JPG", "2005:07:14 09:03:28"},
+            {"IMG_0004.JPG", "2004:12:31 23:00:00"},
+            {"IMG_0005.JPG", "2004:02:28 23:59:59"},
+            {"IMG_0006.JPG", "2005:07:14 11:03:27"},
+    };
+    const auto makeTree = [&](const std::string &folder) {
+        std::vector<std::string> paths;
+        for (const auto &[name, date] : camera)
+            paths.push_back(Picture(folder + "/" + name, date));
+        return paths;
+    };
+    // How long a whole pass takes here, so that the kills fall all over it.
+    const auto start = std::chrono::steady_clock::now();
+    DateJournaled(*journal, pictures / "timing", makeTree("timing"), 2);
+    const auto length = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
+    std::mt19937 random(20260504);
+    std::uniform_int_distribution<long> delay(0, length * 12 / 10 + 1);
+
+    constexpr int kRuns = 50;
+    for (int run = 0; run < kRuns; ++run) {
+        const std::string folder = pictures / ("run" + std::to_string(run));
+        const std::vector<std::string> paths = makeTree("run" + std::to_string(run));
+        const Tree before = TreeOf(folder);
+        const long wait = delay(random);
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            Journal killed(Journal::DefaultPath(), Options());
+            (void)!write(ready[1], "x", 1);
+            DateJournaled(killed, folder, paths, 2);
+            _exit(0);
+        }
+        close(ready[1]);
+        char byte;
+        ASSERT_EQ(read(ready[0], &byte, 1), 1);
+        close(ready[0]);
+        // The wait starts when the pass does.
+        usleep(static_cast<useconds_t>(wait));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+
+        OpenJournal();
+        RecoverUnfinishedPasses(*journal, folder, session.clock);
+        const std::optional<PassRecord> last = journal->LastUndoablePass();
+        if (last && last->sources == folder)
+            Undo(last->id);
+        EXPECT_EQ(TreeOf(folder), before) << "run " << run << ", killed after " << wait << " us";
+    }
+}

@@ -1,0 +1,218 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The window's "&Undo Last Dating Pass..." through its real context menu and message boxes, on
+// the offscreen platform, over a real journal under a temporary state folder.
+#include "journal.h"
+#include "journaled_pass.h"
+#include "jpeg_fixture.h"
+#include "log_list_view.h"
+#include "quorvel_dlg.h"
+#include "temp_dir.h"
+
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <functional>
+
+using namespace kronvik;
+using namespace kronvik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t kPinnedClock = 1136171045; // 2006-01-02 03:04:05 UTC
+
+// Answers every message box the window opens while it lives: Yes or No to a question, OK to
+// the rest, and remembers what each one said.
+class MessageBoxAnswer : public QObject
+{
+public:
+    explicit MessageBoxAnswer(QMessageBox::StandardButton answer)
+        : m_answer(answer)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(widget);
+                if (!box || !box->isVisible())
+                    continue;
+                boxes.push_back({box->icon(), box->text()});
+                QAbstractButton *button = box->button(m_answer);
+                (button ? button : box->button(QMessageBox::Ok))->click();
+            }
+        });
+        m_timer.start(5);
+    }
+
+    struct Box
+    {
+        QMessageBox::Icon icon;
+        QString text;
+    };
+    std::vector<Box> boxes;
+
+private:
+    QMessageBox::StandardButton m_answer;
+    QTimer m_timer;
+};
+
+// Opens the window's context menu and hands its entries to `act` while it is open.
+void WithContextMenu(CQuorvelDlg &window, const std::function<void(QList<QAction *>)> &act)
+{
+    QTimer::singleShot(20, [act] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        const QList<QAction *> actions = menu->actions();
+        menu->close();
+        act(actions);
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
+                            window.mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(&window, &event);
+}
+
+class TheUndoEntry : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TempDir> m_home;
+    std::unique_ptr<TempDir> m_pictures;
+    ProgramState m_state;
+
+    std::string Picture(const std::string &name, const std::string &date)
+    {
+        const std::string path = *m_pictures / name;
+        WriteJpegWithExif(path, {{"Exif.Photo.DateTimeOriginal", date},
+                                 {"Exif.Photo.DateTimeDigitized", date}});
+        return path;
+    }
+    void DateJournaledPictures(const std::vector<std::string> &paths)
+    {
+        JournalOptions options;
+        options.clock = [] { return kPinnedClock; };
+        Journal journal(Journal::DefaultPath(), options);
+        DateJournaled(journal, m_pictures->Path(), paths, 2);
+    }
+    std::vector<std::string> Messages(const CQuorvelDlg &window)
+    {
+        std::vector<std::string> messages;
+        const LogListView &log = window.RunLogLines();
+        for (std::size_t i = 0; i < log.LineCount(); ++i)
+            messages.push_back(log.Line(i).substr(21));
+        return messages;
+    }
+    void TriggerUndo(CQuorvelDlg &window)
+    {
+        WithContextMenu(window, [](QList<QAction *> actions) {
+            QCOMPARE(actions.back()->text(), QStringLiteral("&Undo Last Dating Pass..."));
+            actions.back()->trigger();
+        });
+    }
+
+private slots:
+    void init()
+    {
+        m_home = std::make_unique<TempDir>();
+        m_pictures = std::make_unique<TempDir>();
+        qputenv("XDG_CONFIG_HOME", (*m_home / "config").c_str());
+        qputenv("XDG_STATE_HOME", (*m_home / "state").c_str());
+        qputenv("TZ", "UTC");
+        tzset();
+        m_state = ProgramState{};
+    }
+
+    void takesTheLastPassBackOnceAskedWithItsLinesInTheRunLog()
+    {
+        const std::string first = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+        const std::string second = Picture("IMG_0002.JPG", "2005:07:15 10:00:00");
+        const std::string before = ReadBytes(first);
+        DateJournaledPictures({first, second});
+        CQuorvelDlg window(m_state);
+        window.show();
+
+        {
+            MessageBoxAnswer no(QMessageBox::No);
+            TriggerUndo(window);
+            QTRY_COMPARE(no.boxes.size(), 1u);
+            QCOMPARE(no.boxes[0].text,
+                     "Take back the dating pass of 2006-01-02 03:04:05 in "
+                             + QString::fromStdString(m_pictures->Path().string())
+                             + "?\n\n2 pictures get back their names (2), their EXIF dates (2) "
+                               "and their modification times (2).");
+            QVERIFY(!fs::exists(first));
+            QVERIFY(Messages(window).empty());
+        }
+
+        MessageBoxAnswer yes(QMessageBox::Yes);
+        TriggerUndo(window);
+        QTRY_VERIFY(fs::exists(first));
+        QCOMPARE(ReadBytes(first), before);
+        QVERIFY(fs::exists(second));
+        QCOMPARE(yes.boxes.size(), 1u);
+        const std::vector<std::string> lines = Messages(window);
+        QCOMPARE(lines.size(), 5u);
+        QCOMPARE(lines[1], std::string("   2005-07-15 12.00.00.JPG -> IMG_0002.JPG"));
+        QCOMPARE(lines[4], std::string("Digital pictures left as they are: 0"));
+
+        // A second time there is nothing left to take back.
+        TriggerUndo(window);
+        QTRY_COMPARE(yes.boxes.size(), 2u);
+        QCOMPARE(yes.boxes[1].icon, QMessageBox::Information);
+        QVERIFY(yes.boxes[1].text.startsWith("Pass 1 was already undone on "));
+    }
+
+    void saysSoWhenThereIsNothingToUndoOrTheJournalCannotBeUsed()
+    {
+        CQuorvelDlg window(m_state);
+        window.show();
+        MessageBoxAnswer ok(QMessageBox::Ok);
+        TriggerUndo(window);
+        QTRY_COMPARE(ok.boxes.size(), 1u);
+        QCOMPARE(ok.boxes[0].text, QStringLiteral("The journal holds no dating pass to undo."));
+
+        fs::remove_all(*m_home / "state");
+        WriteBytes(*m_home / "state", "a file where the state folder belongs");
+        TriggerUndo(window);
+        QTRY_COMPARE(ok.boxes.size(), 2u);
+        QCOMPARE(ok.boxes[1].icon, QMessageBox::Critical);
+        QCOMPARE(ok.boxes[1].text,
+                 QString::fromStdString("The journal " + (*m_home / "state/kronvik/journal.sqlite3")
+                                        + " cannot be used: Not a directory."));
+    }
+
+    void offersTheEntryUnderAboutAndNotWhileAPassRuns()
+    {
+        Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+        Picture("IMG_0002.JPG", "2005:07:15 10:00:00");
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.findChild<QLineEdit *>("editSourceDirs")->setText(m_pictures->Path().c_str());
+        window.RetrieveFileList();
+
+        bool enabledBefore = false, enabledDuring = true;
+        WithContextMenu(window, [&](QList<QAction *> actions) {
+            QCOMPARE(actions[actions.size() - 2]->text(), QStringLiteral("&About Kronvik..."));
+            enabledBefore = actions.back()->isEnabled();
+        });
+        QTRY_VERIFY(enabledBefore);
+        // The pass drains the window's events after each picture: the menu opens inside it.
+        QTimer::singleShot(0, &window, [&] {
+            WithContextMenu(window, [&](QList<QAction *> actions) {
+                enabledDuring = actions.back()->isEnabled();
+            });
+        });
+        window.DatePictures();
+        QVERIFY(!enabledDuring);
+    }
+};
+
+} // namespace
+
+QTEST_MAIN(TheUndoEntry)
+#include "undo_last_pass_test.moc"
