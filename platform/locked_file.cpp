@@ -146,6 +146,12 @@ int LockedFile::Write(const void *buffer, std::size_t size) const
     return WriteAll(m_fd, buffer, size, -1);
 }
 
+int CheckUpdateAccess(const std::string &path)
+{
+    // The effective user decides, as it does for open.
+    return faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
 int LockedFile::Close()
 {
     if (m_fd < 0)

@@ -50,4 +50,9 @@ private:
     int m_fd = -1;
 };
 
+// Whether LockedFile::OpenExistingForUpdate is expected to open `path`, asked without opening it:
+// 0, or the errno it would meet for permissions, a read-only file system or a missing file. A lock
+// that another process holds is not foreseen.
+int CheckUpdateAccess(const std::string &path);
+
 } // namespace kronvik
