@@ -73,7 +73,7 @@ protected:
 
     TempDir dir;
     EngineSandbox sandbox;
-    ShiftedFiles shifted;
+    PassRecord shifted;
 };
 
 TEST_F(APictureDater, namesThePictureAfterItsDigitizedDateAndSetsItsTime)
@@ -319,7 +319,7 @@ TEST(APictureDaterOnExfat, shiftsAPictureListedTwiceOnceThoughItsNameChangedOnly
     EngineSandbox sandbox;
     sandbox.timeAdjust = 2;
     sandbox.state.pictureList = {path, path};
-    ShiftedFiles shifted;
+    PassRecord shifted;
     DatePicture(sandbox.session, 0, shifted);
     DatePicture(sandbox.session, 1, shifted);
 
