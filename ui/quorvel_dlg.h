@@ -11,7 +11,9 @@
 #include "status_view.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QIcon>
+#include <QTimer>
 
 #include <memory>
 #include <string>
@@ -84,6 +86,7 @@ signals:
     void aboutRequested();
 
 protected:
+    bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
 
@@ -101,6 +104,8 @@ private:
     // "&Retrieve File List" is usable whenever the source box holds text and no pass runs.
     void UpdateRetrieveFileList();
     void DismissWindowsAbove();
+    // Paints at once what a pass left to paint.
+    void PaintNow();
 
     std::unique_ptr<Ui::CQuorvelDlg> m_ui;
     ProgramState &m_state;
@@ -111,6 +116,9 @@ private:
     // Held from "&Retrieve File List" to the end of the pass that follows.
     SourceLocks m_sourceLocks;
     bool m_bClosed = false; // the closing sequence has ended the window
+    // During a pass the window is painted at most once a screen frame.
+    QElapsedTimer m_sincePaint;
+    QTimer m_paintTimer;
 
     QLabel *m_staticTotal;
     QLabel *m_staticOf;
