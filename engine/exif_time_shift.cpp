@@ -226,7 +226,8 @@ ShiftMade ShiftAtTurn(const std::string &path, int hours, const PlannedShift *pl
                                           : HasJpegStart(head) ? FindDatePair(head, hours)
                                                                : std::nullopt;
     if (!at) {
-        file.Close();
+        // Nothing was written: nothing to flush.
+        file.CloseUnflushed();
         made.outcome = ShiftMade::Outcome::NothingWritten;
         return made;
     }
@@ -241,10 +242,10 @@ ShiftMade ShiftAtTurn(const std::string &path, int hours, const PlannedShift *pl
     }
     // A failed write or flush is reported by its own cause, as a failed open is (an I/O error of
     // a failing card is not a full disk).
+    // The write is flushed before the file is closed, once.
     if (int error = file.WriteAt(pair.data(), pair.size(), static_cast<off_t>(*at)))
         throw FileError::FromErrno(error, path);
-    if (int error = file.Close())
-        throw FileError::FromErrno(error, path);
+    file.CloseUnflushed();
     made.outcome = ShiftMade::Outcome::Written;
     return made;
 }
