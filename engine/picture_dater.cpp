@@ -56,13 +56,16 @@ PictureRead ReadAtTurn(const std::string &path, const PassRecord &record, int ad
 
 // Makes the plan's shift. Afterwards `read` describes the file as it is: the bytes the read moved
 // in memory are the file's now, or the picture is read again.
-void MakeShift(const ShiftChange &shift, PictureRead &read, PassRecord &record)
+void MakeShift(const ShiftChange &shift, PictureRead &read, PassRecord &record,
+               AppliedChanges &applied)
 {
     const ShiftMade made = ShiftExifTime(
             shift.path, shift.hours, PlannedShift{std::move(read.head), shift.offset, shift.pair});
     NoteShift(record, shift.path, IdentityOf(read));
     const bool written = made.outcome == ShiftMade::Outcome::Written;
     const bool holds = made.asPlanned || (!written && !read.pairOffset);
+    applied.shifted = written;
+    applied.shiftAsPlanned = holds;
     if (!holds) {
         read = ReadPicture(shift.path, 0);
         return;
@@ -82,10 +85,12 @@ void MakeShift(const ShiftChange &shift, PictureRead &read, PassRecord &record)
 // Makes the plan's rename and sets the time, in this order, and writes the outcome's line from
 // what the rename really did.
 void MakeRenameAndTime(DatingSession &session, std::size_t index, const PicturePlan &plan,
-                       PassRecord &record, const CalendarTime &now)
+                       PassRecord &record, const CalendarTime &now, AppliedChanges &applied)
 {
     ProgramState &state = session.state;
     if (const int error = plan.rename ? RenameNoReplace(plan.rename->from, plan.rename->to) : 0) {
+        applied.renameError = error;
+        applied.outcome = PictureOutcome::Refused;
         // Only a taken name is "File already exists!"; any other failure names its reason.
         session.log.AppendLogLine(
                 error == EEXIST
@@ -98,21 +103,25 @@ void MakeRenameAndTime(DatingSession &session, std::size_t index, const PictureP
     }
     if (plan.rename)
         NoteRename(record, *plan.rename);
+    applied.renamed = plan.rename.has_value();
+    applied.outcome = PictureOutcome::Dated;
     state.pictureList[index] = plan.newPath;
     session.log.AppendLogLine(
             FormatLogLine(now, kRenamedLine, plan.fileName.c_str(), plan.newName.c_str()));
     // A call that fails is told to the front end; the picture still counts as dated.
     int timeError = 0;
     if (plan.time && !SetLastWriteTime(plan.time->path, plan.time->time, &timeError)
-        && timeError != 0)
+        && timeError != 0) {
+        applied.timeError = timeError;
         session.view.ReportTimeNotSet(plan.time->path, SystemErrorText(timeError));
+    }
     ++state.datedSuccessfully;
 }
 
 } // namespace
 
-void DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
-                 std::optional<PictureRead> ahead)
+AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
+                           std::optional<PictureRead> ahead)
 {
     ProgramState &state = session.state;
     const std::string path = state.pictureList.at(index);
@@ -122,12 +131,14 @@ void DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
 
     PictureRead read = ReadAtTurn(path, record, adjustment, std::move(ahead));
     PicturePlan plan = PlanPicture(read, record, state.lastDirectory, adjustment, now);
+    AppliedChanges applied;
+    applied.plan = plan;
 
     // The changes are made here, in the order of the plan: the shift, the rename, the time. This
     // is where each one would be journaled before it is made and marked done after.
     if (plan.shift) {
         // A picture that cannot be written ends the pass here, with a FileError.
-        MakeShift(*plan.shift, read, record);
+        MakeShift(*plan.shift, read, record, applied);
         // The rest of the plan, from the file as the shift left it.
         plan = PlanPicture(read, record, state.lastDirectory, adjustment, now);
     }
@@ -136,20 +147,22 @@ void DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
         state.lastDirectory = plan.directory;
         session.log.AppendLogLine(*plan.directoryLine);
     }
+    applied.outcome = plan.outcome;
     switch (plan.outcome) {
     case PictureOutcome::PassEnds: // not after the shift: it ended the pass, or it was made
     case PictureOutcome::AlreadyDated:
-        return;
+        break;
     case PictureOutcome::Unreadable:
     case PictureOutcome::NoExif:
     case PictureOutcome::BadDate:
         session.log.AppendLogLine(plan.line);
-        return;
+        break;
     case PictureOutcome::Dated:
     case PictureOutcome::Refused: // planned from the pass's record; the rename itself decides
-        MakeRenameAndTime(session, index, plan, record, now);
-        return;
+        MakeRenameAndTime(session, index, plan, record, now, applied);
+        break;
     }
+    return applied;
 }
 
 } // namespace kronvik

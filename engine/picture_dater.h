@@ -11,12 +11,25 @@
 
 namespace kronvik {
 
+// What the changes of one picture really did, set against its first plan: a journal records the
+// plan before the changes and this after them, and tells a plan that no longer held.
+struct AppliedChanges
+{
+    PicturePlan plan; // as first decided, before any change
+    bool shifted = false; // the date pair was written
+    bool shiftAsPlanned = true; // the file still held what the plan was made from
+    bool renamed = false;
+    int renameError = 0; // the errno of a rename that was refused
+    int timeError = 0; // the errno of setting the time, when that call failed
+    PictureOutcome outcome = PictureOutcome::Unreadable; // what became of the picture
+};
+
 // Dates the picture at `index` of the picture list: shifts its EXIF dates first when the time
 // adjustment is not 0, renames it after its EXIF date in its own directory, sets its modification
 // time, and reports the outcome as a run-log line. `ahead` is a read of the picture made earlier
 // (PictureReadAhead); it is used only while nothing can have changed the file since, else the
 // picture is read again now. Throws FileError only from the time shift.
-void DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
-                 std::optional<PictureRead> ahead = std::nullopt);
+AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
+                           std::optional<PictureRead> ahead = std::nullopt);
 
 } // namespace kronvik
