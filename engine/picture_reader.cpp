@@ -5,12 +5,14 @@
 #include "exif_time_shift.h"
 #include "file_services.h"
 #include "jpeg_head.h"
+#include "local_clock.h"
 #include "locked_file.h"
 #include "picture_file.h"
 #include "picture_plan.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <exception>
 
 namespace kronvik {
@@ -129,9 +131,10 @@ PictureReadAhead::PictureReadAhead(const std::vector<std::string> &list, std::si
     m_slots.resize(std::max<std::size_t>(16, 8 * std::size_t(threads)));
     // The library's shared parts are set up before any worker uses them.
     PrepareExifReading();
-    m_workers.reserve(threads);
-    for (unsigned i = 0; i < threads; ++i)
-        m_workers.emplace_back([this](std::stop_token stop) { Work(stop); });
+    m_workers.reserve(2 * threads);
+    for (unsigned i = 0; i < 2 * threads; ++i)
+        m_workers.emplace_back(
+                [this, i, threads](std::stop_token stop) { Work(stop, i >= threads); });
 }
 
 PictureReadAhead::~PictureReadAhead()
@@ -152,12 +155,16 @@ void PictureReadAhead::PostUpTo(std::size_t end)
     end = std::min(end, m_count);
     if (m_posted >= end)
         return;
+    bool diskBound = false;
     {
         std::lock_guard lock(m_mutex);
         for (; m_posted < end; ++m_posted)
             m_jobs.push_back(Job{m_posted, m_list[m_posted], m_adjustment});
+        diskBound = m_diskBound;
     }
     m_jobPosted.notify_all();
+    if (diskBound)
+        m_diskWork.notify_all();
 }
 
 std::optional<PictureRead> PictureReadAhead::Take(std::size_t index)
@@ -173,25 +180,53 @@ std::optional<PictureRead> PictureReadAhead::Take(std::size_t index)
     return read;
 }
 
-void PictureReadAhead::Work(std::stop_token stop)
+void PictureReadAhead::NoteReadTime(std::int64_t wallNanoseconds, std::int64_t cpuNanoseconds)
+{
+    // Called with the lock held. Reads of a few microseconds say nothing either way.
+    constexpr std::int64_t kTellingRead = 100000;
+    if (wallNanoseconds < kTellingRead)
+        return;
+    const double waited =
+            static_cast<double>(std::max<std::int64_t>(0, wallNanoseconds - cpuNanoseconds))
+            / static_cast<double>(wallNanoseconds);
+    m_waitingShare = 0.8 * m_waitingShare + 0.2 * waited;
+    // Two thresholds, so that the extra workers do not come and go with every read.
+    const bool diskBound = m_diskBound ? m_waitingShare > 0.3 : m_waitingShare > 0.5;
+    if (diskBound && !m_diskBound)
+        m_diskWork.notify_all();
+    m_diskBound = diskBound;
+}
+
+void PictureReadAhead::Work(std::stop_token stop, bool extra)
 {
     for (;;) {
         Job job;
         {
             std::unique_lock lock(m_mutex);
-            if (!m_jobPosted.wait(lock, stop, [&] { return !m_jobs.empty(); }))
+            const bool posted =
+                    extra ? m_diskWork.wait(lock, stop,
+                                            [&] { return !m_jobs.empty() && m_diskBound; })
+                          : m_jobPosted.wait(lock, stop, [&] { return !m_jobs.empty(); });
+            if (!posted)
                 return;
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
         }
+        const auto start = std::chrono::steady_clock::now();
+        const std::int64_t cpuStart = ThreadCpuNanoseconds();
         std::optional<PictureRead> read;
         try {
             read = ReadPicture(job.path, job.hours);
         } catch (...) {
             // Out of memory, say: the pass reads this picture again at its turn.
         }
+        const std::int64_t cpu = ThreadCpuNanoseconds() - cpuStart;
+        const std::int64_t wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                          std::chrono::steady_clock::now() - start)
+                                          .count();
         {
             std::lock_guard lock(m_mutex);
+            NoteReadTime(wall, cpu);
             Slot &slot = m_slots[job.index % m_slots.size()];
             slot.read = std::move(read);
             slot.done = true;

@@ -67,7 +67,10 @@ void LearnTwoSecondTimes(PictureRead &read);
 //   pass thread:  Take(i) ... posts reads of i .. i+window-1, waits for i, decides, applies
 //   workers:      take a posted read, ReadPicture, put the result in its slot
 // One bounded queue; results are taken strictly in list order; every worker has its own Exiv2
-// objects. Stopping (or destroying) ends the workers after the reads at hand.
+// objects. Stopping (or destroying) ends the workers after the reads at hand. As many workers as
+// asked for read all the time; as many again join them only while the reads wait for the disk
+// more than they compute (a cold disk wants more reads in flight, memory wants no more threads
+// than cores).
 class PictureReadAhead
 {
 public:
@@ -101,7 +104,10 @@ private:
         bool done = false;
     };
 
-    void Work(std::stop_token stop);
+    // `extra`: a worker that reads only while the reads wait for the disk.
+    void Work(std::stop_token stop, bool extra);
+    // Learns from one read how much of its time it waited.
+    void NoteReadTime(std::int64_t wallNanoseconds, std::int64_t cpuNanoseconds);
     void PostUpTo(std::size_t end);
 
     const std::vector<std::string> &m_list;
@@ -110,9 +116,13 @@ private:
     std::size_t m_posted = 0;
     std::mutex m_mutex;
     std::condition_variable_any m_jobPosted;
+    std::condition_variable_any m_diskWork; // the extra workers wait here
     std::condition_variable m_readDone;
     std::deque<Job> m_jobs;
     std::vector<Slot> m_slots;
+    // The share of the recent reads' time spent waiting, and whether the extra workers read.
+    double m_waitingShare = 0;
+    bool m_diskBound = false;
     // Last: the workers end before what they use goes.
     std::vector<std::jthread> m_workers;
 };
