@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <exception>
+#include <system_error>
 
 namespace kronvik {
 
@@ -132,9 +133,14 @@ PictureReadAhead::PictureReadAhead(const std::vector<std::string> &list, std::si
     // The library's shared parts are set up before any worker uses them.
     PrepareExifReading();
     m_workers.reserve(2 * threads);
-    for (unsigned i = 0; i < 2 * threads; ++i)
-        m_workers.emplace_back(
-                [this, i, threads](std::stop_token stop) { Work(stop, i >= threads); });
+    try {
+        for (unsigned i = 0; i < 2 * threads; ++i)
+            m_workers.emplace_back(
+                    [this, i, threads](std::stop_token stop) { Work(stop, i >= threads); });
+    } catch (const std::system_error &) {
+        // The system gives no more threads: the workers started read, and without any, each
+        // picture is read at its turn.
+    }
 }
 
 PictureReadAhead::~PictureReadAhead()

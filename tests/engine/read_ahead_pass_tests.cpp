@@ -15,6 +15,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace kronvik;
@@ -228,6 +229,25 @@ TEST(ADatingPassReadingAhead, endsAtAPictureItMayNotShiftAsAPassReadingAtEachTur
         const Outcome expected = RunPass(atTurn.Path(), 0, 1, {}, lock);
         const Outcome got = RunPass(ahead.Path(), 3, 1, {}, lock);
         if (expected.error != "Access to ROOT/A/IMG_108.JPG was denied.")
+            return 2;
+        return expected == got ? 0 : 1;
+    });
+    EXPECT_EQ(outcome, 0);
+}
+
+TEST(ADatingPassReadingAhead, readsEachPictureAtItsTurnWhenNoThreadCanStart)
+{
+    TempDir atTurn, ahead;
+    for (const TempDir *dir : {&atTurn, &ahead})
+        fs::permissions(dir->Path(), fs::perms::all);
+    const int outcome = RunAsNobody([&] {
+        // Threads count as the user's processes: with none to spare, no worker can start.
+        const rlimit none{1, 1};
+        if (setrlimit(RLIMIT_NPROC, &none) != 0)
+            return 3;
+        const Outcome expected = RunPass(atTurn.Path(), 0, 2);
+        const Outcome got = RunPass(ahead.Path(), 3, 2);
+        if (expected.dated < 10)
             return 2;
         return expected == got ? 0 : 1;
     });
