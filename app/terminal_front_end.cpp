@@ -9,6 +9,15 @@
 
 namespace kronvik {
 
+namespace {
+
+// Lines written to a file or a pipe reach it at most this late; the progress line is drawn at
+// most once a screen frame.
+constexpr std::chrono::milliseconds kFlushEvery{10};
+constexpr std::chrono::milliseconds kProgressEvery{16};
+
+} // namespace
+
 volatile std::sig_atomic_t TerminalFrontEnd::s_interrupted = 0;
 
 void PrintMessage(const std::string &message)
@@ -23,6 +32,7 @@ TerminalFrontEnd::TerminalFrontEnd(std::string sourceText, bool printLines, bool
     , m_printLines(printLines)
     , m_cancel(cancel)
     , m_showProgress(isatty(STDERR_FILENO) == 1)
+    , m_lineByLine(isatty(STDOUT_FILENO) == 1)
 {
 }
 
@@ -34,7 +44,16 @@ void TerminalFrontEnd::AppendLogLine(const std::string &line)
     EndProgress();
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
+    FlushWhenDue(m_lineByLine);
+}
+
+void TerminalFrontEnd::FlushWhenDue(bool now)
+{
+    const auto time = std::chrono::steady_clock::now();
+    if (!now && time - m_lastFlush < kFlushEvery)
+        return;
     std::fflush(stdout);
+    m_lastFlush = time;
 }
 
 void TerminalFrontEnd::SetStatusLabel(StatusLabel label, const std::string &text)
@@ -50,8 +69,12 @@ void TerminalFrontEnd::SetStatusLabel(StatusLabel label, const std::string &text
         m_file = text;
         break;
     case StatusLabel::Current:
-        // The picture number comes last in each progress report: draw the line now.
-        if (m_showProgress && !text.empty()) {
+        // The picture number comes last in each progress report: draw the line now, unless it
+        // was drawn less than a frame ago.
+        if (m_showProgress && !text.empty()
+            && std::chrono::steady_clock::now() - m_lastProgress >= kProgressEvery) {
+            m_lastProgress = std::chrono::steady_clock::now();
+            FlushWhenDue(true);
             std::fprintf(stderr, "\r\033[Kpicture %s of %s (%s) %s", text.c_str(), m_total.c_str(),
                          m_percent.c_str(), m_file.c_str());
             std::fflush(stderr);
@@ -66,6 +89,7 @@ void TerminalFrontEnd::SetStatusLabel(StatusLabel label, const std::string &text
 
 bool TerminalFrontEnd::DrainMessages()
 {
+    FlushWhenDue(false);
     if (s_interrupted)
         m_cancel = true;
     return true;
@@ -86,6 +110,8 @@ void TerminalFrontEnd::ReportTimeNotSet(const std::string &path, const std::stri
 
 void TerminalFrontEnd::Warn(const std::string &message)
 {
+    // The lines before the warning come before it on a terminal or in a file that has both.
+    FlushWhenDue(true);
     EndProgress();
     PrintMessage(message);
 }

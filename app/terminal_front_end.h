@@ -5,6 +5,7 @@
 #include "run_log.h"
 #include "status_view.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 
@@ -14,8 +15,9 @@ namespace kronvik {
 // message the command-line tool gives there.
 void PrintMessage(const std::string &message);
 
-// The command-line tool's run log and status row: every run-log line goes to standard output the
-// moment it is added; on a terminal, standard error shows one progress line.
+// The command-line tool's run log and status row: every run-log line goes to standard output, on
+// a terminal the moment it is added, to a file or a pipe within a few milliseconds (one write for
+// many lines); on a terminal, standard error shows one progress line.
 class TerminalFrontEnd : public RunLogLines, public StatusView
 {
 public:
@@ -47,12 +49,19 @@ public:
     static volatile std::sig_atomic_t s_interrupted;
 
 private:
+    // Hands what standard output holds to the system when a line must show now or the last
+    // hand-over is a few milliseconds old.
+    void FlushWhenDue(bool now);
+
     std::string m_sourceText;
     bool m_printLines;
     bool &m_cancel;
     bool m_showProgress;
     bool m_progressShown = false;
     bool m_directoryUnsearched = false;
+    bool m_lineByLine;
+    std::chrono::steady_clock::time_point m_lastFlush;
+    std::chrono::steady_clock::time_point m_lastProgress;
     std::string m_total, m_percent, m_file;
 };
 

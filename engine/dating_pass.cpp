@@ -13,6 +13,12 @@ const char *const kSuccessLine =
 const char *const kFailureLine =
         "%4d-%02d-%02d %02d:%02d:%02d: Digital pictures dated unsuccessfully: %d";
 
+unsigned ReadAheadThreads(const DatingSession &session)
+{
+    return session.readAheadThreads < 0 ? PictureReadAhead::DefaultThreads()
+                                        : static_cast<unsigned>(session.readAheadThreads);
+}
+
 } // namespace
 
 int ProgressPercent(std::uint32_t index, std::uint32_t count)
@@ -39,15 +45,22 @@ void DatePictures(DatingSession &session)
     state.datedSuccessfully = 0;
     state.datedUnsuccessfully = 0;
 
-    ShiftedFiles shifted;
-    // The pass holds its own size: the front end keeps the list unchanged while a pass runs, and
-    // the bound check guards against one that does not.
-    for (std::uint32_t i = 0; i < count && !session.cancel && i < state.pictureList.size(); ++i) {
-        session.view.SetStatusLabel(StatusLabel::File, state.pictureList[i]);
-        DatePicture(session, i, shifted);
-        ShowProgress(session, i, count);
-        if (!session.view.DrainMessages())
-            break;
+    PassRecord record;
+    {
+        // Reads run ahead on worker threads; each picture is still decided and changed at its
+        // turn, in list order, here. Leaving the loop stops the reads at hand.
+        PictureReadAhead ahead(state.pictureList, count, ReadAheadThreads(session),
+                               session.timeAdjust);
+        // The pass holds its own size: the front end keeps the list unchanged while a pass runs,
+        // and the bound check guards against one that does not.
+        for (std::uint32_t i = 0; i < count && !session.cancel && i < state.pictureList.size();
+             ++i) {
+            session.view.SetStatusLabel(StatusLabel::File, state.pictureList[i]);
+            DatePicture(session, i, record, ahead.Take(i));
+            ShowProgress(session, i, count);
+            if (!session.view.DrainMessages())
+                break;
+        }
     }
 
     const CalendarTime now = ReadLogTime(session.clock);

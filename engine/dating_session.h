@@ -21,6 +21,10 @@ struct DatingSession
     const int &timeAdjust;
     bool &cancel; // set by the front end's close; cleared when a pass starts
     LogClock clock;
+    // Worker threads that read pictures ahead of the dating pass: -1 for one a core, 0 for none
+    // (each picture is read at its turn, on the pass's own thread). Either way the pass decides
+    // and changes the pictures in list order on its own thread.
+    int readAheadThreads = -1;
 };
 
 } // namespace kronvik

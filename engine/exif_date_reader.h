@@ -46,4 +46,15 @@ struct ExifDateResult
 // to the scan data) are handed to the library, from memory. Never throws.
 ExifDateResult ReadExifDate(const std::string &path);
 
+// Hands a picture's leading segments (from the start of the file up to the scan data) to the
+// library's JPEG parser, from memory, and searches its EXIF entries for the date text. Never
+// throws: what the library cannot read is Unreadable, with its message as the reason. Threads may
+// call it at the same time, each on its own bytes, once PrepareExifReading has run.
+ExifDateResult ParseExifDate(const unsigned char *bytes, std::size_t size);
+
+// Sets up what the library shares between all its parsers (its messages silenced, its XMP
+// toolkit), once for the process; to be called before threads parse pictures. The other
+// functions here call it too.
+void PrepareExifReading();
+
 } // namespace kronvik

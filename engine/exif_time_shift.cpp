@@ -200,14 +200,16 @@ std::optional<std::size_t> FindDatePair(std::string_view head, int hours)
     return std::nullopt;
 }
 
-void ShiftExifTime(const std::string &path, int hours)
+namespace {
+
+ShiftMade ShiftAtTurn(const std::string &path, int hours, const PlannedShift *plan)
 {
     LockedFile file;
     // What is passed over here (a FIFO, a device, a vanished file, a video named like a picture)
     // the picture dater then reports as an unreadable picture.
     if (const int openError = file.OpenExistingForUpdate(path)) {
         if (IsPassedOver(path))
-            return;
+            return ShiftMade{};
         throw FileError::FromErrno(openError, path);
     }
 
@@ -217,24 +219,47 @@ void ShiftExifTime(const std::string &path, int hours)
         throw FileError::FromErrno(errno, path);
     head.resize(static_cast<std::size_t>(count));
 
+    ShiftMade made;
+    made.asPlanned = plan && plan->head == head;
     // Only a JPEG picture is ever written: a sidecar or a video can hold a date pair too.
-    const std::optional<std::size_t> at =
-            HasJpegStart(head) ? FindDatePair(head, hours) : std::nullopt;
+    const std::optional<std::size_t> at = made.asPlanned       ? plan->offset
+                                          : HasJpegStart(head) ? FindDatePair(head, hours)
+                                                               : std::nullopt;
     if (!at) {
-        file.Close();
-        return;
+        // Nothing was written: nothing to flush.
+        file.CloseUnflushed();
+        made.outcome = ShiftMade::Outcome::NothingWritten;
+        return made;
     }
-    // Both strings in one write, so that a failure cannot leave a pair of two different dates.
-    const std::string shifted = *ShiftDateString(head.substr(*at, kDateStringBytes - 1), hours);
-    std::string pair = shifted;
-    pair.push_back('\0');
-    pair += pair;
+    std::string pair;
+    if (made.asPlanned) {
+        pair = plan->pair;
+    } else {
+        // Both strings in one write, so that a failure cannot leave a pair of two different dates.
+        pair = *ShiftDateString(head.substr(*at, kDateStringBytes - 1), hours);
+        pair.push_back('\0');
+        pair += pair;
+    }
     // A failed write or flush is reported by its own cause, as a failed open is (an I/O error of
     // a failing card is not a full disk).
+    // The write is flushed before the file is closed, once.
     if (int error = file.WriteAt(pair.data(), pair.size(), static_cast<off_t>(*at)))
         throw FileError::FromErrno(error, path);
-    if (int error = file.Close())
-        throw FileError::FromErrno(error, path);
+    file.CloseUnflushed();
+    made.outcome = ShiftMade::Outcome::Written;
+    return made;
+}
+
+} // namespace
+
+void ShiftExifTime(const std::string &path, int hours)
+{
+    ShiftAtTurn(path, hours, nullptr);
+}
+
+ShiftMade ShiftExifTime(const std::string &path, int hours, const PlannedShift &plan)
+{
+    return ShiftAtTurn(path, hours, &plan);
 }
 
 } // namespace kronvik

@@ -32,4 +32,32 @@ std::optional<std::string> ShiftDateString(std::string_view date, int hours);
 // by another process) or read, written or flushed; its kind follows the system's error.
 void ShiftExifTime(const std::string &path, int hours);
 
+// What a read of the picture found for the shift: the file's first bytes (up to the shift's
+// window), and the date pair in them with the 40 bytes that replace it.
+struct PlannedShift
+{
+    std::string head;
+    std::optional<std::size_t> offset;
+    std::string pair;
+};
+
+// What ShiftExifTime did at the picture's turn.
+struct ShiftMade
+{
+    enum class Outcome {
+        PassedOver, // missing, no regular file or no JPEG picture: not opened for update
+        NothingWritten, // opened for update, no date pair
+        Written,
+    };
+    Outcome outcome = Outcome::PassedOver;
+    // The file still began with the bytes of the plan: what was done is what was planned.
+    bool asPlanned = false;
+};
+
+// ShiftExifTime with a plan made from an earlier read: while the file (opened for update and
+// locked) still begins with the planned bytes, the planned pair is written without searching
+// again; otherwise the pair is searched in what the file holds now. Throws FileError as
+// ShiftExifTime does.
+ShiftMade ShiftExifTime(const std::string &path, int hours, const PlannedShift &plan);
+
 } // namespace kronvik

@@ -2,168 +2,167 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "picture_dater.h"
 
-#include "exif_date_reader.h"
 #include "exif_time_shift.h"
 #include "file_services.h"
-#include "path_names.h"
 
 #include <cerrno>
-#include <cstdint>
-#include <cstdio>
 
 namespace kronvik {
 
 namespace {
 
-const char *const kDirectoryLine =
-        "%4d-%02d-%02d %02d:%02d:%02d: Processing digital pictures in %s...";
-const char *const kNoExifLine = "%4d-%02d-%02d %02d:%02d:%02d:    No EXIF data found in %s.";
 const char *const kRenamedLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s";
 const char *const kExistsLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s: File already exists!";
 const char *const kRenameFailedLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s: %s.";
-const char *const kBadDateLine =
-        "%4d-%02d-%02d %02d:%02d:%02d:    %s not renamed; incorrect date format.";
-const char *const kUnreadableLine =
-        "%4d-%02d-%02d %02d:%02d:%02d:    %s not renamed; unreadable picture (%s).";
 
-// The date fields are 16-bit calendar fields: only the low 16 bits of a scanned number are kept,
-// so a scanned -1 becomes 65535.
-struct DateFields
+std::optional<FileIdentity> IdentityOf(const PictureRead &read)
 {
-    std::uint16_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-
-    CalendarTime AsCalendarTime() const { return {year, month, day, hour, minute, second}; }
-};
-
-// Scans up to six numbers with `format`; fields without a number stay 0. Returns the result of
-// sscanf (EOF, or the count of numbers read).
-int ScanDateFields(const char *text, const char *format, DateFields &fields)
-{
-    int values[6] = {};
-    int scanned = std::sscanf(text, format, &values[0], &values[1], &values[2], &values[3],
-                              &values[4], &values[5]);
-    fields = DateFields{};
-    std::uint16_t *targets[6] = {&fields.year, &fields.month,  &fields.day,
-                                 &fields.hour, &fields.minute, &fields.second};
-    for (int i = 0; i < 6; ++i)
-        *targets[i] = static_cast<std::uint16_t>(values[i]);
-    return scanned;
+    if (read.stampError != 0)
+        return std::nullopt;
+    return read.stamp.identity;
 }
 
-// Already dated: the name reads as the six fields and the modification time equals them (to the
-// even second where the file system keeps 2-second times).
-bool IsAlreadyDated(const std::string &path, const std::string &fileName)
+// A read made ahead stands for the picture only while the path names the same, unchanged file and
+// nothing this pass did since can have touched it: a rename to or from the path, a shift of the
+// file under another path. It must also be made for the hours the pass now shifts it by.
+bool StillHolds(const PictureRead &ahead, const PassRecord &record, int adjustment)
 {
-    DateFields named;
-    ScanDateFields(fileName.c_str(), "%d-%d-%d %d.%d.%d", named);
-    if (named.year == 0 || named.month == 0 || named.day == 0)
+    if (record.renamedAway.count(ahead.path) || record.namesTaken.count(ahead.path)
+        || record.shiftedPaths.count(ahead.path))
         return false;
-    CalendarTime written;
-    if (!ReadLastWriteTime(path, written))
+    const std::optional<FileIdentity> identity = IdentityOf(ahead);
+    if (identity && record.shiftedFiles.count(*identity))
         return false;
-    CalendarTime expected = named.AsCalendarTime();
-    if (written == expected)
-        return true;
-    if (KeepsTwoSecondTimes(path)) {
-        expected.second -= expected.second % 2;
-        return written == expected;
+    FileStamp now;
+    const int error = StampFile(ahead.path, now);
+    if (error != ahead.stampError || (error == 0 && !(now == ahead.stamp)))
+        return false;
+    return ahead.shiftHours == ShiftHoursFor(ahead.path, identity, record, adjustment);
+}
+
+PictureRead ReadAtTurn(const std::string &path, const PassRecord &record, int adjustment,
+                       std::optional<PictureRead> ahead)
+{
+    if (ahead && ahead->path == path && StillHolds(*ahead, record, adjustment))
+        return std::move(*ahead);
+    // Read first as the pass most often needs it, then again if the file's identity says the
+    // pass shifted it already.
+    PictureRead read = ReadPicture(path, ShiftHoursFor(path, std::nullopt, record, adjustment));
+    const int hours = ShiftHoursFor(path, IdentityOf(read), record, adjustment);
+    if (hours != read.shiftHours)
+        read = ReadPicture(path, hours);
+    return read;
+}
+
+// Makes the plan's shift. Afterwards `read` describes the file as it is: the bytes the read moved
+// in memory are the file's now, or the picture is read again.
+void MakeShift(const ShiftChange &shift, PictureRead &read, PassRecord &record,
+               AppliedChanges &applied)
+{
+    const ShiftMade made = ShiftExifTime(
+            shift.path, shift.hours, PlannedShift{std::move(read.head), shift.offset, shift.pair});
+    NoteShift(record, shift.path, IdentityOf(read));
+    const bool written = made.outcome == ShiftMade::Outcome::Written;
+    const bool holds = made.asPlanned || (!written && !read.pairOffset);
+    applied.shifted = written;
+    applied.shiftAsPlanned = holds;
+    if (!holds) {
+        read = ReadPicture(shift.path, 0);
+        return;
     }
-    return false;
+    read.shiftHours = 0;
+    read.pairOffset.reset();
+    if (written) {
+        // The write gave the file a new modification time.
+        read.stampError = StampFile(read.path, read.stamp);
+        read.lastWriteKnown =
+                read.stampError == 0 && LocalModificationTime(read.stamp, read.lastWrite);
+        read.twoSecondTimes.reset();
+        LearnTwoSecondTimes(read);
+    }
 }
 
-// Shifts the file's EXIF dates unless this pass already shifted the same file, under this path
-// or another, or renamed this path away (the entry then ends as a vanished file does).
-void ShiftOnce(const std::string &path, int hours, ShiftedFiles &shifted)
+// Makes the plan's rename and sets the time, in this order, and writes the outcome's line from
+// what the rename really did.
+void MakeRenameAndTime(DatingSession &session, std::size_t index, const PicturePlan &plan,
+                       PassRecord &record, const CalendarTime &now, AppliedChanges &applied)
 {
-    if (shifted.paths.count(path))
+    ProgramState &state = session.state;
+    if (const int error = plan.rename ? RenameNoReplace(plan.rename->from, plan.rename->to) : 0) {
+        applied.renameError = error;
+        applied.outcome = PictureOutcome::Refused;
+        // Only a taken name is "File already exists!"; any other failure names its reason.
+        session.log.AppendLogLine(
+                error == EEXIST
+                        ? FormatLogLine(now, kExistsLine, plan.fileName.c_str(),
+                                        plan.newName.c_str())
+                        : FormatLogLine(now, kRenameFailedLine, plan.fileName.c_str(),
+                                        plan.newName.c_str(), SystemErrorText(error).c_str()));
+        ++state.datedUnsuccessfully;
         return;
-    FileIdentity identity;
-    bool known = IdentifyFile(path, identity);
-    if (known && shifted.files.count(identity))
-        return;
-    ShiftExifTime(path, hours);
-    shifted.paths.insert(path);
-    if (known)
-        shifted.files.insert(identity);
+    }
+    if (plan.rename)
+        NoteRename(record, *plan.rename);
+    applied.renamed = plan.rename.has_value();
+    applied.outcome = PictureOutcome::Dated;
+    state.pictureList[index] = plan.newPath;
+    session.log.AppendLogLine(
+            FormatLogLine(now, kRenamedLine, plan.fileName.c_str(), plan.newName.c_str()));
+    // A call that fails is told to the front end; the picture still counts as dated.
+    int timeError = 0;
+    if (plan.time && !SetLastWriteTime(plan.time->path, plan.time->time, &timeError)
+        && timeError != 0) {
+        applied.timeError = timeError;
+        session.view.ReportTimeNotSet(plan.time->path, SystemErrorText(timeError));
+    }
+    ++state.datedSuccessfully;
 }
 
 } // namespace
 
-std::string PictureFileName(const CalendarTime &date)
-{
-    return FormatText("%04d-%02d-%02d %02d.%02d.%02d.JPG", date.year, date.month, date.day,
-                      date.hour, date.minute, date.second);
-}
-
-void DatePicture(DatingSession &session, std::size_t index, ShiftedFiles &shifted)
+AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
+                           std::optional<PictureRead> ahead)
 {
     ProgramState &state = session.state;
     const std::string path = state.pictureList.at(index);
-    const auto split = path.rfind(kPathSeparator);
-    const std::string directory =
-            split == std::string::npos ? std::string() : path.substr(0, split + 1);
-    const std::string fileName = path.substr(directory.size());
-
+    // One reading of the clock for every line of the picture, taken before the shift.
     const CalendarTime now = ReadLogTime(session.clock);
+    const int adjustment = session.timeAdjust;
 
-    if (session.timeAdjust != 0)
-        ShiftOnce(path, session.timeAdjust, shifted);
+    PictureRead read = ReadAtTurn(path, record, adjustment, std::move(ahead));
+    PicturePlan plan = PlanPicture(read, record, state.lastDirectory, adjustment, now);
+    AppliedChanges applied;
+    applied.plan = plan;
 
-    if (directory != state.lastDirectory) {
-        state.lastDirectory = directory;
-        // The directory is named without its last separator, so a picture in "/" names "".
-        const std::string shown =
-                directory.empty() ? directory : directory.substr(0, directory.size() - 1);
-        session.log.AppendLogLine(FormatLogLine(now, kDirectoryLine, shown.c_str()));
+    // The changes are made here, in the order of the plan: the shift, the rename, the time. This
+    // is where each one would be journaled before it is made and marked done after.
+    if (plan.shift) {
+        // A picture that cannot be written ends the pass here, with a FileError.
+        MakeShift(*plan.shift, read, record, applied);
+        // The rest of the plan, from the file as the shift left it.
+        plan = PlanPicture(read, record, state.lastDirectory, adjustment, now);
     }
 
-    if (IsAlreadyDated(path, fileName))
-        return;
-
-    const ExifDateResult exif = ReadExifDate(path);
-    switch (exif.outcome) {
-    case ExifDateResult::Outcome::Unreadable:
-        session.log.AppendLogLine(
-                FormatLogLine(now, kUnreadableLine, path.c_str(), exif.reason.c_str()));
-        return;
-    case ExifDateResult::Outcome::NoExif:
-        session.log.AppendLogLine(FormatLogLine(now, kNoExifLine, path.c_str()));
-        return;
-    case ExifDateResult::Outcome::Searched:
+    if (plan.directoryLine) {
+        state.lastDirectory = plan.directory;
+        session.log.AppendLogLine(*plan.directoryLine);
+    }
+    applied.outcome = plan.outcome;
+    switch (plan.outcome) {
+    case PictureOutcome::PassEnds: // not after the shift: it ended the pass, or it was made
+    case PictureOutcome::AlreadyDated:
+        break;
+    case PictureOutcome::Unreadable:
+    case PictureOutcome::NoExif:
+    case PictureOutcome::BadDate:
+        session.log.AppendLogLine(plan.line);
+        break;
+    case PictureOutcome::Dated:
+    case PictureOutcome::Refused: // planned from the pass's record; the rename itself decides
+        MakeRenameAndTime(session, index, plan, record, now, applied);
         break;
     }
-
-    DateFields date;
-    const int scanned = ScanDateFields(exif.dateText.c_str(), "%d:%d:%d %d:%d:%d", date);
-    if (scanned == 0 || scanned == EOF) {
-        session.log.AppendLogLine(FormatLogLine(now, kBadDateLine, path.c_str()));
-        return;
-    }
-
-    const CalendarTime taken = date.AsCalendarTime();
-    const std::string newName = PictureFileName(taken);
-    const std::string newPath = directory + newName;
-
-    // A picture that already carries its new name needs no rename; only its time is set.
-    if (const int error = newPath == path ? 0 : RenameNoReplace(path, newPath)) {
-        // Only a taken name is "File already exists!"; any other failure names its reason.
-        session.log.AppendLogLine(
-                error == EEXIST ? FormatLogLine(now, kExistsLine, fileName.c_str(), newName.c_str())
-                                : FormatLogLine(now, kRenameFailedLine, fileName.c_str(),
-                                                newName.c_str(), SystemErrorText(error).c_str()));
-        ++state.datedUnsuccessfully;
-        return;
-    }
-    if (newPath != path)
-        shifted.paths.insert(path);
-    state.pictureList[index] = newPath;
-    session.log.AppendLogLine(FormatLogLine(now, kRenamedLine, fileName.c_str(), newName.c_str()));
-    // Fields that name no real moment (month 13, all zero) leave the file times as they were,
-    // silently; a call that fails is told to the front end.
-    int timeError = 0;
-    if (!SetLastWriteTime(newPath, taken, &timeError) && timeError != 0)
-        session.view.ReportTimeNotSet(newPath, SystemErrorText(timeError));
-    ++state.datedSuccessfully;
+    return applied;
 }
 
 } // namespace kronvik

@@ -3,33 +3,33 @@
 #pragma once
 
 #include "dating_session.h"
-#include "directory_listing.h"
+#include "picture_plan.h"
+#include "picture_reader.h"
 
 #include <cstddef>
-#include <set>
-#include <string>
+#include <optional>
 
 namespace kronvik {
 
-// What one dating pass has done so far that its time shift must know, so that a picture listed
-// twice (a folder listed twice, or a folder and its own subfolder) is not moved twice.
-struct ShiftedFiles
+// What the changes of one picture really did, set against its first plan: a journal records the
+// plan before the changes and this after them, and tells a plan that no longer held.
+struct AppliedChanges
 {
-    // The files whose EXIF dates the pass has shifted.
-    std::set<FileIdentity> files;
-    // The paths under which it shifted a file, and those it renamed away. A path is checked as
-    // well as the file's identity: a FUSE mount may give one file another inode number at each
-    // lookup, and on a case-insensitive file system a name changed only in letter case still
-    // reaches the file.
-    std::set<std::string> paths;
+    PicturePlan plan; // as first decided, before any change
+    bool shifted = false; // the date pair was written
+    bool shiftAsPlanned = true; // the file still held what the plan was made from
+    bool renamed = false;
+    int renameError = 0; // the errno of a rename that was refused
+    int timeError = 0; // the errno of setting the time, when that call failed
+    PictureOutcome outcome = PictureOutcome::Unreadable; // what became of the picture
 };
 
 // Dates the picture at `index` of the picture list: shifts its EXIF dates first when the time
 // adjustment is not 0, renames it after its EXIF date in its own directory, sets its modification
-// time, and reports the outcome as a run-log line. Throws FileError only from the time shift.
-void DatePicture(DatingSession &session, std::size_t index, ShiftedFiles &shifted);
-
-// The new file name for a date: "%04d-%02d-%02d %02d.%02d.%02d.JPG".
-std::string PictureFileName(const CalendarTime &date);
+// time, and reports the outcome as a run-log line. `ahead` is a read of the picture made earlier
+// (PictureReadAhead); it is used only while nothing can have changed the file since, else the
+// picture is read again now. Throws FileError only from the time shift.
+AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
+                           std::optional<PictureRead> ahead = std::nullopt);
 
 } // namespace kronvik

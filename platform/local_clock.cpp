@@ -11,6 +11,13 @@ std::int64_t SystemClockSeconds()
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
+std::int64_t ThreadCpuNanoseconds()
+{
+    timespec time{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
 CalendarTime BreakDownLocalTime(std::int64_t seconds)
 {
     std::time_t clock = static_cast<std::time_t>(seconds);

@@ -11,6 +11,9 @@ namespace kronvik {
 // Seconds since the epoch, read from the system clock.
 std::int64_t SystemClockSeconds();
 
+// The processor time the calling thread has used, in nanoseconds.
+std::int64_t ThreadCpuNanoseconds();
+
 // Breaks a clock reading down into local time (the time zone in force). When it cannot be broken
 // down, year, month and day are 0 and hour, minute and second are -1, which is what the run log
 // prints then.

@@ -132,8 +132,10 @@ int LockedFile::WriteAt(const void *buffer, std::size_t size, off_t offset) cons
     // descriptor of this same open file (not of its path, which may name another file by now).
     const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
     const int writer = m_fd < 0 ? -1 : open(self.c_str(), O_WRONLY | O_CLOEXEC);
-    if (writer < 0)
-        return WriteAll(m_fd, buffer, size, offset);
+    if (writer < 0) {
+        const int error = WriteAll(m_fd, buffer, size, offset);
+        return error == 0 && fsync(m_fd) != 0 ? errno : error;
+    }
     int error = WriteAll(writer, buffer, size, offset);
     if (error == 0 && fsync(writer) != 0)
         error = errno;
@@ -144,6 +146,19 @@ int LockedFile::WriteAt(const void *buffer, std::size_t size, off_t offset) cons
 int LockedFile::Write(const void *buffer, std::size_t size) const
 {
     return WriteAll(m_fd, buffer, size, -1);
+}
+
+int CheckUpdateAccess(const std::string &path)
+{
+    // The effective user decides, as it does for open.
+    return faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+void LockedFile::CloseUnflushed()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+    m_fd = -1;
 }
 
 int LockedFile::Close()

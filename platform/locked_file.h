@@ -34,7 +34,8 @@ public:
     // file) or -1 with errno set.
     ssize_t ReadAt(void *buffer, std::size_t size, off_t offset) const;
 
-    // Writes all `size` bytes at `offset` in one positioned write. Returns 0 or an errno value.
+    // Writes all `size` bytes at `offset` in one positioned write and flushes them to the device.
+    // Returns 0 or an errno value.
     int WriteAt(const void *buffer, std::size_t size, off_t offset) const;
 
     // Writes all bytes at the current end of what was written. Returns 0 or an errno value.
@@ -43,11 +44,19 @@ public:
     // Flushes to the device (fsync) and closes. Returns 0 or an errno value; the file is closed
     // either way.
     int Close();
+    // Closes without flushing: for a file that was only read, or written with WriteAt alone. A
+    // flush of a file that holds nothing unwritten still costs the disk a cache flush.
+    void CloseUnflushed();
 
     bool IsOpen() const { return m_fd >= 0; }
 
 private:
     int m_fd = -1;
 };
+
+// Whether LockedFile::OpenExistingForUpdate is expected to open `path`, asked without opening it:
+// 0, or the errno it would meet for permissions, a read-only file system or a missing file. A lock
+// that another process holds is not foreseen.
+int CheckUpdateAccess(const std::string &path);
 
 } // namespace kronvik

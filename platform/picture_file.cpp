@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "picture_file.h"
 
+#include "file_stamp_of_status.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,7 +16,7 @@ PictureFile::~PictureFile()
     Close();
 }
 
-int PictureFile::Open(const std::string &path)
+int PictureFile::Open(const std::string &path, FileStamp *stamp)
 {
     Close();
     // O_NOCTTY: a terminal device named like a picture must not become our controlling terminal.
@@ -35,6 +37,8 @@ int PictureFile::Open(const std::string &path)
         ::close(fd);
         return error;
     }
+    if (stamp)
+        *stamp = StampOfStatus(status);
     if (!S_ISREG(status.st_mode)) {
         ::close(fd);
         return kNotRegularFile;

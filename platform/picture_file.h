@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "file_stamp.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,7 +25,9 @@ public:
     PictureFile &operator=(const PictureFile &) = delete;
 
     // Returns 0 when `path` is open, else an errno value or kNotRegularFile (and nothing is open).
-    int Open(const std::string &path);
+    // `stamp`, when given, receives the status of what was opened, also of what is refused for not
+    // being a regular file.
+    int Open(const std::string &path, FileStamp *stamp = nullptr);
     bool IsOpen() const { return m_fd >= 0; }
     // The size the file had when it was opened.
     std::uint64_t Size() const { return m_size; }

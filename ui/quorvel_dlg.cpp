@@ -34,6 +34,9 @@ namespace {
 
 const char *const kAboutText = "&About Kronvik...";
 const char *const kUndoText = "&Undo Last Dating Pass...";
+// A screen frame: during a pass the labels, the progress bar and the log list are painted at most
+// this often, however many pictures each frame sees.
+constexpr qint64 kFrameMs = 16;
 
 // Keeps the two command buttons disabled while a dating pass runs, and enables them after it
 // however it ends (the scan only while there is a source list to scan): a second scan or pass
@@ -103,6 +106,8 @@ CQuorvelDlg::CQuorvelDlg(ProgramState &state, QWidget *parent)
     // Typing, pasting, Browse and loaded settings all change the text.
     connect(m_editSourceDirs, &QLineEdit::textChanged, this, &CQuorvelDlg::UpdateRetrieveFileList);
     connect(qApp, &QCoreApplication::aboutToQuit, this, &CQuorvelDlg::OnQuitRequest);
+    m_paintTimer.setSingleShot(true);
+    connect(&m_paintTimer, &QTimer::timeout, this, &CQuorvelDlg::PaintNow);
 
     OnInitDialog();
 }
@@ -159,15 +164,20 @@ void CQuorvelDlg::DatePictures()
         return;
     {
         PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
+        m_progress->setUpdatesEnabled(false);
         try {
             DatingSession session = Session();
             kronvik::DatePictures(session);
         } catch (const FileError &error) {
             m_listLog->ShowPendingLines();
+            m_progress->setUpdatesEnabled(true);
+            PaintNow();
             ReportFileError(error.Message());
         }
         m_listLog->ShowPendingLines();
     }
+    m_progress->setUpdatesEnabled(true);
+    PaintNow();
     m_sourceLocks.Release();
     // A quit requested during the pass ended it after the picture at hand; the window closes
     // now, so its log file holds the summary lines.
@@ -262,6 +272,34 @@ void CQuorvelDlg::DismissWindowsAbove()
         if (dialog && dialog != this && dialog->isVisible())
             dialog->reject();
     }
+}
+
+bool CQuorvelDlg::event(QEvent *event)
+{
+    // The pass drains the events after every picture and the widgets take every picture's values
+    // at once, but their painting waits for the next frame: an update asked for sooner is held,
+    // and made when the frame comes.
+    if (event->type() != QEvent::UpdateRequest || !m_bPassRunning)
+        return QDialog::event(event);
+    if (m_sincePaint.isValid() && m_sincePaint.elapsed() < kFrameMs) {
+        if (!m_paintTimer.isActive())
+            m_paintTimer.start(static_cast<int>(kFrameMs - m_sincePaint.elapsed()));
+        return true;
+    }
+    m_sincePaint.restart();
+    // The progress bar paints itself at once whenever its bar grows, unless its updates are off:
+    // they are on only while the frame is painted.
+    m_progress->setUpdatesEnabled(true);
+    const bool handled = QDialog::event(event);
+    m_progress->setUpdatesEnabled(!m_bPassRunning);
+    return handled;
+}
+
+void CQuorvelDlg::PaintNow()
+{
+    m_paintTimer.stop();
+    m_sincePaint.invalidate();
+    QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
 }
 
 void CQuorvelDlg::keyPressEvent(QKeyEvent *event)

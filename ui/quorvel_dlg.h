@@ -11,7 +11,9 @@
 #include "status_view.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QIcon>
+#include <QTimer>
 
 #include <memory>
 #include <string>
@@ -87,6 +89,7 @@ signals:
     void aboutRequested();
 
 protected:
+    bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
 
@@ -104,6 +107,8 @@ private:
     // "&Retrieve File List" is usable whenever the source box holds text and no pass runs.
     void UpdateRetrieveFileList();
     void DismissWindowsAbove();
+    // Paints at once what a pass left to paint.
+    void PaintNow();
 
     std::unique_ptr<Ui::CQuorvelDlg> m_ui;
     ProgramState &m_state;
@@ -114,6 +119,9 @@ private:
     // Held from "&Retrieve File List" to the end of the pass that follows.
     SourceLocks m_sourceLocks;
     bool m_bClosed = false; // the closing sequence has ended the window
+    // During a pass the window is painted at most once a screen frame.
+    QElapsedTimer m_sincePaint;
+    QTimer m_paintTimer;
 
     QLabel *m_staticTotal;
     QLabel *m_staticOf;

@@ -12,12 +12,12 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <pwd.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <map>
+#include <pwd.h>
 #include <regex>
 #include <sched.h>
 #include <sstream>
@@ -555,6 +555,42 @@ TEST_F(TheCli, warnsAboutEachSourceItCannotSearchAndDatesTheRest)
     EXPECT_EQ(messages[0], "Digital pictures found in " + missing + ": 0");
     EXPECT_EQ(messages[1], "Digital pictures found in " + file + ": 0");
     EXPECT_TRUE(fs::exists(pictures / "2005-07-14 09.03.27.JPG"));
+}
+
+TEST_F(TheCli, keepsItsLinesAndWarningsInTheirOrderOnOneStream)
+{
+    Picture("a.jpg", "2005:07:14 09:03:27");
+    const std::string missing = output / "missing", both = output / "both";
+    const std::string empty = output / "empty";
+    fs::create_directory(empty);
+    pid_t child = fork();
+    if (child == 0) {
+        const int fd = open(both.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        dup2(fd, STDOUT_FILENO);
+        dup2(fd, STDERR_FILENO);
+        setenv("TZ", "UTC", 1);
+        execl(KRONVIK_CLI_PATH, KRONVIK_CLI_PATH, "--", pictures.Path().c_str(), empty.c_str(),
+              missing.c_str(), nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::vector<std::string> lines;
+    std::istringstream stream(ReadBytes(both));
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line.size() > 21 && line[0] != 'k' ? line.substr(21) : line);
+    const std::string root = pictures.Path().string();
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{
+                      "Digital pictures found in " + root + ": 1",
+                      "Digital pictures found in " + empty + ": 0",
+                      "kronvik-cli: cannot search '" + missing + "': No such file or directory",
+                      "Digital pictures found in " + missing + ": 0",
+                      "Processing digital pictures in " + root + "...",
+                      "   a.jpg -> 2005-07-14 09.03.27.JPG",
+                      "Digital pictures dated successfully: 1",
+                      "Digital pictures dated unsuccessfully: 0",
+              }));
 }
 
 TEST_F(TheCli, warnsAboutUnreadableDirectoriesWhenRunByAUser)

@@ -73,7 +73,7 @@ protected:
 
     TempDir dir;
     EngineSandbox sandbox;
-    ShiftedFiles shifted;
+    PassRecord shifted;
 };
 
 TEST_F(APictureDater, namesThePictureAfterItsDigitizedDateAndSetsItsTime)
@@ -306,6 +306,37 @@ TEST_F(APictureDater, shiftsAPictureListedTwiceOnlyOnce)
     EXPECT_EQ(sandbox.state.datedUnsuccessfully, 2);
 }
 
+TEST_F(APictureDater, tellsWhatItsChangesDidAgainstItsPlan)
+{
+    AddPicture("free.jpg", {{kDigitized, "2005:07:14 09:03:27"}});
+    AddPicture("taken.jpg", {{kDigitized, "2006:01:01 00:00:00"}});
+    WriteBytes(dir / "2006-01-01 00.00.00.JPG", "someone else's"); // the plan cannot know
+    AddPicture("shift.jpg",
+               {{kOriginal, "2007:03:04 05:06:07"}, {kDigitized, "2007:03:04 05:06:07"}});
+
+    AppliedChanges first = DatePicture(sandbox.session, 0, shifted);
+    EXPECT_EQ(first.plan.outcome, PictureOutcome::Dated);
+    EXPECT_EQ(first.outcome, PictureOutcome::Dated);
+    EXPECT_TRUE(first.renamed);
+    EXPECT_FALSE(first.shifted);
+
+    AppliedChanges second = DatePicture(sandbox.session, 1, shifted);
+    EXPECT_EQ(second.plan.outcome, PictureOutcome::Dated);
+    EXPECT_EQ(second.outcome, PictureOutcome::Refused);
+    EXPECT_EQ(second.renameError, EEXIST);
+    EXPECT_FALSE(second.renamed);
+
+    sandbox.timeAdjust = 1;
+    AppliedChanges third = DatePicture(sandbox.session, 2, shifted);
+    EXPECT_TRUE(third.plan.shift.has_value());
+    EXPECT_TRUE(third.shifted);
+    EXPECT_TRUE(third.shiftAsPlanned);
+    ASSERT_TRUE(third.plan.rename);
+    EXPECT_EQ(third.plan.rename->to, dir / "2007-03-04 06.06.07.JPG");
+    EXPECT_EQ(third.outcome, PictureOutcome::Dated);
+    EXPECT_TRUE(fs::exists(dir / "2007-03-04 06.06.07.JPG"));
+}
+
 TEST(APictureDaterOnExfat, shiftsAPictureListedTwiceOnceThoughItsNameChangedOnlyInCase)
 {
     // Named after its shifted date already, it is renamed only from ".jpg" to ".JPG"; on exFAT the
@@ -319,7 +350,7 @@ TEST(APictureDaterOnExfat, shiftsAPictureListedTwiceOnceThoughItsNameChangedOnly
     EngineSandbox sandbox;
     sandbox.timeAdjust = 2;
     sandbox.state.pictureList = {path, path};
-    ShiftedFiles shifted;
+    PassRecord shifted;
     DatePicture(sandbox.session, 0, shifted);
     DatePicture(sandbox.session, 1, shifted);
 

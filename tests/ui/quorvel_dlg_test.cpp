@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -26,6 +27,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 
 using namespace kronvik;
 using namespace kronvik::test;
@@ -325,6 +327,43 @@ private slots:
         // New lines do not scroll the view: it still shows the first line.
         QCOMPARE(list->FirstVisibleLine(), std::size_t(0));
         QVERIFY(Button(window, "btnRetrieve")->isEnabled());
+    }
+
+    void paintsItsStatusAtMostOnceAFrameDuringAPass()
+    {
+        // Pictures without EXIF data are the quickest to date: every frame sees several.
+        for (int i = 0; i < 80; ++i)
+            WriteJpegWithExif(*m_pictures / ("p" + std::to_string(i) + ".jpg"), {});
+        CQuorvelDlg window(m_state);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.SetSourceDirectoryText(m_pictures->Path().string());
+        window.RetrieveFileList();
+        QCoreApplication::processEvents();
+
+        struct PaintCounter : QObject
+        {
+            std::map<QObject *, int> paints;
+            bool eventFilter(QObject *watched, QEvent *event) override
+            {
+                if (event->type() == QEvent::Paint)
+                    ++paints[watched];
+                return false;
+            }
+        } counter;
+        for (const char *name : {"progress", "staticCurrent", "staticPercent", "staticFile"})
+            window.findChild<QWidget *>(name)->installEventFilter(&counter);
+        QElapsedTimer clock;
+        clock.start();
+        window.DatePictures();
+        const qint64 frames = clock.elapsed() / 16 + 2;
+
+        QCOMPARE(Label(window, "staticCurrent"), QStringLiteral("80"));
+        QCOMPARE(window.findChild<QProgressBar *>("progress")->value(), 100);
+        for (const auto &[widget, paints] : counter.paints)
+            QVERIFY2(paints <= frames,
+                     qPrintable(widget->objectName() + " painted " + QString::number(paints)
+                                + " times in " + QString::number(frames) + " frames"));
     }
 
     void finishesThePictureAtHandWhenClosedDuringAPass()

@@ -1,0 +1,68 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kronvik {
+
+// Where the bytes of a picture come from: a file open for reading, or memory in tests.
+class ByteSource
+{
+public:
+    virtual ~ByteSource() = default;
+    // Reads up to `size` bytes at `offset`. Returns the count read, short only at the end, or a
+    // negated errno value.
+    virtual std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) = 0;
+};
+
+// The leading bytes of a picture file, read as they are needed and no further: a first read of a
+// few kilobytes, then exactly the segments the markers announce, up to the start of the scan data.
+// On a cold disk the bytes read decide the time a picture takes.
+class JpegHead
+{
+public:
+    // The leading segments of a camera JPEG are a few hundred kilobytes; a file that claims more
+    // is not read further than this.
+    static constexpr std::size_t kMaxBytes = 64u << 20;
+    // Most cameras' leading segments begin within this much; scans for a marker read on by as much.
+    static constexpr std::size_t kFirstRead = 4096;
+
+    // Reads nothing yet; the first read takes at least `firstRead` bytes.
+    explicit JpegHead(ByteSource &source, std::size_t firstRead = kFirstRead);
+
+    // True when the first `count` bytes are there; false past the end of the file or the cap.
+    // Throws std::runtime_error with the system's reason when a read fails.
+    bool Have(std::size_t count);
+
+    // The file begins with the JPEG start bytes FF D8 FF.
+    bool StartsAsJpeg();
+
+    // Cuts the bytes to the start of the file up to the end of the start-of-scan header: every
+    // segment the JPEG parser reads metadata from, none of the compressed picture. A file that
+    // ends early (or reaches the cap) keeps what there is, and the parser judges it.
+    void KeepLeadingSegments();
+
+    unsigned char *Data() { return m_bytes.data(); }
+    const unsigned char *Data() const { return m_bytes.data(); }
+    std::size_t Size() const { return m_bytes.size(); }
+    // How many bytes were read from the source, and in how many reads.
+    std::uint64_t BytesRead() const { return m_bytesRead; }
+    unsigned Reads() const { return m_reads; }
+
+private:
+    // Reads until the first `count` bytes are there, taking at least `atLeast` bytes at once.
+    bool Fill(std::size_t count, std::size_t atLeast);
+    void Keep(std::size_t count);
+
+    ByteSource &m_source;
+    std::size_t m_firstRead;
+    std::vector<unsigned char> m_bytes;
+    bool m_atEnd = false;
+    std::uint64_t m_bytesRead = 0;
+    unsigned m_reads = 0;
+};
+
+} // namespace kronvik

@@ -1,0 +1,114 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include "calendar_time.h"
+#include "directory_listing.h"
+#include "picture_reader.h"
+
+#include <cstddef>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace kronvik {
+
+// What one dating pass has done so far that decides what later pictures become.
+struct PassRecord
+{
+    // The files whose EXIF dates the pass has shifted, and the paths under which it shifted them:
+    // a file listed twice (a folder listed twice, or a folder and its own subfolder) is moved
+    // once. A path is checked as well as the file's identity: a FUSE mount may give one file
+    // another inode number at each lookup, and on a case-insensitive file system a name changed
+    // only in letter case still reaches the file.
+    std::set<FileIdentity> shiftedFiles;
+    std::set<std::string> shiftedPaths;
+    // The paths the pass renamed pictures away from (the shift passes them over: their file was
+    // shifted under its first entry), and the names it gave pictures and still holds.
+    std::set<std::string> renamedAway;
+    std::set<std::string> namesTaken;
+};
+
+// Moves the EXIF dates of a picture by whole hours: opens it for update (a picture that cannot be
+// written ends the pass, even without a date pair) and writes `pair` at `offset` when there is a
+// date pair.
+struct ShiftChange
+{
+    std::string path;
+    int hours = 0;
+    std::optional<std::size_t> offset;
+    std::string pair; // both moved date strings with their NULs: 40 bytes
+};
+
+// Gives a picture its new name in its own directory, never replacing a file.
+struct RenameChange
+{
+    std::string from;
+    std::string to;
+};
+
+// Sets a picture's modification time (only a date that names a real moment).
+struct TimeChange
+{
+    std::string path;
+    CalendarTime time;
+};
+
+enum class PictureOutcome {
+    PassEnds, // the picture cannot be opened to shift its dates: a file error ends the pass
+    AlreadyDated, // named after its modification time: passed over without a line
+    Unreadable, // not a regular file, not a JPEG, or the library failed
+    NoExif, // a JPEG without EXIF entries
+    BadDate, // no date text, or one that does not scan
+    Dated, // renamed (or carrying its new name already) and given its time
+    Refused, // the new name is taken (by an earlier picture of this pass)
+};
+
+// What becomes of one picture: the changes, in the order they are made, the run-log lines and the
+// counts. A plain value: the pass makes it, a preview would show it, a journal would record it.
+struct PicturePlan
+{
+    std::optional<ShiftChange> shift;
+    // The error the shift's open is expected to meet (PassEnds).
+    int shiftError = 0;
+    // The picture's directory, with its separator; a line when it is not the last one's.
+    std::string directory;
+    std::optional<std::string> directoryLine;
+    PictureOutcome outcome = PictureOutcome::Unreadable;
+    // The outcome's line; for a rename, the line of the rename as planned.
+    std::string line;
+    std::string fileName;
+    std::string newName;
+    std::string newPath;
+    std::optional<RenameChange> rename;
+    std::optional<TimeChange> time;
+    int datedSuccessfully = 0;
+    int datedUnsuccessfully = 0;
+};
+
+// Decides what becomes of the picture `read` describes, at its turn: from the read, the pass's
+// record, the directory of the picture dated last, the time adjustment as it is now and the log
+// timestamp `now`. Pure: no file is looked at. The read must be made for ShiftHoursFor(...) hours.
+PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
+                        const std::string &lastDirectory, int adjustment, const CalendarTime &now);
+
+// The hours a read must be made for so that PlanPicture can decide from it: the adjustment when
+// the pass is to shift the picture, else 0 (no adjustment, or the pass shifted this file or path,
+// or renamed this path away, already).
+int ShiftHoursFor(const std::string &path, const std::optional<FileIdentity> &identity,
+                  const PassRecord &record, int adjustment);
+
+// Notes in `record` a shift made (or passed over) and a rename made; a preview notes what it
+// planned instead.
+void NoteShift(PassRecord &record, const std::string &path,
+               const std::optional<FileIdentity> &identity);
+void NoteRename(PassRecord &record, const RenameChange &rename);
+
+// The new name for a date: "%04d-%02d-%02d %02d.%02d.%02d.JPG".
+std::string PictureFileName(const CalendarTime &date);
+
+// Whether the already-dated test of the picture at `path` must ask whether its file system keeps
+// 2-second times: its name reads as a date that `lastWrite` misses.
+bool NeedsTwoSecondTest(const std::string &path, const CalendarTime &lastWrite);
+
+} // namespace kronvik

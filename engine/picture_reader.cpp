@@ -1,0 +1,244 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "picture_reader.h"
+
+#include "exif_time_shift.h"
+#include "file_services.h"
+#include "jpeg_head.h"
+#include "local_clock.h"
+#include "locked_file.h"
+#include "picture_file.h"
+#include "picture_plan.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <exception>
+#include <system_error>
+
+namespace kronvik {
+
+namespace {
+
+class OpenPicture : public ByteSource
+{
+public:
+    explicit OpenPicture(const PictureFile &file)
+        : m_file(file)
+    {
+    }
+    std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) override
+    {
+        return m_file.ReadAt(offset, buffer, size);
+    }
+
+private:
+    const PictureFile &m_file;
+};
+
+ExifDateResult Unreadable(std::string reason)
+{
+    ExifDateResult result;
+    result.outcome = ExifDateResult::Outcome::Unreadable;
+    result.reason = std::move(reason);
+    return result;
+}
+
+// What the shift would find at the start of the file: the bytes it reads, and the first date pair
+// moved by `hours`, patched into `head` as the file will hold it.
+void FindShift(PictureRead &read, JpegHead &head, int hours)
+{
+    head.Have(kShiftReadBytes);
+    const std::size_t size = std::min(head.Size(), kShiftReadBytes);
+    read.head.assign(reinterpret_cast<const char *>(head.Data()), size);
+    if (!head.StartsAsJpeg()) {
+        read.shiftPassesOver = true;
+        return;
+    }
+    read.pairOffset = FindDatePair(read.head, hours);
+    if (!read.pairOffset)
+        return;
+    const std::string shifted =
+            *ShiftDateString(std::string_view(read.head).substr(*read.pairOffset, 19), hours);
+    read.shiftedPair = shifted + '\0' + shifted + '\0';
+    std::copy(read.shiftedPair.begin(), read.shiftedPair.end(), head.Data() + *read.pairOffset);
+}
+
+} // namespace
+
+PictureRead ReadPicture(const std::string &path, int shiftHours)
+{
+    PictureRead read;
+    read.path = path;
+    read.shiftHours = shiftHours;
+
+    PictureFile file;
+    const int openError = file.Open(path, &read.stamp);
+    // What cannot be opened may still be looked at: an unreadable file has a modification time.
+    if (openError != 0 && openError != PictureFile::kNotRegularFile)
+        read.stampError = StampFile(path, read.stamp);
+    read.lastWriteKnown = read.stampError == 0 && LocalModificationTime(read.stamp, read.lastWrite);
+    LearnTwoSecondTimes(read);
+
+    if (shiftHours != 0) {
+        read.shiftPassesOver = openError == PictureFile::kNotRegularFile || openError == ENOENT
+                               || openError == ENOTDIR || openError == ELOOP;
+        if (!read.shiftPassesOver)
+            read.updateError = CheckUpdateAccess(path);
+    }
+
+    if (openError == PictureFile::kNotRegularFile) {
+        read.exif = Unreadable("not a regular file");
+        return read;
+    }
+    if (openError != 0) {
+        read.exif = Unreadable(SystemErrorText(openError));
+        return read;
+    }
+    try {
+        OpenPicture source(file);
+        JpegHead head(source, shiftHours != 0 ? kShiftReadBytes : JpegHead::kFirstRead);
+        if (shiftHours != 0)
+            FindShift(read, head, shiftHours);
+        if (!head.StartsAsJpeg()) {
+            read.exif = Unreadable("not a JPEG file");
+            return read;
+        }
+        head.KeepLeadingSegments();
+        read.exif = ParseExifDate(head.Data(), head.Size());
+    } catch (const std::exception &e) { // a read that failed: the reason is the system's
+        read.exif = Unreadable(e.what());
+    }
+    return read;
+}
+
+void LearnTwoSecondTimes(PictureRead &read)
+{
+    if (read.lastWriteKnown && !read.twoSecondTimes
+        && NeedsTwoSecondTest(read.path, read.lastWrite))
+        read.twoSecondTimes = KeepsTwoSecondTimes(read.path);
+}
+
+PictureReadAhead::PictureReadAhead(const std::vector<std::string> &list, std::size_t count,
+                                   unsigned threads, const int &adjustment)
+    : m_list(list)
+    , m_count(std::min(count, list.size()))
+    , m_adjustment(adjustment)
+{
+    if (threads == 0 || m_count == 0)
+        return;
+    // Enough reads in hand that the workers never wait for the pass, few enough that the memory
+    // of a pass does not grow with the list.
+    m_slots.resize(std::max<std::size_t>(16, 8 * std::size_t(threads)));
+    // The library's shared parts are set up before any worker uses them.
+    PrepareExifReading();
+    m_workers.reserve(2 * threads);
+    try {
+        for (unsigned i = 0; i < 2 * threads; ++i)
+            m_workers.emplace_back(
+                    [this, i, threads](std::stop_token stop) { Work(stop, i >= threads); });
+    } catch (const std::system_error &) {
+        // The system gives no more threads: the workers started read, and without any, each
+        // picture is read at its turn.
+    }
+}
+
+PictureReadAhead::~PictureReadAhead()
+{
+    for (std::jthread &worker : m_workers)
+        worker.request_stop();
+    m_workers.clear(); // joins them
+}
+
+unsigned PictureReadAhead::DefaultThreads()
+{
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 2 : cores;
+}
+
+void PictureReadAhead::PostUpTo(std::size_t end)
+{
+    end = std::min(end, m_count);
+    if (m_posted >= end)
+        return;
+    bool diskBound = false;
+    {
+        std::lock_guard lock(m_mutex);
+        for (; m_posted < end; ++m_posted)
+            m_jobs.push_back(Job{m_posted, m_list[m_posted], m_adjustment});
+        diskBound = m_diskBound;
+    }
+    m_jobPosted.notify_all();
+    if (diskBound)
+        m_diskWork.notify_all();
+}
+
+std::optional<PictureRead> PictureReadAhead::Take(std::size_t index)
+{
+    if (m_workers.empty() || index >= m_count)
+        return std::nullopt;
+    PostUpTo(index + m_slots.size());
+    std::unique_lock lock(m_mutex);
+    Slot &slot = m_slots[index % m_slots.size()];
+    m_readDone.wait(lock, [&] { return slot.done; });
+    std::optional<PictureRead> read = std::move(slot.read);
+    slot = Slot{};
+    return read;
+}
+
+void PictureReadAhead::NoteReadTime(std::int64_t wallNanoseconds, std::int64_t cpuNanoseconds)
+{
+    // Called with the lock held. Reads of a few microseconds say nothing either way.
+    constexpr std::int64_t kTellingRead = 100000;
+    if (wallNanoseconds < kTellingRead)
+        return;
+    const double waited =
+            static_cast<double>(std::max<std::int64_t>(0, wallNanoseconds - cpuNanoseconds))
+            / static_cast<double>(wallNanoseconds);
+    m_waitingShare = 0.8 * m_waitingShare + 0.2 * waited;
+    // Two thresholds, so that the extra workers do not come and go with every read.
+    const bool diskBound = m_diskBound ? m_waitingShare > 0.3 : m_waitingShare > 0.5;
+    if (diskBound && !m_diskBound)
+        m_diskWork.notify_all();
+    m_diskBound = diskBound;
+}
+
+void PictureReadAhead::Work(std::stop_token stop, bool extra)
+{
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(m_mutex);
+            const bool posted =
+                    extra ? m_diskWork.wait(lock, stop,
+                                            [&] { return !m_jobs.empty() && m_diskBound; })
+                          : m_jobPosted.wait(lock, stop, [&] { return !m_jobs.empty(); });
+            if (!posted)
+                return;
+            job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+        }
+        const auto start = std::chrono::steady_clock::now();
+        const std::int64_t cpuStart = ThreadCpuNanoseconds();
+        std::optional<PictureRead> read;
+        try {
+            read = ReadPicture(job.path, job.hours);
+        } catch (...) {
+            // Out of memory, say: the pass reads this picture again at its turn.
+        }
+        const std::int64_t cpu = ThreadCpuNanoseconds() - cpuStart;
+        const std::int64_t wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                          std::chrono::steady_clock::now() - start)
+                                          .count();
+        {
+            std::lock_guard lock(m_mutex);
+            NoteReadTime(wall, cpu);
+            Slot &slot = m_slots[job.index % m_slots.size()];
+            slot.read = std::move(read);
+            slot.done = true;
+        }
+        m_readDone.notify_one();
+    }
+}
+
+} // namespace kronvik

@@ -1,0 +1,35 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include "calendar_time.h"
+#include "directory_listing.h"
+
+#include <cstdint>
+#include <string>
+
+namespace kronvik {
+
+// What the file system says about a file at one moment: which file it is, and enough of its
+// status to tell that it changed since (a write moves the modification time, a rename, a new link
+// or a change of permissions the change time).
+struct FileStamp
+{
+    FileIdentity identity;
+    bool isRegular = false;
+    std::uint64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    std::int64_t changedSeconds = 0;
+    std::int64_t changedNanoseconds = 0;
+
+    friend bool operator==(const FileStamp &, const FileStamp &) = default;
+};
+
+// The stamp of what `path` names, following symbolic links. Returns 0 or an errno value.
+int StampFile(const std::string &path, FileStamp &stamp);
+
+// The modification time of a stamp as local calendar time. False when it cannot be broken down.
+bool LocalModificationTime(const FileStamp &stamp, CalendarTime &localTime);
+
+} // namespace kronvik

@@ -1,0 +1,128 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "jpeg_head.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+using kronvik::ByteSource;
+using kronvik::JpegHead;
+
+namespace {
+
+// A file's bytes in memory, read as a file is: short only at the end.
+class MemoryFile : public ByteSource
+{
+public:
+    explicit MemoryFile(std::string bytes)
+        : m_bytes(std::move(bytes))
+    {
+    }
+    std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) override
+    {
+        if (offset >= m_bytes.size())
+            return 0;
+        const std::size_t count = std::min<std::size_t>(size, m_bytes.size() - offset);
+        std::memcpy(buffer, m_bytes.data() + offset, count);
+        return static_cast<std::int64_t>(count);
+    }
+
+private:
+    std::string m_bytes;
+};
+
+// A segment: FF, the marker, the big-endian length (which counts itself) and `payload` bytes.
+std::string Segment(unsigned char marker, std::size_t payload, long claimed = -1)
+{
+    const std::size_t length = claimed >= 0 ? static_cast<std::size_t>(claimed) : payload + 2;
+    std::string bytes = {'\xff', static_cast<char>(marker), static_cast<char>(length >> 8),
+                         static_cast<char>(length & 0xff)};
+    return bytes + std::string(payload, 'x');
+}
+
+const std::string kStart = "\xff\xd8";
+const std::string kScanData(100000, '\x55');
+
+struct Row
+{
+    const char *name;
+    std::string bytes;
+    std::size_t kept; // the bytes handed to the parser
+    std::size_t mostRead; // the bytes read from the file, at most
+};
+
+TEST(AJpegHead, keepsTheLeadingSegmentsAndReadsLittleMore)
+{
+    const std::string app1 = Segment(0xe1, 6000);
+    const std::string tables = Segment(0xdb, 65) + Segment(0xc0, 15) + Segment(0xc4, 30);
+    const std::string scan = Segment(0xda, 10);
+    const std::string camera = kStart + app1 + tables + scan;
+    const std::string fill = kStart + "\xff\xff\xff" + Segment(0xe0, 14) + "junk" + scan;
+    const Row rows[] = {
+            {"a camera picture: its segments, not its scan data", camera + kScanData, camera.size(),
+             camera.size() + JpegHead::kFirstRead},
+            {"fill bytes and stray bytes between segments", fill + kScanData, fill.size(),
+             JpegHead::kFirstRead},
+            {"a segment of length 0 ends the walk after its length",
+             kStart + Segment(0xe1, 0, 0) + std::string("\0\0", 2) + kScanData, 6,
+             JpegHead::kFirstRead},
+            {"a segment of length 1 ends it too", kStart + Segment(0xe1, 0, 1) + kScanData, 6,
+             JpegHead::kFirstRead},
+            {"APP1 claiming 64 KiB in a 1 KiB file keeps the whole file",
+             kStart + Segment(0xe1, 1018, 0xffff), 1024, 1024},
+            {"a length past the end keeps the whole file", kStart + Segment(0xe1, 3000, 9000), 3006,
+             3006},
+            {"the end of the picture before any scan", kStart + Segment(0xe0, 14) + "\xff\xd9", 22,
+             22},
+            {"restart markers carry no length", kStart + "\xff\xd0" + scan + kScanData, 18,
+             JpegHead::kFirstRead},
+            {"a scan header cut short",
+             kStart + Segment(0xe0, 14) + std::string("\xff\xda\x00\x0c\x01", 5), 25, 25},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        MemoryFile file(row.bytes);
+        JpegHead head(file);
+        ASSERT_TRUE(head.StartsAsJpeg() || row.bytes.size() < 3);
+        head.KeepLeadingSegments();
+        EXPECT_EQ(head.Size(), row.kept);
+        EXPECT_TRUE(std::string(reinterpret_cast<const char *>(head.Data()), head.Size())
+                    == row.bytes.substr(0, row.kept));
+        EXPECT_LE(head.BytesRead(), row.mostRead);
+    }
+}
+
+TEST(AJpegHead, readsASegmentBeyondTheFirstReadInOneGo)
+{
+    // After the first 4 KiB, the rest of a 20 KiB APP1 and the marker after it come in one read.
+    const std::string head = kStart + Segment(0xe1, 20000) + Segment(0xda, 10);
+    MemoryFile file(head + kScanData);
+    JpegHead bytes(file);
+    bytes.KeepLeadingSegments();
+    EXPECT_EQ(bytes.Size(), head.size());
+    EXPECT_EQ(bytes.Reads(), 3u); // 4 KiB; the APP1 and the SOS marker; the SOS header
+}
+
+TEST(AJpegHead, isNotAJpegWithoutItsStartBytes)
+{
+    const struct
+    {
+        const char *name;
+        std::string bytes;
+        bool jpeg;
+    } rows[] = {
+            {"empty", "", false},
+            {"SOI alone", "\xff\xd8", false},
+            {"SOI and a marker", "\xff\xd8\xff", true},
+            {"PNG", "\x89PNG\r\n", false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        MemoryFile file(row.bytes);
+        EXPECT_EQ(JpegHead(file).StartsAsJpeg(), row.jpeg);
+    }
+}
+
+} // namespace
