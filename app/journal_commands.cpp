@@ -78,11 +78,11 @@ int RunHistoryCommand(const CliOptions &options)
     try {
         Journal journal;
         if (options.pass == 0) {
-            for (const PassRecord &pass : journal.Passes())
+            for (const JournaledPass &pass : journal.Passes())
                 PrintLine(PassHistoryLine(pass));
             return kAllDated;
         }
-        const std::optional<PassRecord> pass = journal.FindPass(options.pass);
+        const std::optional<JournaledPass> pass = journal.FindPass(options.pass);
         if (!pass) {
             PrintMessage("there is no pass " + std::to_string(options.pass) + " in the journal.");
             return kUsageError;

@@ -106,9 +106,9 @@ const std::pair<PassOutcome, const char *> kOutcomes[] = {
         {PassOutcome::Interrupted, "interrupted"},
 };
 
-PassRecord ReadPass(const JournalStatement &row)
+JournaledPass ReadPass(const JournalStatement &row)
 {
-    PassRecord pass;
+    JournaledPass pass;
     pass.id = row.Integer(0);
     pass.started = row.Integer(1);
     pass.ended = row.Integer(2);
@@ -531,7 +531,7 @@ void Journal::EndPass(const PassEnd &end)
 {
     if (m_pass == 0)
         return;
-    const std::optional<PassRecord> pass = FindPass(m_pass);
+    const std::optional<JournaledPass> pass = FindPass(m_pass);
     JournalTransaction transaction(*m_store);
     FlushMarks();
     const std::int64_t now = Now();
@@ -562,34 +562,36 @@ void Journal::Prune()
     m_statements->prune.Bind(1, static_cast<std::int64_t>(m_options.keptPasses)).Run();
 }
 
-std::optional<PassRecord> Journal::FindPass(PassId pass)
+std::optional<JournaledPass> Journal::FindPass(PassId pass)
 {
     JournalStatement &query = m_statements->findPass;
     query.Bind(1, pass);
-    std::vector<PassRecord> rows = AllRows<PassRecord>(query, ReadPass);
+    std::vector<JournaledPass> rows = AllRows<JournaledPass>(query, ReadPass);
     if (rows.empty())
         return std::nullopt;
     return rows.front();
 }
 
-std::vector<PassRecord> Journal::Passes()
+std::vector<JournaledPass> Journal::Passes()
 {
-    return AllRows<PassRecord>(m_statements->passes, ReadPass);
+    return AllRows<JournaledPass>(m_statements->passes, ReadPass);
 }
 
-std::optional<PassRecord> Journal::LastUndoablePass()
+std::optional<JournaledPass> Journal::LastUndoablePass()
 {
-    std::vector<PassRecord> rows = AllRows<PassRecord>(m_statements->lastUndoable, ReadPass);
+    std::vector<JournaledPass> rows = AllRows<JournaledPass>(m_statements->lastUndoable, ReadPass);
     if (rows.empty())
         return std::nullopt;
     return rows.front();
 }
 
-std::vector<PassRecord> Journal::UnfinishedPasses()
+std::vector<JournaledPass> Journal::UnfinishedPasses()
 {
-    std::vector<PassRecord> rows = AllRows<PassRecord>(m_statements->unfinished, ReadPass);
+    std::vector<JournaledPass> rows = AllRows<JournaledPass>(m_statements->unfinished, ReadPass);
     const std::lock_guard<std::mutex> guard(s_runningLock);
-    std::erase_if(rows, [&](const PassRecord &pass) { return s_running.count({Path(), pass.id}); });
+    std::erase_if(rows, [&](const JournaledPass &pass) {
+        return s_running.count({Path(), pass.id});
+    });
     return rows;
 }
 

@@ -108,7 +108,7 @@ struct PassEnd
     PassOutcome outcome = PassOutcome::Finished;
 };
 
-struct PassRecord
+struct JournaledPass
 {
     PassId id = 0;
     std::int64_t started = 0; // seconds since the epoch, as the run log's clock read them
@@ -194,13 +194,13 @@ public:
     void EndPass(const PassEnd &end);
     PassId CurrentPass() const;
 
-    std::optional<PassRecord> FindPass(PassId pass);
+    std::optional<JournaledPass> FindPass(PassId pass);
     // Newest first.
-    std::vector<PassRecord> Passes();
+    std::vector<JournaledPass> Passes();
     // The newest pass that is not itself an undo.
-    std::optional<PassRecord> LastUndoablePass();
+    std::optional<JournaledPass> LastUndoablePass();
     // Without an end, newest first, leaving out those this process is running.
-    std::vector<PassRecord> UnfinishedPasses();
+    std::vector<JournaledPass> UnfinishedPasses();
     // In the order made; only those in `state` when it is given.
     std::vector<ChangeRecord> Changes(PassId pass, std::optional<ChangeState> state = {});
     PassChangeCounts CountDoneChanges(PassId pass);

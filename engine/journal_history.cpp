@@ -27,7 +27,7 @@ std::string DateOfPair(const std::string &pair)
 
 } // namespace
 
-std::string PassHistoryLine(const PassRecord &pass)
+std::string PassHistoryLine(const JournaledPass &pass)
 {
     const std::string what = pass.undoes != 0 ? "undo of " + std::to_string(pass.undoes)
                                               : FormatText("%+d hours", pass.timeAdjust);

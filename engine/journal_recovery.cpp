@@ -138,7 +138,7 @@ ChangeState TakeBack(const JournalChange &change, std::int64_t passStarted)
 }
 
 // The process that ran the pass is this one's or another's that still runs.
-bool ProcessStillRuns(const PassRecord &pass)
+bool ProcessStillRuns(const JournaledPass &pass)
 {
     if (pass.processStamp.empty())
         return false;
@@ -216,7 +216,7 @@ int CountPendingRecoveries(Journal &journal, const std::string &heldSources)
 {
     int pending = 0;
     HeldFolders held(heldSources);
-    for (const PassRecord &pass : journal.UnfinishedPasses()) {
+    for (const JournaledPass &pass : journal.UnfinishedPasses()) {
         if (ProcessStillRuns(pass))
             continue;
         bool relevant = false;
@@ -234,7 +234,7 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
 {
     std::vector<std::string> lines;
     HeldFolders held(heldSources);
-    for (const PassRecord &pass : journal.UnfinishedPasses()) {
+    for (const JournaledPass &pass : journal.UnfinishedPasses()) {
         if (ProcessStillRuns(pass))
             continue;
         bool relevant = false;

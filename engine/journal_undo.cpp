@@ -242,7 +242,7 @@ void PictureRestorer::Restore(const PictureChanges &picture)
 }
 
 // Undone, and nothing of it left to take back.
-bool IsUndone(Journal &journal, const PassRecord &pass)
+bool IsUndone(Journal &journal, const JournaledPass &pass)
 {
     return pass.undone != 0 && journal.CountDoneChanges(pass.id).pictures == 0;
 }
@@ -252,7 +252,7 @@ bool IsUndone(Journal &journal, const PassRecord &pass)
 UndoResult FindPassToUndo(Journal &journal, std::optional<PassId> pass)
 {
     UndoResult result;
-    const std::optional<PassRecord> target =
+    const std::optional<JournaledPass> target =
             pass ? journal.FindPass(*pass) : journal.LastUndoablePass();
     result.pass = pass.value_or(0);
     if (!target) {
@@ -275,7 +275,7 @@ UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &s
     UndoResult result = FindPassToUndo(journal, pass);
     if (result.outcome != UndoOutcome::Undone)
         return result;
-    std::optional<PassRecord> target = journal.FindPass(result.pass);
+    std::optional<JournaledPass> target = journal.FindPass(result.pass);
 
     // No run may work in these folders meanwhile; what a killed run left there goes first.
     SourceLocks locks;
@@ -351,7 +351,7 @@ std::string UndoRefusal(const UndoResult &result)
     return {};
 }
 
-std::string DescribeUndo(const PassRecord &pass, const PassChangeCounts &counts)
+std::string DescribeUndo(const JournaledPass &pass, const PassChangeCounts &counts)
 {
     std::string text = "Take back the dating pass of " + JournalTimeText(pass.started) + " in "
                        + pass.sources + "?\n\n";

@@ -73,6 +73,6 @@ std::string UndoRefusal(const UndoResult &result);
 
 // What an undo of `pass` would take back, for a question put before it: when the pass ran, its
 // folders and how many names, date pairs and times.
-std::string DescribeUndo(const PassRecord &pass, const PassChangeCounts &counts);
+std::string DescribeUndo(const JournaledPass &pass, const PassChangeCounts &counts);
 
 } // namespace kronvik

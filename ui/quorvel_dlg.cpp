@@ -342,7 +342,7 @@ void CQuorvelDlg::OnUndoLastPass()
                            QString::fromLocal8Bit(refusal));
             return;
         }
-        const PassRecord pass = *journal.FindPass(found.pass);
+        const JournaledPass pass = *journal.FindPass(found.pass);
         const QString question = QFile::decodeName(
                 QByteArray::fromStdString(DescribeUndo(pass, journal.CountDoneChanges(pass.id))));
         if (QMessageBox::question(this, QStringLiteral("Kronvik"), question) != QMessageBox::Yes)

@@ -121,7 +121,7 @@ TEST(AJournaledPass, commitsItsPlanBeforeAnyChangeAndItsMarksWithTheNextBatch)
     EXPECT_EQ(observer.FindPass(id)->ended, 0);
     pass.EndPass({1, 2, PassOutcome::Cancelled});
     EXPECT_EQ(observer.Changes(id).back().state, ChangeState::Abandoned);
-    const PassRecord record = *observer.FindPass(id);
+    const JournaledPass record = *observer.FindPass(id);
     EXPECT_EQ(record.started, kPinnedClock);
     EXPECT_EQ(record.ended, kPinnedClock);
     EXPECT_EQ(record.frontEnd, JournalFrontEnd::Window);
@@ -279,7 +279,7 @@ TEST(TheJournal, keepsTheLastHundredPassesAndTheirChanges)
         journal.PlanBatch({RenameOf("/p/" + std::to_string(i), "/p/x")});
         journal.EndPass({});
     }
-    const std::vector<PassRecord> kept = journal.Passes();
+    const std::vector<JournaledPass> kept = journal.Passes();
     ASSERT_EQ(kept.size(), 101u);
     EXPECT_EQ(kept.front().id, ids.back()) << "newest first";
     EXPECT_EQ(kept[99].id, ids[3]);
@@ -340,9 +340,9 @@ TEST(TwoProcesses, writingPassesAtOnceKeepTheirOwnRowsIntact)
     }
 
     Journal journal;
-    const std::vector<PassRecord> passes = journal.Passes();
+    const std::vector<JournaledPass> passes = journal.Passes();
     ASSERT_EQ(passes.size(), static_cast<std::size_t>(kProcesses * kPasses));
-    for (const PassRecord &pass : passes) {
+    for (const JournaledPass &pass : passes) {
         EXPECT_EQ(pass.outcome, PassOutcome::Finished);
         const std::string folder = "/process" + std::to_string(pass.timeAdjust);
         ASSERT_EQ(pass.sources, folder);

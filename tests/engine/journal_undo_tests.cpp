@@ -77,9 +77,9 @@ TEST_F(AnUndo, givesEveryPictureOfAPassItsNameBytesAndTimeBack)
     EXPECT_EQ(result.restored, 3);
     EXPECT_EQ(result.left, 0);
 
-    const PassRecord undone = *journal->FindPass(pass);
+    const JournaledPass undone = *journal->FindPass(pass);
     EXPECT_EQ(undone.undone, kPinnedClock);
-    const PassRecord undo = *journal->FindPass(undone.undoneBy);
+    const JournaledPass undo = *journal->FindPass(undone.undoneBy);
     EXPECT_EQ(undo.undoes, pass);
     EXPECT_EQ(undo.outcome, PassOutcome::Finished);
     EXPECT_EQ(undo.datedSuccessfully, 3);
@@ -256,7 +256,7 @@ TEST_F(AnUndo, afterRecoveryRestoresATreeWhosePassWasKilledAtAnyMoment)
 
         OpenJournal();
         RecoverUnfinishedPasses(*journal, folder, session.clock);
-        const std::optional<PassRecord> last = journal->LastUndoablePass();
+        const std::optional<JournaledPass> last = journal->LastUndoablePass();
         if (last && last->sources == folder)
             Undo(last->id);
         EXPECT_EQ(TreeOf(folder), before) << "run " << run << ", killed after " << wait << " us";
