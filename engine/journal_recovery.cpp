@@ -46,9 +46,14 @@ ChangeState TakeBackShift(const JournalChange &change)
     PictureFile reader;
     if (reader.Open(change.path) != 0
         || reader.ReadAt(change.offset, found.data(), found.size())
-                   != static_cast<std::int64_t>(found.size())
-        || found != change.bytesAfter)
+                   != static_cast<std::int64_t>(found.size()))
         return ChangeState::Abandoned;
+    if (found != change.bytesAfter) {
+        // A write killed before it copied a byte has still given the file a new time.
+        if (found == change.bytesBefore && state.modified != change.timeBefore)
+            SetModificationTime(change.path, change.timeBefore);
+        return ChangeState::Abandoned;
+    }
     reader.Close();
     // Made: it stays done, for an undo, where the file cannot be written now.
     LockedFile file;
@@ -240,23 +245,54 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
         bool relevant = false;
         for (const std::string &source : SplitSourceList(pass.sources))
             relevant = relevant || held.Contains(source);
-        std::vector<ChangeRecord> planned = journal.Changes(pass.id, ChangeState::Planned);
+        std::vector<ChangeRecord> rows = journal.Changes(pass.id);
+        // A picture's time is set under the name its rename gave it, so it can have been set only
+        // where that rename was made: the name may hold another picture that took it first.
+        std::map<std::int64_t, ChangeRecord *> renames;
+        for (ChangeRecord &row : rows)
+            if (row.change.kind == ChangeKind::Rename)
+                renames[row.picture] = &row;
         int takenBack = 0;
         bool remaining = false;
-        for (auto row = planned.rbegin(); row != planned.rend(); ++row) {
-            if (!held.Contains(DirectoryOf(row->change.path))) {
+        const auto takeBack = [&](ChangeRecord &row, const JournalChange &change) {
+            if (!held.Contains(DirectoryOf(row.change.path))) {
                 remaining = true;
-                continue;
+                return ChangeState::Planned;
             }
             relevant = true;
-            const ChangeState state = TakeBack(row->change, pass.started);
+            const ChangeState state = TakeBack(change, pass.started);
             if (state == ChangeState::Planned) {
                 remaining = true;
-                continue;
+                return state;
             }
             if (state == ChangeState::TakenBack)
                 ++takenBack;
-            journal.Mark(row->id, state, pass.id);
+            row.state = state;
+            journal.Mark(row.id, state, pass.id);
+            return state;
+        };
+        for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+            if (row->state != ChangeState::Planned)
+                continue;
+            const auto rename = renames.find(row->picture);
+            if (row->change.kind != ChangeKind::Time || rename == renames.end()) {
+                takeBack(*row, row->change);
+                continue;
+            }
+            ChangeRecord &renamed = *rename->second;
+            if (renamed.state == ChangeState::Planned)
+                takeBack(renamed, renamed.change);
+            JournalChange time = row->change;
+            if (renamed.state == ChangeState::TakenBack)
+                time.path = renamed.change.path; // the file is back under its old name
+            else if (renamed.state != ChangeState::Done)
+                time.path.clear(); // never renamed, so never timed
+            if (time.path.empty() && held.Contains(DirectoryOf(row->change.path)))
+                journal.Mark(row->id, ChangeState::Abandoned, pass.id);
+            else if (time.path.empty())
+                remaining = true;
+            else
+                takeBack(*row, time);
         }
         if (!relevant)
             continue;
