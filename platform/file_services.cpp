@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "file_services.h"
 
+#include "write_faults.h"
+
 #include "mount_types.h"
 
 #include <cerrno>
@@ -162,6 +164,8 @@ int RenameToFreeName(const std::string &from, const std::string &to)
 
 int RenameNoReplace(const std::string &from, const std::string &to)
 {
+    if (const int error = WriteFault(WriteStep::RenamePicture))
+        return error;
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return 0;
     const int error = errno;
@@ -234,6 +238,11 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
     // The access time is passed as it is, not as UTIME_OMIT: some FUSE mounts ignore the whole
     // call when one of the times is omitted.
     const timespec times[2] = {status.st_atim, timespec{seconds, 0}};
+    if (const int fault = WriteFault(WriteStep::SetFileTime)) {
+        if (error)
+            *error = fault;
+        return false;
+    }
     if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
         if (error)
             *error = errno;

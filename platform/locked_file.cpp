@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "locked_file.h"
 
+#include "write_faults.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -87,6 +89,8 @@ LockedFile &LockedFile::operator=(LockedFile &&other) noexcept
 int LockedFile::OpenExistingForUpdate(const std::string &path)
 {
     *this = LockedFile();
+    if (const int error = WriteFault(WriteStep::OpenForUpdate))
+        return error;
     return OpenLocked(path, O_RDWR, m_fd);
 }
 
@@ -132,14 +136,16 @@ int LockedFile::WriteAt(const void *buffer, std::size_t size, off_t offset) cons
     // descriptor of this same open file (not of its path, which may name another file by now).
     const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
     const int writer = m_fd < 0 ? -1 : open(self.c_str(), O_WRONLY | O_CLOEXEC);
-    if (writer < 0) {
-        const int error = WriteAll(m_fd, buffer, size, offset);
-        return error == 0 && fsync(m_fd) != 0 ? errno : error;
-    }
-    int error = WriteAll(writer, buffer, size, offset);
-    if (error == 0 && fsync(writer) != 0)
+    const int fd = writer < 0 ? m_fd : writer;
+    int error = WriteFault(WriteStep::WriteInPlace);
+    if (error == 0)
+        error = WriteAll(fd, buffer, size, offset);
+    if (error == 0)
+        error = WriteFault(WriteStep::FlushInPlace);
+    if (error == 0 && fsync(fd) != 0)
         error = errno;
-    close(writer);
+    if (writer >= 0)
+        close(writer);
     return error;
 }
 

@@ -382,7 +382,12 @@ bool ParseRegistryHiveText(std::string_view text, RegistryHiveContents &contents
         if (line.empty())
             continue;
         if (line[0] == ';') {
-            comments.emplace_back(rawLine);
+            // Stray CRs at a comment's end (a file converted to CR LF twice) are dropped: the
+            // comment is written with a line feed alone and must read back the same.
+            std::string_view comment = rawLine;
+            while (comment.back() == '\r')
+                comment.remove_suffix(1);
+            comments.emplace_back(comment);
             continue;
         }
         if (!sawHeader) {

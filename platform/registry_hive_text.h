@@ -69,9 +69,9 @@ bool IsWritableRegistryName(const std::string &name);
 
 // Reads REGEDIT4 text in one pass: the "REGEDIT4" line, "[path]" sections, and values written as
 // "text", dword:xxxxxxxx, hex:.. or hex(N):.. (with "\" line continuations); blank lines are
-// skipped, ";" comment lines kept with what follows them, CR LF line ends accepted. A repeated
-// key or value merges into the first, the last data winning. Empty text is an empty hive. False,
-// with `contents` left empty, for anything else.
+// skipped, ";" comment lines kept with what follows them (without stray CRs at their end), CR LF
+// line ends accepted. A repeated key or value merges into the first, the last data winning. Empty
+// text is an empty hive. False, with `contents` left empty, for anything else.
 bool ParseRegistryHiveText(std::string_view text, RegistryHiveContents &contents);
 
 // Writes the hive as REGEDIT4 text that ParseRegistryHiveText reads back to the same keys, types,

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "replacing_file.h"
 
+#include "write_faults.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -115,7 +117,9 @@ int ReplacingFile::Create(const std::string &path, mode_t newFileMode, ReplacedF
         keepMode = true;
     }
 
-    int error = EEXIST;
+    int error = WriteFault(WriteStep::CreateTemporary);
+    if (error == 0)
+        error = EEXIST;
     for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
         std::string candidate = path + kTemporaryInfix + "." + RandomSuffix();
         m_fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
@@ -140,6 +144,8 @@ int ReplacingFile::Write(const void *buffer, std::size_t size)
 {
     if (m_fd < 0)
         return EBADF;
+    if (const int error = WriteFault(WriteStep::WriteTemporary))
+        return error;
     const auto *bytes = static_cast<const char *>(buffer);
     std::size_t done = 0;
     while (done < size) {
@@ -160,7 +166,9 @@ int ReplacingFile::Flush()
 {
     if (m_fd < 0)
         return EBADF;
-    int error = fsync(m_fd) == 0 ? 0 : errno;
+    int error = WriteFault(WriteStep::FlushTemporary);
+    if (error == 0 && fsync(m_fd) != 0)
+        error = errno;
     // close is not retried on EINTR: on Linux the descriptor is gone either way.
     if (close(m_fd) != 0 && error == 0)
         error = errno;
@@ -173,6 +181,8 @@ int ReplacingFile::Replace()
 {
     if (!m_flushed || m_temporaryPath.empty())
         return EBADF;
+    if (const int error = WriteFault(WriteStep::ReplaceByRename))
+        return error;
     if (rename(m_temporaryPath.c_str(), m_path.c_str()) != 0)
         return errno;
     m_temporaryPath.clear();

@@ -1,0 +1,32 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+namespace kronvik {
+
+// The writing calls of this layer, each of which a test can make fail as a failing or full disk
+// would (EIO, ENOSPC, EACCES, EROFS), to see what the layers above report and keep. Each call
+// asks WriteFault just before the system call it stands for; the cost while nothing is armed is
+// one relaxed atomic load.
+enum class WriteStep {
+    CreateTemporary, // ReplacingFile::Create: the new version's temporary file
+    WriteTemporary, // ReplacingFile::Write
+    FlushTemporary, // ReplacingFile::Flush: fsync of the new version
+    ReplaceByRename, // ReplacingFile::Replace: the rename over the file
+    OpenForUpdate, // LockedFile::OpenExistingForUpdate: the shift's open
+    WriteInPlace, // LockedFile::WriteAt: the shift's write
+    FlushInPlace, // LockedFile::WriteAt: the fsync after the shift's write
+    RenamePicture, // RenameNoReplace
+    SetFileTime, // SetLastWriteTime
+};
+
+// Makes a call of `step` fail with `error` once: the `after` calls before it go through.
+void FailWriteStep(WriteStep step, int error, unsigned after = 0);
+
+// Disarms every failure not met yet.
+void ClearWriteFaults();
+
+// The error this call of `step` is to fail with, or 0.
+int WriteFault(WriteStep step);
+
+} // namespace kronvik
