@@ -2,10 +2,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "log_list_view.h"
 
+#include "log_scroll_bar.h"
+
 #include <QEvent>
 #include <QFile>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include <algorithm>
@@ -22,6 +25,8 @@ constexpr int kTextMargin = 2;
 LogListView::LogListView(QWidget *parent)
     : QAbstractScrollArea(parent)
 {
+    setVerticalScrollBar(new LogScrollBar(Qt::Vertical, this));
+    setHorizontalScrollBar(new LogScrollBar(Qt::Horizontal, this));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFocusPolicy(Qt::ClickFocus);
@@ -80,9 +85,18 @@ void LogListView::UpdateScrollRanges()
 {
     const int page = VisibleLines();
     const auto lines = static_cast<long long>(std::min<std::size_t>(m_shown, INT_MAX));
-    verticalScrollBar()->setRange(0, static_cast<int>(std::max(0LL, lines - page)));
-    verticalScrollBar()->setPageStep(page);
-    verticalScrollBar()->setSingleStep(1);
+    QScrollBar *vertical = verticalScrollBar();
+    const int maximum = static_cast<int>(std::max(0LL, lines - page));
+    {
+        // The area lays itself out again at every new range, and that raises both scroll bars,
+        // which repaints them with the frame behind them, though with both bars always shown
+        // the layout stays as it was. A range that keeps the value where it is moves nothing,
+        // so the area need not hear of it.
+        const QSignalBlocker quiet(maximum >= vertical->value() ? vertical : nullptr);
+        vertical->setRange(0, maximum);
+    }
+    vertical->setPageStep(page);
+    vertical->setSingleStep(1);
     const int width = viewport()->width();
     horizontalScrollBar()->setRange(0, std::max(0, m_widestPainted + 2 * kTextMargin - width));
     horizontalScrollBar()->setPageStep(std::max(1, width));

@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -344,15 +345,18 @@ private slots:
         struct PaintCounter : QObject
         {
             std::map<QObject *, int> paints;
+            int layouts = 0;
             bool eventFilter(QObject *watched, QEvent *event) override
             {
                 if (event->type() == QEvent::Paint)
                     ++paints[watched];
+                layouts += event->type() == QEvent::LayoutRequest;
                 return false;
             }
         } counter;
         for (const char *name : {"progress", "staticCurrent", "staticPercent", "staticFile"})
             window.findChild<QWidget *>(name)->installEventFilter(&counter);
+        window.installEventFilter(&counter);
         QElapsedTimer clock;
         clock.start();
         window.DatePictures();
@@ -360,10 +364,61 @@ private slots:
 
         QCOMPARE(Label(window, "staticCurrent"), QStringLiteral("80"));
         QCOMPARE(window.findChild<QProgressBar *>("progress")->value(), 100);
+        // New label texts do not lay the window out again after every picture.
+        QVERIFY2(counter.layouts < 10, qPrintable(QString::number(counter.layouts) + " layouts"));
         for (const auto &[widget, paints] : counter.paints)
-            QVERIFY2(paints <= frames,
-                     qPrintable(widget->objectName() + " painted " + QString::number(paints)
-                                + " times in " + QString::number(frames) + " frames"));
+            if (widget != &window)
+                QVERIFY2(paints <= frames,
+                         qPrintable(widget->objectName() + " painted " + QString::number(paints)
+                                    + " times in " + QString::number(frames) + " frames"));
+    }
+
+    void repaintsTheLogListsScrollBarsOnlyWhenTheirSliderMoves()
+    {
+        LogListView list;
+        list.resize(300, 200);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        QScrollBar *vertical = list.verticalScrollBar();
+        QScrollBar *horizontal = list.horizontalScrollBar();
+        const auto addLines = [&list](int count) {
+            for (int i = 0; i < count; ++i)
+                list.AppendLogLine("line " + std::to_string(list.LineCount()));
+            list.ShowPendingLines();
+            QTest::qWait(120); // past the list's own pause between refreshes
+        };
+        addLines(500);
+
+        struct PaintCounter : QObject
+        {
+            int paints = 0;
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                paints += event->type() == QEvent::Paint;
+                return false;
+            }
+        };
+        PaintCounter verticalPaints;
+        PaintCounter horizontalPaints;
+        vertical->installEventFilter(&verticalPaints);
+        horizontal->installEventFilter(&horizontalPaints);
+        // A long list at its top: the slider stays where it is, at its least length.
+        addLines(200);
+        QCOMPARE(vertical->maximum(), 700 - vertical->pageStep());
+        QCOMPARE(vertical->value(), 0);
+        QCOMPARE(verticalPaints.paints, 0);
+        QCOMPARE(horizontalPaints.paints, 0);
+
+        // At its end the slider moves up as the list grows, and the view stays where it was.
+        vertical->setValue(vertical->maximum());
+        const int bottom = vertical->value();
+        QTest::qWait(20);
+        verticalPaints.paints = 0;
+        addLines(300);
+        QCOMPARE(vertical->maximum(), 1000 - vertical->pageStep());
+        QCOMPARE(vertical->value(), bottom);
+        QCOMPARE(list.FirstVisibleLine(), std::size_t(bottom));
+        QVERIFY(verticalPaints.paints > 0);
     }
 
     void finishesThePictureAtHandWhenClosedDuringAPass()
