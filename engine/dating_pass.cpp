@@ -2,7 +2,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "dating_pass.h"
 
+#include "file_error.h"
+#include "pass_applier.h"
+#include "pass_journal.h"
 #include "picture_dater.h"
+
+#include <optional>
 
 namespace kronvik {
 
@@ -13,8 +18,10 @@ const char *const kSuccessLine =
 const char *const kFailureLine =
         "%4d-%02d-%02d %02d:%02d:%02d: Digital pictures dated unsuccessfully: %d";
 
-unsigned ReadAheadThreads(const DatingSession &session)
+unsigned ReadAheadThreads(const DatingSession &session, const PassApplier &applier)
 {
+    if (!applier.ReadsAhead())
+        return 0;
     return session.readAheadThreads < 0 ? PictureReadAhead::DefaultThreads()
                                         : static_cast<unsigned>(session.readAheadThreads);
 }
@@ -45,27 +52,60 @@ void DatePictures(DatingSession &session)
     state.datedSuccessfully = 0;
     state.datedUnsuccessfully = 0;
 
+    PassApplier &applier = session.applier ? *session.applier : FileSystemApplier();
+    // The pass's row comes before any change: a journal that cannot be written stops the pass
+    // here, with nothing changed.
+    std::optional<PassJournal> journal;
+    if (session.journal && applier.MakesChanges())
+        journal.emplace(*session.journal, PassStart{session.journalFrontEnd,
+                                                    session.journalSources.empty()
+                                                            ? session.view.SourceDirectoryText()
+                                                            : session.journalSources,
+                                                    session.timeAdjust, session.recurse, 0});
+    PassJournal *const rows = journal ? &*journal : nullptr;
+    const auto end = [&](PassOutcome outcome) {
+        return PassEnd{state.datedSuccessfully, state.datedUnsuccessfully, outcome};
+    };
+
     PassRecord record;
-    {
+    bool stopped = false;
+    try {
         // Reads run ahead on worker threads; each picture is still decided and changed at its
         // turn, in list order, here. Leaving the loop stops the reads at hand.
-        PictureReadAhead ahead(state.pictureList, count, ReadAheadThreads(session),
+        PictureReadAhead ahead(state.pictureList, count, ReadAheadThreads(session, applier),
                                session.timeAdjust);
         // The pass holds its own size: the front end keeps the list unchanged while a pass runs,
         // and the bound check guards against one that does not.
-        for (std::uint32_t i = 0; i < count && !session.cancel && i < state.pictureList.size();
-             ++i) {
-            session.view.SetStatusLabel(StatusLabel::File, state.pictureList[i]);
-            DatePicture(session, i, record, ahead.Take(i));
-            ShowProgress(session, i, count);
-            if (!session.view.DrainMessages())
+        for (std::uint32_t i = 0; i < count && i < state.pictureList.size(); ++i) {
+            if (session.cancel) {
+                stopped = true;
                 break;
+            }
+            session.view.SetStatusLabel(StatusLabel::File, state.pictureList[i]);
+            DatePicture(session, i, record, ahead.Take(i), rows);
+            ShowProgress(session, i, count);
+            if (!session.view.DrainMessages()) {
+                stopped = i + 1 < count;
+                break;
+            }
         }
+    } catch (const FileError &) {
+        if (journal) {
+            // The file error is what the user must see; a journal failing as well adds nothing.
+            try {
+                journal->End(end(PassOutcome::FileError));
+            } catch (const JournalError &) {
+            }
+        }
+        throw;
     }
 
     const CalendarTime now = ReadLogTime(session.clock);
     session.log.AppendLogLine(FormatLogLine(now, kSuccessLine, state.datedSuccessfully));
     session.log.AppendLogLine(FormatLogLine(now, kFailureLine, state.datedUnsuccessfully));
+    if (journal)
+        journal->End(
+                end(stopped || session.cancel ? PassOutcome::Cancelled : PassOutcome::Finished));
 }
 
 } // namespace kronvik

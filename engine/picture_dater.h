@@ -3,6 +3,7 @@
 #pragma once
 
 #include "dating_session.h"
+#include "pass_journal.h"
 #include "picture_plan.h"
 #include "picture_reader.h"
 
@@ -28,8 +29,11 @@ struct AppliedChanges
 // adjustment is not 0, renames it after its EXIF date in its own directory, sets its modification
 // time, and reports the outcome as a run-log line. `ahead` is a read of the picture made earlier
 // (PictureReadAhead); it is used only while nothing can have changed the file since, else the
-// picture is read again now. Throws FileError only from the time shift.
+// picture is read again now. With `journal`, each change is committed to it before it is made and
+// marked done or abandoned after. Throws FileError only from the time shift, JournalError when the
+// journal cannot be written (before the change it was to record).
 AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
-                           std::optional<PictureRead> ahead = std::nullopt);
+                           std::optional<PictureRead> ahead = std::nullopt,
+                           PassJournal *journal = nullptr);
 
 } // namespace kronvik
