@@ -7,7 +7,9 @@
 #include "pass_journal.h"
 #include "picture_dater.h"
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 namespace kronvik {
 
@@ -17,6 +19,11 @@ const char *const kSuccessLine =
         "%4d-%02d-%02d %02d:%02d:%02d: Digital pictures dated successfully: %d";
 const char *const kFailureLine =
         "%4d-%02d-%02d %02d:%02d:%02d: Digital pictures dated unsuccessfully: %d";
+
+// How many pictures' changes the journal commits at once: a commit costs about as much as
+// dating a picture on a fast disk, and a pass killed meanwhile leaves no more rows than these
+// for its recovery to find never made.
+constexpr std::size_t kPlannedAhead = 64;
 
 unsigned ReadAheadThreads(const DatingSession &session, const PassApplier &applier)
 {
@@ -69,6 +76,16 @@ void DatePictures(DatingSession &session)
 
     PassRecord record;
     bool stopped = false;
+    std::vector<PlannedAhead> planned;
+    std::size_t plannedFirst = 0;
+    // Rows planned ahead for pictures the pass does not reach: never made.
+    const auto abandonUnreached = [&] {
+        for (PlannedAhead &picture : planned) {
+            for (ChangeId id : picture.ids)
+                rows->Abandon(id);
+            picture.ids.clear();
+        }
+    };
     try {
         // Reads run ahead on worker threads; each picture is still decided and changed at its
         // turn, in list order, here. Leaving the loop stops the reads at hand.
@@ -82,7 +99,20 @@ void DatePictures(DatingSession &session)
                 break;
             }
             session.view.SetStatusLabel(StatusLabel::File, state.pictureList[i]);
-            DatePicture(session, i, record, ahead.Take(i), rows);
+            if (rows && plannedFirst + planned.size() <= i) {
+                // The rows of the next pictures, in one commit.
+                planned = PlanAhead(session, i, std::min<std::size_t>(i + kPlannedAhead, count),
+                                    record, ahead, *rows);
+                plannedFirst = i;
+            }
+            if (rows && i - plannedFirst < planned.size()) {
+                // Its rows are its own from here on, whatever becomes of the picture.
+                PlannedAhead mine = std::move(planned[i - plannedFirst]);
+                planned[i - plannedFirst].ids.clear();
+                DatePicture(session, i, record, std::move(mine.read), rows, &mine);
+            } else {
+                DatePicture(session, i, record, ahead.Take(i), rows);
+            }
             ShowProgress(session, i, count);
             if (!session.view.DrainMessages()) {
                 stopped = i + 1 < count;
@@ -91,6 +121,7 @@ void DatePictures(DatingSession &session)
         }
     } catch (const FileError &) {
         if (journal) {
+            abandonUnreached();
             // The file error is what the user must see; a journal failing as well adds nothing.
             try {
                 journal->End(end(PassOutcome::FileError));
@@ -103,9 +134,11 @@ void DatePictures(DatingSession &session)
     const CalendarTime now = ReadLogTime(session.clock);
     session.log.AppendLogLine(FormatLogLine(now, kSuccessLine, state.datedSuccessfully));
     session.log.AppendLogLine(FormatLogLine(now, kFailureLine, state.datedUnsuccessfully));
-    if (journal)
+    if (journal) {
+        abandonUnreached();
         journal->End(
                 end(stopped || session.cancel ? PassOutcome::Cancelled : PassOutcome::Finished));
+    }
 }
 
 } // namespace kronvik

@@ -23,6 +23,24 @@ std::vector<ChangeId> PassJournal::Plan(std::size_t index,
     return m_journal.PlanBatch({{changes, static_cast<std::int64_t>(index)}});
 }
 
+std::vector<std::vector<ChangeId>> PassJournal::PlanBatch(
+        const std::vector<std::pair<std::size_t, std::vector<JournalChange>>> &pictures)
+{
+    std::vector<PlannedPicture> planned;
+    for (const auto &[index, changes] : pictures)
+        if (!changes.empty())
+            planned.push_back({changes, static_cast<std::int64_t>(index)});
+    std::vector<std::vector<ChangeId>> ids(pictures.size());
+    if (planned.empty())
+        return ids;
+    const std::vector<ChangeId> all = m_journal.PlanBatch(planned);
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < pictures.size(); ++i)
+        for (std::size_t k = 0; k < pictures[i].second.size(); ++k)
+            ids[i].push_back(all[next++]);
+    return ids;
+}
+
 void PassJournal::End(const PassEnd &end)
 {
     if (m_ended)

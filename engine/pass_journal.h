@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace kronvik {
@@ -30,6 +31,10 @@ public:
 
     // The ids of `changes`, committed. Throws JournalError.
     std::vector<ChangeId> Plan(std::size_t index, const std::vector<JournalChange> &changes);
+    // The changes of several pictures, by their index, in one commit: the ids of each. Throws
+    // JournalError.
+    std::vector<std::vector<ChangeId>>
+    PlanBatch(const std::vector<std::pair<std::size_t, std::vector<JournalChange>>> &pictures);
     void Done(ChangeId change) { m_journal.MarkDone(change); }
     void Abandon(ChangeId change) { m_journal.MarkAbandoned(change); }
     // Once only. Throws JournalError.

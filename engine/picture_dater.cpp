@@ -68,11 +68,21 @@ public:
     {
     }
 
-    // Commits `changes` before any of them is made.
-    void Plan(const std::vector<JournalChange> &changes)
+    // Commits `changes` before any of them is made. Rows committed ahead for the picture stand
+    // for them while they say the same; else they are abandoned.
+    void Plan(const std::vector<JournalChange> &changes, const PlannedAhead *planned = nullptr)
     {
         if (!m_journal)
             return;
+        if (planned) {
+            if (SameChanges(planned->changes, changes)) {
+                for (std::size_t i = 0; i < changes.size(); ++i)
+                    m_rows.push_back({changes[i], planned->ids[i], false});
+                return;
+            }
+            for (ChangeId id : planned->ids)
+                m_journal->Abandon(id);
+        }
         const std::vector<ChangeId> ids = m_journal->Plan(m_index, changes);
         for (std::size_t i = 0; i < changes.size(); ++i)
             m_rows.push_back({changes[i], ids[i], false});
@@ -218,8 +228,52 @@ void MakeRenameAndTime(DatingSession &session, PassApplier &applier, std::size_t
 
 } // namespace
 
+std::vector<PlannedAhead> PlanAhead(DatingSession &session, std::size_t first, std::size_t end,
+                                    const PassRecord &record, PictureReadAhead &ahead,
+                                    PassJournal &journal)
+{
+    PassApplier &applier = session.applier ? *session.applier : FileSystemApplier();
+    const CalendarTime now = ReadLogTime(session.clock);
+    const int adjustment = session.timeAdjust;
+    // What the pass will have done by each picture's turn, if all goes as planned.
+    PassRecord foreseen = record;
+    std::vector<PlannedAhead> planned;
+    std::vector<std::pair<std::size_t, std::vector<JournalChange>>> batch;
+    for (std::size_t index = first; index < end; ++index) {
+        const std::string &path = session.state.pictureList[index];
+        PictureRead read = ReadAtTurn(applier, path, foreseen, adjustment, ahead.Take(index));
+        std::optional<ShiftedBefore> shiftedBefore;
+        if (session.journal && !session.reshift)
+            shiftedBefore = FindShiftedBefore(*session.journal, read);
+        if (shiftedBefore) {
+            NoteShift(foreseen, path, IdentityOf(read));
+            read = applier.Read(path, 0);
+        }
+        const PicturePlan plan =
+                PlanPicture(read, foreseen, std::string(), adjustment, now, shiftedBefore);
+        if (plan.outcome == PictureOutcome::PassEnds) {
+            // Nothing after it is reached.
+            planned.push_back({std::move(read), {}, {}});
+            batch.push_back({index, {}});
+            break;
+        }
+        std::vector<JournalChange> changes = JournalChangesOf(read, plan, FactsOf(read));
+        if (plan.shift)
+            NoteShift(foreseen, path, IdentityOf(read));
+        if (plan.rename && plan.outcome == PictureOutcome::Dated)
+            NoteRename(foreseen, *plan.rename);
+        batch.push_back({index, changes});
+        planned.push_back({std::move(read), std::move(changes), {}});
+    }
+    std::vector<std::vector<ChangeId>> ids = journal.PlanBatch(batch);
+    for (std::size_t i = 0; i < planned.size(); ++i)
+        planned[i].ids = std::move(ids[i]);
+    return planned;
+}
+
 AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
-                           std::optional<PictureRead> ahead, PassJournal *journal)
+                           std::optional<PictureRead> ahead, PassJournal *journal,
+                           const PlannedAhead *planned)
 {
     ProgramState &state = session.state;
     PassApplier &applier = session.applier ? *session.applier : FileSystemApplier();
@@ -248,7 +302,7 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
     PictureJournal rows(journal, index);
     const FileFacts facts = journal ? FactsOf(read) : FileFacts{};
     if (journal)
-        rows.Plan(JournalChangesOf(read, plan, facts));
+        rows.Plan(JournalChangesOf(read, plan, facts), planned);
     if (plan.shift) {
         // A picture that cannot be written ends the pass here, with a FileError.
         MakeShift(applier, *plan.shift, read, record, now, rows, applied);
