@@ -21,9 +21,10 @@ const char *const kFailureLine =
         "%4d-%02d-%02d %02d:%02d:%02d: Digital pictures dated unsuccessfully: %d";
 
 // How many pictures' changes the journal commits at once: a commit costs about as much as
-// dating a picture on a fast disk, and a pass killed meanwhile leaves no more rows than these
-// for its recovery to find never made.
-constexpr std::size_t kPlannedAhead = 64;
+// dating a picture on a fast disk. No more than the reads a pass keeps in hand on two cores, so
+// that the workers still read while the pass applies a batch; and a pass killed meanwhile
+// leaves no more rows than these for its recovery to find never made.
+constexpr std::size_t kPlannedAhead = 16;
 
 unsigned ReadAheadThreads(const DatingSession &session, const PassApplier &applier)
 {

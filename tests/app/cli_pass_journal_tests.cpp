@@ -4,6 +4,7 @@
 // under a temporary state folder: a shift not made twice, a journal that cannot be used, the
 // preview against the run.
 #include "file_state.h"
+#include "journal.h"
 #include "jpeg_fixture.h"
 #include "state_home.h"
 #include "temp_dir.h"
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <regex>
 #include <sched.h>
 #include <sstream>
 #include <sys/mount.h>
@@ -295,4 +297,44 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
     for (std::string line; std::getline(lines, line);)
         ++passes;
     EXPECT_EQ(passes, static_cast<int>(rows.size())) << history.out;
+}
+
+TEST_F(TheJournaledPass, recoversWhatAKilledPassLeftBeforeItsScanAndThePreviewOnlySaysSo)
+{
+    const std::string picture = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    const std::string dated = pictures / "2005-07-14 09.03.27.JPG";
+    const std::string folder = pictures.Path();
+    // A pass killed between reserving the new name on a FAT card (an empty placeholder) and the
+    // rename over it: the picture untouched, the placeholder beside it.
+    const pid_t child = fork();
+    if (child == 0) {
+        Journal journal;
+        journal.BeginPass({JournalFrontEnd::Cli, folder, 0, true, 0});
+        journal.PlanBatch({{{JournalChange::Rename(picture, dated, fs::file_size(picture))}}});
+        WriteBytes(dated, "");
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const auto before = Snapshot(pictures.Path());
+
+    const CliRun preview = Run({"--dry-run", folder});
+    EXPECT_EQ(Snapshot(pictures.Path()), before) << "the preview recovered";
+    EXPECT_NE(preview.err.find("1 unfinished pass"), std::string::npos) << preview.err;
+
+    const CliRun run = Run({folder});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> lines = run.Messages();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(
+            std::regex_match(run.out.substr(0, run.out.find('\n')),
+                             std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d: Recovered the "
+                                        "unfinished pass of \\d{4}-\\d\\d-\\d\\d "
+                                        "\\d\\d:\\d\\d:\\d\\d: 1 changes taken back\\.")))
+            << run.out;
+    EXPECT_NE(run.out.find("   IMG_0001.JPG -> 2005-07-14 09.03.27.JPG\n"), std::string::npos)
+            << run.out;
+    EXPECT_TRUE(fs::exists(dated));
+    EXPECT_FALSE(fs::exists(picture));
 }
