@@ -26,6 +26,13 @@ const char *const kCliUsage =
         "  -l, --log-dir=DIR       at the end, write the run log to DIR/Kronvik.log as the window\n"
         "                          does on closing (an empty DIR means ~/.local/state/kronvik)\n"
         "  -q, --quiet             print no run-log lines\n"
+        "  -n, --dry-run           print the run-log lines the run would print and change\n"
+        "                          nothing: no rename, no time set, no byte written, no\n"
+        "                          journal entry; the exit status is the run's\n"
+        "      --no-journal        date without recording the changes in the journal, so the\n"
+        "                          pass cannot be undone (for a journal that cannot be used)\n"
+        "      --reshift           shift the EXIF dates by -t's hours even where a journaled\n"
+        "                          pass shifted them by those hours already\n"
         "      --undo[=PASS]       take back every change of the journaled pass PASS (by\n"
         "                          default the last one that is not itself an undo): names,\n"
         "                          EXIF dates and modification times; a picture renamed,\n"
@@ -37,7 +44,9 @@ const char *const kCliUsage =
         "\n"
         "A directory that cannot be searched, or only in part, is named on standard error and\n"
         "the search goes on. The journal of passes is ~/.local/state/kronvik/journal.sqlite3\n"
-        "($XDG_STATE_HOME/kronvik when that is set).\n"
+        "($XDG_STATE_HOME/kronvik when that is set). Every change of a pass is recorded there\n"
+        "before it is made; a pass that was killed is taken back where it was left half done\n"
+        "before the next pass over its directories searches them.\n"
         "\n"
         "Exit status: 0 when every picture was dated or passed over (--undo: restored), 1 when\n"
         "a rename was refused or a directory could not be searched (--undo: a picture was left\n"
@@ -109,13 +118,16 @@ bool ParsePassNumber(const std::string &text, std::int64_t &pass)
 
 CliParse ParseCliOptions(int argc, char **argv, CliOptions &options, std::string &error)
 {
-    enum { kHelp = 1000, kVersion, kUndo, kHistory };
+    enum { kHelp = 1000, kVersion, kUndo, kHistory, kNoJournal, kReshift };
     static const option kLongOptions[] = {
             {"recurse", no_argument, nullptr, 'r'},
             {"no-recurse", no_argument, nullptr, 'R'},
             {"time-adjust", required_argument, nullptr, 't'},
             {"log-dir", required_argument, nullptr, 'l'},
             {"quiet", no_argument, nullptr, 'q'},
+            {"dry-run", no_argument, nullptr, 'n'},
+            {"no-journal", no_argument, nullptr, kNoJournal},
+            {"reshift", no_argument, nullptr, kReshift},
             {"help", no_argument, nullptr, kHelp},
             {"version", no_argument, nullptr, kVersion},
             {"undo", optional_argument, nullptr, kUndo},
@@ -125,7 +137,7 @@ CliParse ParseCliOptions(int argc, char **argv, CliOptions &options, std::string
     opterr = 0;
     optind = 1;
     int option;
-    while ((option = getopt_long(argc, argv, ":rRt:l:qh", kLongOptions, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, ":rRt:l:qnh", kLongOptions, nullptr)) != -1) {
         switch (option) {
         case 'r':
             options.recurse = true;
@@ -146,6 +158,15 @@ CliParse ParseCliOptions(int argc, char **argv, CliOptions &options, std::string
             break;
         case 'q':
             options.quiet = true;
+            break;
+        case 'n':
+            options.dryRun = true;
+            break;
+        case kNoJournal:
+            options.journal = false;
+            break;
+        case kReshift:
+            options.reshift = true;
             break;
         case 'h':
         case kHelp:

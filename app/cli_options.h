@@ -23,6 +23,12 @@ struct CliOptions
     bool writeLog = false;
     std::string logDirectory;
     bool quiet = false;
+    // Print what the pass would do and change nothing.
+    bool dryRun = false;
+    // Record the pass's changes in the journal (--no-journal turns it off).
+    bool journal = true;
+    // Shift pictures that a journaled pass shifted by the same hours already.
+    bool reshift = false;
 };
 
 enum class CliParse { Run, Help, Version, UsageError };

@@ -7,7 +7,9 @@
 #include "exit_status.h"
 #include "file_error.h"
 #include "journal_commands.h"
+#include "journal_recovery.h"
 #include "log_file.h"
+#include "pass_preview.h"
 #include "picture_scan.h"
 #include "source_locks.h"
 #include "terminal_front_end.h"
@@ -15,6 +17,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -52,6 +56,22 @@ void CatchStopSignals()
     }
 }
 
+// The journal a pass records its changes in; none with --no-journal. A preview only looks into
+// one that is there (for the recoveries pending and the shifts made before), and makes none.
+// Throws JournalError.
+std::unique_ptr<kronvik::Journal> OpenJournal(const kronvik::CliOptions &options)
+{
+    using kronvik::Journal;
+    if (!options.journal)
+        return nullptr;
+    struct stat status
+    {
+    };
+    if (options.dryRun && stat(Journal::DefaultPath().c_str(), &status) != 0)
+        return nullptr;
+    return std::make_unique<Journal>();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -85,14 +105,36 @@ int main(int argc, char **argv)
     bool cancel = false;
     TerminalFrontEnd front(options.sources, !options.quiet, cancel);
     DatingSession session{state, front, front, options.recurse, options.timeAdjust, cancel, {}};
+    PreviewApplier preview;
+    if (options.dryRun)
+        session.applier = &preview;
+    session.journalFrontEnd = JournalFrontEnd::Cli;
+    session.journalSources = options.sources;
+    session.reshift = options.reshift;
 
     RunStatus status;
     try {
+        // Before anything is searched: a journal that cannot be used stops the run with nothing
+        // changed.
+        const std::unique_ptr<Journal> journal = OpenJournal(options);
+        session.journal = journal.get();
         // Held from before the scan to the end of the pass: a second run over these folders
         // waits for this one rather than working among its renames.
         SourceLocks locks;
         TerminalLockWaiter waiter;
         if (locks.Take(options.sources, waiter) && !TerminalFrontEnd::s_interrupted) {
+            // What a killed pass left half done in these folders is taken back first, so the
+            // scan sees the pictures as they were.
+            if (journal && options.dryRun) {
+                if (const int pending = CountPendingRecoveries(*journal, options.sources))
+                    front.Warn(std::to_string(pending)
+                               + " unfinished pass(es) over these directories will be recovered "
+                                 "first by a run that is not a dry run.");
+            } else if (journal) {
+                for (const std::string &line :
+                     RecoverUnfinishedPasses(*journal, options.sources, session.clock))
+                    front.AppendLogLine(line);
+            }
             RetrieveFileList(session);
             if (!TerminalFrontEnd::s_interrupted)
                 DatePictures(session);
@@ -102,6 +144,9 @@ int main(int argc, char **argv)
     } catch (const FileError &failure) {
         front.Warn(failure.Message());
         status.Raise(kFileError);
+    } catch (const JournalError &failure) {
+        front.Warn(failure.what());
+        status.Raise(kFileError);
     }
     front.EndProgress();
     if (front.DirectoryUnsearched())
@@ -109,6 +154,9 @@ int main(int argc, char **argv)
     if (TerminalFrontEnd::s_interrupted)
         status.Raise(kSignalBase + TerminalFrontEnd::s_interrupted);
 
+    // A preview leaves the log file as the last run wrote it.
+    if (options.dryRun)
+        return status.Value();
     // As the window does on closing: the log file whenever the run log holds a line.
     try {
         WriteLogFile(front, options.writeLog, options.logDirectory);

@@ -2,7 +2,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "dating_pass.h"
 
+#include "file_error.h"
+#include "pass_applier.h"
+#include "pass_journal.h"
 #include "picture_dater.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
 
 namespace kronvik {
 
@@ -13,8 +20,16 @@ const char *const kSuccessLine =
 const char *const kFailureLine =
         "%4d-%02d-%02d %02d:%02d:%02d: Digital pictures dated unsuccessfully: %d";
 
-unsigned ReadAheadThreads(const DatingSession &session)
+// How many pictures' changes the journal commits at once: a commit costs about as much as
+// dating a picture on a fast disk. No more than the reads a pass keeps in hand on two cores, so
+// that the workers still read while the pass applies a batch; and a pass killed meanwhile
+// leaves no more rows than these for its recovery to find never made.
+constexpr std::size_t kPlannedAhead = 16;
+
+unsigned ReadAheadThreads(const DatingSession &session, const PassApplier &applier)
 {
+    if (!applier.ReadsAhead())
+        return 0;
     return session.readAheadThreads < 0 ? PictureReadAhead::DefaultThreads()
                                         : static_cast<unsigned>(session.readAheadThreads);
 }
@@ -45,27 +60,86 @@ void DatePictures(DatingSession &session)
     state.datedSuccessfully = 0;
     state.datedUnsuccessfully = 0;
 
+    PassApplier &applier = session.applier ? *session.applier : FileSystemApplier();
+    // The pass's row comes before any change: a journal that cannot be written stops the pass
+    // here, with nothing changed.
+    std::optional<PassJournal> journal;
+    if (session.journal && applier.MakesChanges())
+        journal.emplace(*session.journal, PassStart{session.journalFrontEnd,
+                                                    session.journalSources.empty()
+                                                            ? session.view.SourceDirectoryText()
+                                                            : session.journalSources,
+                                                    session.timeAdjust, session.recurse, 0});
+    PassJournal *const rows = journal ? &*journal : nullptr;
+    const auto end = [&](PassOutcome outcome) {
+        return PassEnd{state.datedSuccessfully, state.datedUnsuccessfully, outcome};
+    };
+
     PassRecord record;
-    {
+    bool stopped = false;
+    std::vector<PlannedAhead> planned;
+    std::size_t plannedFirst = 0;
+    // Rows planned ahead for pictures the pass does not reach: never made.
+    const auto abandonUnreached = [&] {
+        for (PlannedAhead &picture : planned) {
+            for (ChangeId id : picture.ids)
+                rows->Abandon(id);
+            picture.ids.clear();
+        }
+    };
+    try {
         // Reads run ahead on worker threads; each picture is still decided and changed at its
         // turn, in list order, here. Leaving the loop stops the reads at hand.
-        PictureReadAhead ahead(state.pictureList, count, ReadAheadThreads(session),
+        PictureReadAhead ahead(state.pictureList, count, ReadAheadThreads(session, applier),
                                session.timeAdjust);
         // The pass holds its own size: the front end keeps the list unchanged while a pass runs,
         // and the bound check guards against one that does not.
-        for (std::uint32_t i = 0; i < count && !session.cancel && i < state.pictureList.size();
-             ++i) {
-            session.view.SetStatusLabel(StatusLabel::File, state.pictureList[i]);
-            DatePicture(session, i, record, ahead.Take(i));
-            ShowProgress(session, i, count);
-            if (!session.view.DrainMessages())
+        for (std::uint32_t i = 0; i < count && i < state.pictureList.size(); ++i) {
+            if (session.cancel) {
+                stopped = true;
                 break;
+            }
+            session.view.SetStatusLabel(StatusLabel::File, state.pictureList[i]);
+            if (rows && plannedFirst + planned.size() <= i) {
+                // The rows of the next pictures, in one commit.
+                planned = PlanAhead(session, i, std::min<std::size_t>(i + kPlannedAhead, count),
+                                    record, ahead, *rows);
+                plannedFirst = i;
+            }
+            if (rows && i - plannedFirst < planned.size()) {
+                // Its rows are its own from here on, whatever becomes of the picture.
+                PlannedAhead mine = std::move(planned[i - plannedFirst]);
+                planned[i - plannedFirst].ids.clear();
+                DatePicture(session, i, record, std::move(mine.read), rows, &mine);
+            } else {
+                DatePicture(session, i, record, ahead.Take(i), rows);
+            }
+            ShowProgress(session, i, count);
+            if (!session.view.DrainMessages()) {
+                stopped = i + 1 < count;
+                break;
+            }
         }
+    } catch (const FileError &) {
+        if (journal) {
+            abandonUnreached();
+            // The file error is what the user must see; a journal failing as well adds nothing.
+            try {
+                journal->End(end(PassOutcome::FileError));
+            } catch (const JournalError &) {
+            }
+        }
+        throw;
     }
 
     const CalendarTime now = ReadLogTime(session.clock);
     session.log.AppendLogLine(FormatLogLine(now, kSuccessLine, state.datedSuccessfully));
     session.log.AppendLogLine(FormatLogLine(now, kFailureLine, state.datedUnsuccessfully));
+    if (journal) {
+        abandonUnreached();
+        journal->End(
+                end(stopped || session.cancel ? PassOutcome::Cancelled : PassOutcome::Finished));
+    }
 }
 
 } // namespace kronvik

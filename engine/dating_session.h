@@ -2,12 +2,15 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "journal.h"
 #include "log_clock.h"
 #include "program_state.h"
 #include "run_log.h"
 #include "status_view.h"
 
 namespace kronvik {
+
+class PassApplier;
 
 // What the engine's operations work on: the program-wide state, the front end's run log and status
 // row, and the front end's live settings, read at the moment they are needed (a time adjustment
@@ -25,6 +28,19 @@ struct DatingSession
     // (each picture is read at its turn, on the pass's own thread). Either way the pass decides
     // and changes the pictures in list order on its own thread.
     int readAheadThreads = -1;
+
+    // The journal: a pass that changes its pictures writes each change to it before making it,
+    // and every pass asks it whether an earlier pass shifted a picture's dates already. None: a
+    // pass run without a journal, on purpose.
+    Journal *journal = nullptr;
+    // What the journal records of the pass: its front end, and the source directory list its
+    // pictures were retrieved from (the front end's source text when empty).
+    JournalFrontEnd journalFrontEnd = JournalFrontEnd::Cli;
+    std::string journalSources{};
+    // Shift the pictures that a journaled pass shifted by the same hours already.
+    bool reshift = false;
+    // Reads the pictures and makes their changes (pass_applier.h); none: the file system's.
+    PassApplier *applier = nullptr;
 };
 
 } // namespace kronvik

@@ -402,8 +402,10 @@ std::vector<ChangeId> Journal::PlanBatch(const std::vector<PlannedPicture> &pict
     JournalTransaction transaction(*m_store);
     FlushMarks();
     JournalStatement &insert = m_statements->insertChange;
-    std::int64_t picture = m_nextPicture;
+    std::int64_t next = m_nextPicture;
     for (const PlannedPicture &planned : pictures) {
+        const std::int64_t picture = planned.picture >= 0 ? planned.picture : next;
+        next = std::max(next, picture + 1);
         for (const JournalChange &change : planned.changes) {
             insert.Bind(1, m_pass)
                     .Bind(2, picture)
@@ -432,10 +434,9 @@ std::vector<ChangeId> Journal::PlanBatch(const std::vector<PlannedPicture> &pict
             insert.Run();
             ids.push_back(m_store->LastInsertId());
         }
-        ++picture;
     }
     transaction.Commit();
-    m_nextPicture = picture;
+    m_nextPicture = next;
     return ids;
 }
 

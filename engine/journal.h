@@ -89,6 +89,10 @@ struct JournalChange
 struct PlannedPicture
 {
     std::vector<JournalChange> changes;
+    // The picture's number within its pass, which orders the pictures for an undo: a dating pass
+    // gives its list index, so that a picture planned again after the pictures that follow it
+    // keeps its place. Below 0: the number after the last one given.
+    std::int64_t picture = -1;
 };
 
 struct PassStart

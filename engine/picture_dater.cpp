@@ -4,7 +4,10 @@
 
 #include "exif_time_shift.h"
 #include "file_services.h"
+#include "pass_applier.h"
+#include "planned_changes.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace kronvik {
@@ -40,55 +43,151 @@ bool StillHolds(const PictureRead &ahead, const PassRecord &record, int adjustme
     return ahead.shiftHours == ShiftHoursFor(ahead.path, identity, record, adjustment);
 }
 
-PictureRead ReadAtTurn(const std::string &path, const PassRecord &record, int adjustment,
-                       std::optional<PictureRead> ahead)
+PictureRead ReadAtTurn(PassApplier &applier, const std::string &path, const PassRecord &record,
+                       int adjustment, std::optional<PictureRead> ahead)
 {
     if (ahead && ahead->path == path && StillHolds(*ahead, record, adjustment))
         return std::move(*ahead);
     // Read first as the pass most often needs it, then again if the file's identity says the
     // pass shifted it already.
-    PictureRead read = ReadPicture(path, ShiftHoursFor(path, std::nullopt, record, adjustment));
+    PictureRead read = applier.Read(path, ShiftHoursFor(path, std::nullopt, record, adjustment));
     const int hours = ShiftHoursFor(path, IdentityOf(read), record, adjustment);
     if (hours != read.shiftHours)
-        read = ReadPicture(path, hours);
+        read = applier.Read(path, hours);
     return read;
 }
 
+// The journal's rows for the changes of one picture: which change each row stands for, and
+// whether it has been marked. A change is looked up by its kind (a picture has one of each).
+class PictureJournal
+{
+public:
+    PictureJournal(PassJournal *journal, std::size_t index)
+        : m_journal(journal)
+        , m_index(index)
+    {
+    }
+
+    // Commits `changes` before any of them is made. Rows committed ahead for the picture stand
+    // for them while they say the same; else they are abandoned.
+    void Plan(const std::vector<JournalChange> &changes, const PlannedAhead *planned = nullptr)
+    {
+        if (!m_journal)
+            return;
+        if (planned) {
+            if (SameChanges(planned->changes, changes)) {
+                for (std::size_t i = 0; i < changes.size(); ++i)
+                    m_rows.push_back({changes[i], planned->ids[i], false});
+                return;
+            }
+            for (ChangeId id : planned->ids)
+                m_journal->Abandon(id);
+        }
+        const std::vector<ChangeId> ids = m_journal->Plan(m_index, changes);
+        for (std::size_t i = 0; i < changes.size(); ++i)
+            m_rows.push_back({changes[i], ids[i], false});
+    }
+
+    // After the shift: the changes still to make, as the picture is planned again from the file
+    // the shift left. The rows planned first stand while they say the same; else they are
+    // abandoned and these planned in their place.
+    void Replan(const std::vector<JournalChange> &changes)
+    {
+        if (!m_journal)
+            return;
+        std::vector<JournalChange> open;
+        for (const Row &row : m_rows)
+            if (!row.marked)
+                open.push_back(row.change);
+        if (SameChanges(open, changes))
+            return;
+        AbandonOpen();
+        Plan(changes);
+    }
+
+    void Done(ChangeKind kind) { Mark(kind, true); }
+    void Abandon(ChangeKind kind) { Mark(kind, false); }
+
+    // The changes that will not be made: the pass ends, or the plan did not hold.
+    void AbandonOpen()
+    {
+        for (Row &row : m_rows)
+            if (!row.marked) {
+                row.marked = true;
+                m_journal->Abandon(row.id);
+            }
+    }
+
+private:
+    struct Row
+    {
+        JournalChange change;
+        ChangeId id;
+        bool marked;
+    };
+
+    void Mark(ChangeKind kind, bool done)
+    {
+        const auto row = std::find_if(m_rows.begin(), m_rows.end(), [kind](const Row &r) {
+            return !r.marked && r.change.kind == kind;
+        });
+        if (row == m_rows.end())
+            return;
+        row->marked = true;
+        if (done)
+            m_journal->Done(row->id);
+        else
+            m_journal->Abandon(row->id);
+    }
+
+    PassJournal *m_journal;
+    std::size_t m_index;
+    std::vector<Row> m_rows;
+};
+
 // Makes the plan's shift. Afterwards `read` describes the file as it is: the bytes the read moved
 // in memory are the file's now, or the picture is read again.
-void MakeShift(const ShiftChange &shift, PictureRead &read, PassRecord &record,
+void MakeShift(PassApplier &applier, const ShiftChange &shift, PictureRead &read,
+               PassRecord &record, const CalendarTime &now, PictureJournal &journal,
                AppliedChanges &applied)
 {
-    const ShiftMade made = ShiftExifTime(
-            shift.path, shift.hours, PlannedShift{std::move(read.head), shift.offset, shift.pair});
-    NoteShift(record, shift.path, IdentityOf(read));
+    const std::optional<FileIdentity> identity = IdentityOf(read);
+    ShiftMade made;
+    try {
+        made = applier.Shift(shift, read, now);
+    } catch (...) {
+        // The pass ends here: nothing of the picture is made.
+        journal.AbandonOpen();
+        throw;
+    }
+    NoteShift(record, shift.path, identity);
     const bool written = made.outcome == ShiftMade::Outcome::Written;
     const bool holds = made.asPlanned || (!written && !read.pairOffset);
+    if (written && made.asPlanned)
+        journal.Done(ChangeKind::Shift);
+    else
+        journal.Abandon(ChangeKind::Shift);
     applied.shifted = written;
     applied.shiftAsPlanned = holds;
     if (!holds) {
-        read = ReadPicture(shift.path, 0);
+        read = applier.Read(shift.path, 0);
         return;
     }
     read.shiftHours = 0;
     read.pairOffset.reset();
-    if (written) {
-        // The write gave the file a new modification time.
-        read.stampError = StampFile(read.path, read.stamp);
-        read.lastWriteKnown =
-                read.stampError == 0 && LocalModificationTime(read.stamp, read.lastWrite);
-        read.twoSecondTimes.reset();
-        LearnTwoSecondTimes(read);
-    }
+    if (written)
+        applier.LearnShiftWritten(read);
 }
 
 // Makes the plan's rename and sets the time, in this order, and writes the outcome's line from
 // what the rename really did.
-void MakeRenameAndTime(DatingSession &session, std::size_t index, const PicturePlan &plan,
-                       PassRecord &record, const CalendarTime &now, AppliedChanges &applied)
+void MakeRenameAndTime(DatingSession &session, PassApplier &applier, std::size_t index,
+                       const PicturePlan &plan, PassRecord &record, const CalendarTime &now,
+                       PictureJournal &journal, AppliedChanges &applied)
 {
     ProgramState &state = session.state;
-    if (const int error = plan.rename ? RenameNoReplace(plan.rename->from, plan.rename->to) : 0) {
+    if (const int error = plan.rename ? applier.Rename(*plan.rename) : 0) {
+        journal.AbandonOpen();
         applied.renameError = error;
         applied.outcome = PictureOutcome::Refused;
         // Only a taken name is "File already exists!"; any other failure names its reason.
@@ -101,8 +200,10 @@ void MakeRenameAndTime(DatingSession &session, std::size_t index, const PictureP
         ++state.datedUnsuccessfully;
         return;
     }
-    if (plan.rename)
+    if (plan.rename) {
+        journal.Done(ChangeKind::Rename);
         NoteRename(record, *plan.rename);
+    }
     applied.renamed = plan.rename.has_value();
     applied.outcome = PictureOutcome::Dated;
     state.pictureList[index] = plan.newPath;
@@ -110,43 +211,113 @@ void MakeRenameAndTime(DatingSession &session, std::size_t index, const PictureP
             FormatLogLine(now, kRenamedLine, plan.fileName.c_str(), plan.newName.c_str()));
     // A call that fails is told to the front end; the picture still counts as dated.
     int timeError = 0;
-    if (plan.time && !SetLastWriteTime(plan.time->path, plan.time->time, &timeError)
-        && timeError != 0) {
-        applied.timeError = timeError;
-        session.view.ReportTimeNotSet(plan.time->path, SystemErrorText(timeError));
+    if (plan.time) {
+        const bool set = applier.SetTime(*plan.time, timeError);
+        if (set)
+            journal.Done(ChangeKind::Time);
+        else
+            journal.Abandon(ChangeKind::Time);
+        if (!set && timeError != 0) {
+            applied.timeError = timeError;
+            session.view.ReportTimeNotSet(plan.time->path, SystemErrorText(timeError));
+        }
     }
+    journal.AbandonOpen();
     ++state.datedSuccessfully;
 }
 
 } // namespace
 
+std::vector<PlannedAhead> PlanAhead(DatingSession &session, std::size_t first, std::size_t end,
+                                    const PassRecord &record, PictureReadAhead &ahead,
+                                    PassJournal &journal)
+{
+    PassApplier &applier = session.applier ? *session.applier : FileSystemApplier();
+    const CalendarTime now = ReadLogTime(session.clock);
+    const int adjustment = session.timeAdjust;
+    // What the pass will have done by each picture's turn, if all goes as planned.
+    PassRecord foreseen = record;
+    std::vector<PlannedAhead> planned;
+    std::vector<std::pair<std::size_t, std::vector<JournalChange>>> batch;
+    for (std::size_t index = first; index < end; ++index) {
+        const std::string &path = session.state.pictureList[index];
+        PictureRead read = ReadAtTurn(applier, path, foreseen, adjustment, ahead.Take(index));
+        std::optional<ShiftedBefore> shiftedBefore;
+        if (session.journal && !session.reshift)
+            shiftedBefore = FindShiftedBefore(*session.journal, read);
+        if (shiftedBefore) {
+            NoteShift(foreseen, path, IdentityOf(read));
+            read = applier.Read(path, 0);
+        }
+        const PicturePlan plan =
+                PlanPicture(read, foreseen, std::string(), adjustment, now, shiftedBefore);
+        if (plan.outcome == PictureOutcome::PassEnds) {
+            // Nothing after it is reached.
+            planned.push_back({std::move(read), {}, {}});
+            batch.push_back({index, {}});
+            break;
+        }
+        std::vector<JournalChange> changes = JournalChangesOf(read, plan, FactsOf(read));
+        if (plan.shift)
+            NoteShift(foreseen, path, IdentityOf(read));
+        if (plan.rename && plan.outcome == PictureOutcome::Dated)
+            NoteRename(foreseen, *plan.rename);
+        batch.push_back({index, changes});
+        planned.push_back({std::move(read), std::move(changes), {}});
+    }
+    std::vector<std::vector<ChangeId>> ids = journal.PlanBatch(batch);
+    for (std::size_t i = 0; i < planned.size(); ++i)
+        planned[i].ids = std::move(ids[i]);
+    return planned;
+}
+
 AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
-                           std::optional<PictureRead> ahead)
+                           std::optional<PictureRead> ahead, PassJournal *journal,
+                           const PlannedAhead *planned)
 {
     ProgramState &state = session.state;
+    PassApplier &applier = session.applier ? *session.applier : FileSystemApplier();
     const std::string path = state.pictureList.at(index);
     // One reading of the clock for every line of the picture, taken before the shift.
     const CalendarTime now = ReadLogTime(session.clock);
     const int adjustment = session.timeAdjust;
 
-    PictureRead read = ReadAtTurn(path, record, adjustment, std::move(ahead));
-    PicturePlan plan = PlanPicture(read, record, state.lastDirectory, adjustment, now);
+    PictureRead read = ReadAtTurn(applier, path, record, adjustment, std::move(ahead));
+    // A date pair that still holds what a journaled shift by these hours wrote is not moved
+    // again: the picture is dated from its dates as they are.
+    std::optional<ShiftedBefore> shiftedBefore;
+    if (session.journal && !session.reshift)
+        shiftedBefore = FindShiftedBefore(*session.journal, read);
+    if (shiftedBefore) {
+        NoteShift(record, path, IdentityOf(read));
+        read = applier.Read(path, 0);
+    }
+    PicturePlan plan =
+            PlanPicture(read, record, state.lastDirectory, adjustment, now, shiftedBefore);
     AppliedChanges applied;
     applied.plan = plan;
 
-    // The changes are made here, in the order of the plan: the shift, the rename, the time. This
-    // is where each one would be journaled before it is made and marked done after.
+    // The changes are made here, in the order of the plan: the shift, the rename, the time, each
+    // committed to the journal before it is made and marked after.
+    PictureJournal rows(journal, index);
+    const FileFacts facts = journal ? FactsOf(read) : FileFacts{};
+    if (journal)
+        rows.Plan(JournalChangesOf(read, plan, facts), planned);
     if (plan.shift) {
         // A picture that cannot be written ends the pass here, with a FileError.
-        MakeShift(*plan.shift, read, record, applied);
+        MakeShift(applier, *plan.shift, read, record, now, rows, applied);
         // The rest of the plan, from the file as the shift left it.
         plan = PlanPicture(read, record, state.lastDirectory, adjustment, now);
+        if (journal)
+            rows.Replan(JournalChangesOf(read, plan, facts));
     }
 
     if (plan.directoryLine) {
         state.lastDirectory = plan.directory;
         session.log.AppendLogLine(*plan.directoryLine);
     }
+    if (plan.shiftedBeforeLine)
+        session.log.AppendLogLine(*plan.shiftedBeforeLine);
     applied.outcome = plan.outcome;
     switch (plan.outcome) {
     case PictureOutcome::PassEnds: // not after the shift: it ended the pass, or it was made
@@ -159,9 +330,11 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
         break;
     case PictureOutcome::Dated:
     case PictureOutcome::Refused: // planned from the pass's record; the rename itself decides
-        MakeRenameAndTime(session, index, plan, record, now, applied);
+        MakeRenameAndTime(session, applier, index, plan, record, now, rows, applied);
         break;
     }
+    if (journal)
+        rows.AbandonOpen();
     return applied;
 }
 

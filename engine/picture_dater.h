@@ -3,6 +3,7 @@
 #pragma once
 
 #include "dating_session.h"
+#include "pass_journal.h"
 #include "picture_plan.h"
 #include "picture_reader.h"
 
@@ -24,12 +25,34 @@ struct AppliedChanges
     PictureOutcome outcome = PictureOutcome::Unreadable; // what became of the picture
 };
 
+// A picture whose changes were committed to the journal ahead of its turn, with the read they
+// were planned from (PlanAhead).
+struct PlannedAhead
+{
+    std::optional<PictureRead> read;
+    std::vector<JournalChange> changes;
+    std::vector<ChangeId> ids;
+};
+
+// Plans pictures [first, end) of the list as the pass would date them if every change before
+// theirs went as planned, and commits all their changes to `journal` in one transaction, so that
+// a batch of pictures costs one commit. Reads each picture with `ahead` (or at once, without
+// workers). Each one's plan holds at its turn only when it is decided alike then; otherwise its
+// rows are abandoned and the picture planned again (DatePicture). Throws JournalError.
+std::vector<PlannedAhead> PlanAhead(DatingSession &session, std::size_t first, std::size_t end,
+                                    const PassRecord &record, PictureReadAhead &ahead,
+                                    PassJournal &journal);
+
 // Dates the picture at `index` of the picture list: shifts its EXIF dates first when the time
 // adjustment is not 0, renames it after its EXIF date in its own directory, sets its modification
 // time, and reports the outcome as a run-log line. `ahead` is a read of the picture made earlier
 // (PictureReadAhead); it is used only while nothing can have changed the file since, else the
-// picture is read again now. Throws FileError only from the time shift.
+// picture is read again now. With `journal`, each change is committed to it before it is made
+// (`planned`: the rows committed ahead for it, taken over while they say the same) and marked
+// done or abandoned after. Throws FileError only from the time shift, JournalError when the
+// journal cannot be written (before the change it was to record).
 AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
-                           std::optional<PictureRead> ahead = std::nullopt);
+                           std::optional<PictureRead> ahead = std::nullopt,
+                           PassJournal *journal = nullptr, const PlannedAhead *planned = nullptr);
 
 } // namespace kronvik

@@ -22,6 +22,8 @@ const char *const kBadDateLine =
         "%4d-%02d-%02d %02d:%02d:%02d:    %s not renamed; incorrect date format.";
 const char *const kUnreadableLine =
         "%4d-%02d-%02d %02d:%02d:%02d:    %s not renamed; unreadable picture (%s).";
+const char *const kShiftedBeforeLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s: EXIF dates already "
+                                       "shifted by %+d hours on %s; not shifted again.";
 
 // The date fields are 16-bit calendar fields: only the low 16 bits of a scanned number are kept,
 // so a scanned -1 becomes 65535.
@@ -128,7 +130,8 @@ void NoteRename(PassRecord &record, const RenameChange &rename)
 }
 
 PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
-                        const std::string &lastDirectory, int adjustment, const CalendarTime &now)
+                        const std::string &lastDirectory, int adjustment, const CalendarTime &now,
+                        const std::optional<ShiftedBefore> &shiftedBefore)
 {
     PicturePlan plan;
     const std::string &path = read.path;
@@ -138,7 +141,7 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
     // The shift comes first; the already-dated test then sees the time its write gives the file.
     bool lastWriteKnown = read.lastWriteKnown;
     CalendarTime lastWrite = read.lastWrite;
-    if (ShiftHoursFor(path, IdentityOf(read), record, adjustment) != 0) {
+    if (!shiftedBefore && ShiftHoursFor(path, IdentityOf(read), record, adjustment) != 0) {
         plan.shift = ShiftChange{path, adjustment, read.pairOffset, read.shiftedPair};
         if (!read.shiftPassesOver && read.updateError != 0) {
             plan.outcome = PictureOutcome::PassEnds;
@@ -158,6 +161,10 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
                                           : plan.directory.substr(0, plan.directory.size() - 1);
         plan.directoryLine = FormatLogLine(now, kDirectoryLine, shown.c_str());
     }
+    if (shiftedBefore)
+        plan.shiftedBeforeLine =
+                FormatLogLine(now, kShiftedBeforeLine, path.c_str(), shiftedBefore->hours,
+                              shiftedBefore->passStarted.c_str());
 
     if (IsAlreadyDated(plan.fileName, lastWriteKnown, lastWrite, read.twoSecondTimes)) {
         plan.outcome = PictureOutcome::AlreadyDated;

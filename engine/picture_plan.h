@@ -54,6 +54,14 @@ struct TimeChange
     CalendarTime time;
 };
 
+// A journaled shift of an earlier pass by the same hours that left the picture's date pair as it
+// is now: the picture is not shifted again, and the run log says so.
+struct ShiftedBefore
+{
+    int hours = 0;
+    std::string passStarted; // "YYYY-MM-DD HH:MM:SS"
+};
+
 enum class PictureOutcome {
     PassEnds, // the picture cannot be opened to shift its dates: a file error ends the pass
     AlreadyDated, // named after its modification time: passed over without a line
@@ -74,6 +82,8 @@ struct PicturePlan
     // The picture's directory, with its separator; a line when it is not the last one's.
     std::string directory;
     std::optional<std::string> directoryLine;
+    // Follows the directory line: the picture's dates were shifted by an earlier pass.
+    std::optional<std::string> shiftedBeforeLine;
     PictureOutcome outcome = PictureOutcome::Unreadable;
     // The outcome's line; for a rename, the line of the rename as planned.
     std::string line;
@@ -88,9 +98,12 @@ struct PicturePlan
 
 // Decides what becomes of the picture `read` describes, at its turn: from the read, the pass's
 // record, the directory of the picture dated last, the time adjustment as it is now and the log
-// timestamp `now`. Pure: no file is looked at. The read must be made for ShiftHoursFor(...) hours.
+// timestamp `now`. Pure: no file is looked at. The read must be made for ShiftHoursFor(...) hours,
+// or for none with `shiftedBefore`: then the picture is not shifted and is dated from its dates as
+// they are.
 PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
-                        const std::string &lastDirectory, int adjustment, const CalendarTime &now);
+                        const std::string &lastDirectory, int adjustment, const CalendarTime &now,
+                        const std::optional<ShiftedBefore> &shiftedBefore = std::nullopt);
 
 // The hours a read must be made for so that PlanPicture can decide from it: the adjustment when
 // the pass is to shift the picture, else 0 (no adjustment, or the pass shifted this file or path,

@@ -2,9 +2,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "file_services.h"
 
-#include "write_faults.h"
-
+#include "local_clock.h"
 #include "mount_types.h"
+#include "write_faults.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -212,21 +212,10 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
 {
     if (error)
         *error = 0;
-    if (!IsValidCalendarTime(localTime))
+    const std::optional<std::int64_t> moment = LocalTimeToSeconds(localTime);
+    if (!moment)
         return false;
-    std::tm local{};
-    local.tm_year = localTime.year - 1900;
-    local.tm_mon = localTime.month - 1;
-    local.tm_mday = localTime.day;
-    local.tm_hour = localTime.hour;
-    local.tm_min = localTime.minute;
-    local.tm_sec = localTime.second;
-    local.tm_isdst = -1;
-    // mktime's -1 is also a real moment (one second before the epoch); tm_wday tells them apart.
-    local.tm_wday = -1;
-    const std::time_t seconds = std::mktime(&local);
-    if (seconds == static_cast<std::time_t>(-1) && local.tm_wday == -1)
-        return false;
+    const auto seconds = static_cast<std::time_t>(*moment);
     struct stat status
     {
     };

@@ -28,4 +28,24 @@ CalendarTime BreakDownLocalTime(std::int64_t seconds)
                         local.tm_hour,        local.tm_min,     local.tm_sec};
 }
 
+std::optional<std::int64_t> LocalTimeToSeconds(const CalendarTime &localTime)
+{
+    if (!IsValidCalendarTime(localTime))
+        return std::nullopt;
+    std::tm local{};
+    local.tm_year = localTime.year - 1900;
+    local.tm_mon = localTime.month - 1;
+    local.tm_mday = localTime.day;
+    local.tm_hour = localTime.hour;
+    local.tm_min = localTime.minute;
+    local.tm_sec = localTime.second;
+    local.tm_isdst = -1;
+    // mktime's -1 is also a real moment (one second before the epoch); tm_wday tells them apart.
+    local.tm_wday = -1;
+    const std::time_t seconds = std::mktime(&local);
+    if (seconds == static_cast<std::time_t>(-1) && local.tm_wday == -1)
+        return std::nullopt;
+    return static_cast<std::int64_t>(seconds);
+}
+
 } // namespace kronvik

@@ -5,6 +5,7 @@
 #include "calendar_time.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace kronvik {
 
@@ -18,5 +19,10 @@ std::int64_t ThreadCpuNanoseconds();
 // down, year, month and day are 0 and hour, minute and second are -1, which is what the run log
 // prints then.
 CalendarTime BreakDownLocalTime(std::int64_t seconds);
+
+// The moment a local calendar time names (the time zone in force, its daylight saving time
+// decided by the zone's rules), in seconds since the epoch: what setting a file's modification
+// time to that calendar time stores. Nothing when it names no moment.
+std::optional<std::int64_t> LocalTimeToSeconds(const CalendarTime &localTime);
 
 } // namespace kronvik

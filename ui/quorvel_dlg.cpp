@@ -5,6 +5,7 @@
 #include "dating_pass.h"
 #include "dialog_units.h"
 #include "file_error.h"
+#include "journal_recovery.h"
 #include "journal_undo.h"
 #include "log_file.h"
 #include "log_list_view.h"
@@ -156,6 +157,19 @@ void CQuorvelDlg::RetrieveFileList()
     if (!HoldSourceLocks(SourceDirectoryText()))
         return;
     DatingSession session = Session();
+    try {
+        // What a killed pass left half done in these folders is taken back before they are
+        // searched, so the list names the pictures as they were.
+        Journal journal;
+        for (const std::string &line :
+             RecoverUnfinishedPasses(journal, m_sourceLocks.SourceText(), session.clock))
+            m_listLog->AppendLogLine(line);
+    } catch (const JournalError &error) {
+        m_listLog->ShowPendingLines();
+        m_sourceLocks.Release();
+        ReportFileError(error.what());
+        return;
+    }
     kronvik::RetrieveFileList(session);
     m_listLog->ShowPendingLines();
 }
@@ -171,13 +185,24 @@ void CQuorvelDlg::DatePictures()
         PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
         m_progress->setUpdatesEnabled(false);
         try {
+            // Every change of the pass is recorded before it is made; a journal that cannot be
+            // used stops the pass before the first.
+            Journal journal;
             DatingSession session = Session();
+            session.journal = &journal;
+            session.journalFrontEnd = JournalFrontEnd::Window;
+            session.journalSources = m_sourceLocks.SourceText();
             kronvik::DatePictures(session);
         } catch (const FileError &error) {
             m_listLog->ShowPendingLines();
             m_progress->setUpdatesEnabled(true);
             PaintNow();
             ReportFileError(error.Message());
+        } catch (const JournalError &error) {
+            m_listLog->ShowPendingLines();
+            m_progress->setUpdatesEnabled(true);
+            PaintNow();
+            ReportFileError(error.what());
         }
         m_listLog->ShowPendingLines();
     }

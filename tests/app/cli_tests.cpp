@@ -89,8 +89,15 @@ protected:
         CliRun run;
         if (asNobody) {
             chmod(output.Path().c_str(), 0777);
+            // The user's own journal, as every user has one of their own.
+            const std::string state = output / "state";
+            mkdir(state.c_str(), 0777);
+            chmod(state.c_str(), 0777);
             const ProgramCopyForNobody cli(KRONVIK_CLI_PATH);
-            run.status = RunAsNobody([&]() -> int { ExecCli(cli.Path(), args, out, err); });
+            run.status = RunAsNobody([&]() -> int {
+                setenv("XDG_STATE_HOME", state.c_str(), 1);
+                ExecCli(cli.Path(), args, out, err);
+            });
         } else {
             pid_t child = fork();
             if (child == 0)

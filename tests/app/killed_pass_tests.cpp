@@ -215,6 +215,46 @@ int RunToTheEnd(const std::string &directory)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Runs kronvik-cli --undo to its end: it recovers what the last pass left half done and takes
+// back what it made.
+void UndoTheLastPass()
+{
+    const TempDir &homes = ScratchHomes();
+    const pid_t child = fork();
+    if (child == 0) {
+        UseScratchHomes(homes);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execl(KRONVIK_CLI_PATH, KRONVIK_CLI_PATH, "--undo", nullptr);
+        _exit(127);
+    }
+    waitpid(child, nullptr, 0);
+}
+
+// After the undo of a killed pass: every picture under its own name, with its own bytes, and
+// nothing else. Empty when so, else the first problems.
+std::string CheckRestored(const fs::path &directory)
+{
+    const Tree &tree = TheTree();
+    std::string problems;
+    std::size_t entries = 0;
+    for (const auto &entry : fs::directory_iterator(directory)) {
+        (void)entry;
+        ++entries;
+    }
+    if (entries != static_cast<std::size_t>(kPictures))
+        problems += std::to_string(entries) + " entries; ";
+    for (int i = 0; i < kPictures && problems.size() < 400; ++i) {
+        const fs::path path = directory / OwnName(i);
+        if (!fs::exists(path))
+            problems += OwnName(i) + " missing; ";
+        else if (ReadBytes(path.string()) != tree.bytes[i])
+            problems += OwnName(i) + " does not hold its bytes; ";
+    }
+    return problems;
+}
+
 // What a killed pass may leave of each picture: its own inode once, with one name, holding its
 // bytes (or, under an adjustment, its bytes with the date pair shifted), named as it was or after
 // the date it holds; and no other entry. Empty when so, else the first problems.
@@ -306,6 +346,10 @@ void KillPassesAndCheck(bool adjusted)
             EXPECT_EQ(RunToTheEnd(tree.Path().string()), 1); // the pictures sharing a date
             ASSERT_EQ(CheckEveryPictureOnce(tree.Path(), inodes, adjusted), "");
             ASSERT_EQ(CheckDatedOnce(tree.Path()), "");
+        } else {
+            // The journal gives every picture back, whatever the moment of the kill.
+            UndoTheLastPass();
+            ASSERT_EQ(CheckRestored(tree.Path()), "");
         }
     }
 }

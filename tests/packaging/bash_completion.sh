@@ -49,7 +49,8 @@ long_options=$(LC_ALL=C "$cli" --help | grep -E '^[[:space:]]+-' | grep -oE -- '
     { echo "kronvik-cli --help lacks --log-dir or --recurse: $long_options"; exit 1; }
 
 expect "every long option after --" "$long_options" kronvik-cli --
-expect "the options that begin with --re" "--recurse" kronvik-cli --re
+expect "the options that begin with --rec" "--recurse" kronvik-cli --rec
+expect "the options that begin with --re" "--recurse --reshift" kronvik-cli --re
 expect "directories only, for a SOURCE" "Camera Card" kronvik-cli ""
 expect "directories that match, for a SOURCE after an option" "Camera" kronvik-cli -R Cam
 expect "directories for --log-dir" "Camera Card" kronvik-cli --log-dir ""

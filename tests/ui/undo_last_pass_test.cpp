@@ -1,7 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The Kronvik developers
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The window's "&Undo Last Dating Pass..." through its real context menu and message boxes, on
-// the offscreen platform, over a real journal under a temporary state folder.
+// the offscreen platform, over a real journal under a temporary state folder; and the journal of
+// the window's own pass.
 #include "journal.h"
 #include "journaled_pass.h"
 #include "jpeg_fixture.h"
@@ -209,6 +210,42 @@ private slots:
         });
         window.DatePictures();
         QVERIFY(!enabledDuring);
+    }
+
+    // The window's own pass is journaled, and one whose journal cannot be used changes nothing.
+    void journalsItsPassOrStopsItBeforeAnyChange()
+    {
+        const std::string first = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+        const std::string before = ReadBytes(first);
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.findChild<QLineEdit *>("editSourceDirs")->setText(m_pictures->Path().c_str());
+        window.RetrieveFileList();
+
+        // A file where the state folder belongs: the journal cannot be opened.
+        fs::remove_all(*m_home / "state");
+        WriteBytes(*m_home / "state", "a file where the state folder belongs");
+        {
+            MessageBoxAnswer ok(QMessageBox::Ok);
+            window.DatePictures();
+            QTRY_COMPARE(ok.boxes.size(), 1u);
+            QCOMPARE(ok.boxes[0].icon, QMessageBox::Critical);
+            QVERIFY(ok.boxes[0].text.startsWith("The journal "));
+            QCOMPARE(ReadBytes(first), before);
+            QVERIFY(Messages(window).size() == 1u); // the scan's line only
+        }
+
+        fs::remove(*m_home / "state");
+        window.RetrieveFileList();
+        window.DatePictures();
+        QVERIFY(!fs::exists(first));
+        Journal journal;
+        const std::vector<JournaledPass> passes = journal.Passes();
+        QCOMPARE(passes.size(), 1u);
+        QCOMPARE(passes[0].frontEnd, JournalFrontEnd::Window);
+        QCOMPARE(passes[0].datedSuccessfully, 1);
+        QCOMPARE(passes[0].outcome, PassOutcome::Finished);
+        QCOMPARE(passes[0].sources, m_pictures->Path().string());
     }
 };
 

@@ -1,0 +1,90 @@
+#!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The Kronvik developers
+# SPDX-License-Identifier: GPL-2.0-or-later
+"""What the journal costs a whole dating pass: kronvik-cli with its journal and with --no-journal,
+on fresh copies of the camera-like corpus, taking turns, medians of the runs.
+
+    bench/journal_pass.py [-n PICTURES] [--runs N] [--work DIR] [--state DIR]
+
+The corpus and its copies go to --work (default /dev/shm, memory, so the pictures' own disk
+writes do not drown the journal's); the journal goes to --state (default a folder under build/,
+on the repository's disk, where a user's ~/.local/state would be). Each run with the journal
+starts from a journal of its own, made beforehand by a run over an empty folder: every copy holds
+the same bytes under the same names, and a journal that had seen them shifted before would
+look each picture up against every earlier copy, which no user's pictures do. Not a test.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+BENCH = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(BENCH)
+
+
+def timed_run(cli, args, tree, state):
+    env = dict(os.environ, TZ="UTC", XDG_STATE_HOME=state)
+    start = time.perf_counter()
+    done = subprocess.run([cli, "-q", *args, tree], env=env, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    elapsed = time.perf_counter() - start
+    if done.returncode not in (0, 1):
+        sys.exit(f"kronvik-cli {' '.join(args)} failed ({done.returncode}): {done.stderr.decode()}")
+    return elapsed
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("-n", "--pictures", type=int, default=1000)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--work", default="/dev/shm")
+    parser.add_argument("--state", default=os.path.join(ROOT, "build", "journal-pass-state"))
+    parser.add_argument("--cli", default=os.environ.get(
+        "KRONVIK_CLI", os.path.join(ROOT, "build", "release", "app", "kronvik-cli")))
+    options = parser.parse_args()
+    if not os.access(options.cli, os.X_OK):
+        subprocess.run(["cmake", "--preset", "release"], cwd=ROOT, check=True,
+                       stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", "--preset", "release", "--target", "kronvik-cli"],
+                       cwd=ROOT, check=True)
+
+    work = tempfile.mkdtemp(prefix="kronvik-journal-pass-", dir=options.work)
+    try:
+        corpus = os.path.join(work, "corpus")
+        subprocess.run([sys.executable, os.path.join(BENCH, "camera_corpus.py"), corpus, "-n",
+                        str(options.pictures)], check=True, stdout=subprocess.DEVNULL)
+        works = {"rename + time": [], "shift +2 h first": ["-t", "2"]}
+        modes = {"journal": [], "--no-journal": ["--no-journal"]}
+        times = {(w, m): [] for w in works for m in modes}
+        for run in range(options.runs):
+            for work_name, work_args in works.items():
+                order = list(modes.items())
+                if run % 2:
+                    order.reverse()
+                for mode_name, mode_args in order:
+                    tree = os.path.join(work, "copy")
+                    shutil.rmtree(tree, ignore_errors=True)
+                    shutil.copytree(corpus, tree)
+                    shutil.rmtree(options.state, ignore_errors=True)
+                    os.makedirs(os.path.join(work, "empty"), exist_ok=True)
+                    timed_run(options.cli, [], os.path.join(work, "empty"), options.state)
+                    times[(work_name, mode_name)].append(
+                        timed_run(options.cli, mode_args + work_args, tree, options.state))
+        print(f"{options.pictures} camera-like pictures of 3 MB in {options.work}, journal in "
+              f"{options.state}, median of {options.runs} runs\n")
+        print("| work | journal (s) | --no-journal (s) | journal's cost |")
+        print("| --- | --- | --- | --- |")
+        for work_name in works:
+            on = statistics.median(times[(work_name, "journal")])
+            off = statistics.median(times[(work_name, "--no-journal")])
+            print(f"| {work_name} | {on:.3f} | {off:.3f} | {100 * (on - off) / off:+.1f}% |")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

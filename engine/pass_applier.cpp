@@ -1,0 +1,56 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "pass_applier.h"
+
+#include "file_services.h"
+
+namespace kronvik {
+
+namespace {
+
+class FileSystem : public PassApplier
+{
+public:
+    PictureRead Read(const std::string &path, int shiftHours) override
+    {
+        return ReadPicture(path, shiftHours);
+    }
+    bool ReadsAhead() const override { return true; }
+    bool MakesChanges() const override { return true; }
+
+    ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &) override
+    {
+        return ShiftExifTime(shift.path, shift.hours,
+                             PlannedShift{std::move(read.head), shift.offset, shift.pair});
+    }
+
+    void LearnShiftWritten(PictureRead &read) override
+    {
+        // The write gave the file a new modification time.
+        read.stampError = StampFile(read.path, read.stamp);
+        read.lastWriteKnown =
+                read.stampError == 0 && LocalModificationTime(read.stamp, read.lastWrite);
+        read.twoSecondTimes.reset();
+        LearnTwoSecondTimes(read);
+    }
+
+    int Rename(const RenameChange &rename) override
+    {
+        return RenameNoReplace(rename.from, rename.to);
+    }
+
+    bool SetTime(const TimeChange &time, int &error) override
+    {
+        return SetLastWriteTime(time.path, time.time, &error);
+    }
+};
+
+} // namespace
+
+PassApplier &FileSystemApplier()
+{
+    static FileSystem applier;
+    return applier;
+}
+
+} // namespace kronvik

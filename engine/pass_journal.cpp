@@ -1,0 +1,66 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "pass_journal.h"
+
+#include "file_state.h"
+#include "journal_recovery.h"
+#include "picture_plan.h"
+#include "picture_reader.h"
+
+namespace kronvik {
+
+PassJournal::PassJournal(Journal &journal, const PassStart &start)
+    : m_journal(journal)
+{
+    m_journal.BeginPass(start);
+}
+
+std::vector<ChangeId> PassJournal::Plan(std::size_t index,
+                                        const std::vector<JournalChange> &changes)
+{
+    if (changes.empty())
+        return {};
+    return m_journal.PlanBatch({{changes, static_cast<std::int64_t>(index)}});
+}
+
+std::vector<std::vector<ChangeId>> PassJournal::PlanBatch(
+        const std::vector<std::pair<std::size_t, std::vector<JournalChange>>> &pictures)
+{
+    std::vector<PlannedPicture> planned;
+    for (const auto &[index, changes] : pictures)
+        if (!changes.empty())
+            planned.push_back({changes, static_cast<std::int64_t>(index)});
+    std::vector<std::vector<ChangeId>> ids(pictures.size());
+    if (planned.empty())
+        return ids;
+    const std::vector<ChangeId> all = m_journal.PlanBatch(planned);
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < pictures.size(); ++i)
+        for (std::size_t k = 0; k < pictures[i].second.size(); ++k)
+            ids[i].push_back(all[next++]);
+    return ids;
+}
+
+void PassJournal::End(const PassEnd &end)
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_journal.EndPass(end);
+}
+
+std::optional<ShiftedBefore> FindShiftedBefore(Journal &journal, const PictureRead &read)
+{
+    if (read.shiftHours == 0 || !read.pairOffset || read.stampError != 0
+        || read.head.size() < *read.pairOffset + kShiftedPairBytes)
+        return std::nullopt;
+    const std::optional<EarlierShift> earlier = journal.FindEarlierShift(
+            read.path, read.stamp.size, *read.pairOffset,
+            read.head.substr(*read.pairOffset, kShiftedPairBytes), read.shiftHours,
+            read.stamp.identity, FileSystemUuid(read.stamp.identity.device));
+    if (!earlier)
+        return std::nullopt;
+    return ShiftedBefore{read.shiftHours, JournalTimeText(earlier->started)};
+}
+
+} // namespace kronvik

@@ -1,0 +1,168 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "pass_preview.h"
+
+#include "file_error.h"
+#include "file_services.h"
+#include "file_stamp.h"
+#include "picture_plan.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kronvik {
+
+namespace {
+
+// What reading a path whose file is gone finds: an unreadable picture, passed over by the shift.
+PictureRead MissingRead(const std::string &path, int shiftHours)
+{
+    PictureRead read;
+    read.path = path;
+    read.shiftHours = shiftHours;
+    read.stampError = ENOENT;
+    read.shiftPassesOver = shiftHours != 0;
+    read.exif.outcome = ExifDateResult::Outcome::Unreadable;
+    read.exif.reason = SystemErrorText(ENOENT);
+    return read;
+}
+
+// LearnTwoSecondTimes for a read whose path names, in the run, the file at `disk`: the name
+// decides whether to ask, the file's own file system answers.
+void LearnTwoSecondTimesAt(PictureRead &read, const std::string &disk)
+{
+    read.twoSecondTimes.reset();
+    if (read.lastWriteKnown && NeedsTwoSecondTest(read.path, read.lastWrite))
+        read.twoSecondTimes = KeepsTwoSecondTimes(disk);
+}
+
+} // namespace
+
+std::string PreviewApplier::OnDisk(const std::string &path) const
+{
+    if (const auto renamed = m_renamedTo.find(path); renamed != m_renamedTo.end())
+        return renamed->second;
+    if (m_renamedAway.count(path))
+        return {};
+    // Another spelling of a path renamed away ("A//S/x.jpg" beside "A/S/x.jpg") names the same
+    // file, which the run would have renamed too.
+    FileStamp stamp;
+    if (StampFile(path, stamp) == 0 && m_renamedFiles.count(stamp.identity))
+        return {};
+    return path;
+}
+
+PreviewApplier::Changed *PreviewApplier::ChangedFile(const std::string &diskPath, bool create)
+{
+    FileStamp stamp;
+    if (StampFile(diskPath, stamp) != 0)
+        return nullptr;
+    if (create)
+        return &m_changed[stamp.identity];
+    const auto found = m_changed.find(stamp.identity);
+    return found == m_changed.end() ? nullptr : &found->second;
+}
+
+PictureRead PreviewApplier::Read(const std::string &path, int shiftHours)
+{
+    const std::string disk = OnDisk(path);
+    if (disk.empty())
+        return MissingRead(path, shiftHours);
+    const Changed *changed = ChangedFile(disk, false);
+    if (!changed) {
+        PictureRead read = ReadPicture(disk, shiftHours);
+        if (disk != path) {
+            read.path = path;
+            LearnTwoSecondTimesAt(read, disk);
+        }
+        return read;
+    }
+
+    // A file the run would have shifted holds the moved dates: read it as moved, as the file it
+    // would be, with nothing left to shift.
+    PictureRead read = ReadPicture(disk, changed->shiftedHours);
+    read.path = path;
+    read.shiftHours = 0;
+    read.pairOffset.reset();
+    read.shiftedPair.clear();
+    read.updateError = 0;
+    read.shiftPassesOver = false;
+    if (changed->timeKnown) {
+        read.lastWriteKnown = true;
+        read.lastWrite = changed->time;
+    }
+    LearnTwoSecondTimesAt(read, disk);
+    return read;
+}
+
+ShiftMade PreviewApplier::Shift(const ShiftChange &shift, PictureRead &read,
+                                const CalendarTime &now)
+{
+    if (read.shiftPassesOver)
+        return ShiftMade{};
+    if (read.updateError != 0)
+        throw FileError::FromErrno(read.updateError, shift.path);
+    if (!shift.offset)
+        return ShiftMade{ShiftMade::Outcome::NothingWritten, true};
+    if (Changed *changed = ChangedFile(OnDisk(shift.path), true)) {
+        changed->shiftedHours = shift.hours;
+        // The write gives the file the time of the moment it is made.
+        changed->timeKnown = true;
+        changed->time = now;
+    }
+    return ShiftMade{ShiftMade::Outcome::Written, true};
+}
+
+void PreviewApplier::LearnShiftWritten(PictureRead &read)
+{
+    if (const Changed *changed = ChangedFile(OnDisk(read.path), false);
+        changed && changed->timeKnown) {
+        read.lastWriteKnown = true;
+        read.lastWrite = changed->time;
+    }
+    const std::string disk = OnDisk(read.path);
+    LearnTwoSecondTimesAt(read, disk.empty() ? read.path : disk);
+}
+
+int PreviewApplier::Rename(const RenameChange &rename)
+{
+    const std::string from = OnDisk(rename.from);
+    if (from.empty())
+        return ENOENT;
+    if (m_renamedTo.count(rename.to))
+        return EEXIST;
+    struct stat status
+    {
+    };
+    if (!OnDisk(rename.to).empty() && lstat(rename.to.c_str(), &status) == 0)
+        return EEXIST;
+    const std::size_t slash = rename.to.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : rename.to.substr(0, slash + 1);
+    if (access(directory.c_str(), W_OK | X_OK) != 0)
+        return errno;
+    FileStamp stamp;
+    if (StampFile(from, stamp) == 0)
+        m_renamedFiles.insert(stamp.identity);
+    m_renamedTo.erase(rename.from);
+    m_renamedAway.insert(rename.from);
+    m_renamedAway.erase(rename.to);
+    m_renamedTo[rename.to] = from;
+    return 0;
+}
+
+bool PreviewApplier::SetTime(const TimeChange &time, int &error)
+{
+    error = 0;
+    const std::string disk = OnDisk(time.path);
+    Changed *changed = disk.empty() ? nullptr : ChangedFile(disk, true);
+    if (!changed) {
+        error = ENOENT;
+        return false;
+    }
+    changed->timeKnown = true;
+    changed->time = time.time;
+    return true;
+}
+
+} // namespace kronvik

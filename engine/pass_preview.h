@@ -1,0 +1,52 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include "pass_applier.h"
+
+#include <map>
+#include <set>
+#include <string>
+
+namespace kronvik {
+
+// The applier of a preview: it changes nothing, and keeps what each change would have done (the
+// names given and taken away, the dates shifted, the times set), so that every later read finds
+// the picture as the run would find it. The pass's decisions, and so its lines and counters, are
+// then those of the run.
+class PreviewApplier : public PassApplier
+{
+public:
+    PictureRead Read(const std::string &path, int shiftHours) override;
+    bool ReadsAhead() const override { return false; }
+    bool MakesChanges() const override { return false; }
+
+    // Throws the FileError the run's shift would meet opening a picture it cannot write.
+    ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &now) override;
+    void LearnShiftWritten(PictureRead &read) override;
+    // The refusal the run would meet: a name taken on disk or by this preview, or a directory
+    // that cannot be written.
+    int Rename(const RenameChange &rename) override;
+    bool SetTime(const TimeChange &time, int &error) override;
+
+private:
+    // What the run would have done to one file, known by its identity on disk.
+    struct Changed
+    {
+        int shiftedHours = 0; // its date pair moved by these hours
+        bool timeKnown = false; // its modification time set (or given by the shift's write)
+        CalendarTime time;
+    };
+
+    // The file a path names in the run: on disk, the path itself unless the preview renamed a
+    // file to it. Empty when the run would have renamed the path's file away.
+    std::string OnDisk(const std::string &path) const;
+    Changed *ChangedFile(const std::string &diskPath, bool create);
+
+    std::map<std::string, std::string> m_renamedTo; // new name -> the file's path on disk
+    std::set<std::string> m_renamedAway; // paths whose file the run would have renamed
+    std::set<FileIdentity> m_renamedFiles;
+    std::map<FileIdentity, Changed> m_changed;
+};
+
+} // namespace kronvik

@@ -1,0 +1,340 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+// kronvik-cli's dating pass with its journal, as processes over real trees and a real journal
+// under a temporary state folder: a shift not made twice, a journal that cannot be used, the
+// preview against the run.
+#include "file_state.h"
+#include "journal.h"
+#include "jpeg_fixture.h"
+#include "state_home.h"
+#include "temp_dir.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <regex>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kronvik;
+using namespace kronvik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t kOldTime = 978307200LL * 1000000000; // 2001-01-01 00:00:00 UTC
+constexpr int kNoMount = 77;
+
+// What a run's mount namespace makes of a folder before the tool starts.
+enum class Mount {
+    None,
+    ReadOnly, // bound read-only over itself
+    Full, // a small memory file system, filled up
+};
+
+struct CliRun
+{
+    int status = -1;
+    std::string out;
+    std::string err;
+
+    // The lines of standard output without the run log's time prefix.
+    std::vector<std::string> Messages() const
+    {
+        std::vector<std::string> messages;
+        std::istringstream stream(out);
+        for (std::string line; std::getline(stream, line);)
+            messages.push_back(line.size() > 21 ? line.substr(21) : line);
+        return messages;
+    }
+};
+
+bool MountFolder(const std::string &folder, Mount mount)
+{
+    switch (mount) {
+    case Mount::None:
+        return true;
+    case Mount::ReadOnly:
+        return ::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) == 0
+               && ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                          nullptr)
+                          == 0;
+    case Mount::Full: {
+        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") != 0)
+            return false;
+        // Filled to the last block: the journal's folder can still be made, its file not.
+        const int fd = open((folder + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+        const std::string block(4096, 'x');
+        while (write(fd, block.data(), block.size()) > 0) { }
+        close(fd);
+        return true;
+    }
+    }
+    return false;
+}
+
+// Every file of a tree, by its path within it, with its bytes and modification time.
+std::map<std::string, std::string> Snapshot(const fs::path &root)
+{
+    std::map<std::string, std::string> files;
+    for (const auto &entry : fs::recursive_directory_iterator(root)) {
+        struct stat status
+        {
+        };
+        if (!entry.is_regular_file() || stat(entry.path().c_str(), &status) != 0)
+            continue;
+        files[fs::relative(entry.path(), root).string()] =
+                ReadBytes(entry.path().string()) + "@" + std::to_string(status.st_mtim.tv_sec);
+    }
+    return files;
+}
+
+class TheJournaledPass : public ::testing::Test
+{
+protected:
+    TheJournaledPass()
+    {
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    ~TheJournaledPass() override
+    {
+        unsetenv("TZ");
+        tzset();
+    }
+
+    // Runs kronvik-cli with `args`, in a mount namespace of its own where `folder` is mounted as
+    // `mount` says (status kNoMount when that cannot be made).
+    CliRun Run(const std::vector<std::string> &args, const std::string &folder = {},
+               Mount mount = Mount::None)
+    {
+        const std::string out = output / "out", err = output / "err";
+        const pid_t child = fork();
+        if (child == 0) {
+            if (mount != Mount::None
+                && (unshare(CLONE_NEWNS) != 0
+                    || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                    || !MountFolder(folder, mount)))
+                _exit(kNoMount);
+            std::vector<char *> argv{const_cast<char *>(KRONVIK_CLI_PATH)};
+            for (const auto &arg : args)
+                argv.push_back(const_cast<char *>(arg.c_str()));
+            argv.push_back(nullptr);
+            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), STDOUT_FILENO);
+            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), STDERR_FILENO);
+            execv(KRONVIK_CLI_PATH, argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        CliRun run;
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (run.status != kNoMount) {
+            run.out = ReadBytes(out);
+            run.err = ReadBytes(err);
+        }
+        return run;
+    }
+
+    std::string Picture(const std::string &name, const std::string &date,
+                        std::int64_t modified = kOldTime)
+    {
+        const std::string path = pictures / name;
+        fs::create_directories(fs::path(path).parent_path());
+        WriteJpegWithExif(path, {{"Exif.Image.ImageDescription", name},
+                                 {"Exif.Photo.DateTimeOriginal", date},
+                                 {"Exif.Photo.DateTimeDigitized", date}});
+        SetModificationTime(path, modified);
+        return path;
+    }
+
+    // Whether the picture now named `name` holds `date` as its EXIF dates.
+    bool Holds(const std::string &name, const std::string &date)
+    {
+        return ReadBytes(pictures / name).find(DateString(date)) != std::string::npos;
+    }
+
+    ScopedStateHome stateHome;
+    TempDir pictures;
+    TempDir output;
+};
+
+} // namespace
+
+TEST_F(TheJournaledPass, shiftsNoPictureTwiceByTheSameHours)
+{
+    Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    Picture("IMG_0002.JPG", "2005:12:31 23:30:00");
+    const std::string folder = pictures.Path();
+
+    const CliRun first = Run({"-t", "2", folder});
+    ASSERT_EQ(first.status, 0) << first.err;
+    ASSERT_TRUE(Holds("2005-07-14 11.03.27.JPG", "2005:07:14 11:03:27")) << first.out;
+
+    // The names and times are the dated ones again; only the shift is to be refused.
+    const CliRun second = Run({"-t", "2", folder});
+    EXPECT_EQ(second.status, 0) << second.err;
+    const std::vector<std::string> lines = second.Messages();
+    ASSERT_EQ(lines.size(), 6u) << second.out;
+    EXPECT_EQ(lines[1], "Processing digital pictures in " + folder + "...");
+    EXPECT_EQ(lines[2].substr(0, 3 + folder.size()), "   " + folder);
+    EXPECT_NE(lines[2].find("/2005-07-14 11.03.27.JPG: EXIF dates already shifted by +2 hours on "),
+              std::string::npos)
+            << lines[2];
+    EXPECT_NE(lines[3].find("/2006-01-01 01.30.00.JPG: EXIF dates already shifted by +2 hours"),
+              std::string::npos)
+            << lines[3];
+    EXPECT_EQ(lines[4], "Digital pictures dated successfully: 0");
+    EXPECT_TRUE(Holds("2005-07-14 11.03.27.JPG", "2005:07:14 11:03:27"));
+    EXPECT_TRUE(Holds("2006-01-01 01.30.00.JPG", "2006:01:01 01:30:00"));
+
+    // Another adjustment goes ahead; so does the same one when asked for on purpose.
+    const CliRun back = Run({"-t", "-2", folder});
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_TRUE(Holds("2005-07-14 09.03.27.JPG", "2005:07:14 09:03:27")) << back.out;
+    const CliRun again = Run({"-t", "-2", "--reshift", folder});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_TRUE(Holds("2005-07-14 07.03.27.JPG", "2005:07:14 07:03:27")) << again.out;
+    EXPECT_EQ(again.out.find("already shifted"), std::string::npos) << again.out;
+}
+
+TEST_F(TheJournaledPass, thatCannotBeRecordedChangesNothing)
+{
+    Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    Picture("IMG_0002.JPG", "2005:07:15 10:00:00");
+    const auto before = Snapshot(pictures.Path());
+    const std::string state = stateHome.Folder().Path();
+
+    struct Row
+    {
+        const char *name;
+        Mount mount;
+    };
+    for (const Row &row : {Row{"read-only", Mount::ReadOnly}, Row{"full", Mount::Full}}) {
+        const CliRun run = Run({"-t", "2", pictures.Path()}, state, row.mount);
+        if (run.status == kNoMount)
+            GTEST_SKIP() << "no mount namespace here";
+        EXPECT_EQ(run.status, 3) << row.name << ": " << run.out;
+        EXPECT_EQ(run.out, "") << row.name;
+        EXPECT_EQ(run.err.rfind("kronvik-cli: The journal ", 0), 0u) << row.name << ": " << run.err;
+        EXPECT_NE(run.err.find("cannot be used"), std::string::npos) << row.name << ": " << run.err;
+        EXPECT_EQ(Snapshot(pictures.Path()), before) << row.name;
+    }
+
+    // On purpose, without one.
+    const CliRun run = Run({"--no-journal", "-t", "2", pictures.Path()}, state, Mount::ReadOnly);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Holds("2005-07-14 11.03.27.JPG", "2005:07:14 11:03:27")) << run.out;
+}
+
+TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
+{
+    // One tree a case; each is previewed, then run, with the same arguments.
+    struct Row
+    {
+        const char *name;
+        std::vector<std::string> args; // before the folders
+        std::vector<std::string> folders; // within the tree
+        Mount mount = Mount::None; // of the whole tree
+    };
+    const std::vector<Row> rows = {
+            {"collisions and a picture already dated", {}, {"."}},
+            {"a folder listed twice", {}, {"A", "A"}},
+            {"a folder and its subfolder, shifted", {"-t", "2"}, {"A", "A/S"}},
+            {"shifts across midnight and the year's end", {"-t", "2"}, {"."}},
+            {"shifts back across the year's start", {"-t", "-3"}, {"."}},
+            {"a read-only picture under an adjustment", {"-t", "1"}, {"."}, Mount::ReadOnly},
+            {"a read-only folder without one", {}, {"."}, Mount::ReadOnly},
+    };
+    for (const Row &row : rows) {
+        const TempDir tree;
+        const auto picture = [&](const std::string &name, const std::string &date) {
+            const std::string path = tree / name;
+            fs::create_directories(fs::path(path).parent_path());
+            WriteJpegWithExif(path, {{"Exif.Image.ImageDescription", name},
+                                     {"Exif.Photo.DateTimeOriginal", date},
+                                     {"Exif.Photo.DateTimeDigitized", date}});
+            SetModificationTime(path, kOldTime);
+        };
+        picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+        picture("IMG_0002.JPG", "2005:07:14 09:03:27"); // the same moment
+        picture("A/IMG_0003.JPG", "2005:12:31 23:30:00");
+        picture("A/S/IMG_0004.JPG", "2006:01:01 01:15:00");
+        picture("A/S/IMG_0005.JPG", "2005:07:14 23:59:59");
+        // Named after its date, and with it as its time: already dated.
+        picture("2004-02-29 12.00.00.JPG", "2004:02:29 12:00:00");
+        SetModificationTime(tree / "2004-02-29 12.00.00.JPG", 1078056000LL * 1000000000);
+        WriteBytes(tree / "broken.jpg", "not a picture at all");
+        picture("A/no date.jpg", "");
+
+        std::vector<std::string> args = row.args;
+        for (const std::string &folder : row.folders)
+            args.push_back(folder == "." ? tree.Path().string() : tree / folder);
+        std::vector<std::string> preview = args;
+        preview.insert(preview.begin(), "--dry-run");
+
+        const auto before = Snapshot(tree.Path());
+        const CliRun previewed = Run(preview, tree.Path(), row.mount);
+        if (previewed.status == kNoMount)
+            GTEST_SKIP() << "no mount namespace here";
+        EXPECT_EQ(Snapshot(tree.Path()), before) << row.name << ": the preview changed the tree";
+        const CliRun ran = Run(args, tree.Path(), row.mount);
+
+        EXPECT_EQ(previewed.Messages(), ran.Messages()) << row.name << "\n" << ran.out;
+        EXPECT_EQ(previewed.status, ran.status) << row.name << "\n" << ran.err;
+        EXPECT_EQ(previewed.err, ran.err) << row.name;
+        EXPECT_GT(ran.Messages().size(), 2u) << row.name;
+    }
+    // Only the runs are in the journal.
+    const CliRun history = Run({"--history"});
+    std::istringstream lines(history.out);
+    int passes = 0;
+    for (std::string line; std::getline(lines, line);)
+        ++passes;
+    EXPECT_EQ(passes, static_cast<int>(rows.size())) << history.out;
+}
+
+TEST_F(TheJournaledPass, recoversWhatAKilledPassLeftBeforeItsScanAndThePreviewOnlySaysSo)
+{
+    const std::string picture = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    const std::string dated = pictures / "2005-07-14 09.03.27.JPG";
+    const std::string folder = pictures.Path();
+    // A pass killed between reserving the new name on a FAT card (an empty placeholder) and the
+    // rename over it: the picture untouched, the placeholder beside it.
+    const pid_t child = fork();
+    if (child == 0) {
+        Journal journal;
+        journal.BeginPass({JournalFrontEnd::Cli, folder, 0, true, 0});
+        journal.PlanBatch({{{JournalChange::Rename(picture, dated, fs::file_size(picture))}}});
+        WriteBytes(dated, "");
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const auto before = Snapshot(pictures.Path());
+
+    const CliRun preview = Run({"--dry-run", folder});
+    EXPECT_EQ(Snapshot(pictures.Path()), before) << "the preview recovered";
+    EXPECT_NE(preview.err.find("1 unfinished pass"), std::string::npos) << preview.err;
+
+    const CliRun run = Run({folder});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> lines = run.Messages();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(
+            std::regex_match(run.out.substr(0, run.out.find('\n')),
+                             std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d: Recovered the "
+                                        "unfinished pass of \\d{4}-\\d\\d-\\d\\d "
+                                        "\\d\\d:\\d\\d:\\d\\d: 1 changes taken back\\.")))
+            << run.out;
+    EXPECT_NE(run.out.find("   IMG_0001.JPG -> 2005-07-14 09.03.27.JPG\n"), std::string::npos)
+            << run.out;
+    EXPECT_TRUE(fs::exists(dated));
+    EXPECT_FALSE(fs::exists(picture));
+}

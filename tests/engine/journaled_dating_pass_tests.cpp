@@ -1,0 +1,148 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The dating pass with a journal, on real files: every change committed before it reaches the
+// disk (seen through a second connection, which sees only what was committed), the pass's row
+// with its counters and how it ended, and an undo that gives the tree back.
+#include "dating_pass.h"
+#include "journal_sandbox.h"
+#include "journal_undo.h"
+#include "picture_scan.h"
+
+#include <gtest/gtest.h>
+#include <set>
+
+using namespace kronvik;
+using namespace kronvik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class NoWait : public LockWaiter
+{
+public:
+    bool WaitForLock(const std::string &, DirectoryLock &, LockMode) override { return false; }
+};
+
+class ADatingPassWithItsJournal : public ::testing::Test, public JournalSandbox
+{
+protected:
+    ADatingPassWithItsJournal()
+    {
+        session.journal = journal.get();
+        front.sourceText = pictures.Path().string();
+        // Each picture at its turn, so the check after each one sees it alone.
+        session.readAheadThreads = 0;
+    }
+
+    // What the folder holds that the committed journal does not account for: a name the pass
+    // gave without a rename row that gives it, bytes it shifted without a shift row for them.
+    std::vector<std::string> Uncovered(const Tree &before)
+    {
+        Journal reader(Journal::DefaultPath(), Options());
+        const std::vector<JournaledPass> passes = reader.Passes();
+        if (passes.empty())
+            return {"no pass row"};
+        std::set<std::string> given, shifted;
+        for (const ChangeRecord &record : reader.Changes(passes.front().id)) {
+            if (record.change.kind == ChangeKind::Rename)
+                given.insert(fs::path(record.change.newPath).filename().string());
+            if (record.change.kind == ChangeKind::Shift)
+                shifted.insert(fs::path(record.change.path).filename().string());
+        }
+        std::vector<std::string> uncovered;
+        for (const auto &[name, entry] : TreeOf(pictures.Path())) {
+            const auto old = before.find(name);
+            if (old == before.end() && !given.count(name))
+                uncovered.push_back(name + " named without a row");
+            if (old != before.end() && old->second.bytes != entry.bytes && !shifted.count(name))
+                uncovered.push_back(name + " shifted without a row");
+        }
+        return uncovered;
+    }
+};
+
+} // namespace
+
+TEST_F(ADatingPassWithItsJournal, commitsEachChangeBeforeItIsMadeAndUndoesToTheTreeBefore)
+{
+    const std::string first = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    const std::string second = Picture("IMG_0002.JPG", "2005:07:14 09:03:27"); // refused
+    const std::string third = Picture("IMG_0003.JPG", "2005:12:31 23:30:00");
+    const std::string broken = pictures / "IMG_0004.JPG";
+    WriteBytes(broken, "no picture");
+    const Tree before = TreeOf(pictures.Path());
+    timeAdjust = 2;
+
+    std::vector<std::vector<std::string>> uncovered;
+    front.onDrain = [&] {
+        uncovered.push_back(Uncovered(before));
+        return true;
+    };
+    RetrieveFileList(session);
+    DatePictures(session);
+    ASSERT_EQ(state.datedSuccessfully, 2) << ::testing::PrintToString(Messages());
+    ASSERT_EQ(state.datedUnsuccessfully, 1);
+    for (std::size_t i = 0; i < uncovered.size(); ++i)
+        EXPECT_EQ(uncovered[i], std::vector<std::string>{}) << "after picture " << i;
+
+    const std::vector<JournaledPass> passes = journal->Passes();
+    ASSERT_EQ(passes.size(), 1u);
+    EXPECT_EQ(passes[0].outcome, PassOutcome::Finished);
+    EXPECT_EQ(passes[0].datedSuccessfully, 2);
+    EXPECT_EQ(passes[0].datedUnsuccessfully, 1);
+    EXPECT_EQ(passes[0].timeAdjust, 2);
+    EXPECT_EQ(passes[0].sources, pictures.Path().string());
+    // Three shifts, two renames and their times made; the refused rename abandoned; nothing
+    // left planned.
+    const PassChangeCounts done = journal->CountDoneChanges(passes[0].id);
+    EXPECT_EQ(done.shifts, 3);
+    EXPECT_EQ(done.renames, 2);
+    EXPECT_EQ(done.times, 2);
+    EXPECT_EQ(journal->Changes(passes[0].id, ChangeState::Planned).size(), 0u);
+    EXPECT_EQ(journal->Changes(passes[0].id, ChangeState::Abandoned).size(), 1u);
+
+    UndoSession undo{front, front, cancel, session.clock, JournalFrontEnd::Cli};
+    NoWait waiter;
+    const UndoResult result = UndoPass(*journal, std::nullopt, undo, waiter);
+    EXPECT_EQ(result.outcome, UndoOutcome::Undone);
+    EXPECT_EQ(result.left, 0);
+    EXPECT_EQ(TreeOf(pictures.Path()), before);
+}
+
+TEST_F(ADatingPassWithItsJournal, endsItsRowAsTheFrontEndEndedIt)
+{
+    Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    Picture("IMG_0002.JPG", "2005:07:15 09:03:27");
+    Picture("IMG_0003.JPG", "2005:07:16 09:03:27");
+
+    struct Row
+    {
+        const char *name;
+        int drainsBeforeTheEnd; // -1: never ended
+        PassOutcome outcome;
+        int dated;
+    };
+    for (const Row &row : {Row{"finished", -1, PassOutcome::Finished, 3},
+                           Row{"window closed after the first", 0, PassOutcome::Cancelled, 1},
+                           Row{"cancelled after the second", 1, PassOutcome::Cancelled, 2}}) {
+        for (const auto &entry : fs::directory_iterator(pictures.Path()))
+            SetModificationTime(entry.path().string(), kOldTime);
+        int drains = 0;
+        front.onDrain = [&] {
+            if (drains++ != row.drainsBeforeTheEnd)
+                return true;
+            // The window's close returns false; Ctrl-C sets the flag.
+            if (row.drainsBeforeTheEnd == 0)
+                return false;
+            cancel = true;
+            return true;
+        };
+        RetrieveFileList(session);
+        DatePictures(session);
+        const JournaledPass pass = journal->Passes().front();
+        EXPECT_EQ(pass.outcome, row.outcome) << row.name;
+        EXPECT_EQ(pass.datedSuccessfully, row.dated) << row.name;
+        EXPECT_NE(pass.ended, 0) << row.name;
+        EXPECT_EQ(journal->Changes(pass.id, ChangeState::Planned).size(), 0u) << row.name;
+    }
+}
