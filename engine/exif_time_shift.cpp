@@ -221,6 +221,11 @@ ShiftMade ShiftAtTurn(const std::string &path, int hours, const PlannedShift *pl
 
     ShiftMade made;
     made.asPlanned = plan && plan->head == head;
+    if (plan && plan->onlyAsPlanned && !made.asPlanned) {
+        file.CloseUnflushed();
+        made.outcome = ShiftMade::Outcome::NothingWritten;
+        return made;
+    }
     // Only a JPEG picture is ever written: a sidecar or a video can hold a date pair too.
     const std::optional<std::size_t> at = made.asPlanned       ? plan->offset
                                           : HasJpegStart(head) ? FindDatePair(head, hours)

@@ -39,6 +39,8 @@ struct PlannedShift
     std::string head;
     std::optional<std::size_t> offset;
     std::string pair;
+    // A file that no longer begins with `head` is left unwritten, for its caller to read again.
+    bool onlyAsPlanned = false;
 };
 
 // What ShiftExifTime did at the picture's turn.
@@ -56,7 +58,8 @@ struct ShiftMade
 
 // ShiftExifTime with a plan made from an earlier read: while the file (opened for update and
 // locked) still begins with the planned bytes, the planned pair is written without searching
-// again; otherwise the pair is searched in what the file holds now. Throws FileError as
+// again; otherwise the pair is searched in what the file holds now (or, with onlyAsPlanned,
+// nothing is written). Throws FileError as
 // ShiftExifTime does.
 ShiftMade ShiftExifTime(const std::string &path, int hours, const PlannedShift &plan);
 

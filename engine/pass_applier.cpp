@@ -18,10 +18,12 @@ public:
     bool ReadsAhead() const override { return true; }
     bool MakesChanges() const override { return true; }
 
-    ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &) override
+    ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &,
+                    bool onlyAsPlanned) override
     {
-        return ShiftExifTime(shift.path, shift.hours,
-                             PlannedShift{std::move(read.head), shift.offset, shift.pair});
+        return ShiftExifTime(
+                shift.path, shift.hours,
+                PlannedShift{std::move(read.head), shift.offset, shift.pair, onlyAsPlanned});
     }
 
     void LearnShiftWritten(PictureRead &read) override

@@ -28,9 +28,10 @@ public:
     virtual bool MakesChanges() const = 0;
 
     // The time shift `shift`, planned from `read` (ShiftExifTime with that plan); `now` is the
-    // picture's log time. `read` gives up its leading bytes to it. Throws FileError.
-    virtual ShiftMade Shift(const ShiftChange &shift, PictureRead &read,
-                            const CalendarTime &now) = 0;
+    // picture's log time. `read` gives up its leading bytes to it. With `onlyAsPlanned`, a file
+    // that changed since `read` is not written. Throws FileError.
+    virtual ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &now,
+                            bool onlyAsPlanned) = 0;
     // After a shift wrote the date pair: `read` learns the file's status as the write left it.
     virtual void LearnShiftWritten(PictureRead &read) = 0;
     // RenameNoReplace: 0 or an errno value.

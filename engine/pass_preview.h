@@ -22,7 +22,8 @@ public:
     bool MakesChanges() const override { return false; }
 
     // Throws the FileError the run's shift would meet opening a picture it cannot write.
-    ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &now) override;
+    ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &now,
+                    bool onlyAsPlanned) override;
     void LearnShiftWritten(PictureRead &read) override;
     // The refusal the run would meet: a name taken on disk or by this preview, or a directory
     // that cannot be written.

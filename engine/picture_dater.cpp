@@ -146,19 +146,25 @@ private:
 };
 
 // Makes the plan's shift. Afterwards `read` describes the file as it is: the bytes the read moved
-// in memory are the file's now, or the picture is read again.
-void MakeShift(PassApplier &applier, const ShiftChange &shift, PictureRead &read,
+// in memory are the file's now, or the picture is read again. Unless it is the last try, a file
+// that changed since it was read is left unwritten: true tells the caller to read and plan it
+// again, so that the bytes written are the ones the journal holds.
+bool MakeShift(PassApplier &applier, const ShiftChange &shift, PictureRead &read,
                PassRecord &record, const CalendarTime &now, PictureJournal &journal,
-               AppliedChanges &applied)
+               AppliedChanges &applied, bool lastTry)
 {
     const std::optional<FileIdentity> identity = IdentityOf(read);
     ShiftMade made;
     try {
-        made = applier.Shift(shift, read, now);
+        made = applier.Shift(shift, read, now, !lastTry);
     } catch (...) {
         // The pass ends here: nothing of the picture is made.
         journal.AbandonOpen();
         throw;
+    }
+    if (!lastTry && !made.asPlanned && made.outcome == ShiftMade::Outcome::NothingWritten) {
+        journal.Abandon(ChangeKind::Shift);
+        return true;
     }
     NoteShift(record, shift.path, identity);
     const bool written = made.outcome == ShiftMade::Outcome::Written;
@@ -171,12 +177,13 @@ void MakeShift(PassApplier &applier, const ShiftChange &shift, PictureRead &read
     applied.shiftAsPlanned = holds;
     if (!holds) {
         read = applier.Read(shift.path, 0);
-        return;
+        return false;
     }
     read.shiftHours = 0;
     read.pairOffset.reset();
     if (written)
         applier.LearnShiftWritten(read);
+    return false;
 }
 
 // Makes the plan's rename and sets the time, in this order, and writes the outcome's line from
@@ -271,6 +278,10 @@ std::vector<PlannedAhead> PlanAhead(DatingSession &session, std::size_t first, s
     return planned;
 }
 
+// How often a picture that changes between its read and its shift is read again before the shift
+// goes by what the file holds at that moment.
+constexpr int kShiftTries = 3;
+
 AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
                            std::optional<PictureRead> ahead, PassJournal *journal,
                            const PlannedAhead *planned)
@@ -300,12 +311,23 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
     // The changes are made here, in the order of the plan: the shift, the rename, the time, each
     // committed to the journal before it is made and marked after.
     PictureJournal rows(journal, index);
-    const FileFacts facts = journal ? FactsOf(read) : FileFacts{};
+    FileFacts facts = journal ? FactsOf(read) : FileFacts{};
     if (journal)
         rows.Plan(JournalChangesOf(read, plan, facts), planned);
+    // A picture that cannot be written ends the pass here, with a FileError.
+    for (int tries = 1;
+         plan.shift
+         && MakeShift(applier, *plan.shift, read, record, now, rows, applied, tries == kShiftTries);
+         ++tries) {
+        read = applier.Read(path, adjustment);
+        plan = PlanPicture(read, record, state.lastDirectory, adjustment, now);
+        applied.plan = plan;
+        if (journal) {
+            facts = FactsOf(read);
+            rows.Replan(JournalChangesOf(read, plan, facts));
+        }
+    }
     if (plan.shift) {
-        // A picture that cannot be written ends the pass here, with a FileError.
-        MakeShift(applier, *plan.shift, read, record, now, rows, applied);
         // The rest of the plan, from the file as the shift left it.
         plan = PlanPicture(read, record, state.lastDirectory, adjustment, now);
         if (journal)

@@ -6,6 +6,7 @@
 #include "dating_pass.h"
 #include "journal_sandbox.h"
 #include "journal_undo.h"
+#include "pass_applier.h"
 #include "picture_scan.h"
 
 #include <gtest/gtest.h>
@@ -61,7 +62,66 @@ protected:
     }
 };
 
+// The file system's applier, with another program rewriting the date pair of a picture between
+// its read and its shift.
+class RewrittenBeforeItsShift : public PassApplier
+{
+public:
+    std::string from, to;
+
+    PictureRead Read(const std::string &path, int hours) override
+    {
+        return FileSystemApplier().Read(path, hours);
+    }
+    bool ReadsAhead() const override { return false; }
+    bool MakesChanges() const override { return true; }
+    ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &now,
+                    bool onlyAsPlanned) override
+    {
+        if (!from.empty()) {
+            std::string bytes = ReadBytes(shift.path);
+            for (auto at = bytes.find(from); at != std::string::npos; at = bytes.find(from))
+                bytes.replace(at, from.size(), to);
+            WriteBytes(shift.path, bytes);
+            from.clear();
+        }
+        return FileSystemApplier().Shift(shift, read, now, onlyAsPlanned);
+    }
+    void LearnShiftWritten(PictureRead &read) override
+    {
+        FileSystemApplier().LearnShiftWritten(read);
+    }
+    int Rename(const RenameChange &rename) override { return FileSystemApplier().Rename(rename); }
+    bool SetTime(const TimeChange &time, int &error) override
+    {
+        return FileSystemApplier().SetTime(time, error);
+    }
+};
+
 } // namespace
+
+TEST_F(ADatingPassWithItsJournal, journalsTheShiftOfAPictureRewrittenSinceItWasRead)
+{
+    const std::string picture = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    RewrittenBeforeItsShift applier;
+    applier.from = "2005:07:14 09:03:27";
+    applier.to = "2006:01:01 10:00:00";
+    session.applier = &applier;
+    timeAdjust = 2;
+    RetrieveFileList(session);
+    DatePictures(session);
+
+    // Dated from what the file held at its shift, and that shift is the one journaled.
+    EXPECT_TRUE(fs::exists(pictures / "2006-01-01 12.00.00.JPG"))
+            << ::testing::PrintToString(Messages());
+    EXPECT_EQ(journal->CountDoneChanges(journal->Passes().front().id).shifts, 1);
+    UndoSession undo{front, front, cancel, session.clock, JournalFrontEnd::Cli};
+    NoWait waiter;
+    EXPECT_EQ(UndoPass(*journal, std::nullopt, undo, waiter).outcome, UndoOutcome::Undone);
+    std::string rewritten = ReadBytes(picture);
+    EXPECT_NE(rewritten.find("2006:01:01 10:00:00"), std::string::npos);
+    EXPECT_EQ(rewritten.find("12:00:00"), std::string::npos);
+}
 
 TEST_F(ADatingPassWithItsJournal, commitsEachChangeBeforeItIsMadeAndUndoesToTheTreeBefore)
 {
