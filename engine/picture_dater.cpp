@@ -236,14 +236,16 @@ void MakeRenameAndTime(DatingSession &session, PassApplier &applier, std::size_t
 } // namespace
 
 std::vector<PlannedAhead> PlanAhead(DatingSession &session, std::size_t first, std::size_t end,
-                                    const PassRecord &record, PictureReadAhead &ahead,
+                                    PassRecord &record, PictureReadAhead &ahead,
                                     PassJournal &journal)
 {
     PassApplier &applier = session.applier ? *session.applier : FileSystemApplier();
     const CalendarTime now = ReadLogTime(session.clock);
     const int adjustment = session.timeAdjust;
-    // What the pass will have done by each picture's turn, if all goes as planned.
-    PassRecord foreseen = record;
+    // What the pass will have done by each picture's turn, if all goes as planned: noted on the
+    // record for the batch, and taken back after it.
+    PassRecord &foreseen = record;
+    const RecordTrial trial(record);
     std::vector<PlannedAhead> planned;
     std::vector<std::pair<std::size_t, std::vector<JournalChange>>> batch;
     for (std::size_t index = first; index < end; ++index) {

@@ -40,7 +40,7 @@ struct PlannedAhead
 // workers). Each one's plan holds at its turn only when it is decided alike then; otherwise its
 // rows are abandoned and the picture planned again (DatePicture). Throws JournalError.
 std::vector<PlannedAhead> PlanAhead(DatingSession &session, std::size_t first, std::size_t end,
-                                    const PassRecord &record, PictureReadAhead &ahead,
+                                    PassRecord &record, PictureReadAhead &ahead,
                                     PassJournal &journal);
 
 // Dates the picture at `index` of the picture list: shifts its EXIF dates first when the time

@@ -114,19 +114,54 @@ int ShiftHoursFor(const std::string &path, const std::optional<FileIdentity> &id
     return adjustment;
 }
 
+namespace {
+
+void Add(PassRecord &record, std::set<std::string> &names, const std::string &name)
+{
+    if (names.insert(name).second && record.trial)
+        record.trial->push_back({&names, name, true, {}});
+}
+
+void Remove(PassRecord &record, std::set<std::string> &names, const std::string &name)
+{
+    if (names.erase(name) != 0 && record.trial)
+        record.trial->push_back({&names, name, false, {}});
+}
+
+} // namespace
+
+RecordTrial::RecordTrial(PassRecord &record)
+    : m_record(record)
+{
+    m_record.trial = &m_notes;
+}
+
+RecordTrial::~RecordTrial()
+{
+    m_record.trial = nullptr;
+    for (auto note = m_notes.rbegin(); note != m_notes.rend(); ++note) {
+        if (!note->names)
+            m_record.shiftedFiles.erase(note->file);
+        else if (note->added)
+            note->names->erase(note->name);
+        else
+            note->names->insert(note->name);
+    }
+}
+
 void NoteShift(PassRecord &record, const std::string &path,
                const std::optional<FileIdentity> &identity)
 {
-    record.shiftedPaths.insert(path);
-    if (identity)
-        record.shiftedFiles.insert(*identity);
+    Add(record, record.shiftedPaths, path);
+    if (identity && record.shiftedFiles.insert(*identity).second && record.trial)
+        record.trial->push_back({nullptr, {}, true, *identity});
 }
 
 void NoteRename(PassRecord &record, const RenameChange &rename)
 {
-    record.renamedAway.insert(rename.from);
-    record.namesTaken.erase(rename.from);
-    record.namesTaken.insert(rename.to);
+    Add(record, record.renamedAway, rename.from);
+    Remove(record, record.namesTaken, rename.from);
+    Add(record, record.namesTaken, rename.to);
 }
 
 PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,

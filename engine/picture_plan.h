@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace kronvik {
 
@@ -27,6 +28,32 @@ struct PassRecord
     // shifted under its first entry), and the names it gave pictures and still holds.
     std::set<std::string> renamedAway;
     std::set<std::string> namesTaken;
+
+    // While pictures are planned ahead on the record itself: what their notes changed, in order,
+    // for RecordTrial to take back. Copying the record for them instead would cost a pass time
+    // that grows with the square of its pictures.
+    struct TrialNote
+    {
+        std::set<std::string> *names = nullptr; // null: `file` was added to shiftedFiles
+        std::string name;
+        bool added = true;
+        FileIdentity file{};
+    };
+    std::vector<TrialNote> *trial = nullptr;
+};
+
+// Notes made on `record` while it lives are taken back when it ends.
+class RecordTrial
+{
+public:
+    explicit RecordTrial(PassRecord &record);
+    ~RecordTrial();
+    RecordTrial(const RecordTrial &) = delete;
+    RecordTrial &operator=(const RecordTrial &) = delete;
+
+private:
+    PassRecord &m_record;
+    std::vector<PassRecord::TrialNote> m_notes;
 };
 
 // Moves the EXIF dates of a picture by whole hours: opens it for update (a picture that cannot be
