@@ -315,7 +315,7 @@ check_killed_state() {
 # Each pass gets a folder of its own: removing date-named files would itself corrupt a fusefat
 # directory (it leaves fragments of their long names behind).
 check_killed_passes() {
-    local dir start elapsed delay run with_placeholder=0 with_doubled=0 good=0
+    local dir start elapsed delay run with_placeholder=0 with_doubled=0 good=0 recovered=0
     # One whole pass first: it must keep every picture too, and it sets the time scale.
     dir=$mnt/killed-0
     mkdir "$dir"
@@ -339,11 +339,26 @@ check_killed_passes() {
         check_killed_state "$dir" && good=$((good + 1))
         [ "$placeholders" -gt 0 ] && with_placeholder=$((with_placeholder + 1))
         [ "$doubled" -gt 0 ] && with_doubled=$((with_doubled + 1))
-        # ---- RECOVERY CHECK GOES HERE ----
-        # Once the journal recovers a killed pass, run the recovery on "$dir" and require that no
-        # empty placeholder and no second name is left and every picture is there exactly once.
+        # The next pass takes back what the killed one left unfinished (a reserved name, a
+        # second link) before it dates the folder, and shifts no picture a second time. Not on
+        # fusefat: there, renames back and forth between short and long names in one directory
+        # leave duplicate directory entries that fsck.fat reports, and pictures that the listing
+        # no longer shows (see README.md).
+        [ "$fs" = FAT ] && continue
+        run_cli -q -t 2 "$dir"
+        if check_killed_state "$dir" && [ "$placeholders" -eq 0 ] && [ "$doubled" -eq 0 ] \
+            && [ "$(find "$dir" -type f -name '2005-*' | wc -l)" -eq "$((kill_count / 2))" ]; then
+            recovered=$((recovered + 1))
+        else
+            fail "the pass after a killed one (status $status) left $(listing "$dir")"
+        fi
     done
     [ "$good" -eq "$kill_runs" ] && pass "$kill_runs passes killed at random moments lost nothing"
+    if [ "$fs" = FAT ]; then
+        note "the pass after a killed one is not tried on fusefat (its renames corrupt directories)"
+    elif [ "$recovered" -eq "$kill_runs" ]; then
+        pass "the pass after each killed one recovered it and dated every picture once"
+    fi
     note "killed passes that left an empty placeholder under a date name: $with_placeholder of $kill_runs"
     note "killed passes that left a picture under two names: $with_doubled of $kill_runs"
 }
