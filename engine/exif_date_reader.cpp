@@ -4,6 +4,7 @@
 
 #include "file_services.h"
 #include "jpeg_head.h"
+#include "picture_byte_source.h"
 #include "picture_file.h"
 #include "process_memory.h"
 
@@ -79,23 +80,6 @@ ExifDateResult Unreadable(std::string reason)
     result.reason = std::move(reason);
     return result;
 }
-
-// The picture file as the source of its leading bytes.
-class OpenPicture : public ByteSource
-{
-public:
-    explicit OpenPicture(const PictureFile &file)
-        : m_file(file)
-    {
-    }
-    std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) override
-    {
-        return m_file.ReadAt(offset, buffer, size);
-    }
-
-private:
-    const PictureFile &m_file;
-};
 
 } // namespace
 

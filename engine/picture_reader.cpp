@@ -7,6 +7,7 @@
 #include "jpeg_head.h"
 #include "local_clock.h"
 #include "locked_file.h"
+#include "picture_byte_source.h"
 #include "picture_file.h"
 #include "picture_plan.h"
 
@@ -19,22 +20,6 @@
 namespace kronvik {
 
 namespace {
-
-class OpenPicture : public ByteSource
-{
-public:
-    explicit OpenPicture(const PictureFile &file)
-        : m_file(file)
-    {
-    }
-    std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) override
-    {
-        return m_file.ReadAt(offset, buffer, size);
-    }
-
-private:
-    const PictureFile &m_file;
-};
 
 ExifDateResult Unreadable(std::string reason)
 {
