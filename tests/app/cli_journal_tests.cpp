@@ -2,21 +2,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // kronvik-cli --undo and --history as processes, over a real journal under a temporary state
 // folder: their output, standard error, exit status and the pictures they leave.
+#include "cli_process.h"
 #include "journal.h"
 #include "journaled_pass.h"
 #include "jpeg_fixture.h"
 #include "state_home.h"
 #include "temp_dir.h"
 
-#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>
-#include <sched.h>
-#include <sstream>
-#include <sys/mount.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kronvik;
@@ -27,25 +23,6 @@ namespace {
 
 constexpr std::int64_t kPinnedClock = 1136171045; // 2006-01-02 03:04:05 UTC
 constexpr std::int64_t kOldTime = 978307200LL * 1000000000; // 2001-01-01 00:00:00 UTC
-constexpr int kNoMount = 77;
-
-struct CliRun
-{
-    int status = -1;
-    std::string out;
-    std::string err;
-
-    // The lines of standard output without the run log's time prefix.
-    std::vector<std::string> Messages() const
-    {
-        std::vector<std::string> messages;
-        std::istringstream stream(out);
-        for (std::string line; std::getline(stream, line);)
-            messages.push_back(line.size() > 21 ? line.substr(21) : line);
-        return messages;
-    }
-};
-
 class TheCliJournal : public ::testing::Test
 {
 protected:
@@ -64,36 +41,8 @@ protected:
     // journal's folder is mounted read-only (status kNoMount when that cannot be made).
     CliRun Run(const std::vector<std::string> &args, bool readOnly = false)
     {
-        const std::string out = output / "out", err = output / "err";
-        const pid_t child = fork();
-        if (child == 0) {
-            const std::string folder = stateHome.Folder().Path();
-            if (readOnly
-                && (unshare(CLONE_NEWNS) != 0
-                    || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-                    || mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0
-                    || mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
-                             nullptr)
-                               != 0))
-                _exit(kNoMount);
-            std::vector<char *> argv{const_cast<char *>(KRONVIK_CLI_PATH)};
-            for (const auto &arg : args)
-                argv.push_back(const_cast<char *>(arg.c_str()));
-            argv.push_back(nullptr);
-            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), STDOUT_FILENO);
-            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), STDERR_FILENO);
-            execv(KRONVIK_CLI_PATH, argv.data());
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        CliRun run;
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (run.status != kNoMount) {
-            run.out = ReadBytes(out);
-            run.err = ReadBytes(err);
-        }
-        return run;
+        return RunCli(KRONVIK_CLI_PATH, args, output.Path(), stateHome.Folder().Path(),
+                      readOnly ? Mount::ReadOnly : Mount::None);
     }
 
     std::string Picture(const std::string &name, const std::string &date)

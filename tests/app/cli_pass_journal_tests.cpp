@@ -3,20 +3,18 @@
 // kronvik-cli's dating pass with its journal, as processes over real trees and a real journal
 // under a temporary state folder: a shift not made twice, a journal that cannot be used, the
 // preview against the run.
+#include "cli_process.h"
 #include "file_state.h"
 #include "journal.h"
 #include "jpeg_fixture.h"
 #include "state_home.h"
 #include "temp_dir.h"
 
-#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>
-#include <sched.h>
 #include <sstream>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,56 +26,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::int64_t kOldTime = 978307200LL * 1000000000; // 2001-01-01 00:00:00 UTC
-constexpr int kNoMount = 77;
-
-// What a run's mount namespace makes of a folder before the tool starts.
-enum class Mount {
-    None,
-    ReadOnly, // bound read-only over itself
-    Full, // a small memory file system, filled up
-};
-
-struct CliRun
-{
-    int status = -1;
-    std::string out;
-    std::string err;
-
-    // The lines of standard output without the run log's time prefix.
-    std::vector<std::string> Messages() const
-    {
-        std::vector<std::string> messages;
-        std::istringstream stream(out);
-        for (std::string line; std::getline(stream, line);)
-            messages.push_back(line.size() > 21 ? line.substr(21) : line);
-        return messages;
-    }
-};
-
-bool MountFolder(const std::string &folder, Mount mount)
-{
-    switch (mount) {
-    case Mount::None:
-        return true;
-    case Mount::ReadOnly:
-        return ::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) == 0
-               && ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
-                          nullptr)
-                          == 0;
-    case Mount::Full: {
-        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") != 0)
-            return false;
-        // Filled to the last block: the journal's folder can still be made, its file not.
-        const int fd = open((folder + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
-        const std::string block(4096, 'x');
-        while (write(fd, block.data(), block.size()) > 0) { }
-        close(fd);
-        return true;
-    }
-    }
-    return false;
-}
-
 // Every file of a tree, by its path within it, with its bytes and modification time.
 std::map<std::string, std::string> Snapshot(const fs::path &root)
 {
@@ -113,32 +61,7 @@ protected:
     CliRun Run(const std::vector<std::string> &args, const std::string &folder = {},
                Mount mount = Mount::None)
     {
-        const std::string out = output / "out", err = output / "err";
-        const pid_t child = fork();
-        if (child == 0) {
-            if (mount != Mount::None
-                && (unshare(CLONE_NEWNS) != 0
-                    || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-                    || !MountFolder(folder, mount)))
-                _exit(kNoMount);
-            std::vector<char *> argv{const_cast<char *>(KRONVIK_CLI_PATH)};
-            for (const auto &arg : args)
-                argv.push_back(const_cast<char *>(arg.c_str()));
-            argv.push_back(nullptr);
-            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), STDOUT_FILENO);
-            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), STDERR_FILENO);
-            execv(KRONVIK_CLI_PATH, argv.data());
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        CliRun run;
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (run.status != kNoMount) {
-            run.out = ReadBytes(out);
-            run.err = ReadBytes(err);
-        }
-        return run;
+        return RunCli(KRONVIK_CLI_PATH, args, output.Path(), folder, mount);
     }
 
     std::string Picture(const std::string &name, const std::string &date,
