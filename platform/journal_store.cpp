@@ -4,7 +4,9 @@
 
 #include "file_services.h"
 
+#include <chrono>
 #include <sqlite3.h>
+#include <thread>
 
 namespace kronvik {
 
@@ -140,7 +142,20 @@ JournalStore::JournalStore(const std::string &path, int busyMilliseconds)
     // keeps what was written; only a power cut can take back the last commits. FULL would cost a
     // flush for every batch of pictures, for a failure that also loses the pictures' own writes
     // still in the page cache.
-    Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+    // A new journal, opened by two processes at once, turns to WAL under a lock that SQLite does
+    // not wait for: its busy timeout is kept here instead.
+    const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(busyMilliseconds);
+    for (;;) {
+        const int mode =
+                sqlite3_exec(database, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        if (mode == SQLITE_OK)
+            break;
+        if ((mode & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline)
+            throw Error(mode);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    Execute("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
     m_begin = Prepare("BEGIN IMMEDIATE");
     m_commit = Prepare("COMMIT");
     m_rollback = Prepare("ROLLBACK");

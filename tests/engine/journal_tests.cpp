@@ -358,6 +358,43 @@ TEST(TwoProcesses, writingPassesAtOnceKeepTheirOwnRowsIntact)
     }
 }
 
+TEST(TwoProcesses, openingANewJournalAtOnceBothUseIt)
+{
+    // The window and kronvik-cli started together on a first run: the journal is made by both.
+    constexpr int kRounds = 20, kProcesses = 4;
+    for (int round = 0; round < kRounds; ++round) {
+        ScopedStateHome state;
+        int start[2];
+        ASSERT_EQ(pipe(start), 0);
+        std::vector<pid_t> children;
+        for (int process = 0; process < kProcesses; ++process) {
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                close(start[1]);
+                char byte;
+                (void)!read(start[0], &byte, 1); // all released at once, when the pipe closes
+                try {
+                    Journal journal;
+                    journal.BeginPass({});
+                } catch (...) {
+                    _exit(1);
+                }
+                _exit(0);
+            }
+            children.push_back(child);
+        }
+        close(start[0]);
+        close(start[1]);
+        for (pid_t child : children) {
+            int status = 0;
+            waitpid(child, &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+        }
+        EXPECT_EQ(Journal().Passes().size(), static_cast<std::size_t>(kProcesses));
+    }
+}
+
 TEST(TheShiftLookup, knowsOnlyTheSameFileShiftedByTheSameHours)
 {
     ScopedStateHome state;
