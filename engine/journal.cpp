@@ -19,7 +19,7 @@ namespace kronvik {
 namespace {
 
 // The schema this program writes. Each step of kUpgrades brings a journal one version up.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 const char *const kUpgrades[kSchemaVersion] = {
         // 0 -> 1: a new journal.
@@ -70,6 +70,9 @@ const char *const kUpgrades[kSchemaVersion] = {
         // The lookup that keeps a picture from being shifted twice, run for every picture of a
         // pass with a time adjustment.
         "CREATE INDEX shifts_by_bytes ON changes(bytes_after) WHERE kind = 1;",
+        // 1 -> 2: whether any shift by some hours was journaled, asked once a pass, so that a
+        // pass whose hours no earlier pass shifted by looks up none of its pictures.
+        "CREATE INDEX shifts_by_hours ON changes(hours) WHERE kind = 1;",
 };
 
 const char *const kPassColumns =
@@ -299,6 +302,8 @@ struct Journal::Statements
                   " c.file_system_uuid, c.id FROM changes c JOIN passes p ON p.id = c.pass"
                   " WHERE c.kind = 1 AND c.bytes_after = ?1 AND c.hours = ?2 AND c.offset = ?3"
                   " AND c.size = ?4 ORDER BY c.id DESC"))
+        , shiftsBy(store.Prepare(
+                  "SELECT EXISTS(SELECT 1 FROM changes WHERE kind = 1 AND hours = ?1)"))
         , renamesOfPicture(store.Prepare(
                   "SELECT id, new_path FROM changes WHERE pass = ?1 AND picture = ?2 AND kind = 2"
                   " ORDER BY id DESC"))
@@ -307,7 +312,7 @@ struct Journal::Statements
 
     JournalStatement insertPass, insertChange, insertMark, marksOfPass, endPass, markUndone, prune,
             findPass, passes, lastUndoable, unfinished, changes, endInterrupted, shiftsWriting,
-            renamesOfPicture;
+            shiftsBy, renamesOfPicture;
 };
 
 std::string Journal::DefaultPath()
@@ -644,6 +649,15 @@ void Journal::EndInterruptedPass(PassId pass)
     FlushMarks();
     m_statements->endInterrupted.Bind(1, pass).Bind(2, Now()).Run();
     transaction.Commit();
+}
+
+bool Journal::HasShiftsBy(int hours)
+{
+    JournalStatement &query = m_statements->shiftsBy;
+    query.Bind(1, hours);
+    const bool found = query.Step() && query.Integer(0) != 0;
+    query.Reset();
+    return found;
 }
 
 std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, std::uint64_t size,

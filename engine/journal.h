@@ -216,6 +216,9 @@ public:
     // `hours` into this file: the same size, and its path now being where that shift's file
     // ended after its pass's renames (the inode and the file system's UUID as hints). Nothing
     // when there is none. Two pictures that share a date are told apart by their paths.
+    // Whether any shift by `hours` was journaled, whatever became of it.
+    bool HasShiftsBy(int hours);
+
     std::optional<EarlierShift> FindEarlierShift(const std::string &path, std::uint64_t size,
                                                  std::uint64_t offset, const std::string &pair,
                                                  int hours, FileIdentity identity = {},

@@ -49,6 +49,18 @@ void PassJournal::End(const PassEnd &end)
     m_journal.EndPass(end);
 }
 
+std::optional<ShiftedBefore> PassJournal::EarlierShiftOf(const PictureRead &read)
+{
+    if (read.shiftHours == 0)
+        return std::nullopt;
+    auto known = m_shiftsBy.find(read.shiftHours);
+    if (known == m_shiftsBy.end())
+        known = m_shiftsBy.emplace(read.shiftHours, m_journal.HasShiftsBy(read.shiftHours)).first;
+    if (!known->second)
+        return std::nullopt;
+    return FindShiftedBefore(m_journal, read);
+}
+
 std::optional<ShiftedBefore> FindShiftedBefore(Journal &journal, const PictureRead &read)
 {
     if (read.shiftHours == 0 || !read.pairOffset || read.stampError != 0

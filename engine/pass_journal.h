@@ -5,6 +5,7 @@
 #include "journal.h"
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -40,9 +41,15 @@ public:
     // Once only. Throws JournalError.
     void End(const PassEnd &end);
 
+    // FindShiftedBefore for a picture of this pass. Whether any earlier pass shifted by the
+    // read's hours is asked once: the pass's own shifts are on its record, and the locks on its
+    // folders keep other passes from shifting its pictures meanwhile. Throws JournalError.
+    std::optional<ShiftedBefore> EarlierShiftOf(const PictureRead &read);
+
 private:
     Journal &m_journal;
     bool m_ended = false;
+    std::map<int, bool> m_shiftsBy;
 };
 
 // A journaled shift, done and not taken back, that left the date pair `read` found exactly as it

@@ -28,7 +28,9 @@ std::optional<FileIdentity> IdentityOf(const PictureRead &read)
 // A read made ahead stands for the picture only while the path names the same, unchanged file and
 // nothing this pass did since can have touched it: a rename to or from the path, a shift of the
 // file under another path. It must also be made for the hours the pass now shifts it by.
-bool StillHolds(const PictureRead &ahead, const PassRecord &record, int adjustment)
+// `restamp` false takes the file as unchanged since the read: for a plan that is checked again at
+// the picture's turn.
+bool StillHolds(const PictureRead &ahead, const PassRecord &record, int adjustment, bool restamp)
 {
     if (record.renamedAway.count(ahead.path) || record.namesTaken.count(ahead.path)
         || record.shiftedPaths.count(ahead.path))
@@ -36,17 +38,25 @@ bool StillHolds(const PictureRead &ahead, const PassRecord &record, int adjustme
     const std::optional<FileIdentity> identity = IdentityOf(ahead);
     if (identity && record.shiftedFiles.count(*identity))
         return false;
-    FileStamp now;
-    const int error = StampFile(ahead.path, now);
-    if (error != ahead.stampError || (error == 0 && !(now == ahead.stamp)))
-        return false;
+    if (restamp) {
+        FileStamp now;
+        const int error = StampFile(ahead.path, now);
+        if (error != ahead.stampError || (error == 0 && !(now == ahead.stamp)))
+            return false;
+    }
     return ahead.shiftHours == ShiftHoursFor(ahead.path, identity, record, adjustment);
 }
 
+// `kept`, when given, tells whether the read made ahead was kept.
 PictureRead ReadAtTurn(PassApplier &applier, const std::string &path, const PassRecord &record,
-                       int adjustment, std::optional<PictureRead> ahead)
+                       int adjustment, std::optional<PictureRead> ahead, bool restamp = true,
+                       bool *kept = nullptr)
 {
-    if (ahead && ahead->path == path && StillHolds(*ahead, record, adjustment))
+    const bool holds =
+            ahead && ahead->path == path && StillHolds(*ahead, record, adjustment, restamp);
+    if (kept)
+        *kept = holds;
+    if (holds)
         return std::move(*ahead);
     // Read first as the pass most often needs it, then again if the file's identity says the
     // pass shifted it already.
@@ -55,6 +65,14 @@ PictureRead ReadAtTurn(PassApplier &applier, const std::string &path, const Pass
     if (hours != read.shiftHours)
         read = applier.Read(path, hours);
     return read;
+}
+
+// Two plans of one picture from one read make the same changes (JournalChangesOf), the shift
+// left out when `shifts` is false.
+bool SameChanges(const PicturePlan &a, const PicturePlan &b, bool shifts = true)
+{
+    return a.outcome == b.outcome && a.rename == b.rename && a.time == b.time
+           && (!shifts || a.shift == b.shift);
 }
 
 // The journal's rows for the changes of one picture: which change each row stands for, and
@@ -86,6 +104,13 @@ public:
         const std::vector<ChangeId> ids = m_journal->Plan(m_index, changes);
         for (std::size_t i = 0; i < changes.size(); ++i)
             m_rows.push_back({changes[i], ids[i], false});
+    }
+
+    // The rows planned ahead, as they are.
+    void Take(const PlannedAhead &planned)
+    {
+        for (std::size_t i = 0; i < planned.changes.size(); ++i)
+            m_rows.push_back({planned.changes[i], planned.ids[i], false});
     }
 
     // After the shift: the changes still to make, as the picture is planned again from the file
@@ -250,19 +275,20 @@ std::vector<PlannedAhead> PlanAhead(DatingSession &session, std::size_t first, s
     std::vector<std::pair<std::size_t, std::vector<JournalChange>>> batch;
     for (std::size_t index = first; index < end; ++index) {
         const std::string &path = session.state.pictureList[index];
-        PictureRead read = ReadAtTurn(applier, path, foreseen, adjustment, ahead.Take(index));
+        PictureRead read =
+                ReadAtTurn(applier, path, foreseen, adjustment, ahead.Take(index), false);
         std::optional<ShiftedBefore> shiftedBefore;
-        if (session.journal && !session.reshift)
-            shiftedBefore = FindShiftedBefore(*session.journal, read);
+        if (!session.reshift)
+            shiftedBefore = journal.EarlierShiftOf(read);
         if (shiftedBefore) {
             NoteShift(foreseen, path, IdentityOf(read));
             read = applier.Read(path, 0);
         }
-        const PicturePlan plan =
+        PicturePlan plan =
                 PlanPicture(read, foreseen, std::string(), adjustment, now, shiftedBefore);
         if (plan.outcome == PictureOutcome::PassEnds) {
             // Nothing after it is reached.
-            planned.push_back({std::move(read), {}, {}});
+            planned.push_back({std::move(read), {}, {}, std::move(plan), shiftedBefore});
             batch.push_back({index, {}});
             break;
         }
@@ -272,7 +298,8 @@ std::vector<PlannedAhead> PlanAhead(DatingSession &session, std::size_t first, s
         if (plan.rename && plan.outcome == PictureOutcome::Dated)
             NoteRename(foreseen, *plan.rename);
         batch.push_back({index, changes});
-        planned.push_back({std::move(read), std::move(changes), {}});
+        planned.push_back(
+                {std::move(read), std::move(changes), {}, std::move(plan), shiftedBefore});
     }
     std::vector<std::vector<ChangeId>> ids = journal.PlanBatch(batch);
     for (std::size_t i = 0; i < planned.size(); ++i)
@@ -295,11 +322,19 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
     const CalendarTime now = ReadLogTime(session.clock);
     const int adjustment = session.timeAdjust;
 
-    PictureRead read = ReadAtTurn(applier, path, record, adjustment, std::move(ahead));
+    bool readAsPlanned = false;
+    PictureRead read =
+            ReadAtTurn(applier, path, record, adjustment, std::move(ahead), true, &readAsPlanned);
+    readAsPlanned = readAsPlanned && planned;
     // A date pair that still holds what a journaled shift by these hours wrote is not moved
-    // again: the picture is dated from its dates as they are.
+    // again: the picture is dated from its dates as they are. The read the plan was made from
+    // was looked up then; the pass's own shifts since are on its record.
     std::optional<ShiftedBefore> shiftedBefore;
-    if (session.journal && !session.reshift)
+    if (readAsPlanned)
+        shiftedBefore = planned->shiftedBefore;
+    else if (journal && !session.reshift)
+        shiftedBefore = journal->EarlierShiftOf(read);
+    else if (session.journal && !session.reshift)
         shiftedBefore = FindShiftedBefore(*session.journal, read);
     if (shiftedBefore) {
         NoteShift(record, path, IdentityOf(read));
@@ -314,8 +349,13 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
     // committed to the journal before it is made and marked after.
     PictureJournal rows(journal, index);
     FileFacts facts = journal ? FactsOf(read) : FileFacts{};
-    if (journal)
-        rows.Plan(JournalChangesOf(read, plan, facts), planned);
+    if (journal) {
+        // The same read decided alike gives the same changes: the rows planned ahead stand.
+        if (readAsPlanned && SameChanges(plan, planned->plan))
+            rows.Take(*planned);
+        else
+            rows.Plan(JournalChangesOf(read, plan, facts), planned);
+    }
     // A picture that cannot be written ends the pass here, with a FileError.
     for (int tries = 1;
          plan.shift
@@ -330,10 +370,12 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
         }
     }
     if (plan.shift) {
-        // The rest of the plan, from the file as the shift left it.
-        plan = PlanPicture(read, record, state.lastDirectory, adjustment, now);
-        if (journal)
-            rows.Replan(JournalChangesOf(read, plan, facts));
+        // The rest of the plan, from the file as the shift left it. The open rows stand for it
+        // while it renames and sets the time alike.
+        PicturePlan rest = PlanPicture(read, record, state.lastDirectory, adjustment, now);
+        if (journal && !SameChanges(rest, plan, false))
+            rows.Replan(JournalChangesOf(read, rest, facts));
+        plan = std::move(rest);
     }
 
     if (plan.directoryLine) {

@@ -25,13 +25,15 @@ struct AppliedChanges
     PictureOutcome outcome = PictureOutcome::Unreadable; // what became of the picture
 };
 
-// A picture whose changes were committed to the journal ahead of its turn, with the read they
-// were planned from (PlanAhead).
+// A picture whose changes were committed to the journal ahead of its turn, with the read and the
+// plan they were made from (PlanAhead).
 struct PlannedAhead
 {
     std::optional<PictureRead> read;
     std::vector<JournalChange> changes;
     std::vector<ChangeId> ids;
+    PicturePlan plan;
+    std::optional<ShiftedBefore> shiftedBefore;
 };
 
 // Plans pictures [first, end) of the list as the pass would date them if every change before

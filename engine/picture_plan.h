@@ -65,6 +65,8 @@ struct ShiftChange
     int hours = 0;
     std::optional<std::size_t> offset;
     std::string pair; // both moved date strings with their NULs: 40 bytes
+
+    friend bool operator==(const ShiftChange &, const ShiftChange &) = default;
 };
 
 // Gives a picture its new name in its own directory, never replacing a file.
@@ -72,6 +74,8 @@ struct RenameChange
 {
     std::string from;
     std::string to;
+
+    friend bool operator==(const RenameChange &, const RenameChange &) = default;
 };
 
 // Sets a picture's modification time (only a date that names a real moment).
@@ -79,6 +83,8 @@ struct TimeChange
 {
     std::string path;
     CalendarTime time;
+
+    friend bool operator==(const TimeChange &, const TimeChange &) = default;
 };
 
 // A journaled shift of an earlier pass by the same hours that left the picture's date pair as it

@@ -176,7 +176,7 @@ TEST(TheJournal, cannotBeUsedWhenItCannotBeOpenedOrWritten)
                  store.SetUserVersion(7);
              },
              "it was written by a newer version of Kronvik (journal version 7, this version reads "
-             "up to 1)",
+             "up to 2)",
              open},
             {"a file where its folder belongs",
              [](const std::string &path) {
@@ -443,4 +443,19 @@ TEST(TheShiftLookup, knowsOnlyTheSameFileShiftedByTheSameHours)
             EXPECT_EQ(found->started, kPinnedClock) << row.name;
         }
     }
+    // A pass asks first whether any pass shifted by its hours at all.
+    EXPECT_TRUE(journal.HasShiftsBy(2));
+    EXPECT_FALSE(journal.HasShiftsBy(-2));
+
+    // A journal written before that question had its index is brought up to date on opening,
+    // and keeps what it knew.
+    {
+        JournalStore store(Journal::DefaultPath(), 0);
+        store.Execute("DROP INDEX shifts_by_hours");
+        store.SetUserVersion(1);
+    }
+    Journal upgraded(Journal::DefaultPath(), PinnedOptions());
+    EXPECT_TRUE(upgraded.HasShiftsBy(2));
+    EXPECT_TRUE(upgraded.FindEarlierShift(dated, bytes.size(), at, pair, 2).has_value());
+    EXPECT_EQ(JournalStore(Journal::DefaultPath(), 0).UserVersion(), 2);
 }
