@@ -20,11 +20,14 @@ const char *const kSuccessLine =
 const char *const kFailureLine =
         "%4d-%02d-%02d %02d:%02d:%02d: Digital pictures dated unsuccessfully: %d";
 
-// How many pictures' changes the journal commits at once: a commit costs about as much as
-// dating a picture on a fast disk. No more than the reads a pass keeps in hand on two cores, so
-// that the workers still read while the pass applies a batch; and a pass killed meanwhile
-// leaves no more rows than these for its recovery to find never made.
-constexpr std::size_t kPlannedAhead = 16;
+// How many pictures' changes the journal commits at once. A commit costs as much as dating
+// several pictures on a fast disk: it writes again every page its rows touched. The first batch
+// is small, so that the first pictures are not kept waiting for the reads of many; the batches
+// then double up to the most, which is half the reads the pass keeps in hand, so that the workers
+// still read while the pass applies a batch. A pass killed meanwhile leaves no more rows than
+// these for its recovery to find never made.
+constexpr std::size_t kFirstPlannedAhead = 4;
+constexpr std::size_t kMostPlannedAhead = 64;
 
 unsigned ReadAheadThreads(const DatingSession &session, const PassApplier &applier)
 {
@@ -79,6 +82,7 @@ void DatePictures(DatingSession &session)
     bool stopped = false;
     std::vector<PlannedAhead> planned;
     std::size_t plannedFirst = 0;
+    std::size_t plannedAhead = kFirstPlannedAhead;
     // Rows planned ahead for pictures the pass does not reach: never made.
     const auto abandonUnreached = [&] {
         for (PlannedAhead &picture : planned) {
@@ -102,9 +106,10 @@ void DatePictures(DatingSession &session)
             session.view.SetStatusLabel(StatusLabel::File, state.pictureList[i]);
             if (rows && plannedFirst + planned.size() <= i) {
                 // The rows of the next pictures, in one commit.
-                planned = PlanAhead(session, i, std::min<std::size_t>(i + kPlannedAhead, count),
+                planned = PlanAhead(session, i, std::min<std::size_t>(i + plannedAhead, count),
                                     record, ahead, *rows);
                 plannedFirst = i;
+                plannedAhead = std::min(2 * plannedAhead, kMostPlannedAhead);
             }
             if (rows && i - plannedFirst < planned.size()) {
                 // Its rows are its own from here on, whatever becomes of the picture.

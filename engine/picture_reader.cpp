@@ -115,7 +115,7 @@ PictureReadAhead::PictureReadAhead(const std::vector<std::string> &list, std::si
     // Enough reads in hand that the workers never wait for the pass, even while it plans a batch
     // of pictures for its journal and then applies them; few enough that the memory of a pass
     // does not grow with the list.
-    m_slots.resize(std::max<std::size_t>(64, 8 * std::size_t(threads)));
+    m_slots.resize(std::max<std::size_t>(128, 8 * std::size_t(threads)));
     // The library's shared parts are set up before any worker uses them.
     PrepareExifReading();
     m_workers.reserve(2 * threads);
