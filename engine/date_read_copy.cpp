@@ -179,16 +179,30 @@ std::size_t FindMakerNoteTag(const unsigned char *bytes, std::size_t size)
     return static_cast<std::size_t>(*makerNote);
 }
 
-DateReadCopy CopyForDateRead(const unsigned char *bytes, std::size_t size,
-                             std::vector<unsigned char> &copy)
+namespace {
+
+constexpr std::size_t kNone = ~std::size_t{0};
+
+// What the date read leaves out of a picture's leading segments, by place in its bytes.
+struct LeaveOut
 {
-    DateReadCopy made;
+    std::size_t xmp = kNone; // the XMP segment's length field, when its packet goes
+    std::size_t xmpLength = 0;
+    std::size_t makerNote = kNone; // the maker note entry's tag
+    bool little = false; // the TIFF structure's byte order
+
+    DateReadCopy Made() const { return {xmp != kNone, makerNote != kNone}; }
+    std::size_t PacketSize() const { return xmp == kNone ? 0 : xmpLength - kBareXmpSegment; }
+};
+
+LeaveOut FindWhatToLeaveOut(const unsigned char *bytes, std::size_t size)
+{
+    LeaveOut out;
     if (size < 2 || bytes[0] != 0xff || bytes[1] != 0xd8)
-        return made;
+        return out;
     // The segments as the library walks them, each at its length field. The walk stops where the
     // library's would fail or end; it may go on past where the library stops counting, and a
     // segment changed there is one the library does not read.
-    constexpr std::size_t kNone = ~std::size_t{0};
     std::size_t exif = kNone, xmp = kNone;
     std::size_t exifLength = 0, xmpLength = 0;
     std::size_t at = 2;
@@ -225,35 +239,68 @@ DateReadCopy CopyForDateRead(const unsigned char *bytes, std::size_t size,
         at += length;
     }
 
-    std::size_t makerNote = kNone; // the tag's place in `bytes`
+    if (xmp != kNone && xmpLength > kBareXmpSegment) {
+        out.xmp = xmp;
+        out.xmpLength = xmpLength;
+    }
     if (exif != kNone) {
         const unsigned char *tiff = bytes + exif + 8;
         const std::size_t tiffSize = exifLength - 8;
         const std::size_t tag = FindMakerNoteTag(tiff, tiffSize);
-        if (tag < tiffSize)
-            makerNote = exif + 8 + tag;
+        if (tag < tiffSize) {
+            out.makerNote = exif + 8 + tag;
+            out.little = tiff[0] == 'I';
+        }
     }
-    made.xmpPacketLeftOut = xmp != kNone && xmpLength > kBareXmpSegment;
-    made.makerNoteHidden = makerNote != kNone;
-    if (!made.Changed())
-        return made;
+    return out;
+}
 
-    if (made.xmpPacketLeftOut) {
-        copy.assign(bytes, bytes + xmp);
+} // namespace
+
+DateReadCopy CopyForDateRead(const unsigned char *bytes, std::size_t size,
+                             std::vector<unsigned char> &copy)
+{
+    const LeaveOut out = FindWhatToLeaveOut(bytes, size);
+    if (!out.Made().Changed())
+        return out.Made();
+    if (out.xmp != kNone) {
+        copy.assign(bytes, bytes + out.xmp);
         copy.push_back(0);
         copy.push_back(static_cast<unsigned char>(kBareXmpSegment));
-        copy.insert(copy.end(), bytes + xmp + 2, bytes + xmp + kBareXmpSegment);
-        copy.insert(copy.end(), bytes + xmp + xmpLength, bytes + size);
+        copy.insert(copy.end(), bytes + out.xmp + 2, bytes + out.xmp + kBareXmpSegment);
+        copy.insert(copy.end(), bytes + out.xmp + out.xmpLength, bytes + size);
     } else {
         copy.assign(bytes, bytes + size);
     }
-    if (made.makerNoteHidden) {
-        const std::size_t place = made.xmpPacketLeftOut && xmp < exif
-                                          ? makerNote - (xmpLength - kBareXmpSegment)
-                                          : makerNote;
-        PutTag(copy.data() + place, bytes[exif + 8] == 'I', kHiddenMakerNoteTag);
+    if (out.makerNote != kNone) {
+        const std::size_t place =
+                out.xmp < out.makerNote ? out.makerNote - out.PacketSize() : out.makerNote;
+        PutTag(copy.data() + place, out.little, kHiddenMakerNoteTag);
     }
-    return made;
+    return out.Made();
+}
+
+TrimmedForDateRead TrimForDateRead(unsigned char *bytes, std::size_t size)
+{
+    const LeaveOut out = FindWhatToLeaveOut(bytes, size);
+    TrimmedForDateRead trimmed{out.Made(), 0, size};
+    if (out.makerNote != kNone)
+        PutTag(bytes + out.makerNote, out.little, kHiddenMakerNoteTag);
+    if (out.xmp == kNone)
+        return trimmed;
+    bytes[out.xmp] = 0;
+    bytes[out.xmp + 1] = static_cast<unsigned char>(kBareXmpSegment);
+    // The packet is closed up from whichever side moves fewer bytes.
+    const std::size_t before = out.xmp + kBareXmpSegment;
+    const std::size_t after = size - (out.xmp + out.xmpLength);
+    if (before <= after) {
+        std::memmove(bytes + out.PacketSize(), bytes, before);
+        trimmed.start = out.PacketSize();
+    } else {
+        std::memmove(bytes + before, bytes + before + out.PacketSize(), after);
+    }
+    trimmed.size = size - out.PacketSize();
+    return trimmed;
 }
 
 } // namespace kronvik

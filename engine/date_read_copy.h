@@ -33,6 +33,19 @@ struct DateReadCopy
 DateReadCopy CopyForDateRead(const unsigned char *bytes, std::size_t size,
                              std::vector<unsigned char> &copy);
 
+struct TrimmedForDateRead
+{
+    DateReadCopy made;
+    // Where the bytes to hand on begin, and how many there are.
+    std::size_t start;
+    std::size_t size;
+};
+
+// Does to `bytes` themselves what CopyForDateRead does to its copy, for a caller that has no more
+// use for them: the packet is closed up by moving the shorter side of it, and the result lies at
+// [bytes + start, bytes + start + size), the same bytes as the copy.
+TrimmedForDateRead TrimForDateRead(unsigned char *bytes, std::size_t size);
+
 // Where the tag of the Exif IFD's maker note entry lies in the TIFF structure `tiff` (from its
 // byte-order mark on), when the walk finds exactly one without doubt; `size` otherwise.
 std::size_t FindMakerNoteTag(const unsigned char *tiff, std::size_t size);

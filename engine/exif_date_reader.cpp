@@ -171,6 +171,12 @@ ExifDateResult ParseExifDate(const unsigned char *bytes, std::size_t size)
     return ParseExifDateWhole(bytes, size);
 }
 
+ExifDateResult ParseExifDateInPlace(unsigned char *bytes, std::size_t size)
+{
+    const TrimmedForDateRead trimmed = TrimForDateRead(bytes, size);
+    return ParseExifDateWhole(bytes + trimmed.start, trimmed.size);
+}
+
 ExifDateResult ReadExifDate(const std::string &path)
 {
     try {
@@ -185,7 +191,7 @@ ExifDateResult ReadExifDate(const std::string &path)
         if (!head.StartsAsJpeg())
             return Unreadable("not a JPEG file");
         head.KeepLeadingSegments();
-        return ParseExifDate(head.Data(), head.Size());
+        return ParseExifDateInPlace(head.Data(), head.Size());
     } catch (const std::exception &e) { // a read that failed: the reason is the system's
         return Unreadable(e.what());
     } catch (...) {

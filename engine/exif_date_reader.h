@@ -55,6 +55,10 @@ ExifDateResult ReadExifDate(const std::string &path);
 // made the library fail, and the picture is then searched for its dates all the same.
 ExifDateResult ParseExifDate(const unsigned char *bytes, std::size_t size);
 
+// ParseExifDate for bytes the caller has no more use for: the parts left out are taken out of the
+// bytes themselves (TrimForDateRead), with no copy.
+ExifDateResult ParseExifDateInPlace(unsigned char *bytes, std::size_t size);
+
 // The same for every byte as it is: the library decodes the XMP packet and the maker note too.
 // What ParseExifDate is measured and checked against.
 ExifDateResult ParseExifDateWhole(const unsigned char *bytes, std::size_t size);

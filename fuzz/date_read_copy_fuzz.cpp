@@ -7,6 +7,7 @@
 #include "exif_date_reader.h"
 #include "jpeg_head.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +64,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const kronvik::DateReadCopy made = kronvik::CopyForDateRead(head.Data(), head.Size(), copy);
     // Nothing changed, nothing copied; a copy is never longer than the bytes.
     if (made.Changed() ? copy.size() > head.Size() : !copy.empty())
+        std::abort();
+    // In place, the same bytes as the copy.
+    std::vector<unsigned char> bytes(head.Data(), head.Data() + head.Size());
+    const kronvik::TrimmedForDateRead trimmed =
+            kronvik::TrimForDateRead(bytes.data(), bytes.size());
+    if (trimmed.made.xmpPacketLeftOut != made.xmpPacketLeftOut
+        || trimmed.made.makerNoteHidden != made.makerNoteHidden)
+        std::abort();
+    const std::vector<unsigned char> &expected =
+            made.Changed() ? copy
+                           : std::vector<unsigned char>(head.Data(), head.Data() + head.Size());
+    if (trimmed.size != expected.size()
+        || !std::equal(expected.begin(), expected.end(),
+                       bytes.begin() + static_cast<long>(trimmed.start)))
         std::abort();
 
     const kronvik::ExifDateResult whole = kronvik::ParseExifDateWhole(head.Data(), head.Size());

@@ -196,6 +196,15 @@ TEST(TheDateReadCopy, leavesOutOnlyWhatItFindsWithoutDoubtAndKeepsTheResult)
         EXPECT_EQ(made.xmpPacketLeftOut, row.xmpLeftOut);
         EXPECT_EQ(made.makerNoteHidden, row.makerNoteHidden);
 
+        // In place, the same bytes, whichever side of the packet is moved.
+        std::string trimmedBytes = row.jpeg;
+        const TrimmedForDateRead trimmed = TrimForDateRead(
+                reinterpret_cast<unsigned char *>(trimmedBytes.data()), trimmedBytes.size());
+        EXPECT_EQ(trimmed.made.xmpPacketLeftOut, made.xmpPacketLeftOut);
+        EXPECT_EQ(trimmed.made.makerNoteHidden, made.makerNoteHidden);
+        EXPECT_EQ(trimmedBytes.substr(trimmed.start, trimmed.size),
+                  made.Changed() ? std::string(copy.begin(), copy.end()) : row.jpeg);
+
         const ExifDateResult whole = ParseExifDateWhole(Bytes(row.jpeg), row.jpeg.size());
         const ExifDateResult lean = ParseExifDate(Bytes(row.jpeg), row.jpeg.size());
         EXPECT_EQ(whole.outcome, row.outcome) << Describe(whole);
@@ -252,6 +261,11 @@ TEST(TheDateReadCopy, givesTheWholeParsesResultForEveryCorpusFile)
             makerNotesHidden += made.makerNoteHidden;
             const ExifDateResult whole = ParseExifDateWhole(Bytes(bytes), bytes.size());
             const ExifDateResult lean = ParseExifDate(Bytes(bytes), bytes.size());
+            std::string trimmed = bytes;
+            EXPECT_EQ(Describe(ParseExifDateInPlace(
+                              reinterpret_cast<unsigned char *>(trimmed.data()), trimmed.size())),
+                      Describe(lean))
+                    << entry.path();
             const bool same = whole.outcome == lean.outcome && whole.dateText == lean.dateText
                               && whole.reason == lean.reason;
             if (same)
