@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "exif_date_reader.h"
 
+#include "date_read_copy.h"
 #include "file_services.h"
 #include "jpeg_head.h"
 #include "picture_byte_source.h"
@@ -16,6 +17,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 namespace kronvik {
@@ -117,7 +119,7 @@ void PrepareExifReading()
     });
 }
 
-ExifDateResult ParseExifDate(const unsigned char *bytes, std::size_t size)
+ExifDateResult ParseExifDateWhole(const unsigned char *bytes, std::size_t size)
 {
     try {
         PrepareExifReading();
@@ -156,6 +158,25 @@ ExifDateResult ParseExifDate(const unsigned char *bytes, std::size_t size)
     }
 }
 
+ExifDateResult ParseExifDate(const unsigned char *bytes, std::size_t size)
+{
+    // One buffer a thread, reused from picture to picture.
+    thread_local std::vector<unsigned char> copy;
+    try {
+        if (CopyForDateRead(bytes, size, copy).Changed())
+            return ParseExifDateWhole(copy.data(), copy.size());
+    } catch (const std::bad_alloc &) {
+        // No room for the copy: the bytes as they are give the same dates.
+    }
+    return ParseExifDateWhole(bytes, size);
+}
+
+ExifDateResult ParseExifDateInPlace(unsigned char *bytes, std::size_t size)
+{
+    const TrimmedForDateRead trimmed = TrimForDateRead(bytes, size);
+    return ParseExifDateWhole(bytes + trimmed.start, trimmed.size);
+}
+
 ExifDateResult ReadExifDate(const std::string &path)
 {
     try {
@@ -170,7 +191,7 @@ ExifDateResult ReadExifDate(const std::string &path)
         if (!head.StartsAsJpeg())
             return Unreadable("not a JPEG file");
         head.KeepLeadingSegments();
-        return ParseExifDate(head.Data(), head.Size());
+        return ParseExifDateInPlace(head.Data(), head.Size());
     } catch (const std::exception &e) { // a read that failed: the reason is the system's
         return Unreadable(e.what());
     } catch (...) {

@@ -50,7 +50,18 @@ ExifDateResult ReadExifDate(const std::string &path);
 // library's JPEG parser, from memory, and searches its EXIF entries for the date text. Never
 // throws: what the library cannot read is Unreadable, with its message as the reason. Threads may
 // call it at the same time, each on its own bytes, once PrepareExifReading has run.
+// The library gets a copy without the XMP packet and with the maker note kept as plain bytes
+// (CopyForDateRead): the result is ParseExifDateWhole's, except where the packet or the maker note
+// made the library fail, and the picture is then searched for its dates all the same.
 ExifDateResult ParseExifDate(const unsigned char *bytes, std::size_t size);
+
+// ParseExifDate for bytes the caller has no more use for: the parts left out are taken out of the
+// bytes themselves (TrimForDateRead), with no copy.
+ExifDateResult ParseExifDateInPlace(unsigned char *bytes, std::size_t size);
+
+// The same for every byte as it is: the library decodes the XMP packet and the maker note too.
+// What ParseExifDate is measured and checked against.
+ExifDateResult ParseExifDateWhole(const unsigned char *bytes, std::size_t size);
 
 // Sets up what the library shares between all its parsers (its messages silenced, its XMP
 // toolkit), once for the process; to be called before threads parse pictures. The other

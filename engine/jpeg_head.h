@@ -4,6 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace kronvik {
@@ -16,6 +19,34 @@ public:
     // Reads up to `size` bytes at `offset`. Returns the count read, short only at the end, or a
     // negated errno value.
     virtual std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) = 0;
+};
+
+// An allocator that leaves the elements a vector grows by uninitialised: each byte the head grows
+// by is read into at once, and zeroing up to megabytes first, picture after picture, is wasted.
+template<class T>
+struct UninitialisedAllocator : std::allocator<T>
+{
+    using value_type = T;
+    UninitialisedAllocator() = default;
+    template<class U>
+    UninitialisedAllocator(const UninitialisedAllocator<U> &) noexcept
+    {
+    }
+    template<class U>
+    struct rebind
+    {
+        using other = UninitialisedAllocator<U>;
+    };
+    template<class U>
+    void construct(U *place) noexcept
+    {
+        ::new (static_cast<void *>(place)) U;
+    }
+    template<class U, class... Args>
+    void construct(U *place, Args &&...args)
+    {
+        ::new (static_cast<void *>(place)) U(std::forward<Args>(args)...);
+    }
 };
 
 // The leading bytes of a picture file, read as they are needed and no further: a first read of a
@@ -59,7 +90,7 @@ private:
 
     ByteSource &m_source;
     std::size_t m_firstRead;
-    std::vector<unsigned char> m_bytes;
+    std::vector<unsigned char, UninitialisedAllocator<unsigned char>> m_bytes;
     bool m_atEnd = false;
     std::uint64_t m_bytesRead = 0;
     unsigned m_reads = 0;

@@ -90,7 +90,8 @@ PictureRead ReadPicture(const std::string &path, int shiftHours)
             return read;
         }
         head.KeepLeadingSegments();
-        read.exif = ParseExifDate(head.Data(), head.Size());
+        // The bytes are not used after the parse.
+        read.exif = ParseExifDateInPlace(head.Data(), head.Size());
     } catch (const std::exception &e) { // a read that failed: the reason is the system's
         read.exif = Unreadable(e.what());
     }

@@ -4,6 +4,7 @@
 // Exiv2, names and date texts, hive texts. The camera files of the shared corpus are read in place
 // by the runs; nothing of them is copied here.
 #include "jpeg_fixture.h"
+#include "jpeg_segments.h"
 #include "temp_dir.h"
 
 #include <iostream>
@@ -20,8 +21,8 @@ int main(int argc, char **argv)
         return 2;
     }
     const std::string root = argv[1];
-    for (const char *target :
-         {"", "/jpeg_date_read", "/date_pair_shift", "/names_and_dates", "/registry_hive"})
+    for (const char *target : {"", "/jpeg_date_read", "/date_read_copy", "/date_pair_shift",
+                               "/names_and_dates", "/registry_hive"})
         mkdir((root + target).c_str(), 0755);
 
     const std::vector<ExifTags> pictures = {
@@ -46,6 +47,33 @@ int main(int argc, char **argv)
         kronvik::test::WriteBytes(root + "/date_pair_shift" + name, bytes);
         kronvik::test::WriteBytes(root + "/date_pair_shift/plus9-" + std::to_string(i) + ".jpg",
                                   bytes + '\x09');
+    }
+
+    // Camera-like pictures for the date read's copy: a maker note Exiv2 decodes, in either byte
+    // order, before or after the dates, with XMP before or after the EXIF segment.
+    using namespace kronvik::test;
+    for (const bool little : {false, true}) {
+        for (const bool makerNoteFirst : {false, true}) {
+            std::vector<TiffEntry> exif = {
+                    AsciiEntry(kTagDateTimeOriginal, "2005:07:14 09:03:27"),
+                    AsciiEntry(kTagDateTimeDigitized, "2005:07:14 09:03:28")};
+            exif.insert(makerNoteFirst ? exif.begin() : exif.end(), CanonMakerNote(little, 12));
+            TiffEntry pointer;
+            pointer.tag = kTagExifIfd;
+            pointer.pointsToIfd = 1;
+            const std::string app1 = Segment(
+                    0xe1,
+                    ExifPayload(TiffBytes(
+                            {TiffIfd{{AsciiEntry(kTagMake, "Canon"),
+                                      AsciiEntry(kTagDateTime, "2006:01:01 00:00:00"), pointer}},
+                             TiffIfd{exif}},
+                            little)));
+            const std::string name = std::string("/date_read_copy/camera-") + (little ? "le" : "be")
+                                     + (makerNoteFirst ? "-note-first" : "-note-last");
+            WriteBytes(root + name + ".jpg", JpegWithSegments(app1));
+            WriteBytes(root + name + "-xmp-before.jpg", JpegWithSegments(XmpSegment() + app1));
+            WriteBytes(root + name + "-xmp-after.jpg", JpegWithSegments(app1 + XmpSegment()));
+        }
     }
 
     const std::vector<std::string> names = {

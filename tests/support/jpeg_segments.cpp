@@ -8,16 +8,16 @@ namespace kronvik::test {
 
 namespace {
 
-void PutBigEndian(std::string &bytes, std::size_t at, std::uint32_t value, int width)
+void PutNumber(std::string &bytes, std::size_t at, std::uint32_t value, int width, bool little)
 {
     for (int i = 0; i < width; ++i)
-        bytes[at + i] = static_cast<char>(value >> (8 * (width - 1 - i)));
+        bytes[at + i] = static_cast<char>(value >> (8 * (little ? i : width - 1 - i)));
 }
 
 std::string BigEndian(std::uint32_t value, int width)
 {
     std::string bytes(static_cast<std::size_t>(width), '\0');
-    PutBigEndian(bytes, 0, value, width);
+    PutNumber(bytes, 0, value, width, false);
     return bytes;
 }
 
@@ -53,8 +53,12 @@ TiffEntry AsciiEntry(std::uint16_t tag, const std::string &text)
     return entry;
 }
 
-std::string TiffBytes(const std::vector<TiffIfd> &ifds)
+std::string TiffBytes(const std::vector<TiffIfd> &ifds, bool littleEndian)
 {
+    const auto Put = [littleEndian](std::string &bytes, std::size_t at, std::uint32_t value,
+                                    int width) {
+        PutNumber(bytes, at, value, width, littleEndian);
+    };
     // Where each directory starts: right after the header, then after the one before and its
     // long values.
     std::vector<std::uint32_t> starts;
@@ -63,44 +67,65 @@ std::string TiffBytes(const std::vector<TiffIfd> &ifds)
         starts.push_back(static_cast<std::uint32_t>(at));
         at += DirectoryBytes(ifd) + LongValueBytes(ifd);
     }
-    std::string bytes = std::string("MM\0\x2a", 4) + BigEndian(ifds.empty() ? 0 : starts[0], 4);
+    std::string bytes(8, '\0');
+    bytes[0] = bytes[1] = littleEndian ? 'I' : 'M';
+    Put(bytes, 2, 42, 2);
+    Put(bytes, 4, ifds.empty() ? 0 : starts[0], 4);
     for (std::size_t i = 0; i < ifds.size(); ++i) {
         const TiffIfd &ifd = ifds[i];
         std::string directory(DirectoryBytes(ifd), '\0');
         std::string values;
         std::size_t valuesAt = starts[i] + directory.size();
-        PutBigEndian(directory, 0,
-                     ifd.claimedEntries >= 0 ? static_cast<std::uint32_t>(ifd.claimedEntries)
-                                             : static_cast<std::uint32_t>(ifd.entries.size()),
-                     2);
+        Put(directory, 0,
+            ifd.claimedEntries >= 0 ? static_cast<std::uint32_t>(ifd.claimedEntries)
+                                    : static_cast<std::uint32_t>(ifd.entries.size()),
+            2);
         for (std::size_t e = 0; e < ifd.entries.size(); ++e) {
             const TiffEntry &entry = ifd.entries[e];
             const std::size_t field = 2 + 12 * e;
-            PutBigEndian(directory, field, entry.tag, 2);
+            Put(directory, field, entry.tag, 2);
             if (entry.pointsToIfd >= 0) {
-                PutBigEndian(directory, field + 2, kTiffLong, 2);
-                PutBigEndian(directory, field + 4, 1, 4);
-                PutBigEndian(directory, field + 8, starts.at(entry.pointsToIfd), 4);
+                Put(directory, field + 2, kTiffLong, 2);
+                Put(directory, field + 4, 1, 4);
+                Put(directory, field + 8, starts.at(entry.pointsToIfd), 4);
                 continue;
             }
-            PutBigEndian(directory, field + 2, entry.type, 2);
-            PutBigEndian(directory, field + 4, entry.count, 4);
+            Put(directory, field + 2, entry.type, 2);
+            Put(directory, field + 4, entry.count, 4);
             if (entry.rawOffset) {
-                PutBigEndian(directory, field + 8, entry.offset, 4);
+                Put(directory, field + 8, entry.offset, 4);
             } else if (entry.value.size() <= 4) {
                 directory.replace(field + 8, entry.value.size(), entry.value);
             } else {
-                PutBigEndian(directory, field + 8,
-                             static_cast<std::uint32_t>(valuesAt + values.size()), 4);
+                Put(directory, field + 8, static_cast<std::uint32_t>(valuesAt + values.size()), 4);
                 values += entry.value;
                 if (entry.value.size() % 2)
                     values += '\0';
             }
         }
-        PutBigEndian(directory, directory.size() - 4, ifd.next >= 0 ? starts.at(ifd.next) : 0, 4);
+        Put(directory, directory.size() - 4, ifd.next >= 0 ? starts.at(ifd.next) : 0, 4);
         bytes += directory + values;
     }
     return bytes;
+}
+
+TiffEntry CanonMakerNote(bool littleEndian, int count)
+{
+    std::string note(2 + 12 * std::size_t(count) + 4, '\0');
+    PutNumber(note, 0, static_cast<std::uint32_t>(count), 2, littleEndian);
+    for (int i = 0; i < count; ++i) {
+        const std::size_t entry = 2 + 12 * std::size_t(i);
+        PutNumber(note, entry, 0x0100 + static_cast<std::uint32_t>(i), 2, littleEndian);
+        PutNumber(note, entry + 2, kTiffShort, 2, littleEndian);
+        PutNumber(note, entry + 4, 1, 4, littleEndian);
+        PutNumber(note, entry + 8, static_cast<std::uint32_t>(i), 2, littleEndian);
+    }
+    TiffEntry entry;
+    entry.tag = kTagMakerNote;
+    entry.type = kTiffUndefined;
+    entry.count = static_cast<std::uint32_t>(note.size());
+    entry.value = note;
+    return entry;
 }
 
 std::string Segment(unsigned char marker, const std::string &payload)
@@ -118,6 +143,17 @@ std::string SegmentClaiming(unsigned char marker, std::uint16_t claimedLength,
 std::string ExifPayload(const std::string &tiff)
 {
     return std::string("Exif\0\0", 6) + tiff;
+}
+
+std::string XmpSegment()
+{
+    const std::string packet =
+            "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+            "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+            "rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/' dc:format='image/jpeg' "
+            "xmlns:xmp='http://ns.adobe.com/xap/1.0/' xmp:CreateDate='2001-02-03T04:05:06'/>"
+            "</rdf:RDF></x:xmpmeta>";
+    return Segment(0xe1, std::string("http://ns.adobe.com/xap/1.0/", 29) + packet);
 }
 
 std::string JpegWithSegments(const std::string &segments)

@@ -28,6 +28,7 @@ enum TiffTag : std::uint16_t {
     kTagExifIfd = 0x8769,
     kTagDateTimeOriginal = 0x9003,
     kTagDateTimeDigitized = 0x9004,
+    kTagMakerNote = 0x927c,
 };
 
 // One directory entry. Its value bytes sit in the entry when there are at most four of them,
@@ -59,9 +60,14 @@ struct TiffIfd
 // An ASCII entry holding `text` and its terminating NUL.
 TiffEntry AsciiEntry(std::uint16_t tag, const std::string &text);
 
-// A big-endian TIFF structure: the header, then each directory followed by its long values, in
-// the order given; the header points at the first.
-std::string TiffBytes(const std::vector<TiffIfd> &ifds);
+// A TIFF structure, big-endian unless asked: the header, then each directory followed by its long
+// values, in the order given; the header points at the first. Values are written as given.
+std::string TiffBytes(const std::vector<TiffIfd> &ifds, bool littleEndian = false);
+
+// A maker note as Canon writes it (an UNDEFINED entry): a bare directory of `count` SHORT entries
+// in the picture's byte order, each of which Exiv2 decodes into an entry of its own when IFD0's
+// Make is "Canon".
+TiffEntry CanonMakerNote(bool littleEndian, int count = 40);
 
 // A segment: FF, the marker, the big-endian length (the payload's plus 2), the payload.
 std::string Segment(unsigned char marker, const std::string &payload);
@@ -71,6 +77,9 @@ std::string SegmentClaiming(unsigned char marker, std::uint16_t claimedLength,
 
 // The payload of an EXIF APP1 segment: "Exif", two NULs, the TIFF structure.
 std::string ExifPayload(const std::string &tiff);
+
+// An XMP APP1 segment: the identifier and a small packet with a creation date and a format.
+std::string XmpSegment();
 
 // A JPEG picture: the start bytes, `segments`, then the small grey picture's own segments, scan
 // and end.

@@ -1,0 +1,53 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kronvik {
+
+// The tag number the hidden maker note entry gets: no part of the library's EXIF parser treats it
+// as anything but plain bytes, and it is none of the date tags.
+constexpr std::uint16_t kHiddenMakerNoteTag = 0xfe7c;
+
+// What a copy of the leading segments leaves out for the date read.
+struct DateReadCopy
+{
+    // The first XMP segment keeps its identifier and loses its packet: the packet holds no entry
+    // that the date search reads, and decoding it is a large part of a picture's parse.
+    bool xmpPacketLeftOut = false;
+    // The maker note entry of the Exif IFD carries kHiddenMakerNoteTag: the library keeps its bytes
+    // as one plain entry instead of decoding hundreds of entries of the camera's own.
+    bool makerNoteHidden = false;
+    bool Changed() const { return xmpPacketLeftOut || makerNoteHidden; }
+};
+
+// Writes into `copy` the leading segments of a JPEG picture as the date read hands them to the
+// library: the same bytes, segments and segment walk as `bytes`, less what DateReadCopy says.
+// The segments are walked as the library's JPEG parser walks them, and the maker note is found
+// by a bounds-checked walk of the TIFF header, IFD0 and its Exif IFD; in any doubt (a segment cut
+// short, offsets out of range, directories that overlap, a second Exif IFD or maker note) that
+// part is left as it is. When nothing changes, `copy` is left as it was.
+DateReadCopy CopyForDateRead(const unsigned char *bytes, std::size_t size,
+                             std::vector<unsigned char> &copy);
+
+struct TrimmedForDateRead
+{
+    DateReadCopy made;
+    // Where the bytes to hand on begin, and how many there are.
+    std::size_t start;
+    std::size_t size;
+};
+
+// Does to `bytes` themselves what CopyForDateRead does to its copy, for a caller that has no more
+// use for them: the packet is closed up by moving the shorter side of it, and the result lies at
+// [bytes + start, bytes + start + size), the same bytes as the copy.
+TrimmedForDateRead TrimForDateRead(unsigned char *bytes, std::size_t size);
+
+// Where the tag of the Exif IFD's maker note entry lies in the TIFF structure `tiff` (from its
+// byte-order mark on), when the walk finds exactly one without doubt; `size` otherwise.
+std::size_t FindMakerNoteTag(const unsigned char *tiff, std::size_t size);
+
+} // namespace kronvik

@@ -1,0 +1,96 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The date read's copy of the leading segments (no XMP packet, the maker note as plain bytes)
+// against Exiv2's parse of the bytes as they are: wherever the whole parse does not fail, both
+// give the same outcome, date text and reason.
+#include "date_read_copy.h"
+#include "exif_date_reader.h"
+#include "jpeg_head.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+class MemorySource : public kronvik::ByteSource
+{
+public:
+    MemorySource(const std::uint8_t *data, std::size_t size)
+        : m_data(data)
+        , m_size(size)
+    {
+    }
+    std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) override
+    {
+        if (offset >= m_size)
+            return 0;
+        const std::size_t count = std::min<std::size_t>(size, m_size - offset);
+        std::memcpy(buffer, m_data + offset, count);
+        return static_cast<std::int64_t>(count);
+    }
+
+private:
+    const std::uint8_t *m_data;
+    std::size_t m_size;
+};
+
+void Print(const char *name, const kronvik::ExifDateResult &result)
+{
+    std::fprintf(stderr, "%s: outcome %d, date [%s], reason [%s]\n", name,
+                 static_cast<int>(result.outcome), result.dateText.c_str(), result.reason.c_str());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    kronvik::PrepareExifReading();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    MemorySource source(data, size);
+    kronvik::JpegHead head(source);
+    if (!head.StartsAsJpeg())
+        return 0;
+    head.KeepLeadingSegments();
+
+    std::vector<unsigned char> copy;
+    const kronvik::DateReadCopy made = kronvik::CopyForDateRead(head.Data(), head.Size(), copy);
+    // Nothing changed, nothing copied; a copy is never longer than the bytes.
+    if (made.Changed() ? copy.size() > head.Size() : !copy.empty())
+        std::abort();
+    // In place, the same bytes as the copy.
+    std::vector<unsigned char> bytes(head.Data(), head.Data() + head.Size());
+    const kronvik::TrimmedForDateRead trimmed =
+            kronvik::TrimForDateRead(bytes.data(), bytes.size());
+    if (trimmed.made.xmpPacketLeftOut != made.xmpPacketLeftOut
+        || trimmed.made.makerNoteHidden != made.makerNoteHidden)
+        std::abort();
+    const std::vector<unsigned char> &expected =
+            made.Changed() ? copy
+                           : std::vector<unsigned char>(head.Data(), head.Data() + head.Size());
+    if (trimmed.size != expected.size()
+        || !std::equal(expected.begin(), expected.end(),
+                       bytes.begin() + static_cast<long>(trimmed.start)))
+        std::abort();
+
+    const kronvik::ExifDateResult whole = kronvik::ParseExifDateWhole(head.Data(), head.Size());
+    const kronvik::ExifDateResult lean = kronvik::ParseExifDate(head.Data(), head.Size());
+    if (whole.outcome == kronvik::ExifDateResult::Outcome::Unreadable)
+        return 0; // the packet or the maker note may have been what failed
+    if (lean.outcome != whole.outcome || lean.dateText != whole.dateText
+        || lean.reason != whole.reason) {
+        std::fprintf(stderr, "XMP packet left out %d, maker note hidden %d\n",
+                     made.xmpPacketLeftOut, made.makerNoteHidden);
+        Print("whole", whole);
+        Print("lean", lean);
+        std::abort();
+    }
+    return 0;
+}

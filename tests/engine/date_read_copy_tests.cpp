@@ -1,0 +1,285 @@
+// SPDX-FileCopyrightText: 2026 The Kronvik developers
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The date read's copy of the leading segments against the library's parse of the bytes as they
+// are: the same result for every picture, except where the XMP packet or the maker note made the
+// library fail.
+#include "date_read_copy.h"
+#include "exif_date_reader.h"
+#include "jpeg_head.h"
+#include "jpeg_segments.h"
+#include "picture_byte_source.h"
+#include "picture_file.h"
+
+#include <exiv2/exiv2.hpp>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using namespace kronvik;
+using namespace kronvik::test;
+namespace fs = std::filesystem;
+using Outcome = ExifDateResult::Outcome;
+
+namespace {
+
+const unsigned char *Bytes(const std::string &bytes)
+{
+    return reinterpret_cast<const unsigned char *>(bytes.data());
+}
+
+std::string Describe(const ExifDateResult &result)
+{
+    static const char *const names[] = {"unreadable", "no EXIF", "searched"};
+    return std::string(names[static_cast<int>(result.outcome)]) + " [" + result.dateText + "] ("
+           + result.reason + ")";
+}
+
+// The leading segments of a corpus file, as the date read takes them.
+std::string LeadingSegments(const fs::path &path)
+{
+    PictureFile file;
+    if (file.Open(path.string()) != 0)
+        return {};
+    OpenPicture source(file);
+    JpegHead head(source);
+    if (!head.StartsAsJpeg())
+        return {};
+    head.KeepLeadingSegments();
+    return std::string(reinterpret_cast<const char *>(head.Data()), head.Size());
+}
+
+const std::string kOriginalDate = "2005:07:14 09:03:27";
+const std::string kDigitizedDate = "2005:07:14 09:03:28";
+const std::string kImageDate = "2006:01:01 00:00:00";
+
+TiffEntry ExifPointer(int ifd = 1)
+{
+    TiffEntry entry;
+    entry.tag = kTagExifIfd;
+    entry.pointsToIfd = ifd;
+    return entry;
+}
+
+std::vector<TiffEntry> Ifd0(const std::string &make = "Canon")
+{
+    return {AsciiEntry(kTagMake, make), AsciiEntry(kTagDateTime, kImageDate), ExifPointer()};
+}
+
+std::vector<TiffEntry> ExifIfd(bool little, bool makerNoteFirst = false)
+{
+    std::vector<TiffEntry> entries = {AsciiEntry(kTagDateTimeOriginal, kOriginalDate),
+                                      AsciiEntry(kTagDateTimeDigitized, kDigitizedDate)};
+    entries.insert(makerNoteFirst ? entries.begin() : entries.end(), CanonMakerNote(little));
+    return entries;
+}
+
+std::string Tiff(const std::vector<TiffEntry> &ifd0, const std::vector<TiffEntry> &exif,
+                 bool little = false)
+{
+    return TiffBytes({TiffIfd{ifd0}, TiffIfd{exif}}, little);
+}
+
+std::string ExifSegment(const std::string &tiff)
+{
+    return Segment(0xe1, ExifPayload(tiff));
+}
+
+// The camera picture most rows vary: IFD0 with Make and DateTime, an Exif IFD with both dates and
+// a Canon maker note.
+std::string CameraTiff(bool little = false)
+{
+    return Tiff(Ifd0(), ExifIfd(little), little);
+}
+
+// The entries the library decodes out of the maker note of `bytes`.
+std::size_t MakerNoteEntries(const std::string &bytes)
+{
+    Exiv2::BasicIo::AutoPtr io(new Exiv2::MemIo(Bytes(bytes), static_cast<long>(bytes.size())));
+    Exiv2::JpegImage image(io, false);
+    image.readMetadata();
+    std::size_t count = 0;
+    for (const auto &datum : image.exifData())
+        count += datum.groupName() == "Canon";
+    return count;
+}
+
+struct CopyRow
+{
+    const char *name;
+    std::string jpeg;
+    bool xmpLeftOut;
+    bool makerNoteHidden;
+    Outcome outcome;
+    std::string dateText;
+};
+
+TEST(TheDateReadCopy, leavesOutOnlyWhatItFindsWithoutDoubtAndKeepsTheResult)
+{
+    const std::string camera = CameraTiff();
+    // A date whose value is read from where the Exif IFD's first entry, the maker note, has its
+    // tag: IFD0 (two entries: 30 bytes from offset 8) is followed by the Exif IFD at 38.
+    TiffEntry dateOverTag = AsciiEntry(kTagDateTime, kImageDate);
+    dateOverTag.rawOffset = true;
+    dateOverTag.offset = 40;
+    TiffIfd twoNotes{ExifIfd(false)};
+    twoNotes.entries.push_back(CanonMakerNote(false, 3));
+    TiffEntry pointerOutOfRange = ExifPointer();
+    pointerOutOfRange.pointsToIfd = -1;
+    pointerOutOfRange.type = kTiffLong;
+    pointerOutOfRange.count = 1;
+    pointerOutOfRange.rawOffset = true;
+    pointerOutOfRange.offset = 0x7fff0000;
+    TiffIfd tooMany{ExifIfd(false)};
+    tooMany.claimedEntries = 257;
+    const std::string cut = ExifSegment(camera);
+
+    const CopyRow rows[] = {
+            {"maker note after the dates", JpegWithSegments(ExifSegment(camera)), false, true,
+             Outcome::Searched, kDigitizedDate},
+            {"maker note before the dates",
+             JpegWithSegments(ExifSegment(Tiff(Ifd0(), ExifIfd(false, true)))), false, true,
+             Outcome::Searched, kDigitizedDate},
+            {"little-endian TIFF", JpegWithSegments(ExifSegment(CameraTiff(true))), false, true,
+             Outcome::Searched, kDigitizedDate},
+            {"maker note of an unknown make",
+             JpegWithSegments(ExifSegment(Tiff(Ifd0("Nobody"), ExifIfd(false)))), false, true,
+             Outcome::Searched, kDigitizedDate},
+            {"XMP before the Exif segment", JpegWithSegments(XmpSegment() + ExifSegment(camera)),
+             true, true, Outcome::Searched, kDigitizedDate},
+            {"XMP after the Exif segment", JpegWithSegments(ExifSegment(camera) + XmpSegment()),
+             true, true, Outcome::Searched, kDigitizedDate},
+            {"XMP alone", JpegWithSegments(XmpSegment()), true, false, Outcome::NoExif, ""},
+            {"XMP identifier without a packet",
+             JpegWithSegments(Segment(0xe1, std::string("http://ns.adobe.com/xap/1.0/", 29))
+                              + ExifSegment(camera)),
+             false, true, Outcome::Searched, kDigitizedDate},
+            {"Exif IFD pointer out of range",
+             JpegWithSegments(ExifSegment(
+                     TiffBytes({TiffIfd{{AsciiEntry(kTagDateTime, kImageDate), pointerOutOfRange}},
+                                TiffIfd{ExifIfd(false)}}))),
+             false, false, Outcome::Searched, kImageDate},
+            {"Exif IFD pointer back at IFD0",
+             JpegWithSegments(ExifSegment(TiffBytes(
+                     {TiffIfd{{AsciiEntry(kTagMake, "Canon"), AsciiEntry(kTagDateTime, kImageDate),
+                               CanonMakerNote(false, 2), ExifPointer(0)}}}))),
+             false, false, Outcome::Searched, kImageDate},
+            {"two Exif IFD pointers",
+             JpegWithSegments(ExifSegment(TiffBytes(
+                     {TiffIfd{{AsciiEntry(kTagMake, "Canon"), ExifPointer(1), ExifPointer(1)}},
+                      TiffIfd{ExifIfd(false)}}))),
+             false, false, Outcome::Searched, kDigitizedDate},
+            {"two maker notes",
+             JpegWithSegments(ExifSegment(TiffBytes({TiffIfd{Ifd0()}, twoNotes}))), false, false,
+             Outcome::Searched, kDigitizedDate},
+            {"Exif IFD claiming more entries than are read",
+             JpegWithSegments(ExifSegment(TiffBytes({TiffIfd{Ifd0()}, tooMany}))), false, false,
+             Outcome::Searched, kImageDate},
+            {"a date read from the maker note's tag",
+             JpegWithSegments(ExifSegment(
+                     TiffBytes({TiffIfd{{dateOverTag, ExifPointer()}},
+                                TiffIfd{{CanonMakerNote(false, 2),
+                                         AsciiEntry(kTagDateTimeOriginal, kOriginalDate)}}}))),
+             false, false, Outcome::Searched, ""},
+            {"Exif segment cut short",
+             JpegWithSegments(XmpSegment() + cut.substr(0, cut.size() / 2)), true, false,
+             Outcome::Unreadable, ""},
+            {"XMP segment cut short",
+             std::string("\xff\xd8", 2) + ExifSegment(camera) + XmpSegment().substr(0, 200), false,
+             true, Outcome::Unreadable, ""},
+    };
+    for (const CopyRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<unsigned char> copy;
+        const DateReadCopy made = CopyForDateRead(Bytes(row.jpeg), row.jpeg.size(), copy);
+        EXPECT_EQ(made.xmpPacketLeftOut, row.xmpLeftOut);
+        EXPECT_EQ(made.makerNoteHidden, row.makerNoteHidden);
+
+        // In place, the same bytes, whichever side of the packet is moved.
+        std::string trimmedBytes = row.jpeg;
+        const TrimmedForDateRead trimmed = TrimForDateRead(
+                reinterpret_cast<unsigned char *>(trimmedBytes.data()), trimmedBytes.size());
+        EXPECT_EQ(trimmed.made.xmpPacketLeftOut, made.xmpPacketLeftOut);
+        EXPECT_EQ(trimmed.made.makerNoteHidden, made.makerNoteHidden);
+        EXPECT_EQ(trimmedBytes.substr(trimmed.start, trimmed.size),
+                  made.Changed() ? std::string(copy.begin(), copy.end()) : row.jpeg);
+
+        const ExifDateResult whole = ParseExifDateWhole(Bytes(row.jpeg), row.jpeg.size());
+        const ExifDateResult lean = ParseExifDate(Bytes(row.jpeg), row.jpeg.size());
+        EXPECT_EQ(whole.outcome, row.outcome) << Describe(whole);
+        if (row.outcome == Outcome::Searched && !row.dateText.empty()) {
+            EXPECT_EQ(whole.dateText, row.dateText);
+        }
+        EXPECT_EQ(Describe(lean), Describe(whole));
+
+        if (made.makerNoteHidden && whole.outcome == Outcome::Searched
+            && row.jpeg.find("Canon") != std::string::npos) {
+            // The hidden maker note is one plain entry: none of its own is decoded.
+            const std::string copied(copy.begin(), copy.end());
+            EXPECT_GT(MakerNoteEntries(row.jpeg), 0u);
+            EXPECT_EQ(MakerNoteEntries(copied), 0u);
+        }
+        if (made.xmpPacketLeftOut) {
+            EXPECT_LT(copy.size(), row.jpeg.size());
+        }
+    }
+}
+
+TEST(TheDateReadCopy, findsTheMakerNoteTagOnlyInAWholeTiffStructure)
+{
+    const std::string tiff = CameraTiff();
+    const std::size_t tag = FindMakerNoteTag(Bytes(tiff), tiff.size());
+    ASSERT_LT(tag, tiff.size());
+    EXPECT_EQ(tiff.substr(tag, 2), std::string("\x92\x7c"));
+    // The maker note is the Exif IFD's last entry: cut anywhere before that entry's end, the
+    // structure is in doubt, and no cut is read past its end.
+    for (std::size_t size = 0; size < tiff.size(); ++size) {
+        const std::string cutTiff = tiff.substr(0, size);
+        EXPECT_EQ(FindMakerNoteTag(Bytes(cutTiff), cutTiff.size()), size >= tag + 12 ? tag : size)
+                << size;
+    }
+}
+
+TEST(TheDateReadCopy, givesTheWholeParsesResultForEveryCorpusFile)
+{
+    const fs::path corpus = KRONVIK_CORPUS_DIR;
+    if (!fs::is_directory(corpus / "exiv2-jpeg"))
+        GTEST_SKIP() << "no test corpus at " << corpus;
+    std::size_t files = 0, xmpLeftOut = 0, makerNotesHidden = 0, nowDated = 0;
+    for (const auto &folder : fs::directory_iterator(corpus)) {
+        if (!folder.is_directory())
+            continue;
+        for (const auto &entry : fs::directory_iterator(folder.path())) {
+            const std::string bytes = LeadingSegments(entry.path());
+            if (bytes.empty())
+                continue;
+            ++files;
+            std::vector<unsigned char> copy;
+            const DateReadCopy made = CopyForDateRead(Bytes(bytes), bytes.size(), copy);
+            xmpLeftOut += made.xmpPacketLeftOut;
+            makerNotesHidden += made.makerNoteHidden;
+            const ExifDateResult whole = ParseExifDateWhole(Bytes(bytes), bytes.size());
+            const ExifDateResult lean = ParseExifDate(Bytes(bytes), bytes.size());
+            std::string trimmed = bytes;
+            EXPECT_EQ(Describe(ParseExifDateInPlace(
+                              reinterpret_cast<unsigned char *>(trimmed.data()), trimmed.size())),
+                      Describe(lean))
+                    << entry.path();
+            const bool same = whole.outcome == lean.outcome && whole.dateText == lean.dateText
+                              && whole.reason == lean.reason;
+            if (same)
+                continue;
+            // Only a failure of the library's may turn into a date search.
+            EXPECT_EQ(whole.outcome, Outcome::Unreadable) << entry.path();
+            EXPECT_EQ(lean.outcome, Outcome::Searched) << entry.path();
+            ++nowDated;
+            std::cout << "now searched: " << entry.path().filename() << ": " << Describe(whole)
+                      << " -> " << Describe(lean) << '\n';
+        }
+    }
+    std::cout << files << " files, " << xmpLeftOut << " XMP packets left out, " << makerNotesHidden
+              << " maker notes hidden, " << nowDated << " now searched\n";
+}
+
+} // namespace
