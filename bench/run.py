@@ -124,16 +124,20 @@ class Runner:
             file.write("s\n" * 200000)
         self.errors = os.path.join(scratch, "stderr.log")
 
-    def timed(self, commands, capture=False):
+    def timed(self, commands, capture=False, name=""):
         """(wall seconds, CPU seconds of the process tree, exit statuses, output of the last
-        command when captured)."""
+        command when captured). The older tree's programs keep a journal of their own: an older
+        kronvik refuses a journal that a newer one brought to a later version."""
+        env = self.env
+        if "(before)" in name:
+            env = dict(env, XDG_STATE_HOME=os.path.join(self.scratch, "state-before"))
         statuses, output = [], ""
         with open(self.errors, "ab") as errors:
             before = resource.getrusage(resource.RUSAGE_CHILDREN)
             start = time.perf_counter()
             for argv in commands:
                 with open(self.answers, "rb") as answers:
-                    done = subprocess.run(argv, stdin=answers, env=self.env, stderr=errors,
+                    done = subprocess.run(argv, stdin=answers, env=env, stderr=errors,
                                           stdout=subprocess.PIPE if capture else subprocess.DEVNULL)
                 statuses.append(done.returncode)
                 if capture:
@@ -299,7 +303,7 @@ def compare_tools(runner, tools, works, corpus, root, runs, cold_method=None):
                         notes.append("- Eviction: %s%s." % (how, "" if left is None else
                                      "; after it, %d bytes of the first 50 pictures were cached"
                                      % left))
-                wall, cpu, statuses, _ = runner.timed(tool.commands(work, root))
+                wall, cpu, statuses, _ = runner.timed(tool.commands(work, root), name=name)
                 problems = check(root, corpus.pictures, hours)
                 samples.setdefault((work, name), []).append(Sample(wall, cpu, problems, statuses))
                 log("  %-7s %-22s run %d/%d: %7.2f s %s (copy made in %.1f s)" % (
@@ -379,7 +383,7 @@ def _probe(runner, tool, work, entries, probe):
     """The dates of `entries` that one run of `tool` left undone, on a fresh copy."""
     fresh_directory(probe)
     small_corpus.write(probe, entries)
-    runner.timed(tool.commands(work, probe))
+    runner.timed(tool.commands(work, probe), name=tool.name)
     undone = set()
     check(probe, [picture for picture, _ in entries], SHIFT_HOURS if work == "shift" else 0, undone)
     return undone
@@ -422,7 +426,8 @@ def window_mode(runner, options, programs, corpus, root, runs):
             _, kind, path = next(p for p in programs if p[0] == name)
             corpus.make(root)
             command = [path, root]
-            wall, cpu, statuses, output = runner.timed([command], capture=(kind == "window"))
+            wall, cpu, statuses, output = runner.timed([command], capture=(kind == "window"),
+                                                        name=name)
             figures = dict(re.findall(r"(\w+)=([\w.]+)", output))
             problems = check(root, corpus.pictures, 0)
             if kind == "window" and "total_ms" not in figures:
@@ -536,7 +541,8 @@ def memory_mode(runner, options, programs, corpus, root):
     for name, kind, path in programs:
         corpus.make(root)
         report = os.path.join(runner.scratch, "time-v.txt")
-        wall, cpu, statuses, _ = runner.timed([["/usr/bin/time", "-v", "-o", report, path, root]])
+        wall, cpu, statuses, _ = runner.timed([["/usr/bin/time", "-v", "-o", report, path, root]],
+                                              name=name)
         with open(report) as file:
             found = re.search(r"Maximum resident set size \(kbytes\): (\d+)", file.read())
         peak = int(found.group(1)) / 1024 if found else None

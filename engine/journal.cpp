@@ -299,7 +299,8 @@ struct Journal::Statements
                                        " WHERE id = ?1 AND ended IS NULL"))
         , shiftsWriting(store.Prepare(
                   "SELECT c.pass, p.started, c.picture, c.path, c.device, c.inode,"
-                  " c.file_system_uuid, c.id FROM changes c JOIN passes p ON p.id = c.pass"
+                  " c.file_system_uuid, c.id FROM changes c INDEXED BY shifts_by_bytes"
+                  " JOIN passes p ON p.id = c.pass"
                   " WHERE c.kind = 1 AND c.bytes_after = ?1 AND c.hours = ?2 AND c.offset = ?3"
                   " AND c.size = ?4 ORDER BY c.id DESC"))
         , shiftsBy(store.Prepare(
