@@ -11,6 +11,11 @@ namespace kronvik {
 
 namespace {
 
+// Room for the leading segments of most pictures at once: growing a few kilobytes at a time, the
+// bytes of a picture with a large Exif block were copied again at every segment. Memory reserved
+// and never written costs nothing but its address space.
+constexpr std::size_t kFirstCapacity = 256u << 10;
+
 bool IsStandaloneMarker(unsigned char marker)
 {
     // TEM, RST0 to RST7 and SOI carry no length.
@@ -39,6 +44,8 @@ bool JpegHead::Fill(std::size_t count, std::size_t atLeast)
             m_atEnd = true;
             break;
         }
+        if (m_bytes.capacity() < had + want)
+            m_bytes.reserve(std::max({had + want, 2 * m_bytes.capacity(), kFirstCapacity}));
         m_bytes.resize(had + want);
         const std::int64_t got = m_source.ReadAt(had, m_bytes.data() + had, want);
         ++m_reads;

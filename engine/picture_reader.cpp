@@ -164,10 +164,16 @@ std::optional<PictureRead> PictureReadAhead::Take(std::size_t index)
 {
     if (m_workers.empty() || index >= m_count)
         return std::nullopt;
-    PostUpTo(index + m_slots.size());
+    // Jobs are posted half a ring at a time: the workers are woken once for many.
+    if (m_posted <= index + m_slots.size() / 2)
+        PostUpTo(index + m_slots.size());
     std::unique_lock lock(m_mutex);
     Slot &slot = m_slots[index % m_slots.size()];
-    m_readDone.wait(lock, [&] { return slot.done; });
+    if (!slot.done) {
+        m_awaited = index;
+        m_readDone.wait(lock, [&] { return slot.done; });
+        m_awaited.reset();
+    }
     std::optional<PictureRead> read = std::move(slot.read);
     slot = Slot{};
     return read;
@@ -217,14 +223,17 @@ void PictureReadAhead::Work(std::stop_token stop, bool extra)
         const std::int64_t wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                           std::chrono::steady_clock::now() - start)
                                           .count();
+        bool awaited = false;
         {
             std::lock_guard lock(m_mutex);
             NoteReadTime(wall, cpu);
             Slot &slot = m_slots[job.index % m_slots.size()];
             slot.read = std::move(read);
             slot.done = true;
+            awaited = m_awaited == job.index;
         }
-        m_readDone.notify_one();
+        if (awaited)
+            m_readDone.notify_one();
     }
 }
 

@@ -118,6 +118,8 @@ private:
     std::condition_variable_any m_jobPosted;
     std::condition_variable_any m_diskWork; // the extra workers wait here
     std::condition_variable m_readDone;
+    // The read the pass waits for, if any: only its end wakes the pass.
+    std::optional<std::size_t> m_awaited;
     std::deque<Job> m_jobs;
     std::vector<Slot> m_slots;
     // The share of the recent reads' time spent waiting, and whether the extra workers read.

@@ -65,9 +65,11 @@ std::vector<std::string> MakeTree(const fs::path &root)
         list.push_back(a + "IMG_" + std::to_string(100 + i) + ".JPG");
         list.push_back(b + "again/IMG_" + std::to_string(101 + i) + ".JPG");
     }
-    for (int i = 0; i < 30; ++i) {
+    // More pictures than the reads a pass keeps in hand: their ring of slots comes round.
+    for (int i = 0; i < 100; ++i) {
         const std::string name = b + "late_" + std::to_string(i) + ".jpg";
-        WritePicture(name, "2006:01:01 00:00:" + std::to_string(10 + i));
+        WritePicture(name, "2006:01:01 00:" + std::to_string(10 + i / 50) + ":"
+                                   + std::to_string(10 + i % 50));
         list.push_back(name);
     }
     return list;
