@@ -5,6 +5,7 @@
 #include "file_services.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 namespace kronvik {
@@ -44,8 +45,16 @@ bool JpegHead::Fill(std::size_t count, std::size_t atLeast)
             m_atEnd = true;
             break;
         }
-        if (m_bytes.capacity() < had + want)
-            m_bytes.reserve(std::max({had + want, 2 * m_bytes.capacity(), kFirstCapacity}));
+        if (m_bytes.capacity() < had + want) {
+            // Moved with one memcpy: the vector's own growth copies its bytes one at a time
+            // through the allocator.
+            decltype(m_bytes) grown;
+            grown.reserve(std::max({had + want, 2 * m_bytes.capacity(), kFirstCapacity}));
+            grown.resize(had);
+            if (had != 0)
+                std::memcpy(grown.data(), m_bytes.data(), had);
+            m_bytes.swap(grown);
+        }
         m_bytes.resize(had + want);
         const std::int64_t got = m_source.ReadAt(had, m_bytes.data() + had, want);
         ++m_reads;
