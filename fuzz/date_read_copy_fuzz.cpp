@@ -6,6 +6,7 @@
 #include "date_read_copy.h"
 #include "exif_date_reader.h"
 #include "jpeg_head.h"
+#include "memory_source.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -15,28 +16,6 @@
 #include <vector>
 
 namespace {
-
-class MemorySource : public kronvik::ByteSource
-{
-public:
-    MemorySource(const std::uint8_t *data, std::size_t size)
-        : m_data(data)
-        , m_size(size)
-    {
-    }
-    std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) override
-    {
-        if (offset >= m_size)
-            return 0;
-        const std::size_t count = std::min<std::size_t>(size, m_size - offset);
-        std::memcpy(buffer, m_data + offset, count);
-        return static_cast<std::int64_t>(count);
-    }
-
-private:
-    const std::uint8_t *m_data;
-    std::size_t m_size;
-};
 
 void Print(const char *name, const kronvik::ExifDateResult &result)
 {

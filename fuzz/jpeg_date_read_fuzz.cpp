@@ -4,36 +4,11 @@
 // Exiv2's JPEG parser over those bytes, and the search of its entries for the date text.
 #include "exif_date_reader.h"
 #include "jpeg_head.h"
+#include "memory_source.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-
-namespace {
-
-class MemorySource : public kronvik::ByteSource
-{
-public:
-    MemorySource(const std::uint8_t *data, std::size_t size)
-        : m_data(data)
-        , m_size(size)
-    {
-    }
-    std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) override
-    {
-        if (offset >= m_size)
-            return 0;
-        const std::size_t count = std::min<std::size_t>(size, m_size - offset);
-        std::memcpy(buffer, m_data + offset, count);
-        return static_cast<std::int64_t>(count);
-    }
-
-private:
-    const std::uint8_t *m_data;
-    std::size_t m_size;
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
