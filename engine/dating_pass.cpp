@@ -80,22 +80,45 @@ void DatePictures(DatingSession &session)
 
     PassRecord record;
     bool stopped = false;
-    std::vector<PlannedAhead> planned;
-    std::size_t plannedFirst = 0;
+    // The batch whose pictures are being dated, and the next, whose rows are being committed.
+    std::optional<PlannedBatch> current;
+    std::optional<PlannedBatch> next;
     std::size_t plannedAhead = kFirstPlannedAhead;
     // Rows planned ahead for pictures the pass does not reach: never made.
-    const auto abandonUnreached = [&] {
-        for (PlannedAhead &picture : planned) {
+    const auto abandon = [&](std::optional<PlannedBatch> &batch) {
+        if (!batch)
+            return;
+        if (batch->rows.valid()) {
+            try {
+                batch->AwaitRows();
+            } catch (const JournalError &) {
+                batch.reset(); // nothing of it was committed
+                return;
+            }
+        }
+        for (PlannedAhead &picture : batch->pictures) {
             for (ChangeId id : picture.ids)
                 rows->Abandon(id);
             picture.ids.clear();
         }
+        batch.reset();
+    };
+    const auto abandonUnreached = [&] {
+        abandon(current);
+        abandon(next);
     };
     try {
         // Reads run ahead on worker threads; each picture is still decided and changed at its
         // turn, in list order, here. Leaving the loop stops the reads at hand.
         PictureReadAhead ahead(state.pictureList, count, ReadAheadThreads(session, applier),
                                session.timeAdjust);
+        const auto planFrom = [&](std::size_t first, const PlannedBatch *before) {
+            PlannedBatch batch =
+                    PlanAhead(session, first, std::min<std::size_t>(first + plannedAhead, count),
+                              record, ahead, *rows, before);
+            plannedAhead = std::min(2 * plannedAhead, kMostPlannedAhead);
+            return batch;
+        };
         // The pass holds its own size: the front end keeps the list unchanged while a pass runs,
         // and the bound check guards against one that does not.
         for (std::uint32_t i = 0; i < count && i < state.pictureList.size(); ++i) {
@@ -104,17 +127,25 @@ void DatePictures(DatingSession &session)
                 break;
             }
             session.view.SetStatusLabel(StatusLabel::File, state.pictureList[i]);
-            if (rows && plannedFirst + planned.size() <= i) {
-                // The rows of the next pictures, in one commit.
-                planned = PlanAhead(session, i, std::min<std::size_t>(i + plannedAhead, count),
-                                    record, ahead, *rows);
-                plannedFirst = i;
-                plannedAhead = std::min(2 * plannedAhead, kMostPlannedAhead);
+            if (rows && (!current || current->first + current->pictures.size() <= i)) {
+                if (next && next->first == i) {
+                    current = std::move(next);
+                    next.reset();
+                } else {
+                    abandon(next);
+                    current = planFrom(i, nullptr);
+                }
+                // No change of a picture is made before its rows are in the journal.
+                current->AwaitRows();
+                // The rows of the pictures after these are committed while these are dated.
+                if (const std::optional<std::size_t> after = current->Next();
+                    after && *after < count)
+                    next = planFrom(*after, &*current);
             }
-            if (rows && i - plannedFirst < planned.size()) {
+            if (rows && i - current->first < current->pictures.size()) {
                 // Its rows are its own from here on, whatever becomes of the picture.
-                PlannedAhead mine = std::move(planned[i - plannedFirst]);
-                planned[i - plannedFirst].ids.clear();
+                PlannedAhead mine = std::move(current->pictures[i - current->first]);
+                current->pictures[i - current->first].ids.clear();
                 DatePicture(session, i, record, std::move(mine.read), rows, &mine);
             } else {
                 DatePicture(session, i, record, ahead.Take(i), rows);

@@ -20,25 +20,30 @@ std::vector<ChangeId> PassJournal::Plan(std::size_t index,
 {
     if (changes.empty())
         return {};
-    return m_journal.PlanBatch({{changes, static_cast<std::int64_t>(index)}});
+    return Post([this, &changes, index] {
+               return m_journal.PlanBatch({{changes, static_cast<std::int64_t>(index)}});
+           })
+            .get();
 }
 
-std::vector<std::vector<ChangeId>> PassJournal::PlanBatch(
-        const std::vector<std::pair<std::size_t, std::vector<JournalChange>>> &pictures)
+PassJournal::Batch
+PassJournal::PlanBatch(std::vector<std::pair<std::size_t, std::vector<JournalChange>>> pictures)
 {
-    std::vector<PlannedPicture> planned;
-    for (const auto &[index, changes] : pictures)
-        if (!changes.empty())
-            planned.push_back({changes, static_cast<std::int64_t>(index)});
-    std::vector<std::vector<ChangeId>> ids(pictures.size());
-    if (planned.empty())
+    return Post([this, pictures = std::move(pictures)] {
+        std::vector<PlannedPicture> planned;
+        for (const auto &[index, changes] : pictures)
+            if (!changes.empty())
+                planned.push_back({changes, static_cast<std::int64_t>(index)});
+        std::vector<std::vector<ChangeId>> ids(pictures.size());
+        if (planned.empty())
+            return ids;
+        const std::vector<ChangeId> all = m_journal.PlanBatch(planned);
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < pictures.size(); ++i)
+            for (std::size_t k = 0; k < pictures[i].second.size(); ++k)
+                ids[i].push_back(all[next++]);
         return ids;
-    const std::vector<ChangeId> all = m_journal.PlanBatch(planned);
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < pictures.size(); ++i)
-        for (std::size_t k = 0; k < pictures[i].second.size(); ++k)
-            ids[i].push_back(all[next++]);
-    return ids;
+    });
 }
 
 void PassJournal::End(const PassEnd &end)
@@ -46,7 +51,7 @@ void PassJournal::End(const PassEnd &end)
     if (m_ended)
         return;
     m_ended = true;
-    m_journal.EndPass(end);
+    Post([this, end] { m_journal.EndPass(end); }).get();
 }
 
 std::optional<ShiftedBefore> PassJournal::EarlierShiftOf(const PictureRead &read)
@@ -54,11 +59,16 @@ std::optional<ShiftedBefore> PassJournal::EarlierShiftOf(const PictureRead &read
     if (read.shiftHours == 0)
         return std::nullopt;
     auto known = m_shiftsBy.find(read.shiftHours);
-    if (known == m_shiftsBy.end())
-        known = m_shiftsBy.emplace(read.shiftHours, m_journal.HasShiftsBy(read.shiftHours)).first;
+    if (known == m_shiftsBy.end()) {
+        const int hours = read.shiftHours;
+        known = m_shiftsBy
+                        .emplace(hours,
+                                 Post([this, hours] { return m_journal.HasShiftsBy(hours); }).get())
+                        .first;
+    }
     if (!known->second)
         return std::nullopt;
-    return FindShiftedBefore(m_journal, read);
+    return Post([this, &read] { return FindShiftedBefore(m_journal, read); }).get();
 }
 
 std::optional<ShiftedBefore> FindShiftedBefore(Journal &journal, const PictureRead &read)

@@ -3,8 +3,10 @@
 #pragma once
 
 #include "journal.h"
+#include "journal_thread.h"
 
 #include <cstddef>
+#include <future>
 #include <map>
 #include <optional>
 #include <utility>
@@ -18,26 +20,30 @@ struct ShiftedBefore;
 // The journal's part in one dating pass that changes its pictures:
 //
 //   PassJournal(start)        the pass's row
-//   Plan(index, changes)      at a picture's turn, its changes, committed before any is made
+//   PlanBatch / Plan          the changes of pictures, committed before any of them is made
 //   Done / Abandon            each change once made, or once its plan no longer holds
 //   End(counters, outcome)    the pass's end, with the last marks
 //
-// Marks ride in the next commit. Each picture's changes carry its index in the list, so the
-// changes of a picture planned again after its shift stay one picture for an undo.
+// The journal is written on a thread of its own from the pass's row on: a batch planned ahead is
+// committed while the pass dates the pictures before it. Marks ride in the next commit. Each
+// picture's changes carry its index in the list, so the changes of a picture planned again after
+// its shift stay one picture for an undo.
 class PassJournal
 {
 public:
+    // The ids of a batch's changes, each picture's apart, once they are committed: get() waits
+    // for the commit and throws its JournalError.
+    using Batch = std::future<std::vector<std::vector<ChangeId>>>;
+
     // Throws JournalError.
     PassJournal(Journal &journal, const PassStart &start);
 
     // The ids of `changes`, committed. Throws JournalError.
     std::vector<ChangeId> Plan(std::size_t index, const std::vector<JournalChange> &changes);
-    // The changes of several pictures, by their index, in one commit: the ids of each. Throws
-    // JournalError.
-    std::vector<std::vector<ChangeId>>
-    PlanBatch(const std::vector<std::pair<std::size_t, std::vector<JournalChange>>> &pictures);
-    void Done(ChangeId change) { m_journal.MarkDone(change); }
-    void Abandon(ChangeId change) { m_journal.MarkAbandoned(change); }
+    // The changes of several pictures, by their index, to be committed in one transaction.
+    Batch PlanBatch(std::vector<std::pair<std::size_t, std::vector<JournalChange>>> pictures);
+    void Done(ChangeId change) { m_marks.push_back({change, ChangeState::Done}); }
+    void Abandon(ChangeId change) { m_marks.push_back({change, ChangeState::Abandoned}); }
     // Once only. Throws JournalError.
     void End(const PassEnd &end);
 
@@ -47,9 +53,33 @@ public:
     std::optional<ShiftedBefore> EarlierShiftOf(const PictureRead &read);
 
 private:
+    struct PendingMark
+    {
+        ChangeId change;
+        ChangeState state;
+    };
+
+    // `work` on the journal's thread, after the marks made since the last work.
+    template<typename Work>
+    auto Post(Work work)
+    {
+        return m_thread.Post(
+                [this, marks = std::exchange(m_marks, {}), work = std::move(work)]() mutable {
+                    for (const PendingMark &mark : marks) {
+                        if (mark.state == ChangeState::Done)
+                            m_journal.MarkDone(mark.change);
+                        else
+                            m_journal.MarkAbandoned(mark.change);
+                    }
+                    return work();
+                });
+    }
+
     Journal &m_journal;
     bool m_ended = false;
     std::map<int, bool> m_shiftsBy;
+    std::vector<PendingMark> m_marks;
+    JournalThread m_thread; // last: it stops, with its work done, before the rest goes
 };
 
 // A journaled shift, done and not taken back, that left the date pair `read` found exactly as it

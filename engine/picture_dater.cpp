@@ -258,11 +258,35 @@ void MakeRenameAndTime(DatingSession &session, PassApplier &applier, std::size_t
     ++state.datedSuccessfully;
 }
 
+// Notes on `foreseen` what dating the picture at `path` as planned will do.
+void Foresee(PassRecord &foreseen, const std::string &path, const PictureRead &read,
+             const PicturePlan &plan, bool shiftedBefore)
+{
+    if (shiftedBefore || plan.shift)
+        NoteShift(foreseen, path, IdentityOf(read));
+    if (plan.rename && plan.outcome == PictureOutcome::Dated)
+        NoteRename(foreseen, *plan.rename);
+}
+
 } // namespace
 
-std::vector<PlannedAhead> PlanAhead(DatingSession &session, std::size_t first, std::size_t end,
-                                    PassRecord &record, PictureReadAhead &ahead,
-                                    PassJournal &journal)
+std::optional<std::size_t> PlannedBatch::Next() const
+{
+    if (!pictures.empty() && pictures.back().plan.outcome == PictureOutcome::PassEnds)
+        return std::nullopt;
+    return first + pictures.size();
+}
+
+void PlannedBatch::AwaitRows()
+{
+    std::vector<std::vector<ChangeId>> ids = rows.get();
+    for (std::size_t i = 0; i < pictures.size() && i < ids.size(); ++i)
+        pictures[i].ids = std::move(ids[i]);
+}
+
+PlannedBatch PlanAhead(DatingSession &session, std::size_t first, std::size_t end,
+                       PassRecord &record, PictureReadAhead &ahead, PassJournal &journal,
+                       const PlannedBatch *before)
 {
     PassApplier &applier = session.applier ? *session.applier : FileSystemApplier();
     const CalendarTime now = ReadLogTime(session.clock);
@@ -271,8 +295,19 @@ std::vector<PlannedAhead> PlanAhead(DatingSession &session, std::size_t first, s
     // record for the batch, and taken back after it.
     PassRecord &foreseen = record;
     const RecordTrial trial(record);
-    std::vector<PlannedAhead> planned;
+    if (before) {
+        for (std::size_t k = 0; k < before->pictures.size(); ++k) {
+            const PlannedAhead &earlier = before->pictures[k];
+            if (earlier.read)
+                Foresee(foreseen, session.state.pictureList[before->first + k], *earlier.read,
+                        earlier.plan, earlier.shiftedBefore.has_value());
+        }
+    }
+    PlannedBatch planned;
+    planned.first = first;
+    planned.pictures.reserve(end - first);
     std::vector<std::pair<std::size_t, std::vector<JournalChange>>> batch;
+    batch.reserve(end - first);
     for (std::size_t index = first; index < end; ++index) {
         const std::string &path = session.state.pictureList[index];
         PictureRead read =
@@ -288,22 +323,17 @@ std::vector<PlannedAhead> PlanAhead(DatingSession &session, std::size_t first, s
                 PlanPicture(read, foreseen, std::string(), adjustment, now, shiftedBefore);
         if (plan.outcome == PictureOutcome::PassEnds) {
             // Nothing after it is reached.
-            planned.push_back({std::move(read), {}, {}, std::move(plan), shiftedBefore});
+            planned.pictures.push_back({std::move(read), {}, {}, std::move(plan), shiftedBefore});
             batch.push_back({index, {}});
             break;
         }
         std::vector<JournalChange> changes = JournalChangesOf(read, plan, FactsOf(read));
-        if (plan.shift)
-            NoteShift(foreseen, path, IdentityOf(read));
-        if (plan.rename && plan.outcome == PictureOutcome::Dated)
-            NoteRename(foreseen, *plan.rename);
+        Foresee(foreseen, path, read, plan, false);
         batch.push_back({index, changes});
-        planned.push_back(
+        planned.pictures.push_back(
                 {std::move(read), std::move(changes), {}, std::move(plan), shiftedBefore});
     }
-    std::vector<std::vector<ChangeId>> ids = journal.PlanBatch(batch);
-    for (std::size_t i = 0; i < planned.size(); ++i)
-        planned[i].ids = std::move(ids[i]);
+    planned.rows = journal.PlanBatch(std::move(batch));
     return planned;
 }
 

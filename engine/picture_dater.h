@@ -36,14 +36,29 @@ struct PlannedAhead
     std::optional<ShiftedBefore> shiftedBefore;
 };
 
+// Pictures planned ahead from the list's entry `first` on, and their rows, being committed.
+struct PlannedBatch
+{
+    std::size_t first = 0;
+    std::vector<PlannedAhead> pictures;
+    PassJournal::Batch rows;
+
+    // The picture after the batch, or none when the batch ends the pass.
+    std::optional<std::size_t> Next() const;
+    // Waits for the rows to be committed and gives each picture its ids: the changes of the
+    // pictures may be made from here on. Once only. Throws JournalError.
+    void AwaitRows();
+};
+
 // Plans pictures [first, end) of the list as the pass would date them if every change before
-// theirs went as planned, and commits all their changes to `journal` in one transaction, so that
-// a batch of pictures costs one commit. Reads each picture with `ahead` (or at once, without
-// workers). Each one's plan holds at its turn only when it is decided alike then; otherwise its
-// rows are abandoned and the picture planned again (DatePicture). Throws JournalError.
-std::vector<PlannedAhead> PlanAhead(DatingSession &session, std::size_t first, std::size_t end,
-                                    PassRecord &record, PictureReadAhead &ahead,
-                                    PassJournal &journal);
+// theirs went as planned, those of `before` too, and posts all their changes to `journal` in one
+// transaction, so that a batch of pictures costs one commit. Reads each picture with `ahead` (or
+// at once, without workers). Each one's plan holds at its turn only when it is decided alike
+// then; otherwise its rows are abandoned and the picture planned again (DatePicture). Throws
+// JournalError.
+PlannedBatch PlanAhead(DatingSession &session, std::size_t first, std::size_t end,
+                       PassRecord &record, PictureReadAhead &ahead, PassJournal &journal,
+                       const PlannedBatch *before = nullptr);
 
 // Dates the picture at `index` of the picture list: shifts its EXIF dates first when the time
 // adjustment is not 0, renames it after its EXIF date in its own directory, sets its modification

@@ -9,8 +9,12 @@
 #include "pass_applier.h"
 #include "picture_scan.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/mount.h>
 
 using namespace kronvik;
 using namespace kronvik::test;
@@ -37,9 +41,10 @@ protected:
 
     // What the folder holds that the committed journal does not account for: a name the pass
     // gave without a rename row that gives it, bytes it shifted without a shift row for them.
-    std::vector<std::string> Uncovered(const Tree &before)
+    std::vector<std::string> Uncovered(const Tree &before,
+                                       const std::string &journalPath = Journal::DefaultPath())
     {
-        Journal reader(Journal::DefaultPath(), Options());
+        Journal reader(journalPath, Options());
         const std::vector<JournaledPass> passes = reader.Passes();
         if (passes.empty())
             return {"no pass row"};
@@ -205,4 +210,53 @@ TEST_F(ADatingPassWithItsJournal, endsItsRowAsTheFrontEndEndedIt)
         EXPECT_NE(pass.ended, 0) << row.name;
         EXPECT_EQ(journal->Changes(pass.id, ChangeState::Planned).size(), 0u) << row.name;
     }
+}
+
+// The rows of the pictures ahead are committed while the pass dates those before them: a commit
+// that fails stops the pass before any picture it was to cover.
+TEST_F(ADatingPassWithItsJournal, stopsBeforeThePicturesWhoseRowsCouldNotBeCommitted)
+{
+    TempDir room;
+    const std::string point = room / "small";
+    fs::create_directory(point);
+    if (mount("tmpfs", point.c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs to fill (needs root): " << std::strerror(errno);
+    const std::string path = point + "/journal.sqlite3";
+    for (int i = 0; i < 60; ++i) {
+        char name[32], date[32];
+        std::snprintf(name, sizeof name, "IMG_%04d.JPG", i);
+        std::snprintf(date, sizeof date, "2005:07:14 09:%02d:%02d", i / 60, i % 60);
+        Picture(name, date);
+    }
+    const Tree before = TreeOf(pictures.Path());
+    session.readAheadThreads = -1;
+    std::string failure;
+    {
+        Journal small(path, Options());
+        session.journal = &small;
+        int drains = 0;
+        front.onDrain = [&] {
+            if (++drains == 6) {
+                FILE *out = std::fopen((point + "/filler").c_str(), "wb");
+                const std::string block(4096, 'f');
+                while (out && std::fwrite(block.data(), 1, block.size(), out) == block.size()
+                       && std::fflush(out) == 0) { }
+                if (out)
+                    std::fclose(out);
+            }
+            return true;
+        };
+        RetrieveFileList(session);
+        try {
+            DatePictures(session);
+        } catch (const JournalError &error) {
+            failure = error.what();
+        }
+        session.journal = journal.get();
+    }
+    fs::remove(point + "/filler");
+    EXPECT_NE(failure.find("database or disk is full"), std::string::npos) << failure;
+    EXPECT_LT(state.datedSuccessfully, 60);
+    EXPECT_EQ(Uncovered(before, path), std::vector<std::string>{});
+    umount2(point.c_str(), MNT_DETACH);
 }
