@@ -8,15 +8,13 @@
 #include "journaled_pass.h"
 #include "jpeg_fixture.h"
 #include "run_as_nobody.h"
+#include "small_disk.h"
 #include "state_home.h"
 #include "temp_dir.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -234,29 +232,23 @@ TEST(TheJournal, cannotBeWrittenOnAFullDiskAndKeepsWhatItHad)
     TempDir dir;
     const std::string point = dir / "small";
     fs::create_directory(point);
-    if (mount("tmpfs", point.c_str(), "tmpfs", 0, "size=512k") != 0)
-        GTEST_SKIP() << "cannot mount a small tmpfs to fill (needs root): " << std::strerror(errno);
+    SmallDisk disk(point, "512k");
+    if (!disk.IsMounted())
+        GTEST_SKIP() << disk.Problem();
     const std::string path = point + "/kronvik/journal.sqlite3";
     std::string failure;
     {
         Journal journal(path);
         const PassId id = journal.BeginPass({JournalFrontEnd::Cli, "/p", 0, true, 0});
         journal.PlanBatch({RenameOf("/p/a.jpg", "/p/b.jpg")});
-        const std::string filler = point + "/filler";
-        FILE *out = std::fopen(filler.c_str(), "wb");
-        const std::string block(4096, 'f');
-        while (out && std::fwrite(block.data(), 1, block.size(), out) == block.size()
-               && std::fflush(out) == 0) { }
-        if (out)
-            std::fclose(out);
+        disk.Fill();
         std::vector<PlannedPicture> many;
         for (int i = 0; i < 2000; ++i)
             many.push_back(RenameOf("/p/" + std::string(200, 'a') + std::to_string(i), "/p/x"));
         failure = JournalFailure([&] { journal.PlanBatch(many); });
         EXPECT_EQ(journal.Changes(id).size(), 1u) << "the failed batch left rows behind";
-        fs::remove(filler);
+        disk.Empty();
     }
-    umount2(point.c_str(), MNT_DETACH);
     EXPECT_EQ(failure.rfind("The journal " + path + " cannot be used: database or disk is full", 0),
               0u)
             << failure;

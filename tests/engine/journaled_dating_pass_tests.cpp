@@ -9,12 +9,11 @@
 #include "pass_applier.h"
 #include "picture_scan.h"
 
-#include <cerrno>
+#include "small_disk.h"
+
 #include <cstdio>
-#include <cstring>
 #include <gtest/gtest.h>
 #include <set>
-#include <sys/mount.h>
 
 using namespace kronvik;
 using namespace kronvik::test;
@@ -219,8 +218,9 @@ TEST_F(ADatingPassWithItsJournal, stopsBeforeThePicturesWhoseRowsCouldNotBeCommi
     TempDir room;
     const std::string point = room / "small";
     fs::create_directory(point);
-    if (mount("tmpfs", point.c_str(), "tmpfs", 0, "size=256k") != 0)
-        GTEST_SKIP() << "cannot mount a small tmpfs to fill (needs root): " << std::strerror(errno);
+    SmallDisk disk(point, "256k");
+    if (!disk.IsMounted())
+        GTEST_SKIP() << disk.Problem();
     const std::string path = point + "/journal.sqlite3";
     for (int i = 0; i < 60; ++i) {
         char name[32], date[32];
@@ -236,14 +236,8 @@ TEST_F(ADatingPassWithItsJournal, stopsBeforeThePicturesWhoseRowsCouldNotBeCommi
         session.journal = &small;
         int drains = 0;
         front.onDrain = [&] {
-            if (++drains == 6) {
-                FILE *out = std::fopen((point + "/filler").c_str(), "wb");
-                const std::string block(4096, 'f');
-                while (out && std::fwrite(block.data(), 1, block.size(), out) == block.size()
-                       && std::fflush(out) == 0) { }
-                if (out)
-                    std::fclose(out);
-            }
+            if (++drains == 6)
+                disk.Fill();
             return true;
         };
         RetrieveFileList(session);
@@ -254,9 +248,8 @@ TEST_F(ADatingPassWithItsJournal, stopsBeforeThePicturesWhoseRowsCouldNotBeCommi
         }
         session.journal = journal.get();
     }
-    fs::remove(point + "/filler");
+    disk.Empty();
     EXPECT_NE(failure.find("database or disk is full"), std::string::npos) << failure;
     EXPECT_LT(state.datedSuccessfully, 60);
     EXPECT_EQ(Uncovered(before, path), std::vector<std::string>{});
-    umount2(point.c_str(), MNT_DETACH);
 }

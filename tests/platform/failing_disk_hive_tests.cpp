@@ -5,15 +5,13 @@
 #include "config_home.h"
 #include "registry_hive.h"
 #include "registry_hive_text.h"
+#include "small_disk.h"
 #include "temp_dir.h"
 #include "write_faults.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
 using namespace kronvik;
 using namespace kronvik::test;
@@ -116,25 +114,13 @@ TEST(TheHiveOnAFullDisk, isLeftAsItWasAndTheSaveSaysTheDiskIsFull)
 {
     const ScopedConfigHome home;
     fs::create_directories(home.KronvikFolder());
-    if (mount("tmpfs", home.KronvikFolder().c_str(), "tmpfs", 0, "size=64k") != 0)
-        GTEST_SKIP() << "cannot mount a small tmpfs to fill (needs root): " << std::strerror(errno);
-    struct Unmount
-    {
-        std::string point;
-        ~Unmount() { umount2(point.c_str(), MNT_DETACH); }
-    } unmount{home.KronvikFolder()};
+    SmallDisk disk(home.KronvikFolder(), "64k");
+    if (!disk.IsMounted())
+        GTEST_SKIP() << disk.Problem();
 
     ASSERT_EQ(Save("/old/logs"), kErrorSuccess);
     const std::string before = ReadBytes(home.HivePath());
-    const std::string filler = home.KronvikFolder() + "/filler";
-    {
-        FILE *out = std::fopen(filler.c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        const std::string block(1024, 'f');
-        while (std::fwrite(block.data(), 1, block.size(), out) == block.size()
-               && std::fflush(out) == 0) { }
-        std::fclose(out);
-    }
+    disk.Fill();
 
     // A value far longer than the room left: the new hive cannot be written whole.
     EXPECT_EQ(Save(std::string(16384, 'x')), kErrorDiskFull);
@@ -142,7 +128,7 @@ TEST(TheHiveOnAFullDisk, isLeftAsItWasAndTheSaveSaysTheDiskIsFull)
     EXPECT_EQ(LogsIn(home.HivePath()), "/old/logs");
     EXPECT_EQ(LeftBehind(home.KronvikFolder()), std::vector<std::string>{"filler"});
 
-    fs::remove(filler);
+    disk.Empty();
     EXPECT_EQ(Save("/newer/logs"), kErrorSuccess);
     EXPECT_EQ(LogsIn(home.HivePath()), "/newer/logs");
 }
