@@ -23,9 +23,10 @@ const char *const kFailureLine =
 // How many pictures' changes the journal commits at once. A commit costs as much as dating
 // several pictures on a fast disk: it writes again every page its rows touched. The first batch
 // is small, so that the first pictures are not kept waiting for the reads of many; the batches
-// then double up to the most, which is half the reads the pass keeps in hand, so that the workers
-// still read while the pass applies a batch. A pass killed meanwhile leaves no more rows than
-// these for its recovery to find never made.
+// then double up to the most, which is half the reads the pass keeps in hand: with the batch
+// being dated and the next one planned, the workers still read while the pass applies a batch. A
+// pass killed meanwhile leaves no more rows than these two batches for its recovery to find never
+// made.
 constexpr std::size_t kFirstPlannedAhead = 4;
 constexpr std::size_t kMostPlannedAhead = 64;
 
