@@ -179,12 +179,16 @@ std::optional<PictureRead> PictureReadAhead::Take(std::size_t index)
     return read;
 }
 
+namespace {
+
+// Reads shorter than this say nothing of whether the reads wait for the disk.
+constexpr std::int64_t kTellingRead = 100000;
+
+} // namespace
+
 void PictureReadAhead::NoteReadTime(std::int64_t wallNanoseconds, std::int64_t cpuNanoseconds)
 {
-    // Called with the lock held. Reads of a few microseconds say nothing either way.
-    constexpr std::int64_t kTellingRead = 100000;
-    if (wallNanoseconds < kTellingRead)
-        return;
+    // Called with the lock held.
     const double waited =
             static_cast<double>(std::max<std::int64_t>(0, wallNanoseconds - cpuNanoseconds))
             / static_cast<double>(wallNanoseconds);
@@ -198,6 +202,10 @@ void PictureReadAhead::NoteReadTime(std::int64_t wallNanoseconds, std::int64_t c
 
 void PictureReadAhead::Work(std::stop_token stop, bool extra)
 {
+    // The thread's CPU clock is a system call, costly next to a read from the page cache: it is
+    // read around a read only when the read before took long enough to tell. While the reads wait
+    // for the disk every read but the first is timed; while they come from memory, none is.
+    bool timed = false;
     for (;;) {
         Job job;
         {
@@ -212,21 +220,24 @@ void PictureReadAhead::Work(std::stop_token stop, bool extra)
             m_jobs.pop_front();
         }
         const auto start = std::chrono::steady_clock::now();
-        const std::int64_t cpuStart = ThreadCpuNanoseconds();
+        const std::int64_t cpuStart = timed ? ThreadCpuNanoseconds() : 0;
         std::optional<PictureRead> read;
         try {
             read = ReadPicture(job.path, job.hours);
         } catch (...) {
             // Out of memory, say: the pass reads this picture again at its turn.
         }
-        const std::int64_t cpu = ThreadCpuNanoseconds() - cpuStart;
         const std::int64_t wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                           std::chrono::steady_clock::now() - start)
                                           .count();
+        const bool telling = wall >= kTellingRead;
+        const std::int64_t cpu = telling && timed ? ThreadCpuNanoseconds() - cpuStart : -1;
+        timed = telling;
         bool awaited = false;
         {
             std::lock_guard lock(m_mutex);
-            NoteReadTime(wall, cpu);
+            if (cpu >= 0)
+                NoteReadTime(wall, cpu);
             Slot &slot = m_slots[job.index % m_slots.size()];
             slot.read = std::move(read);
             slot.done = true;
