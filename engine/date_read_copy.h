@@ -21,7 +21,19 @@ struct DateReadCopy
     // The maker note entry of the Exif IFD carries kHiddenMakerNoteTag: the library keeps its bytes
     // as one plain entry instead of decoding hundreds of entries of the camera's own.
     bool makerNoteHidden = false;
-    bool Changed() const { return xmpPacketLeftOut || makerNoteHidden; }
+    // Segments that the library only skips or keeps, and ICC profile chunks, shortened to what
+    // the library compares and checks in them: a picture's ICC profile and extended XMP can
+    // come to megabytes that the library would copy, some of them more than once.
+    std::size_t segmentsShortened = 0;
+    bool Changed() const { return xmpPacketLeftOut || makerNoteHidden || segmentsShortened != 0; }
+};
+
+// Which of the three a copy leaves out; the checks compare each with the bytes as they are.
+struct DateReadParts
+{
+    bool xmpPacket = true;
+    bool makerNote = true;
+    bool segments = true;
 };
 
 // Writes into `copy` the leading segments of a JPEG picture as the date read hands them to the
@@ -31,7 +43,7 @@ struct DateReadCopy
 // short, offsets out of range, directories that overlap, a second Exif IFD or maker note) that
 // part is left as it is. When nothing changes, `copy` is left as it was.
 DateReadCopy CopyForDateRead(const unsigned char *bytes, std::size_t size,
-                             std::vector<unsigned char> &copy);
+                             std::vector<unsigned char> &copy, DateReadParts parts = {});
 
 struct TrimmedForDateRead
 {
@@ -42,9 +54,10 @@ struct TrimmedForDateRead
 };
 
 // Does to `bytes` themselves what CopyForDateRead does to its copy, for a caller that has no more
-// use for them: the packet is closed up by moving the shorter side of it, and the result lies at
+// use for them: the bytes are closed up by moving the shorter side, and the result lies at
 // [bytes + start, bytes + start + size), the same bytes as the copy.
-TrimmedForDateRead TrimForDateRead(unsigned char *bytes, std::size_t size);
+TrimmedForDateRead TrimForDateRead(unsigned char *bytes, std::size_t size,
+                                   DateReadParts parts = {});
 
 // Where the tag of the Exif IFD's maker note entry lies in the TIFF structure `tiff` (from its
 // byte-order mark on), when the walk finds exactly one without doubt; `size` otherwise.

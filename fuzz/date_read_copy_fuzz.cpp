@@ -1,8 +1,9 @@
 // SPDX-FileCopyrightText: 2026 The Kronvik developers
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The date read's copy of the leading segments (no XMP packet, the maker note as plain bytes)
-// against Exiv2's parse of the bytes as they are: wherever the whole parse does not fail, both
-// give the same outcome, date text and reason.
+// The date read's copy of the leading segments (no XMP packet, the maker note as plain bytes,
+// skipped segments shortened) against Exiv2's parse of the bytes as they are: wherever the whole
+// parse does not fail, both give the same outcome, date text and reason; with the segments
+// shortened and nothing else, always.
 #include "date_read_copy.h"
 #include "exif_date_reader.h"
 #include "jpeg_head.h"
@@ -60,13 +61,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::abort();
 
     const kronvik::ExifDateResult whole = kronvik::ParseExifDateWhole(head.Data(), head.Size());
+    // Shortened segments alone give the library's own result, a failure too.
+    std::vector<unsigned char> shortened;
+    if (kronvik::CopyForDateRead(head.Data(), head.Size(), shortened, {false, false, true})
+                .Changed()) {
+        const kronvik::ExifDateResult fromShortened =
+                kronvik::ParseExifDateWhole(shortened.data(), shortened.size());
+        if (fromShortened.outcome != whole.outcome || fromShortened.dateText != whole.dateText
+            || fromShortened.reason != whole.reason) {
+            Print("whole", whole);
+            Print("shortened segments", fromShortened);
+            std::abort();
+        }
+    }
     const kronvik::ExifDateResult lean = kronvik::ParseExifDate(head.Data(), head.Size());
     if (whole.outcome == kronvik::ExifDateResult::Outcome::Unreadable)
         return 0; // the packet or the maker note may have been what failed
     if (lean.outcome != whole.outcome || lean.dateText != whole.dateText
         || lean.reason != whole.reason) {
-        std::fprintf(stderr, "XMP packet left out %d, maker note hidden %d\n",
-                     made.xmpPacketLeftOut, made.makerNoteHidden);
+        std::fprintf(stderr,
+                     "XMP packet left out %d, maker note hidden %d, segments shortened %zu\n",
+                     made.xmpPacketLeftOut, made.makerNoteHidden, made.segmentsShortened);
         Print("whole", whole);
         Print("lean", lean);
         std::abort();

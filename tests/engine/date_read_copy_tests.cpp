@@ -226,6 +226,109 @@ TEST(TheDateReadCopy, leavesOutOnlyWhatItFindsWithoutDoubtAndKeepsTheResult)
     }
 }
 
+// An ICC profile chunk: the identifier, the chunk's number and count, its bytes.
+std::string IccChunk(int number, int count, const std::string &bytes)
+{
+    return Segment(0xe2, std::string("ICC_PROFILE\0", 12) + char(number) + char(count) + bytes);
+}
+
+// A profile of `size` bytes cut into `count` chunks, in the order `order` gives (numbers from 1),
+// each chunk of `padding` bytes more than it holds (the library counts them all).
+std::string IccChunks(std::size_t size, const std::vector<int> &order, std::size_t padding = 0)
+{
+    const int count = static_cast<int>(order.size());
+    std::string profile(size, 'p');
+    for (int i = 0; i < 4; ++i)
+        profile[i] = static_cast<char>(size >> (24 - 8 * i) & 0xff);
+    const std::size_t chunk = (size + count - 1) / count;
+    std::string segments;
+    for (int number : order)
+        segments += IccChunk(number, count,
+                             profile.substr(chunk * (number - 1), chunk) + std::string(padding, 0));
+    return segments;
+}
+
+std::string ExtendedXmpSegment(std::size_t size)
+{
+    return Segment(0xe1, std::string("http://ns.adobe.com/xmp/extension/\0", 35)
+                                 + std::string(32, 'A') + std::string(8, '\0')
+                                 + std::string(size, 'x'));
+}
+
+struct ShortenRow
+{
+    const char *name;
+    std::string jpeg;
+    std::size_t shortened;
+    Outcome outcome;
+};
+
+TEST(TheDateReadCopy, shortensSegmentsTheLibrarySkipsWithItsOwnChecksAndOutcome)
+{
+    const std::string exif = ExifSegment(CameraTiff());
+    const std::string start("\xff\xd8", 2);
+    const std::string nulComment = Segment(0xfe, std::string(40, '\0'));
+    const ShortenRow rows[] = {
+            {"ICC profile in 3 chunks, extended XMP, APP0 and APP13 text",
+             JpegWithSegments(exif + IccChunks(3000, {1, 2, 3}) + ExtendedXmpSegment(5000)
+                              + Segment(0xe0, std::string(100, 'j'))
+                              + Segment(0xed, std::string(100, 'n'))),
+             6, Outcome::Searched},
+            {"extended XMP before the Exif segment",
+             JpegWithSegments(ExtendedXmpSegment(5000) + XmpSegment() + exif), 1,
+             Outcome::Searched},
+            {"ICC chunks out of order", JpegWithSegments(IccChunks(3000, {1, 3, 2}) + exif), 0,
+             Outcome::Unreadable},
+            {"ICC chunks padded", JpegWithSegments(IccChunks(3000, {1, 2, 3}, 7) + exif), 0,
+             Outcome::Unreadable},
+            {"ICC profile in 1 chunk, padded", JpegWithSegments(IccChunks(3000, {1}, 100) + exif),
+             1, Outcome::Searched},
+            {"ICC profile in 1 chunk, claiming more than it holds",
+             JpegWithSegments(IccChunk(1, 1, std::string("\0\0\x10\0", 4) + std::string(100, 'p'))
+                              + exif),
+             0, Outcome::Unreadable},
+            {"ICC chunk too short to count, before the Exif segment",
+             JpegWithSegments(
+                     IccChunk(1, 2, std::string("\0\0\x0b\xb8", 4) + std::string(1496, 'p'))
+                     + IccChunk(2, 2, "abc") + exif),
+             1, Outcome::NoExif},
+            {"a segment running past the end",
+             start + Segment(0xe3, std::string(100, 'a')) + exif
+                     + SegmentClaiming(0xe5, 5000, std::string(1000, 'a')),
+             1, Outcome::Unreadable},
+            {"comments before the Exif segment",
+             JpegWithSegments(nulComment
+                              + Segment(0xfe, std::string(40, '\0') + "x" + std::string(40, 'y'))
+                              + Segment(0xfe, std::string(40, 'z')) + exif),
+             3, Outcome::Searched},
+            {"six empty comments end the walk before the Exif segment",
+             JpegWithSegments(nulComment + nulComment + nulComment + nulComment + nulComment
+                              + nulComment + exif),
+             6, Outcome::NoExif},
+    };
+    for (const ShortenRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<unsigned char> copy;
+        const DateReadCopy made =
+                CopyForDateRead(Bytes(row.jpeg), row.jpeg.size(), copy, {false, false, true});
+        EXPECT_EQ(made.segmentsShortened, row.shortened);
+        const ExifDateResult whole = ParseExifDateWhole(Bytes(row.jpeg), row.jpeg.size());
+        EXPECT_EQ(whole.outcome, row.outcome) << Describe(whole);
+        if (made.Changed()) {
+            EXPECT_LT(copy.size(), row.jpeg.size());
+            EXPECT_EQ(Describe(ParseExifDateWhole(copy.data(), copy.size())), Describe(whole));
+        }
+        std::string trimmedBytes = row.jpeg;
+        const TrimmedForDateRead trimmed = TrimForDateRead(
+                reinterpret_cast<unsigned char *>(trimmedBytes.data()), trimmedBytes.size());
+        std::vector<unsigned char> all;
+        const DateReadCopy allMade = CopyForDateRead(Bytes(row.jpeg), row.jpeg.size(), all);
+        EXPECT_EQ(trimmedBytes.substr(trimmed.start, trimmed.size),
+                  allMade.Changed() ? std::string(all.begin(), all.end()) : row.jpeg);
+        EXPECT_EQ(Describe(ParseExifDate(Bytes(row.jpeg), row.jpeg.size())), Describe(whole));
+    }
+}
+
 TEST(TheDateReadCopy, findsTheMakerNoteTagOnlyInAWholeTiffStructure)
 {
     const std::string tiff = CameraTiff();
@@ -247,6 +350,7 @@ TEST(TheDateReadCopy, givesTheWholeParsesResultForEveryCorpusFile)
     if (!fs::is_directory(corpus / "exiv2-jpeg"))
         GTEST_SKIP() << "no test corpus at " << corpus;
     std::size_t files = 0, xmpLeftOut = 0, makerNotesHidden = 0, nowDated = 0;
+    std::size_t segmentsShortened = 0, bytesLeftOut = 0;
     for (const auto &folder : fs::directory_iterator(corpus)) {
         if (!folder.is_directory())
             continue;
@@ -261,6 +365,15 @@ TEST(TheDateReadCopy, givesTheWholeParsesResultForEveryCorpusFile)
             makerNotesHidden += made.makerNoteHidden;
             const ExifDateResult whole = ParseExifDateWhole(Bytes(bytes), bytes.size());
             const ExifDateResult lean = ParseExifDate(Bytes(bytes), bytes.size());
+            // Shortened segments alone change nothing, whatever the library makes of the file.
+            const DateReadCopy shortened =
+                    CopyForDateRead(Bytes(bytes), bytes.size(), copy, {false, false, true});
+            if (shortened.Changed()) {
+                segmentsShortened += shortened.segmentsShortened;
+                bytesLeftOut += bytes.size() - copy.size();
+                EXPECT_EQ(Describe(ParseExifDateWhole(copy.data(), copy.size())), Describe(whole))
+                        << entry.path();
+            }
             std::string trimmed = bytes;
             EXPECT_EQ(Describe(ParseExifDateInPlace(
                               reinterpret_cast<unsigned char *>(trimmed.data()), trimmed.size())),
@@ -279,7 +392,8 @@ TEST(TheDateReadCopy, givesTheWholeParsesResultForEveryCorpusFile)
         }
     }
     std::cout << files << " files, " << xmpLeftOut << " XMP packets left out, " << makerNotesHidden
-              << " maker notes hidden, " << nowDated << " now searched\n";
+              << " maker notes hidden, " << segmentsShortened << " segments shortened ("
+              << bytesLeftOut << " bytes), " << nowDated << " now searched\n";
 }
 
 } // namespace
