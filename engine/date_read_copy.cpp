@@ -26,14 +26,6 @@ constexpr std::uint16_t kTagMakerNote = 0x927c;
 constexpr std::size_t kMaxEntries = 256;
 constexpr std::size_t kEntrySize = 12;
 
-// The markers the library's JPEG parser reads a length for; after any other it looks for the
-// next marker at once.
-bool HasLength(unsigned char marker)
-{
-    return (marker >= 0xc0 && marker <= 0xcf) || (marker >= 0xe0 && marker <= 0xef)
-           || marker == kSos || marker == 0xdb || marker == 0xdd || marker == 0xfe;
-}
-
 class Tiff
 {
 public:
@@ -351,7 +343,7 @@ LeaveOut FindWhatToLeaveOut(const unsigned char *bytes, std::size_t size, DateRe
         const unsigned char marker = bytes[at++];
         if (marker == kSos || marker == kEoi)
             break;
-        if (!HasLength(marker))
+        if (!JpegParserReadsLength(marker))
             continue;
         if (size - at < 2)
             break;
@@ -451,6 +443,14 @@ std::size_t PlaceAfterShortening(const LeaveOut &out, std::size_t at)
 }
 
 } // namespace
+
+std::vector<ByteRange> BytesLeftOutForDateRead(const unsigned char *bytes, std::size_t size)
+{
+    std::vector<ByteRange> ranges;
+    for (const Shortened &segment : FindWhatToLeaveOut(bytes, size, {}).segments)
+        ranges.push_back({segment.at + segment.NewLength(), segment.Saving()});
+    return ranges;
+}
 
 DateReadCopy CopyForDateRead(const unsigned char *bytes, std::size_t size,
                              std::vector<unsigned char> &copy, DateReadParts parts)

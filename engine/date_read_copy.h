@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "jpeg_head.h"
+
 namespace kronvik {
 
 // The tag number the hidden maker note entry gets: no part of the library's EXIF parser treats it
@@ -58,6 +60,10 @@ struct TrimmedForDateRead
 // [bytes + start, bytes + start + size), the same bytes as the copy.
 TrimmedForDateRead TrimForDateRead(unsigned char *bytes, std::size_t size,
                                    DateReadParts parts = {});
+
+// The bytes TrimForDateRead and CopyForDateRead leave out of `bytes`, in their order: the
+// payload bytes past what each shortened segment keeps.
+std::vector<ByteRange> BytesLeftOutForDateRead(const unsigned char *bytes, std::size_t size);
 
 // Where the tag of the Exif IFD's maker note entry lies in the TIFF structure `tiff` (from its
 // byte-order mark on), when the walk finds exactly one without doubt; `size` otherwise.

@@ -8,6 +8,8 @@
 
 namespace kronvik {
 
+class JpegHead;
+
 // Chooses the picture's date text among its EXIF entries, offered in the library's order: the
 // first "Exif.Photo.DateTimeDigitized" wins wherever it stands, else the last
 // "Exif.Image.DateTime". Only when neither is offered does the first
@@ -59,6 +61,10 @@ ExifDateResult ParseExifDate(const unsigned char *bytes, std::size_t size);
 // ParseExifDate for bytes the caller has no more use for: the parts left out are taken out of the
 // bytes themselves (TrimForDateRead), with no copy.
 ExifDateResult ParseExifDateInPlace(unsigned char *bytes, std::size_t size);
+
+// The same for a head whose segments may have been kept with bytes left unread: what the date
+// read keeps of them is read first.
+ExifDateResult ParseExifDateInPlace(JpegHead &head);
 
 // The same for every byte as it is: the library decodes the XMP packet and the maker note too.
 // What ParseExifDate is measured and checked against.

@@ -3,7 +3,8 @@
 // The date read's copy of the leading segments (no XMP packet, the maker note as plain bytes,
 // skipped segments shortened) against Exiv2's parse of the bytes as they are: wherever the whole
 // parse does not fail, both give the same outcome, date text and reason; with the segments
-// shortened and nothing else, always.
+// shortened and nothing else, always; read with those segments left unread, the same as read
+// whole.
 #include "date_read_copy.h"
 #include "exif_date_reader.h"
 #include "jpeg_head.h"
@@ -75,6 +76,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
     const kronvik::ExifDateResult lean = kronvik::ParseExifDate(head.Data(), head.Size());
+    // Read leaving the skipped segments unread where it may: the same result as from all bytes.
+    MemorySource again(data, size);
+    kronvik::JpegHead leaving(again);
+    leaving.StartsAsJpeg();
+    leaving.KeepLeadingSegments(true);
+    const kronvik::ExifDateResult unread = kronvik::ParseExifDateInPlace(leaving);
+    if (unread.outcome != lean.outcome || unread.dateText != lean.dateText
+        || unread.reason != lean.reason) {
+        Print("lean", lean);
+        Print("left unread", unread);
+        std::abort();
+    }
     if (whole.outcome == kronvik::ExifDateResult::Outcome::Unreadable)
         return 0; // the packet or the maker note may have been what failed
     if (lean.outcome != whole.outcome || lean.dateText != whole.dateText
