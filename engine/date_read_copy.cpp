@@ -22,6 +22,7 @@ constexpr std::size_t kBareXmpSegment = 2 + kXmpIdSize;
 
 constexpr std::uint16_t kTagExifIfd = 0x8769;
 constexpr std::uint16_t kTagMakerNote = 0x927c;
+constexpr std::uint16_t kTagInteropIfd = 0xa005;
 // The library reads no directory that claims more entries.
 constexpr std::size_t kMaxEntries = 256;
 constexpr std::size_t kEntrySize = 12;
@@ -104,8 +105,9 @@ std::uint64_t TypeSize(std::uint16_t type)
 }
 
 // Whether the value of an entry of `directory`, where it lies outside its entry, covers a byte
-// of [at, at + 2).
-bool AValueCovers(const Tiff &tiff, const Directory &directory, std::uint64_t at)
+// of [at, at + size).
+bool AValueCovers(const Tiff &tiff, const Directory &directory, std::uint64_t at,
+                  std::uint64_t size)
 {
     for (std::size_t i = 0; i < directory.entries; ++i) {
         const std::uint64_t entry = directory.Entry(i);
@@ -113,7 +115,7 @@ bool AValueCovers(const Tiff &tiff, const Directory &directory, std::uint64_t at
         if (bytes <= 4)
             continue;
         const std::uint64_t offset = tiff.U32(entry + 8);
-        if (Overlap(offset, offset + bytes, at, at + 2))
+        if (Overlap(offset, offset + bytes, at, at + size))
             return true;
     }
     return false;
@@ -142,34 +144,62 @@ void PutTag(unsigned char *at, bool little, std::uint16_t tag)
 
 } // namespace
 
-std::size_t FindMakerNoteTag(const unsigned char *bytes, std::size_t size)
+namespace {
+
+// Places in a TIFF structure that the date read changes, each `size` when not found without
+// doubt.
+struct TiffPlaces
 {
+    std::size_t makerNoteTag;
+    std::size_t interopTag;
+    std::size_t nextAfterIfd0; // the offset of the directory after IFD0, the thumbnail's
+};
+
+TiffPlaces FindTiffPlaces(const unsigned char *bytes, std::size_t size)
+{
+    TiffPlaces places{size, size, size};
     if (size < 8 || bytes[0] != bytes[1] || (bytes[0] != 'I' && bytes[0] != 'M'))
-        return size;
+        return places;
     const Tiff tiff(bytes, size, bytes[0] == 'I');
     if (tiff.U16(2) != 42)
-        return size;
+        return places;
     const std::optional<Directory> ifd0 = ReadDirectory(tiff, tiff.U32(4));
     if (!ifd0)
-        return size;
+        return places;
     // One pointer to one Exif IFD: with more, a later one could be read as the maker note's.
     const std::optional<std::uint64_t> pointer = OnlyEntry(tiff, *ifd0, kTagExifIfd);
     if (!pointer)
-        return size;
+        return places;
     const std::uint16_t type = tiff.U16(*pointer + 2);
     if ((type != 4 && type != 9 && type != 13) || tiff.U32(*pointer + 4) != 1)
-        return size;
+        return places;
     const std::optional<Directory> exif = ReadDirectory(tiff, tiff.U32(*pointer + 8));
     if (!exif || Overlap(exif->start, exif->End(), 0, 8)
         || Overlap(exif->start, exif->End(), ifd0->start, ifd0->End()))
-        return size;
+        return places;
+    // The bytes changed must be nothing but what is changed: no value of these two
+    // directories, a date among them, may be read from them.
+    const auto alone = [&](std::uint64_t at, std::uint64_t size) {
+        return !AValueCovers(tiff, *ifd0, at, size) && !AValueCovers(tiff, *exif, at, size);
+    };
     const std::optional<std::uint64_t> makerNote = OnlyEntry(tiff, *exif, kTagMakerNote);
-    // The tag bytes must be nothing but the tag: no value of these two directories, a date
-    // among them, may be read from them.
-    if (!makerNote || AValueCovers(tiff, *ifd0, *makerNote)
-        || AValueCovers(tiff, *exif, *makerNote))
-        return size;
-    return static_cast<std::size_t>(*makerNote);
+    if (makerNote && alone(*makerNote, 2))
+        places.makerNoteTag = static_cast<std::size_t>(*makerNote);
+    const std::optional<std::uint64_t> interop = OnlyEntry(tiff, *exif, kTagInteropIfd);
+    if (interop && alone(*interop, 2))
+        places.interopTag = static_cast<std::size_t>(*interop);
+    const std::uint64_t next = ifd0->Entry(ifd0->entries);
+    if (next + 4 <= size && tiff.U32(next) != 0
+        && !Overlap(next, next + 4, exif->start, exif->End()) && alone(next, 4))
+        places.nextAfterIfd0 = static_cast<std::size_t>(next);
+    return places;
+}
+
+} // namespace
+
+std::size_t FindMakerNoteTag(const unsigned char *bytes, std::size_t size)
+{
+    return FindTiffPlaces(bytes, size).makerNoteTag;
 }
 
 namespace {
@@ -214,9 +244,15 @@ struct LeaveOut
     std::vector<Shortened> segments; // in the order of the bytes
     bool xmp = false; // the XMP segment is among them, without its packet
     std::size_t makerNote = kNone; // the maker note entry's tag
+    std::size_t interop = kNone; // the interoperability IFD pointer's tag
+    std::size_t nextAfterIfd0 = kNone; // the thumbnail IFD's offset
     bool little = false; // the TIFF structure's byte order
 
-    DateReadCopy Made() const { return {xmp, makerNote != kNone, segments.size() - (xmp ? 1 : 0)}; }
+    DateReadCopy Made() const
+    {
+        return {xmp, makerNote != kNone, segments.size() - (xmp ? 1 : 0),
+                std::size_t{interop != kNone} + std::size_t{nextAfterIfd0 != kNone}};
+    }
     std::size_t Saving() const
     {
         std::size_t saving = 0;
@@ -403,11 +439,14 @@ LeaveOut FindWhatToLeaveOut(const unsigned char *bytes, std::size_t size, DateRe
     if (parts.makerNote && exif != kNone) {
         const unsigned char *tiff = bytes + exif + 8;
         const std::size_t tiffSize = exifLength - 8;
-        const std::size_t tag = FindMakerNoteTag(tiff, tiffSize);
-        if (tag < tiffSize) {
-            out.makerNote = exif + 8 + tag;
-            out.little = tiff[0] == 'I';
-        }
+        const TiffPlaces places = FindTiffPlaces(tiff, tiffSize);
+        out.little = tiff[0] == 'I';
+        if (places.makerNoteTag < tiffSize)
+            out.makerNote = exif + 8 + places.makerNoteTag;
+        if (places.interopTag < tiffSize)
+            out.interop = exif + 8 + places.interopTag;
+        if (places.nextAfterIfd0 < tiffSize)
+            out.nextAfterIfd0 = exif + 8 + places.nextAfterIfd0;
     }
     icc.Shorten(bytes, skipped);
     std::sort(skipped.begin(), skipped.end(),
@@ -429,6 +468,19 @@ void FinishShortened(const Shortened &segment, unsigned char *to)
         field[2] = static_cast<unsigned char>(segment.iccSize >> 8 & 0xff);
         field[3] = static_cast<unsigned char>(segment.iccSize & 0xff);
     }
+}
+
+// Hides the maker note and the interoperability IFD and cuts the thumbnail IFD off, in `bytes`
+// where `place` says the bytes found lie.
+template<class Place>
+void ChangeTiff(const LeaveOut &out, unsigned char *bytes, Place place)
+{
+    if (out.makerNote != kNone)
+        PutTag(bytes + place(out.makerNote), out.little, kHiddenMakerNoteTag);
+    if (out.interop != kNone)
+        PutTag(bytes + place(out.interop), out.little, kHiddenInteropTag);
+    if (out.nextAfterIfd0 != kNone)
+        std::memset(bytes + place(out.nextAfterIfd0), 0, 4);
 }
 
 // Where a byte before or after the shortened segments lies once they are shortened.
@@ -469,9 +521,7 @@ DateReadCopy CopyForDateRead(const unsigned char *bytes, std::size_t size,
         from = segment.at + segment.length;
     }
     std::memcpy(to, bytes + from, size - from);
-    if (out.makerNote != kNone)
-        PutTag(copy.data() + PlaceAfterShortening(out, out.makerNote), out.little,
-               kHiddenMakerNoteTag);
+    ChangeTiff(out, copy.data(), [&](std::size_t at) { return PlaceAfterShortening(out, at); });
     return out.Made();
 }
 
@@ -479,8 +529,7 @@ TrimmedForDateRead TrimForDateRead(unsigned char *bytes, std::size_t size, DateR
 {
     const LeaveOut out = FindWhatToLeaveOut(bytes, size, parts);
     TrimmedForDateRead trimmed{out.Made(), 0, size};
-    if (out.makerNote != kNone)
-        PutTag(bytes + out.makerNote, out.little, kHiddenMakerNoteTag);
+    ChangeTiff(out, bytes, [](std::size_t at) { return at; });
     if (out.segments.empty())
         return trimmed;
     const std::size_t saving = out.Saving();

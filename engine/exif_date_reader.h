@@ -52,10 +52,11 @@ ExifDateResult ReadExifDate(const std::string &path);
 // library's JPEG parser, from memory, and searches its EXIF entries for the date text. Never
 // throws: what the library cannot read is Unreadable, with its message as the reason. Threads may
 // call it at the same time, each on its own bytes, once PrepareExifReading has run.
-// The library gets a copy without the XMP packet, with the maker note kept as plain bytes and the
-// segments it only skips or keeps shortened (CopyForDateRead): the result is ParseExifDateWhole's,
-// except where the packet or the maker note made the library fail, and the picture is then
-// searched for its dates all the same.
+// The library gets a copy without the XMP packet, the thumbnail IFD or the interoperability IFD,
+// with the maker note kept as plain bytes and the segments it only skips or keeps shortened
+// (CopyForDateRead): the result is ParseExifDateWhole's, except where the packet, the maker note
+// or those IFDs made the library fail, and the picture is then searched for its dates all the
+// same.
 ExifDateResult ParseExifDate(const unsigned char *bytes, std::size_t size);
 
 // ParseExifDate for bytes the caller has no more use for: the parts left out are taken out of the

@@ -1,8 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The Kronvik developers
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The date read's copy of the leading segments against the library's parse of the bytes as they
-// are: the same result for every picture, except where the XMP packet or the maker note made the
-// library fail.
+// are: the same result for every picture, except where the XMP packet, the maker note, the
+// thumbnail or interoperability IFD made the library fail.
 #include "date_read_copy.h"
 #include "exif_date_reader.h"
 #include "jpeg_head.h"
@@ -146,6 +146,7 @@ struct CopyRow
     bool makerNoteHidden;
     Outcome outcome;
     std::string dateText;
+    std::size_t ifdsLeftOut = 0;
 };
 
 TEST(TheDateReadCopy, leavesOutOnlyWhatItFindsWithoutDoubtAndKeepsTheResult)
@@ -167,6 +168,25 @@ TEST(TheDateReadCopy, leavesOutOnlyWhatItFindsWithoutDoubtAndKeepsTheResult)
     TiffIfd tooMany{ExifIfd(false)};
     tooMany.claimedEntries = 257;
     const std::string cut = ExifSegment(camera);
+    // IFD0 -> the thumbnail's IFD (2, with a date of its own), the Exif IFD -> the
+    // interoperability IFD (3).
+    TiffIfd withThumbnail{Ifd0()};
+    withThumbnail.next = 2;
+    TiffEntry interop = ExifPointer(3);
+    interop.tag = 0xa005;
+    std::vector<TiffEntry> exifWithInterop = ExifIfd(false);
+    exifWithInterop.insert(exifWithInterop.begin() + 2, interop);
+    const std::string thumbnailAndInterop =
+            TiffBytes({withThumbnail, TiffIfd{exifWithInterop},
+                       TiffIfd{{AsciiEntry(kTagDateTime, "1999:01:01 00:00:00")}},
+                       TiffIfd{{AsciiEntry(0x0001, "R98")}}});
+    // IFD0's DateTime value read from where IFD0 gives the thumbnail IFD's offset (after its
+    // two entries, at 34).
+    TiffEntry dateOverNext = AsciiEntry(kTagDateTime, kImageDate);
+    dateOverNext.rawOffset = true;
+    dateOverNext.offset = 34;
+    TiffIfd nextUnderDate{{dateOverNext, ExifPointer()}};
+    nextUnderDate.next = 2;
 
     const CopyRow rows[] = {
             {"maker note after the dates", JpegWithSegments(ExifSegment(camera)), false, true,
@@ -215,6 +235,14 @@ TEST(TheDateReadCopy, leavesOutOnlyWhatItFindsWithoutDoubtAndKeepsTheResult)
                                 TiffIfd{{CanonMakerNote(false, 2),
                                          AsciiEntry(kTagDateTimeOriginal, kOriginalDate)}}}))),
              false, false, Outcome::Searched, ""},
+            {"thumbnail and interoperability IFDs",
+             JpegWithSegments(ExifSegment(thumbnailAndInterop)), false, true, Outcome::Searched,
+             kDigitizedDate, 2},
+            {"a date read from where the thumbnail IFD's offset lies",
+             JpegWithSegments(ExifSegment(
+                     TiffBytes({nextUnderDate, TiffIfd{ExifIfd(false)},
+                                TiffIfd{{AsciiEntry(kTagDateTime, "1999:01:01 00:00:00")}}}))),
+             false, true, Outcome::Searched, "", 0},
             {"Exif segment cut short",
              JpegWithSegments(XmpSegment() + cut.substr(0, cut.size() / 2)), true, false,
              Outcome::Unreadable, ""},
@@ -228,6 +256,7 @@ TEST(TheDateReadCopy, leavesOutOnlyWhatItFindsWithoutDoubtAndKeepsTheResult)
         const DateReadCopy made = CopyForDateRead(Bytes(row.jpeg), row.jpeg.size(), copy);
         EXPECT_EQ(made.xmpPacketLeftOut, row.xmpLeftOut);
         EXPECT_EQ(made.makerNoteHidden, row.makerNoteHidden);
+        EXPECT_EQ(made.ifdsLeftOut, row.ifdsLeftOut);
 
         // In place, the same bytes, whichever side of the packet is moved.
         std::string trimmedBytes = row.jpeg;
@@ -384,7 +413,7 @@ TEST(TheDateReadCopy, givesTheWholeParsesResultForEveryCorpusFile)
     const fs::path corpus = KRONVIK_CORPUS_DIR;
     if (!fs::is_directory(corpus / "exiv2-jpeg"))
         GTEST_SKIP() << "no test corpus at " << corpus;
-    std::size_t files = 0, xmpLeftOut = 0, makerNotesHidden = 0, nowDated = 0;
+    std::size_t files = 0, xmpLeftOut = 0, makerNotesHidden = 0, ifdsLeftOut = 0, nowDated = 0;
     std::size_t segmentsShortened = 0, bytesLeftOut = 0;
     for (const auto &folder : fs::directory_iterator(corpus)) {
         if (!folder.is_directory())
@@ -398,6 +427,7 @@ TEST(TheDateReadCopy, givesTheWholeParsesResultForEveryCorpusFile)
             const DateReadCopy made = CopyForDateRead(Bytes(bytes), bytes.size(), copy);
             xmpLeftOut += made.xmpPacketLeftOut;
             makerNotesHidden += made.makerNoteHidden;
+            ifdsLeftOut += made.ifdsLeftOut;
             const ExifDateResult whole = ParseExifDateWhole(Bytes(bytes), bytes.size());
             const ExifDateResult lean = ParseExifDate(Bytes(bytes), bytes.size());
             // Shortened segments alone change nothing, whatever the library makes of the file.
@@ -431,8 +461,9 @@ TEST(TheDateReadCopy, givesTheWholeParsesResultForEveryCorpusFile)
         }
     }
     std::cout << files << " files, " << xmpLeftOut << " XMP packets left out, " << makerNotesHidden
-              << " maker notes hidden, " << segmentsShortened << " segments shortened ("
-              << bytesLeftOut << " bytes), " << nowDated << " now searched\n";
+              << " maker notes hidden, " << ifdsLeftOut << " IFDs left out, " << segmentsShortened
+              << " segments shortened (" << bytesLeftOut << " bytes), " << nowDated
+              << " now searched\n";
 }
 
 } // namespace
