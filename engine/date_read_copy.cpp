@@ -250,7 +250,10 @@ struct LeaveOut
 
     DateReadCopy Made() const
     {
-        return {xmp, makerNote != kNone, segments.size() - (xmp ? 1 : 0),
+        const std::size_t shortened = static_cast<std::size_t>(
+                std::count_if(segments.begin(), segments.end(),
+                              [](const Shortened &segment) { return segment.Saving() > 0; }));
+        return {xmp, makerNote != kNone, shortened - (xmp ? 1 : 0),
                 std::size_t{interop != kNone} + std::size_t{nextAfterIfd0 != kNone}};
     }
     std::size_t Saving() const
@@ -318,9 +321,10 @@ public:
         std::size_t profileAtCheck = 0;
         for (std::size_t i = 0; i < m_chunks.size(); ++i) {
             const std::size_t appended = m_chunks[i].length - 2 - kIccHeader;
+            // The first chunk may hold fewer bytes than kLeastIccProfile (4 at least: it has a
+            // size field), and is kept whole then.
             const std::size_t least = i == 0 ? kLeastIccProfile : 4;
-            // A chunk 1 of 1 that passed its check has at least kLeastIccProfile bytes.
-            const std::size_t kept = appended - least >= kLeastSaving ? least : appended;
+            const std::size_t kept = appended >= least + kLeastSaving ? least : appended;
             if (i <= checkAt)
                 profileAtCheck += kept;
             shortened.push_back({m_chunks[i].at, m_chunks[i].length, kIccHeader + kept});

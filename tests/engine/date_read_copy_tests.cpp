@@ -341,6 +341,10 @@ TEST(TheDateReadCopy, shortensSegmentsTheLibrarySkipsWithItsOwnChecksAndOutcome)
              Outcome::Searched},
             {"ICC chunks out of order", JpegWithSegments(IccChunks(3000, {1, 3, 2}) + exif), 0,
              Outcome::Unreadable},
+            {"ICC profile whose first chunk holds its size alone",
+             JpegWithSegments(IccChunk(1, 2, std::string("\0\0\x0b\xbc", 4))
+                              + IccChunk(2, 2, std::string(3000, 'p')) + exif),
+             1, Outcome::Searched},
             {"ICC chunks padded", JpegWithSegments(IccChunks(60000, {1, 2, 3}, 7) + exif), 0,
              Outcome::Unreadable},
             {"ICC profile in 1 chunk, padded", JpegWithSegments(IccChunks(3000, {1}, 100) + exif),
