@@ -177,6 +177,13 @@ ExifDateResult ParseExifDateInPlace(unsigned char *bytes, std::size_t size)
     return ParseExifDateWhole(bytes + trimmed.start, trimmed.size);
 }
 
+ExifDateResult ParseExifDateInPlace(JpegHead &head)
+{
+    if (!head.LeftUnread().empty())
+        head.ReadUnread(BytesLeftOutForDateRead(head.Data(), head.Size()));
+    return ParseExifDateInPlace(head.Data(), head.Size());
+}
+
 ExifDateResult ReadExifDate(const std::string &path)
 {
     try {
@@ -190,8 +197,8 @@ ExifDateResult ReadExifDate(const std::string &path)
         JpegHead head(source);
         if (!head.StartsAsJpeg())
             return Unreadable("not a JPEG file");
-        head.KeepLeadingSegments();
-        return ParseExifDateInPlace(head.Data(), head.Size());
+        head.KeepLeadingSegments(true);
+        return ParseExifDateInPlace(head);
     } catch (const std::exception &e) { // a read that failed: the reason is the system's
         return Unreadable(e.what());
     } catch (...) {

@@ -8,6 +8,8 @@
 
 namespace kronvik {
 
+class JpegHead;
+
 // Chooses the picture's date text among its EXIF entries, offered in the library's order: the
 // first "Exif.Photo.DateTimeDigitized" wins wherever it stands, else the last
 // "Exif.Image.DateTime". Only when neither is offered does the first
@@ -50,14 +52,20 @@ ExifDateResult ReadExifDate(const std::string &path);
 // library's JPEG parser, from memory, and searches its EXIF entries for the date text. Never
 // throws: what the library cannot read is Unreadable, with its message as the reason. Threads may
 // call it at the same time, each on its own bytes, once PrepareExifReading has run.
-// The library gets a copy without the XMP packet and with the maker note kept as plain bytes
-// (CopyForDateRead): the result is ParseExifDateWhole's, except where the packet or the maker note
-// made the library fail, and the picture is then searched for its dates all the same.
+// The library gets a copy without the XMP packet, the thumbnail IFD or the interoperability IFD,
+// with the maker note kept as plain bytes and the segments it only skips or keeps shortened
+// (CopyForDateRead): the result is ParseExifDateWhole's, except where the packet, the maker note
+// or those IFDs made the library fail, and the picture is then searched for its dates all the
+// same.
 ExifDateResult ParseExifDate(const unsigned char *bytes, std::size_t size);
 
 // ParseExifDate for bytes the caller has no more use for: the parts left out are taken out of the
 // bytes themselves (TrimForDateRead), with no copy.
 ExifDateResult ParseExifDateInPlace(unsigned char *bytes, std::size_t size);
+
+// The same for a head whose segments may have been kept with bytes left unread: what the date
+// read keeps of them is read first.
+ExifDateResult ParseExifDateInPlace(JpegHead &head);
 
 // The same for every byte as it is: the library decodes the XMP packet and the maker note too.
 // What ParseExifDate is measured and checked against.

@@ -5,6 +5,7 @@
 #include "file_services.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -23,7 +24,15 @@ bool IsStandaloneMarker(unsigned char marker)
     return marker == 0x01 || (marker >= 0xd0 && marker <= 0xd8);
 }
 
+constexpr unsigned char kExifId[6] = {'E', 'x', 'i', 'f', 0, 0};
+
 } // namespace
+
+bool JpegParserReadsLength(unsigned char marker)
+{
+    return (marker >= 0xc0 && marker <= 0xcf) || (marker >= 0xe0 && marker <= 0xef)
+           || marker == 0xda || marker == 0xdb || marker == 0xdd || marker == 0xfe;
+}
 
 JpegHead::JpegHead(ByteSource &source, std::size_t firstRead)
     : m_source(source)
@@ -45,29 +54,90 @@ bool JpegHead::Fill(std::size_t count, std::size_t atLeast)
             m_atEnd = true;
             break;
         }
-        if (m_bytes.capacity() < had + want) {
-            // Moved with one memcpy: the vector's own growth copies its bytes one at a time
-            // through the allocator.
-            decltype(m_bytes) grown;
-            grown.reserve(std::max({had + want, 2 * m_bytes.capacity(), kFirstCapacity}));
-            grown.resize(had);
-            if (had != 0)
-                std::memcpy(grown.data(), m_bytes.data(), had);
-            m_bytes.swap(grown);
-        }
+        Reserve(had + want);
         m_bytes.resize(had + want);
-        const std::int64_t got = m_source.ReadAt(had, m_bytes.data() + had, want);
-        ++m_reads;
-        if (got < 0) {
-            m_bytes.resize(had);
-            throw std::runtime_error(SystemErrorText(static_cast<int>(-got)));
-        }
-        m_bytesRead += static_cast<std::uint64_t>(got);
-        m_bytes.resize(had + static_cast<std::size_t>(got));
-        if (static_cast<std::size_t>(got) < want)
+        const std::size_t got = ReadInto(had, want);
+        m_bytes.resize(had + got);
+        if (got < want)
             m_atEnd = true;
     }
     return m_bytes.size() >= count;
+}
+
+void JpegHead::Reserve(std::size_t capacity)
+{
+    if (m_bytes.capacity() >= capacity)
+        return;
+    // Moved with memcpy: the vector's own growth copies its bytes one at a time through the
+    // allocator. The bytes left unread are not copied, so their memory is never touched.
+    decltype(m_bytes) grown;
+    grown.reserve(std::max({capacity, 2 * m_bytes.capacity(), kFirstCapacity}));
+    grown.resize(m_bytes.size());
+    std::size_t from = 0;
+    for (const ByteRange &unread : m_unread) {
+        std::memcpy(grown.data() + from, m_bytes.data() + from, unread.at - from);
+        from = unread.at + unread.size;
+    }
+    if (m_bytes.size() > from)
+        std::memcpy(grown.data() + from, m_bytes.data() + from, m_bytes.size() - from);
+    m_bytes.swap(grown);
+}
+
+std::size_t JpegHead::ReadInto(std::size_t at, std::size_t size)
+{
+    const std::int64_t got = m_source.ReadAt(at, m_bytes.data() + at, size);
+    ++m_reads;
+    if (got < 0) {
+        m_bytes.resize(std::min(m_bytes.size(), at));
+        throw std::runtime_error(SystemErrorText(static_cast<int>(-got)));
+    }
+    m_bytesRead += static_cast<std::uint64_t>(got);
+    return static_cast<std::size_t>(got);
+}
+
+bool JpegHead::LeaveUnread(unsigned char marker, std::size_t at, std::size_t length)
+{
+    // The Exif segment is read whole, and the Photoshop segments are pieced together.
+    if (marker < 0xe0 || marker > 0xef || marker == 0xed)
+        return false;
+    const std::size_t read = at + 2 + kReadOfUnreadSegment, end = at + length;
+    if (end < read + kLeastUnread || end + 4 > kMaxBytes)
+        return false;
+    if (!Fill(read, 0) || m_atEnd)
+        return false;
+    if (marker == 0xe1 && std::memcmp(m_bytes.data() + at + 2, kExifId, sizeof kExifId) == 0)
+        return false;
+    const std::size_t from = m_bytes.size();
+    if (end < from + kLeastUnread)
+        return false;
+    Reserve(end + 4);
+    m_bytes.resize(end + 4);
+    m_unread.push_back({from, end - from});
+    const std::size_t after = ReadInto(end, 4);
+    if (after == 4)
+        return true;
+    // The file ends within the segment or just after it: read as it is, the same bytes as a
+    // read of it all at once.
+    m_unread.pop_back();
+    const std::size_t got = ReadInto(from, end - from);
+    m_bytes.resize(got < end - from ? from + got : end + after);
+    m_atEnd = true;
+    return true;
+}
+
+void JpegHead::ReadUnread(const std::vector<ByteRange> &needless)
+{
+    std::size_t next = 0;
+    for (const ByteRange &unread : m_unread) {
+        while (next < needless.size() && needless[next].at + needless[next].size <= unread.at)
+            ++next;
+        if (next < needless.size() && needless[next].at <= unread.at
+            && unread.at + unread.size <= needless[next].at + needless[next].size)
+            continue;
+        if (ReadInto(unread.at, unread.size) != unread.size)
+            throw std::runtime_error(SystemErrorText(EIO));
+    }
+    m_unread.clear();
 }
 
 bool JpegHead::StartsAsJpeg()
@@ -80,11 +150,14 @@ void JpegHead::Keep(std::size_t count)
     m_bytes.resize(std::min(count, m_bytes.size()));
 }
 
-void JpegHead::KeepLeadingSegments()
+void JpegHead::KeepLeadingSegments(bool leaveUnread)
 {
     // Whether the walk goes on depends only on how long the file is, never on how it was read:
     // the bytes kept are the same whatever the reads were.
     std::size_t at = 2; // after SOI
+    // Whether the library's parser walks the segments as this walk does: it reads no length
+    // after some markers that carry one here.
+    bool walkedAlike = true;
     for (;;) {
         // Like the parser: skip anything up to a 0xFF, then any fill bytes 0xFF.
         while (Have(at + 1) && m_bytes[at] != 0xff)
@@ -100,6 +173,7 @@ void JpegHead::KeepLeadingSegments()
         }
         if (IsStandaloneMarker(marker))
             continue;
+        walkedAlike = walkedAlike && JpegParserReadsLength(marker);
         if (!Have(at + 2))
             return;
         const std::size_t length = (std::size_t(m_bytes[at]) << 8) | m_bytes[at + 1];
@@ -108,6 +182,10 @@ void JpegHead::KeepLeadingSegments()
             Fill(end, 0);
             Keep(end);
             return;
+        }
+        if (leaveUnread && walkedAlike && LeaveUnread(marker, at, length)) {
+            at += length;
+            continue;
         }
         at += length;
         // The segment and the next marker with its length, in one read.

@@ -49,12 +49,29 @@ struct UninitialisedAllocator : std::allocator<T>
     }
 };
 
+// Bytes [at, at + size) of a picture's head.
+struct ByteRange
+{
+    std::size_t at;
+    std::size_t size;
+};
+
+// Whether the library's JPEG parser reads a length after `marker`; after any other marker it
+// looks for the next marker at once.
+bool JpegParserReadsLength(unsigned char marker);
+
 // The leading bytes of a picture file, read as they are needed and no further: a first read of a
 // few kilobytes, then exactly the segments the markers announce, up to the start of the scan data.
 // On a cold disk the bytes read decide the time a picture takes.
 class JpegHead
 {
 public:
+    // The payload bytes of a segment left unread follow at least this many that are read: every
+    // identifier and header the date read looks at lies within them.
+    static constexpr std::size_t kReadOfUnreadSegment = 64;
+    // Fewer bytes than this after those are read with the segment: a read more costs as much.
+    static constexpr std::size_t kLeastUnread = 16u << 10;
+
     // The leading segments of a camera JPEG are a few hundred kilobytes; a file that claims more
     // is not read further than this.
     static constexpr std::size_t kMaxBytes = 64u << 20;
@@ -74,7 +91,21 @@ public:
     // Cuts the bytes to the start of the file up to the end of the start-of-scan header: every
     // segment the JPEG parser reads metadata from, none of the compressed picture. A file that
     // ends early (or reaches the cap) keeps what there is, and the parser judges it.
-    void KeepLeadingSegments();
+    //
+    // With `leaveUnread`, the payload of a large APPn segment other than an Exif or a Photoshop
+    // one is read only as far as its first kReadOfUnreadSegment bytes; the rest is left unread
+    // (its bytes undefined) until ReadUnread, and the head's size and every byte read are the
+    // same as without. Only segments that the library's parser walks as this walk does, from the
+    // file's start on, are left unread, so a walk of the bytes as the parser makes it meets no
+    // unread byte but in such a payload.
+    void KeepLeadingSegments(bool leaveUnread = false);
+
+    // What KeepLeadingSegments left unread, in the order of the bytes.
+    const std::vector<ByteRange> &LeftUnread() const { return m_unread; }
+    // Reads what was left unread, but for the parts that lie wholly within one of `needless`
+    // (sorted by place, not overlapping). Throws std::runtime_error with the system's reason when
+    // a read fails or the file has become shorter.
+    void ReadUnread(const std::vector<ByteRange> &needless = {});
 
     unsigned char *Data() { return m_bytes.data(); }
     const unsigned char *Data() const { return m_bytes.data(); }
@@ -87,10 +118,18 @@ private:
     // Reads until the first `count` bytes are there, taking at least `atLeast` bytes at once.
     bool Fill(std::size_t count, std::size_t atLeast);
     void Keep(std::size_t count);
+    // Makes room for `capacity` bytes; the bytes left unread are not copied.
+    void Reserve(std::size_t capacity);
+    // Reads [at, at + size) into the bytes, which already reach that far; returns the count read.
+    std::size_t ReadInto(std::size_t at, std::size_t size);
+    // Leaves the payload of the segment whose length field is at `at` unread past its first
+    // bytes when it may, reading the 4 bytes after it instead; returns whether it did.
+    bool LeaveUnread(unsigned char marker, std::size_t at, std::size_t length);
 
     ByteSource &m_source;
     std::size_t m_firstRead;
     std::vector<unsigned char, UninitialisedAllocator<unsigned char>> m_bytes;
+    std::vector<ByteRange> m_unread;
     bool m_atEnd = false;
     std::uint64_t m_bytesRead = 0;
     unsigned m_reads = 0;

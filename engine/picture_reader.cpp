@@ -89,9 +89,10 @@ PictureRead ReadPicture(const std::string &path, int shiftHours)
             read.exif = Unreadable("not a JPEG file");
             return read;
         }
-        head.KeepLeadingSegments();
-        // The bytes are not used after the parse.
-        read.exif = ParseExifDateInPlace(head.Data(), head.Size());
+        // The bytes are not used after the parse: what the date read leaves out need not be
+        // read at all (the shift's window was read whole before).
+        head.KeepLeadingSegments(true);
+        read.exif = ParseExifDateInPlace(head);
     } catch (const std::exception &e) { // a read that failed: the reason is the system's
         read.exif = Unreadable(e.what());
     }

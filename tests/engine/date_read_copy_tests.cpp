@@ -1,8 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The Kronvik developers
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The date read's copy of the leading segments against the library's parse of the bytes as they
-// are: the same result for every picture, except where the XMP packet or the maker note made the
-// library fail.
+// are: the same result for every picture, except where the XMP packet, the maker note, the
+// thumbnail or interoperability IFD made the library fail.
 #include "date_read_copy.h"
 #include "exif_date_reader.h"
 #include "jpeg_head.h"
@@ -13,6 +13,8 @@
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -34,6 +36,37 @@ std::string Describe(const ExifDateResult &result)
     static const char *const names[] = {"unreadable", "no EXIF", "searched"};
     return std::string(names[static_cast<int>(result.outcome)]) + " [" + result.dateText + "] ("
            + result.reason + ")";
+}
+
+// A file's bytes in memory, read as a file is: short only at the end.
+class MemoryFile : public ByteSource
+{
+public:
+    explicit MemoryFile(const std::string &bytes)
+        : m_bytes(bytes)
+    {
+    }
+    std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) override
+    {
+        if (offset >= m_bytes.size())
+            return 0;
+        const std::size_t count = std::min<std::size_t>(size, m_bytes.size() - offset);
+        std::memcpy(buffer, m_bytes.data() + offset, count);
+        return static_cast<std::int64_t>(count);
+    }
+
+private:
+    const std::string &m_bytes;
+};
+
+// The date read of a picture whose skipped segments are left unread where they may be.
+ExifDateResult ReadLeavingUnread(ByteSource &source)
+{
+    JpegHead head(source);
+    if (!head.StartsAsJpeg())
+        return {};
+    head.KeepLeadingSegments(true);
+    return ParseExifDateInPlace(head);
 }
 
 // The leading segments of a corpus file, as the date read takes them.
@@ -113,6 +146,7 @@ struct CopyRow
     bool makerNoteHidden;
     Outcome outcome;
     std::string dateText;
+    std::size_t ifdsLeftOut = 0;
 };
 
 TEST(TheDateReadCopy, leavesOutOnlyWhatItFindsWithoutDoubtAndKeepsTheResult)
@@ -134,6 +168,25 @@ TEST(TheDateReadCopy, leavesOutOnlyWhatItFindsWithoutDoubtAndKeepsTheResult)
     TiffIfd tooMany{ExifIfd(false)};
     tooMany.claimedEntries = 257;
     const std::string cut = ExifSegment(camera);
+    // IFD0 -> the thumbnail's IFD (2, with a date of its own), the Exif IFD -> the
+    // interoperability IFD (3).
+    TiffIfd withThumbnail{Ifd0()};
+    withThumbnail.next = 2;
+    TiffEntry interop = ExifPointer(3);
+    interop.tag = 0xa005;
+    std::vector<TiffEntry> exifWithInterop = ExifIfd(false);
+    exifWithInterop.insert(exifWithInterop.begin() + 2, interop);
+    const std::string thumbnailAndInterop =
+            TiffBytes({withThumbnail, TiffIfd{exifWithInterop},
+                       TiffIfd{{AsciiEntry(kTagDateTime, "1999:01:01 00:00:00")}},
+                       TiffIfd{{AsciiEntry(0x0001, "R98")}}});
+    // IFD0's DateTime value read from where IFD0 gives the thumbnail IFD's offset (after its
+    // two entries, at 34).
+    TiffEntry dateOverNext = AsciiEntry(kTagDateTime, kImageDate);
+    dateOverNext.rawOffset = true;
+    dateOverNext.offset = 34;
+    TiffIfd nextUnderDate{{dateOverNext, ExifPointer()}};
+    nextUnderDate.next = 2;
 
     const CopyRow rows[] = {
             {"maker note after the dates", JpegWithSegments(ExifSegment(camera)), false, true,
@@ -182,6 +235,14 @@ TEST(TheDateReadCopy, leavesOutOnlyWhatItFindsWithoutDoubtAndKeepsTheResult)
                                 TiffIfd{{CanonMakerNote(false, 2),
                                          AsciiEntry(kTagDateTimeOriginal, kOriginalDate)}}}))),
              false, false, Outcome::Searched, ""},
+            {"thumbnail and interoperability IFDs",
+             JpegWithSegments(ExifSegment(thumbnailAndInterop)), false, true, Outcome::Searched,
+             kDigitizedDate, 2},
+            {"a date read from where the thumbnail IFD's offset lies",
+             JpegWithSegments(ExifSegment(
+                     TiffBytes({nextUnderDate, TiffIfd{ExifIfd(false)},
+                                TiffIfd{{AsciiEntry(kTagDateTime, "1999:01:01 00:00:00")}}}))),
+             false, true, Outcome::Searched, "", 0},
             {"Exif segment cut short",
              JpegWithSegments(XmpSegment() + cut.substr(0, cut.size() / 2)), true, false,
              Outcome::Unreadable, ""},
@@ -195,6 +256,7 @@ TEST(TheDateReadCopy, leavesOutOnlyWhatItFindsWithoutDoubtAndKeepsTheResult)
         const DateReadCopy made = CopyForDateRead(Bytes(row.jpeg), row.jpeg.size(), copy);
         EXPECT_EQ(made.xmpPacketLeftOut, row.xmpLeftOut);
         EXPECT_EQ(made.makerNoteHidden, row.makerNoteHidden);
+        EXPECT_EQ(made.ifdsLeftOut, row.ifdsLeftOut);
 
         // In place, the same bytes, whichever side of the packet is moved.
         std::string trimmedBytes = row.jpeg;
@@ -226,6 +288,115 @@ TEST(TheDateReadCopy, leavesOutOnlyWhatItFindsWithoutDoubtAndKeepsTheResult)
     }
 }
 
+// An ICC profile chunk: the identifier, the chunk's number and count, its bytes.
+std::string IccChunk(int number, int count, const std::string &bytes)
+{
+    return Segment(0xe2, std::string("ICC_PROFILE\0", 12) + char(number) + char(count) + bytes);
+}
+
+// A profile of `size` bytes cut into `count` chunks, in the order `order` gives (numbers from 1),
+// each chunk of `padding` bytes more than it holds (the library counts them all).
+std::string IccChunks(std::size_t size, const std::vector<int> &order, std::size_t padding = 0)
+{
+    const int count = static_cast<int>(order.size());
+    std::string profile(size, 'p');
+    for (int i = 0; i < 4; ++i)
+        profile[i] = static_cast<char>(size >> (24 - 8 * i) & 0xff);
+    const std::size_t chunk = (size + count - 1) / count;
+    std::string segments;
+    for (int number : order)
+        segments += IccChunk(number, count,
+                             profile.substr(chunk * (number - 1), chunk) + std::string(padding, 0));
+    return segments;
+}
+
+std::string ExtendedXmpSegment(std::size_t size)
+{
+    return Segment(0xe1, std::string("http://ns.adobe.com/xmp/extension/\0", 35)
+                                 + std::string(32, 'A') + std::string(8, '\0')
+                                 + std::string(size, 'x'));
+}
+
+struct ShortenRow
+{
+    const char *name;
+    std::string jpeg;
+    std::size_t shortened;
+    Outcome outcome;
+};
+
+TEST(TheDateReadCopy, shortensSegmentsTheLibrarySkipsWithItsOwnChecksAndOutcome)
+{
+    const std::string exif = ExifSegment(CameraTiff());
+    const std::string start("\xff\xd8", 2);
+    const std::string nulComment = Segment(0xfe, std::string(40, '\0'));
+    const ShortenRow rows[] = {
+            {"ICC profile in 3 chunks, extended XMP, APP0 and APP13 text",
+             JpegWithSegments(exif + IccChunks(60000, {1, 2, 3}) + ExtendedXmpSegment(40000)
+                              + Segment(0xe0, std::string(100, 'j'))
+                              + Segment(0xed, std::string(100, 'n'))),
+             6, Outcome::Searched},
+            {"extended XMP before the Exif segment",
+             JpegWithSegments(ExtendedXmpSegment(5000) + XmpSegment() + exif), 1,
+             Outcome::Searched},
+            {"ICC chunks out of order", JpegWithSegments(IccChunks(3000, {1, 3, 2}) + exif), 0,
+             Outcome::Unreadable},
+            {"ICC profile whose first chunk holds its size alone",
+             JpegWithSegments(IccChunk(1, 2, std::string("\0\0\x0b\xbc", 4))
+                              + IccChunk(2, 2, std::string(3000, 'p')) + exif),
+             1, Outcome::Searched},
+            {"ICC chunks padded", JpegWithSegments(IccChunks(60000, {1, 2, 3}, 7) + exif), 0,
+             Outcome::Unreadable},
+            {"ICC profile in 1 chunk, padded", JpegWithSegments(IccChunks(3000, {1}, 100) + exif),
+             1, Outcome::Searched},
+            {"ICC profile in 1 chunk, claiming more than it holds",
+             JpegWithSegments(IccChunk(1, 1, std::string("\0\0\x10\0", 4) + std::string(100, 'p'))
+                              + exif),
+             0, Outcome::Unreadable},
+            {"ICC chunk too short to count, before the Exif segment",
+             JpegWithSegments(
+                     IccChunk(1, 2, std::string("\0\0\x0b\xb8", 4) + std::string(1496, 'p'))
+                     + IccChunk(2, 2, "abc") + exif),
+             1, Outcome::NoExif},
+            {"a segment running past the end",
+             start + Segment(0xe3, std::string(100, 'a')) + exif
+                     + SegmentClaiming(0xe5, 5000, std::string(1000, 'a')),
+             1, Outcome::Unreadable},
+            {"comments before the Exif segment",
+             JpegWithSegments(nulComment
+                              + Segment(0xfe, std::string(40, '\0') + "x" + std::string(40, 'y'))
+                              + Segment(0xfe, std::string(40, 'z')) + exif),
+             3, Outcome::Searched},
+            {"six empty comments end the walk before the Exif segment",
+             JpegWithSegments(nulComment + nulComment + nulComment + nulComment + nulComment
+                              + nulComment + exif),
+             6, Outcome::NoExif},
+    };
+    for (const ShortenRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<unsigned char> copy;
+        const DateReadCopy made =
+                CopyForDateRead(Bytes(row.jpeg), row.jpeg.size(), copy, {false, false, true});
+        EXPECT_EQ(made.segmentsShortened, row.shortened);
+        const ExifDateResult whole = ParseExifDateWhole(Bytes(row.jpeg), row.jpeg.size());
+        EXPECT_EQ(whole.outcome, row.outcome) << Describe(whole);
+        if (made.Changed()) {
+            EXPECT_LT(copy.size(), row.jpeg.size());
+            EXPECT_EQ(Describe(ParseExifDateWhole(copy.data(), copy.size())), Describe(whole));
+        }
+        std::string trimmedBytes = row.jpeg;
+        const TrimmedForDateRead trimmed = TrimForDateRead(
+                reinterpret_cast<unsigned char *>(trimmedBytes.data()), trimmedBytes.size());
+        std::vector<unsigned char> all;
+        const DateReadCopy allMade = CopyForDateRead(Bytes(row.jpeg), row.jpeg.size(), all);
+        EXPECT_EQ(trimmedBytes.substr(trimmed.start, trimmed.size),
+                  allMade.Changed() ? std::string(all.begin(), all.end()) : row.jpeg);
+        EXPECT_EQ(Describe(ParseExifDate(Bytes(row.jpeg), row.jpeg.size())), Describe(whole));
+        MemoryFile file(row.jpeg);
+        EXPECT_EQ(Describe(ReadLeavingUnread(file)), Describe(whole));
+    }
+}
+
 TEST(TheDateReadCopy, findsTheMakerNoteTagOnlyInAWholeTiffStructure)
 {
     const std::string tiff = CameraTiff();
@@ -246,7 +417,8 @@ TEST(TheDateReadCopy, givesTheWholeParsesResultForEveryCorpusFile)
     const fs::path corpus = KRONVIK_CORPUS_DIR;
     if (!fs::is_directory(corpus / "exiv2-jpeg"))
         GTEST_SKIP() << "no test corpus at " << corpus;
-    std::size_t files = 0, xmpLeftOut = 0, makerNotesHidden = 0, nowDated = 0;
+    std::size_t files = 0, xmpLeftOut = 0, makerNotesHidden = 0, ifdsLeftOut = 0, nowDated = 0;
+    std::size_t segmentsShortened = 0, bytesLeftOut = 0;
     for (const auto &folder : fs::directory_iterator(corpus)) {
         if (!folder.is_directory())
             continue;
@@ -259,8 +431,22 @@ TEST(TheDateReadCopy, givesTheWholeParsesResultForEveryCorpusFile)
             const DateReadCopy made = CopyForDateRead(Bytes(bytes), bytes.size(), copy);
             xmpLeftOut += made.xmpPacketLeftOut;
             makerNotesHidden += made.makerNoteHidden;
+            ifdsLeftOut += made.ifdsLeftOut;
             const ExifDateResult whole = ParseExifDateWhole(Bytes(bytes), bytes.size());
             const ExifDateResult lean = ParseExifDate(Bytes(bytes), bytes.size());
+            // Shortened segments alone change nothing, whatever the library makes of the file.
+            const DateReadCopy shortened =
+                    CopyForDateRead(Bytes(bytes), bytes.size(), copy, {false, false, true});
+            if (shortened.Changed()) {
+                segmentsShortened += shortened.segmentsShortened;
+                bytesLeftOut += bytes.size() - copy.size();
+                EXPECT_EQ(Describe(ParseExifDateWhole(copy.data(), copy.size())), Describe(whole))
+                        << entry.path();
+            }
+            PictureFile file;
+            ASSERT_EQ(file.Open(entry.path().string()), 0);
+            OpenPicture source(file);
+            EXPECT_EQ(Describe(ReadLeavingUnread(source)), Describe(lean)) << entry.path();
             std::string trimmed = bytes;
             EXPECT_EQ(Describe(ParseExifDateInPlace(
                               reinterpret_cast<unsigned char *>(trimmed.data()), trimmed.size())),
@@ -279,7 +465,9 @@ TEST(TheDateReadCopy, givesTheWholeParsesResultForEveryCorpusFile)
         }
     }
     std::cout << files << " files, " << xmpLeftOut << " XMP packets left out, " << makerNotesHidden
-              << " maker notes hidden, " << nowDated << " now searched\n";
+              << " maker notes hidden, " << ifdsLeftOut << " IFDs left out, " << segmentsShortened
+              << " segments shortened (" << bytesLeftOut << " bytes), " << nowDated
+              << " now searched\n";
 }
 
 } // namespace

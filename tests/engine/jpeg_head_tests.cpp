@@ -126,3 +126,55 @@ TEST(AJpegHead, isNotAJpegWithoutItsStartBytes)
 }
 
 } // namespace
+
+namespace {
+
+struct UnreadRow
+{
+    const char *name;
+    std::string bytes;
+    std::size_t unread; // the segments left unread
+};
+
+TEST(AJpegHead, leavesLargeSkippedSegmentsUnreadAndKeepsTheSameBytes)
+{
+    const std::string exif = Segment(0xe1, 30000);
+    std::string exifId = exif;
+    exifId.replace(4, 6, std::string("Exif\0\0", 6));
+    const std::string icc = Segment(0xe2, 65000), small = Segment(0xe2, 16000);
+    const std::string scan = Segment(0xda, 10);
+    const UnreadRow rows[] = {
+            {"ICC chunks and other APPn segments",
+             kStart + exifId + icc + icc + exif + scan + kScanData, 3},
+            {"not the Exif segment, Photoshop segments, comments or small segments",
+             kStart + exifId + Segment(0xed, 30000) + Segment(0xfe, 30000) + small + scan
+                     + kScanData,
+             0},
+            {"none after a marker the parser reads no length for",
+             kStart + icc + Segment(0xf0, 10) + icc + scan + kScanData, 1},
+            {"a segment the file ends in", kStart + icc + Segment(0xe2, 65000).substr(0, 40000), 1},
+            {"a segment the file ends just after", kStart + icc + icc + "\xff", 1},
+    };
+    for (const UnreadRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        MemoryFile whole(row.bytes), leaving(row.bytes);
+        JpegHead all(whole), head(leaving);
+        all.KeepLeadingSegments();
+        ASSERT_TRUE(head.StartsAsJpeg());
+        head.KeepLeadingSegments(true);
+        EXPECT_EQ(head.LeftUnread().size(), row.unread);
+        EXPECT_EQ(head.Size(), all.Size());
+        std::size_t unread = 0;
+        for (const kronvik::ByteRange &range : head.LeftUnread()) {
+            unread += range.size;
+            EXPECT_GE(range.at, 4 + JpegHead::kReadOfUnreadSegment);
+        }
+        EXPECT_EQ(head.BytesRead() + unread, all.BytesRead());
+        head.ReadUnread();
+        EXPECT_TRUE(head.LeftUnread().empty());
+        EXPECT_TRUE(std::string(reinterpret_cast<const char *>(head.Data()), head.Size())
+                    == std::string(reinterpret_cast<const char *>(all.Data()), all.Size()));
+    }
+}
+
+} // namespace
