@@ -10,6 +10,7 @@
 #include "picture_byte_source.h"
 #include "picture_file.h"
 #include "picture_plan.h"
+#include "thread_priority.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -185,6 +186,11 @@ namespace {
 // Reads shorter than this say nothing of whether the reads wait for the disk.
 constexpr std::int64_t kTellingRead = 100000;
 
+// How far below the pass's thread the workers run. Measured on two cores with the journal on, 5
+// steps took 6% off kronvik-cli's pass and 12% off the window's, and 10 steps no more; a pass
+// without the journal, whose workers are the ones it waits on, took as long as before.
+constexpr int kReadAheadNiceness = 5;
+
 } // namespace
 
 void PictureReadAhead::NoteReadTime(std::int64_t wallNanoseconds, std::int64_t cpuNanoseconds)
@@ -203,6 +209,10 @@ void PictureReadAhead::NoteReadTime(std::int64_t wallNanoseconds, std::int64_t c
 
 void PictureReadAhead::Work(std::stop_token stop, bool extra)
 {
+    // The reads are ahead of the pass, which waits for none of them most of the time: the thread
+    // that dates the pictures (the window's own, in the window) goes first when the cores are
+    // busy, and the workers read with the time left.
+    LowerThreadPriority(kReadAheadNiceness);
     // The thread's CPU clock is a system call, costly next to a read from the page cache: it is
     // read around a read only when the read before took long enough to tell. While the reads wait
     // for the disk every read but the first is timed; while they come from memory, none is.
