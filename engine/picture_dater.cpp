@@ -239,8 +239,11 @@ void MakeRenameAndTime(DatingSession &session, PassApplier &applier, std::size_t
     applied.renamed = plan.rename.has_value();
     applied.outcome = PictureOutcome::Dated;
     state.pictureList[index] = plan.newPath;
-    session.log.AppendLogLine(
-            FormatLogLine(now, kRenamedLine, plan.fileName.c_str(), plan.newName.c_str()));
+    // A plan that dates the picture holds this line already, from the same moment.
+    session.log.AppendLogLine(plan.outcome == PictureOutcome::Dated && !plan.line.empty()
+                                      ? plan.line
+                                      : FormatLogLine(now, kRenamedLine, plan.fileName.c_str(),
+                                                      plan.newName.c_str()));
     // A call that fails is told to the front end; the picture still counts as dated.
     int timeError = 0;
     if (plan.time) {
@@ -320,7 +323,7 @@ PlannedBatch PlanAhead(DatingSession &session, std::size_t first, std::size_t en
             read = applier.Read(path, 0);
         }
         PicturePlan plan =
-                PlanPicture(read, foreseen, std::string(), adjustment, now, shiftedBefore);
+                PlanPicture(read, foreseen, std::string(), adjustment, now, shiftedBefore, false);
         if (plan.outcome == PictureOutcome::PassEnds) {
             // Nothing after it is reached.
             planned.pictures.push_back({std::move(read), {}, {}, std::move(plan), shiftedBefore});

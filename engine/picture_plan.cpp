@@ -166,7 +166,7 @@ void NoteRename(PassRecord &record, const RenameChange &rename)
 
 PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
                         const std::string &lastDirectory, int adjustment, const CalendarTime &now,
-                        const std::optional<ShiftedBefore> &shiftedBefore)
+                        const std::optional<ShiftedBefore> &shiftedBefore, bool lines)
 {
     PicturePlan plan;
     const std::string &path = read.path;
@@ -189,14 +189,14 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
         }
     }
 
-    if (plan.directory != lastDirectory) {
+    if (lines && plan.directory != lastDirectory) {
         // The directory is named without its last separator, so a picture in "/" names "".
         const std::string shown = plan.directory.empty()
                                           ? plan.directory
                                           : plan.directory.substr(0, plan.directory.size() - 1);
         plan.directoryLine = FormatLogLine(now, kDirectoryLine, shown.c_str());
     }
-    if (shiftedBefore)
+    if (lines && shiftedBefore)
         plan.shiftedBeforeLine =
                 FormatLogLine(now, kShiftedBeforeLine, path.c_str(), shiftedBefore->hours,
                               shiftedBefore->passStarted.c_str());
@@ -209,11 +209,13 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
     switch (read.exif.outcome) {
     case ExifDateResult::Outcome::Unreadable:
         plan.outcome = PictureOutcome::Unreadable;
-        plan.line = FormatLogLine(now, kUnreadableLine, path.c_str(), read.exif.reason.c_str());
+        if (lines)
+            plan.line = FormatLogLine(now, kUnreadableLine, path.c_str(), read.exif.reason.c_str());
         return plan;
     case ExifDateResult::Outcome::NoExif:
         plan.outcome = PictureOutcome::NoExif;
-        plan.line = FormatLogLine(now, kNoExifLine, path.c_str());
+        if (lines)
+            plan.line = FormatLogLine(now, kNoExifLine, path.c_str());
         return plan;
     case ExifDateResult::Outcome::Searched:
         break;
@@ -223,7 +225,8 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
     const int scanned = ScanDateFields(read.exif.dateText.c_str(), "%d:%d:%d %d:%d:%d", date);
     if (scanned == 0 || scanned == EOF) {
         plan.outcome = PictureOutcome::BadDate;
-        plan.line = FormatLogLine(now, kBadDateLine, path.c_str());
+        if (lines)
+            plan.line = FormatLogLine(now, kBadDateLine, path.c_str());
         return plan;
     }
 
@@ -235,12 +238,15 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
         plan.rename = RenameChange{path, plan.newPath};
     if (plan.rename && record.namesTaken.count(plan.newPath)) {
         plan.outcome = PictureOutcome::Refused;
-        plan.line = FormatLogLine(now, kExistsLine, plan.fileName.c_str(), plan.newName.c_str());
+        if (lines)
+            plan.line =
+                    FormatLogLine(now, kExistsLine, plan.fileName.c_str(), plan.newName.c_str());
         plan.datedUnsuccessfully = 1;
         return plan;
     }
     plan.outcome = PictureOutcome::Dated;
-    plan.line = FormatLogLine(now, kRenamedLine, plan.fileName.c_str(), plan.newName.c_str());
+    if (lines)
+        plan.line = FormatLogLine(now, kRenamedLine, plan.fileName.c_str(), plan.newName.c_str());
     // Fields that name no real moment (month 13, all zero) leave the file times as they were.
     if (IsValidCalendarTime(taken))
         plan.time = TimeChange{plan.newPath, taken};

@@ -133,10 +133,12 @@ struct PicturePlan
 // record, the directory of the picture dated last, the time adjustment as it is now and the log
 // timestamp `now`. Pure: no file is looked at. The read must be made for ShiftHoursFor(...) hours,
 // or for none with `shiftedBefore`: then the picture is not shifted and is dated from its dates as
-// they are.
+// they are. Without `lines`, the plan's lines are left empty: for a plan made ahead, whose lines
+// are written from the plan made at the picture's turn.
 PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
                         const std::string &lastDirectory, int adjustment, const CalendarTime &now,
-                        const std::optional<ShiftedBefore> &shiftedBefore = std::nullopt);
+                        const std::optional<ShiftedBefore> &shiftedBefore = std::nullopt,
+                        bool lines = true);
 
 // The hours a read must be made for so that PlanPicture can decide from it: the adjustment when
 // the pass is to shift the picture, else 0 (no adjustment, or the pass shifted this file or path,

@@ -175,6 +175,14 @@ TEST(APicturePlan, decidesEachPictureFromItsReadAndThePass)
         EXPECT_EQ(plan.shift.has_value(), row.shifted);
         EXPECT_EQ(plan.datedSuccessfully, row.outcome == PictureOutcome::Dated ? 1 : 0);
         EXPECT_EQ(plan.datedUnsuccessfully, row.outcome == PictureOutcome::Refused ? 1 : 0);
+        // A plan made ahead, without its lines, decides alike.
+        const PicturePlan ahead = PlanPicture(row.read, record, row.lastDirectory, row.adjustment,
+                                              kNow, std::nullopt, false);
+        EXPECT_EQ(ahead.outcome, plan.outcome);
+        EXPECT_EQ(ahead.rename, plan.rename);
+        EXPECT_EQ(ahead.time, plan.time);
+        EXPECT_EQ(ahead.shift, plan.shift);
+        EXPECT_TRUE(ahead.line.empty() && !ahead.directoryLine && !ahead.shiftedBeforeLine);
     }
 }
 
