@@ -116,13 +116,13 @@ int ShiftHoursFor(const std::string &path, const std::optional<FileIdentity> &id
 
 namespace {
 
-void Add(PassRecord &record, std::set<std::string> &names, const std::string &name)
+void Add(PassRecord &record, PathSet &names, const std::string &name)
 {
     if (names.insert(name).second && record.trial)
         record.trial->push_back({&names, name, true, {}});
 }
 
-void Remove(PassRecord &record, std::set<std::string> &names, const std::string &name)
+void Remove(PassRecord &record, PathSet &names, const std::string &name)
 {
     if (names.erase(name) != 0 && record.trial)
         record.trial->push_back({&names, name, false, {}});

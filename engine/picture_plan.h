@@ -10,9 +10,14 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace kronvik {
+
+// Paths the pass looks every picture up in: hashed, since long paths that share their folder
+// compare slowly in order.
+using PathSet = std::unordered_set<std::string>;
 
 // What one dating pass has done so far that decides what later pictures become.
 struct PassRecord
@@ -23,18 +28,18 @@ struct PassRecord
     // another inode number at each lookup, and on a case-insensitive file system a name changed
     // only in letter case still reaches the file.
     std::set<FileIdentity> shiftedFiles;
-    std::set<std::string> shiftedPaths;
+    PathSet shiftedPaths;
     // The paths the pass renamed pictures away from (the shift passes them over: their file was
     // shifted under its first entry), and the names it gave pictures and still holds.
-    std::set<std::string> renamedAway;
-    std::set<std::string> namesTaken;
+    PathSet renamedAway;
+    PathSet namesTaken;
 
     // While pictures are planned ahead on the record itself: what their notes changed, in order,
     // for RecordTrial to take back. Copying the record for them instead would cost a pass time
     // that grows with the square of its pictures.
     struct TrialNote
     {
-        std::set<std::string> *names = nullptr; // null: `file` was added to shiftedFiles
+        PathSet *names = nullptr; // null: `file` was added to shiftedFiles
         std::string name;
         bool added = true;
         FileIdentity file{};
