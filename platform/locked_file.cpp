@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <utility>
 
@@ -132,10 +134,13 @@ int LockedFile::WriteAt(const void *buffer, std::size_t size, off_t offset) cons
 {
     // fusefat puts a positioned write into a file shorter than one cluster at the wrong offset
     // once its descriptor has read up to the end of the file: the bytes go to size - offset. A
-    // descriptor that has never read writes where it is told, so the write goes through a second
-    // descriptor of this same open file (not of its path, which may name another file by now).
-    const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
-    const int writer = m_fd < 0 ? -1 : open(self.c_str(), O_WRONLY | O_CLOEXEC);
+    // descriptor that has never read writes where it is told, so on a FUSE mount the write goes
+    // through a second descriptor of this same open file (not of its path, which may name another
+    // file by now). Elsewhere the detour through /proc would cost a shift a third of its time.
+    struct statfs system;
+    const bool fuse = m_fd >= 0 && fstatfs(m_fd, &system) == 0 && system.f_type == FUSE_SUPER_MAGIC;
+    const std::string self = fuse ? "/proc/self/fd/" + std::to_string(m_fd) : std::string();
+    const int writer = fuse ? open(self.c_str(), O_WRONLY | O_CLOEXEC) : -1;
     const int fd = writer < 0 ? m_fd : writer;
     int error = WriteFault(WriteStep::WriteInPlace);
     if (error == 0)
