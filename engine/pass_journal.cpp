@@ -68,7 +68,11 @@ std::optional<ShiftedBefore> PassJournal::EarlierShiftOf(const PictureRead &read
     }
     if (!known->second)
         return std::nullopt;
-    return Post([this, &read] { return FindShiftedBefore(m_journal, read); }).get();
+    // Through the journal's thread, each picture would wait for the batch being committed there.
+    // What earlier passes did is committed: a reader of its own sees it all.
+    if (!m_lookups)
+        m_lookups = std::make_unique<Journal>(m_journal.Path());
+    return FindShiftedBefore(*m_lookups, read);
 }
 
 std::optional<ShiftedBefore> FindShiftedBefore(Journal &journal, const PictureRead &read)

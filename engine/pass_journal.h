@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <future>
 #include <map>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -49,7 +50,8 @@ public:
 
     // FindShiftedBefore for a picture of this pass. Whether any earlier pass shifted by the
     // read's hours is asked once: the pass's own shifts are on its record, and the locks on its
-    // folders keep other passes from shifting its pictures meanwhile. Throws JournalError.
+    // folders keep other passes from shifting its pictures meanwhile. The pictures are looked up
+    // on a connection of the pass's own thread, which waits for no commit. Throws JournalError.
     std::optional<ShiftedBefore> EarlierShiftOf(const PictureRead &read);
 
 private:
@@ -78,6 +80,7 @@ private:
     Journal &m_journal;
     bool m_ended = false;
     std::map<int, bool> m_shiftsBy;
+    std::unique_ptr<Journal> m_lookups; // opened for the first picture looked up
     std::vector<PendingMark> m_marks;
     JournalThread m_thread; // last: it stops, with its work done, before the rest goes
 };
