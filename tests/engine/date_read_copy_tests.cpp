@@ -7,6 +7,7 @@
 #include "exif_date_reader.h"
 #include "jpeg_head.h"
 #include "jpeg_segments.h"
+#include "memory_source.h"
 #include "picture_byte_source.h"
 #include "picture_file.h"
 
@@ -14,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,27 +37,6 @@ std::string Describe(const ExifDateResult &result)
     return std::string(names[static_cast<int>(result.outcome)]) + " [" + result.dateText + "] ("
            + result.reason + ")";
 }
-
-// A file's bytes in memory, read as a file is: short only at the end.
-class MemoryFile : public ByteSource
-{
-public:
-    explicit MemoryFile(const std::string &bytes)
-        : m_bytes(bytes)
-    {
-    }
-    std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) override
-    {
-        if (offset >= m_bytes.size())
-            return 0;
-        const std::size_t count = std::min<std::size_t>(size, m_bytes.size() - offset);
-        std::memcpy(buffer, m_bytes.data() + offset, count);
-        return static_cast<std::int64_t>(count);
-    }
-
-private:
-    const std::string &m_bytes;
-};
 
 // The date read of a picture whose skipped segments are left unread where they may be.
 ExifDateResult ReadLeavingUnread(ByteSource &source)
@@ -392,7 +371,7 @@ TEST(TheDateReadCopy, shortensSegmentsTheLibrarySkipsWithItsOwnChecksAndOutcome)
         EXPECT_EQ(trimmedBytes.substr(trimmed.start, trimmed.size),
                   allMade.Changed() ? std::string(all.begin(), all.end()) : row.jpeg);
         EXPECT_EQ(Describe(ParseExifDate(Bytes(row.jpeg), row.jpeg.size())), Describe(whole));
-        MemoryFile file(row.jpeg);
+        MemorySource file(row.jpeg);
         EXPECT_EQ(Describe(ReadLeavingUnread(file)), Describe(whole));
     }
 }

@@ -1,37 +1,15 @@
 // SPDX-FileCopyrightText: 2026 The Kronvik developers
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "jpeg_head.h"
+#include "memory_source.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
-using kronvik::ByteSource;
 using kronvik::JpegHead;
 
 namespace {
-
-// A file's bytes in memory, read as a file is: short only at the end.
-class MemoryFile : public ByteSource
-{
-public:
-    explicit MemoryFile(std::string bytes)
-        : m_bytes(std::move(bytes))
-    {
-    }
-    std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) override
-    {
-        if (offset >= m_bytes.size())
-            return 0;
-        const std::size_t count = std::min<std::size_t>(size, m_bytes.size() - offset);
-        std::memcpy(buffer, m_bytes.data() + offset, count);
-        return static_cast<std::int64_t>(count);
-    }
-
-private:
-    std::string m_bytes;
-};
 
 // A segment: FF, the marker, the big-endian length (which counts itself) and `payload` bytes.
 std::string Segment(unsigned char marker, std::size_t payload, long claimed = -1)
@@ -83,7 +61,7 @@ TEST(AJpegHead, keepsTheLeadingSegmentsAndReadsLittleMore)
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        MemoryFile file(row.bytes);
+        MemorySource file(row.bytes);
         JpegHead head(file);
         ASSERT_TRUE(head.StartsAsJpeg() || row.bytes.size() < 3);
         head.KeepLeadingSegments();
@@ -98,7 +76,8 @@ TEST(AJpegHead, readsASegmentBeyondTheFirstReadInOneGo)
 {
     // After the first 4 KiB, the rest of a 20 KiB APP1 and the marker after it come in one read.
     const std::string head = kStart + Segment(0xe1, 20000) + Segment(0xda, 10);
-    MemoryFile file(head + kScanData);
+    const std::string picture = head + kScanData;
+    MemorySource file(picture);
     JpegHead bytes(file);
     bytes.KeepLeadingSegments();
     EXPECT_EQ(bytes.Size(), head.size());
@@ -120,7 +99,7 @@ TEST(AJpegHead, isNotAJpegWithoutItsStartBytes)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        MemoryFile file(row.bytes);
+        MemorySource file(row.bytes);
         EXPECT_EQ(JpegHead(file).StartsAsJpeg(), row.jpeg);
     }
 }
@@ -157,7 +136,7 @@ TEST(AJpegHead, leavesLargeSkippedSegmentsUnreadAndKeepsTheSameBytes)
     };
     for (const UnreadRow &row : rows) {
         SCOPED_TRACE(row.name);
-        MemoryFile whole(row.bytes), leaving(row.bytes);
+        MemorySource whole(row.bytes), leaving(row.bytes);
         JpegHead all(whole), head(leaving);
         all.KeepLeadingSegments();
         ASSERT_TRUE(head.StartsAsJpeg());

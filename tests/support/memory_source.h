@@ -7,14 +7,19 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
-// A fuzzer's input as the bytes of a picture file.
+// Bytes in memory read as a picture file is: short only at the end. The bytes must outlive it.
 class MemorySource : public kronvik::ByteSource
 {
 public:
     MemorySource(const std::uint8_t *data, std::size_t size)
         : m_data(data)
         , m_size(size)
+    {
+    }
+    explicit MemorySource(const std::string &bytes)
+        : MemorySource(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size())
     {
     }
     std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) override
