@@ -4,14 +4,16 @@
 """What the journal costs a whole dating pass: kronvik-cli with its journal and with --no-journal,
 on fresh copies of the camera-like corpus, taking turns, medians of the runs.
 
-    bench/journal_pass.py [-n PICTURES] [--runs N] [--work DIR] [--state DIR]
+    bench/journal_pass.py [-n PICTURES] [--runs N] [--work DIR] [--state DIR] [--cold]
 
 The corpus and its copies go to --work (default /dev/shm, memory, so the pictures' own disk
 writes do not drown the journal's); the journal goes to --state (default a folder under build/,
 on the repository's disk, where a user's ~/.local/state would be). Each run with the journal
 starts from a journal of its own, made beforehand by a run over an empty folder: every copy holds
 the same bytes under the same names, and a journal that had seen them shifted before would
-look each picture up against every earlier copy, which no user's pictures do. Not a test.
+look each picture up against every earlier copy, which no user's pictures do. With --cold, each
+copy is written out and dropped from the page cache before its timed run (as bench/run.py's cold
+mode does): put --work on a disk then, such as build/. Not a test.
 """
 import argparse
 import os
@@ -24,6 +26,10 @@ import time
 
 BENCH = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(BENCH)
+sys.path.insert(0, BENCH)
+sys.dont_write_bytecode = True  # no cache folders in the source tree
+
+from run import evict  # noqa: E402
 
 
 def timed_run(cli, args, tree, state):
@@ -43,6 +49,10 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--work", default="/dev/shm")
     parser.add_argument("--state", default=os.path.join(ROOT, "build", "journal-pass-state"))
+    parser.add_argument("--cold", action="store_true",
+                        help="drop each copy from the page cache before its timed run")
+    parser.add_argument("--evict", choices=["fadvise", "drop_caches"], default="fadvise",
+                        help="how a cold copy leaves the page cache (default fadvise)")
     parser.add_argument("--cli", default=os.environ.get(
         "KRONVIK_CLI", os.path.join(ROOT, "build", "release", "app", "kronvik-cli")))
     options = parser.parse_args()
@@ -72,9 +82,12 @@ def main():
                     shutil.rmtree(options.state, ignore_errors=True)
                     os.makedirs(os.path.join(work, "empty"), exist_ok=True)
                     timed_run(options.cli, [], os.path.join(work, "empty"), options.state)
+                    if options.cold:
+                        how = evict(tree, options.evict)
                     times[(work_name, mode_name)].append(
                         timed_run(options.cli, mode_args + work_args, tree, options.state))
-        print(f"{options.pictures} camera-like pictures of 3 MB in {options.work}, journal in "
+        print(f"{options.pictures} camera-like pictures of 3 MB in {options.work}"
+              f"{' (cold: ' + how + ')' if options.cold else ''}, journal in "
               f"{options.state}, median of {options.runs} runs\n")
         print("| work | journal (s) | --no-journal (s) | journal's cost |")
         print("| --- | --- | --- | --- |")
