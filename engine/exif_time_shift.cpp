@@ -245,6 +245,8 @@ ShiftMade ShiftAtTurn(const std::string &path, int hours, const PlannedShift *pl
         pair.push_back('\0');
         pair += pair;
     }
+    if (!made.asPlanned && plan && plan->beforeUnforeseenWrite)
+        plan->beforeUnforeseenWrite(*at, head.substr(*at, pair.size()), pair);
     // A failed write or flush is reported by its own cause, as a failed open is (an I/O error of
     // a failing card is not a full disk).
     // The write is flushed before the file is closed, once.

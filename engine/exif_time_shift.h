@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,12 @@ std::optional<std::string> ShiftDateString(std::string_view date, int hours);
 // by another process) or read, written or flushed; its kind follows the system's error.
 void ShiftExifTime(const std::string &path, int hours);
 
+// Told, before the write, what a shift writes into a file that no longer begins with the bytes
+// of its plan: the offset, the 40 bytes there and the 40 that replace them. The file is open and
+// locked meanwhile. Whatever it throws leaves the file unwritten and ends the shift.
+using UnforeseenShiftWrite =
+        std::function<void(std::size_t offset, std::string_view before, std::string_view after)>;
+
 // What a read of the picture found for the shift: the file's first bytes (up to the shift's
 // window), and the date pair in them with the 40 bytes that replace it.
 struct PlannedShift
@@ -41,6 +48,7 @@ struct PlannedShift
     std::string pair;
     // A file that no longer begins with `head` is left unwritten, for its caller to read again.
     bool onlyAsPlanned = false;
+    UnforeseenShiftWrite beforeUnforeseenWrite; // may be empty
 };
 
 // What ShiftExifTime did at the picture's turn.

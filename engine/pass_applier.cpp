@@ -19,11 +19,11 @@ public:
     bool MakesChanges() const override { return true; }
 
     ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &,
-                    bool onlyAsPlanned) override
+                    bool onlyAsPlanned, const UnforeseenShiftWrite &beforeUnforeseen) override
     {
-        return ShiftExifTime(
-                shift.path, shift.hours,
-                PlannedShift{std::move(read.head), shift.offset, shift.pair, onlyAsPlanned});
+        return ShiftExifTime(shift.path, shift.hours,
+                             PlannedShift{std::move(read.head), shift.offset, shift.pair,
+                                          onlyAsPlanned, beforeUnforeseen});
     }
 
     void LearnShiftWritten(PictureRead &read) override

@@ -29,9 +29,11 @@ public:
 
     // The time shift `shift`, planned from `read` (ShiftExifTime with that plan); `now` is the
     // picture's log time. `read` gives up its leading bytes to it. With `onlyAsPlanned`, a file
-    // that changed since `read` is not written. Throws FileError.
+    // that changed since `read` is not written; otherwise `beforeUnforeseen` (when not empty) is
+    // told what is written into it before the write. Throws FileError, and what
+    // `beforeUnforeseen` throws.
     virtual ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &now,
-                            bool onlyAsPlanned) = 0;
+                            bool onlyAsPlanned, const UnforeseenShiftWrite &beforeUnforeseen) = 0;
     // After a shift wrote the date pair: `read` learns the file's status as the write left it.
     virtual void LearnShiftWritten(PictureRead &read) = 0;
     // RenameNoReplace: 0 or an errno value.

@@ -97,7 +97,7 @@ PictureRead PreviewApplier::Read(const std::string &path, int shiftHours)
 }
 
 ShiftMade PreviewApplier::Shift(const ShiftChange &shift, PictureRead &read,
-                                const CalendarTime &now, bool)
+                                const CalendarTime &now, bool, const UnforeseenShiftWrite &)
 {
     if (read.shiftPassesOver)
         return ShiftMade{};

@@ -133,6 +133,22 @@ public:
     void Done(ChangeKind kind) { Mark(kind, true); }
     void Abandon(ChangeKind kind) { Mark(kind, false); }
 
+    // Commits the row of a write that no row planned before covers, at once. Its id, which is
+    // marked by the caller alone; none without a journal.
+    std::optional<ChangeId> Cover(const JournalChange &change)
+    {
+        if (!m_journal)
+            return std::nullopt;
+        return m_journal->Plan(m_index, {change}).at(0);
+    }
+    void Mark(ChangeId id, bool done)
+    {
+        if (done)
+            m_journal->Done(id);
+        else
+            m_journal->Abandon(id);
+    }
+
     // The changes that will not be made: the pass ends, or the plan did not hold.
     void AbandonOpen()
     {
@@ -179,12 +195,21 @@ bool MakeShift(PassApplier &applier, const ShiftChange &shift, PictureRead &read
                AppliedChanges &applied, bool lastTry)
 {
     const std::optional<FileIdentity> identity = IdentityOf(read);
+    // The last try writes into a file that changed since its read: that write gets a row of its
+    // own first, as every other change does.
+    std::optional<ChangeId> cover;
+    const UnforeseenShiftWrite coverWrite = [&](std::size_t offset, std::string_view before,
+                                                std::string_view after) {
+        cover = journal.Cover(UnforeseenShiftOf(shift, offset, before, after));
+    };
     ShiftMade made;
     try {
-        made = applier.Shift(shift, read, now, !lastTry);
+        made = applier.Shift(shift, read, now, !lastTry, coverWrite);
     } catch (...) {
         // The pass ends here: nothing of the picture is made.
         journal.AbandonOpen();
+        if (cover)
+            journal.Mark(*cover, false);
         throw;
     }
     if (!lastTry && !made.asPlanned && made.outcome == ShiftMade::Outcome::NothingWritten) {
@@ -198,6 +223,8 @@ bool MakeShift(PassApplier &applier, const ShiftChange &shift, PictureRead &read
         journal.Done(ChangeKind::Shift);
     else
         journal.Abandon(ChangeKind::Shift);
+    if (cover)
+        journal.Mark(*cover, written);
     applied.shifted = written;
     applied.shiftAsPlanned = holds;
     if (!holds) {

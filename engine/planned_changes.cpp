@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "planned_changes.h"
 
+#include "file_stamp.h"
 #include "file_state.h"
 #include "local_clock.h"
 
@@ -60,6 +61,21 @@ std::vector<JournalChange> JournalChangesOf(const PictureRead &read, const Pictu
     for (JournalChange &change : changes)
         change.fileSystemUuid = facts.fileSystemUuid;
     return changes;
+}
+
+JournalChange UnforeseenShiftOf(const ShiftChange &shift, std::size_t offset,
+                                std::string_view before, std::string_view after)
+{
+    FileStamp now;
+    const bool known = StampFile(shift.path, now) == 0;
+    JournalChange change = JournalChange::Shift(
+            shift.path, known ? now.size : 0, offset, std::string(before), std::string(after),
+            shift.hours,
+            known ? now.modifiedSeconds * kNanosecondsPerSecond + now.modifiedNanoseconds : 0,
+            known ? now.identity : FileIdentity{});
+    if (known)
+        change.fileSystemUuid = FileSystemUuid(now.identity.device);
+    return change;
 }
 
 bool SameChanges(const std::vector<JournalChange> &a, const std::vector<JournalChange> &b)

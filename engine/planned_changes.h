@@ -6,8 +6,10 @@
 #include "picture_plan.h"
 #include "picture_reader.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kronvik {
@@ -30,6 +32,11 @@ FileFacts FactsOf(const PictureRead &read);
 // dates. A rename that the pass's record already refuses is still tried, so it is recorded too.
 std::vector<JournalChange> JournalChangesOf(const PictureRead &read, const PicturePlan &plan,
                                             const FileFacts &facts);
+
+// The shift that writes `after` over `before` at `offset` of the shift's file, as the file is
+// now: for a write into a file that changed since the read its plan was made from.
+JournalChange UnforeseenShiftOf(const ShiftChange &shift, std::size_t offset,
+                                std::string_view before, std::string_view after);
 
 // Whether two lists of changes say the same, field by field.
 bool SameChanges(const std::vector<JournalChange> &a, const std::vector<JournalChange> &b);

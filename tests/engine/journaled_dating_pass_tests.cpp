@@ -67,11 +67,11 @@ protected:
 };
 
 // The file system's applier, with another program rewriting the date pair of a picture between
-// its read and its shift.
+// its read and its shift: the first rewrite before the first try, and so on.
 class RewrittenBeforeItsShift : public PassApplier
 {
 public:
-    std::string from, to;
+    std::vector<std::pair<std::string, std::string>> rewrites; // from, to
 
     PictureRead Read(const std::string &path, int hours) override
     {
@@ -80,16 +80,17 @@ public:
     bool ReadsAhead() const override { return false; }
     bool MakesChanges() const override { return true; }
     ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &now,
-                    bool onlyAsPlanned) override
+                    bool onlyAsPlanned, const UnforeseenShiftWrite &beforeUnforeseen) override
     {
-        if (!from.empty()) {
+        if (!rewrites.empty()) {
+            const auto [from, to] = rewrites.front();
+            rewrites.erase(rewrites.begin());
             std::string bytes = ReadBytes(shift.path);
             for (auto at = bytes.find(from); at != std::string::npos; at = bytes.find(from))
                 bytes.replace(at, from.size(), to);
             WriteBytes(shift.path, bytes);
-            from.clear();
         }
-        return FileSystemApplier().Shift(shift, read, now, onlyAsPlanned);
+        return FileSystemApplier().Shift(shift, read, now, onlyAsPlanned, beforeUnforeseen);
     }
     void LearnShiftWritten(PictureRead &read) override
     {
@@ -106,25 +107,43 @@ public:
 
 TEST_F(ADatingPassWithItsJournal, journalsTheShiftOfAPictureRewrittenSinceItWasRead)
 {
-    const std::string picture = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
-    RewrittenBeforeItsShift applier;
-    applier.from = "2005:07:14 09:03:27";
-    applier.to = "2006:01:01 10:00:00";
-    session.applier = &applier;
-    timeAdjust = 2;
-    RetrieveFileList(session);
-    DatePictures(session);
+    const std::string taken = "2005:07:14 09:03:27";
+    const struct
+    {
+        std::vector<std::pair<std::string, std::string>> rewrites;
+        std::string last; // what the shift found
+    } cases[] = {
+            {{{taken, "2006:01:01 10:00:00"}}, "2006:01:01 10:00:00"},
+            // Changed again before every try: the last one writes what it finds.
+            {{{taken, "2006:01:01 10:00:00"},
+              {"2006:01:01 10:00:00", "2006:02:02 10:00:00"},
+              {"2006:02:02 10:00:00", "2006:03:03 10:00:00"}},
+             "2006:03:03 10:00:00"},
+    };
+    for (const auto &[rewrites, last] : cases) {
+        SCOPED_TRACE(last);
+        for (const auto &entry : fs::directory_iterator(pictures.Path()))
+            fs::remove_all(entry.path());
+        const std::string picture = Picture("IMG_0001.JPG", taken);
+        RewrittenBeforeItsShift applier;
+        applier.rewrites = rewrites;
+        session.applier = &applier;
+        timeAdjust = 2;
+        RetrieveFileList(session);
+        DatePictures(session);
 
-    // Dated from what the file held at its shift, and that shift is the one journaled.
-    EXPECT_TRUE(fs::exists(pictures / "2006-01-01 12.00.00.JPG"))
-            << ::testing::PrintToString(Messages());
-    EXPECT_EQ(journal->CountDoneChanges(journal->Passes().front().id).shifts, 1);
-    UndoSession undo{front, front, cancel, session.clock, JournalFrontEnd::Cli};
-    NoWait waiter;
-    EXPECT_EQ(UndoPass(*journal, std::nullopt, undo, waiter).outcome, UndoOutcome::Undone);
-    std::string rewritten = ReadBytes(picture);
-    EXPECT_NE(rewritten.find("2006:01:01 10:00:00"), std::string::npos);
-    EXPECT_EQ(rewritten.find("12:00:00"), std::string::npos);
+        // Dated from what the file held at its shift, and that shift is the one journaled.
+        const std::string dated = last.substr(0, 4) + "-" + last.substr(5, 2) + "-"
+                                  + last.substr(8, 2) + " 12.00.00.JPG";
+        EXPECT_TRUE(fs::exists(pictures / dated)) << ::testing::PrintToString(Messages());
+        EXPECT_EQ(journal->CountDoneChanges(journal->Passes().front().id).shifts, 1);
+        UndoSession undo{front, front, cancel, session.clock, JournalFrontEnd::Cli};
+        NoWait waiter;
+        EXPECT_EQ(UndoPass(*journal, std::nullopt, undo, waiter).outcome, UndoOutcome::Undone);
+        std::string rewritten = ReadBytes(picture);
+        EXPECT_NE(rewritten.find(last), std::string::npos);
+        EXPECT_EQ(rewritten.find("12:00:00"), std::string::npos);
+    }
 }
 
 TEST_F(ADatingPassWithItsJournal, commitsEachChangeBeforeItIsMadeAndUndoesToTheTreeBefore)

@@ -300,3 +300,46 @@ TEST(ATimeShift, passesOverAReadOnlyFileThatIsNotAJpeg)
     });
     EXPECT_EQ(outcome, 0);
 }
+
+TEST(ATimeShift, tellsAWriteItsPlanDidNotForeseeBeforeMakingIt)
+{
+    TempDir dir;
+    const std::string path = dir / "p.jpg";
+    const std::string planned = Place(Filler(4096), 100, Pair("2005:07:14 09:03:27"));
+    const std::string found = Place(Filler(4096), 100, Pair("2006:01:01 10:00:00"));
+    const struct
+    {
+        const std::string &onDisk;
+        bool refuse; // the one told throws
+        std::string told; // what it was told: offset, 40 bytes before, 40 after
+        std::string left; // the pair the file holds afterwards
+    } rows[] = {
+            {planned, false, "", Pair("2005:07:14 11:03:27")},
+            {found, false, "100 " + Pair("2006:01:01 10:00:00") + " " + Pair("2006:01:01 12:00:00"),
+             Pair("2006:01:01 12:00:00")},
+            {found, true, "100 " + Pair("2006:01:01 10:00:00") + " " + Pair("2006:01:01 12:00:00"),
+             Pair("2006:01:01 10:00:00")},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.left);
+        WriteBytes(path, row.onDisk);
+        kronvik::PlannedShift plan{planned.substr(0, kronvik::kShiftReadBytes),
+                                   100,
+                                   Pair("2005:07:14 11:03:27"),
+                                   false,
+                                   {}};
+        std::string told;
+        plan.beforeUnforeseenWrite = [&](std::size_t offset, std::string_view before,
+                                         std::string_view after) {
+            told = std::to_string(offset) + " " + std::string(before) + " " + std::string(after);
+            if (row.refuse)
+                throw std::runtime_error("no row");
+        };
+        if (row.refuse)
+            EXPECT_THROW(ShiftExifTime(path, 2, plan), std::runtime_error);
+        else
+            EXPECT_NO_THROW(ShiftExifTime(path, 2, plan));
+        EXPECT_EQ(told, row.told);
+        EXPECT_EQ(ReadBytes(path).substr(100, 40), row.left);
+    }
+}
