@@ -10,8 +10,11 @@
 #include "user_folders.h"
 
 #include <algorithm>
+#include <functional>
+#include <limits>
 #include <mutex>
 #include <set>
+#include <string_view>
 #include <utility>
 
 namespace kronvik {
@@ -19,7 +22,7 @@ namespace kronvik {
 namespace {
 
 // The schema this program writes. Each step of kUpgrades brings a journal one version up.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 const char *const kUpgrades[kSchemaVersion] = {
         // 0 -> 1: a new journal.
@@ -73,6 +76,14 @@ const char *const kUpgrades[kSchemaVersion] = {
         // 1 -> 2: whether any shift by some hours was journaled, asked once a pass, so that a
         // pass whose hours no earlier pass shifted by looks up none of its pictures.
         "CREATE INDEX shifts_by_hours ON changes(hours) WHERE kind = 1;",
+        // 2 -> 3: the shifts' pairs in the order made, for each hours, in place of an index on
+        // the pairs themselves. The pairs are as good as random: every shift journaled and every
+        // one pruned wrote a page of that index of its own, and a journal of many passes spent
+        // more on it than on everything else. This one grows at its end; a pass looks the pairs
+        // up in memory (Journal::FindEarlierShift).
+        "DROP INDEX shifts_by_bytes;"
+        "DROP INDEX shifts_by_hours;"
+        "CREATE INDEX shift_pairs ON changes(hours, id, offset, size, bytes_after) WHERE kind = 1;",
 };
 
 const char *const kPassColumns =
@@ -152,6 +163,15 @@ ChangeRecord ReadChange(const JournalStatement &row)
                        static_cast<std::uint64_t>(row.Integer(15))};
     change.fileSystemUuid = row.Bytes(16);
     return record;
+}
+
+// A shift's pair, where it was written and the file's size, as a key of Journal::ShiftPairs.
+std::uint64_t PairKey(std::uint64_t offset, std::uint64_t size, std::string_view pair)
+{
+    std::uint64_t key = std::hash<std::string_view>{}(pair);
+    for (const std::uint64_t part : {offset, size})
+        key = (key ^ part) * 0x100000001b3ULL;
+    return key;
 }
 
 std::string Select(const char *columns, const char *rest)
@@ -297,12 +317,14 @@ struct Journal::Statements
                   Select(kChangeColumns, "FROM changes WHERE pass = ?1 ORDER BY id").c_str()))
         , endInterrupted(store.Prepare("UPDATE passes SET ended = ?2, outcome = 'interrupted'"
                                        " WHERE id = ?1 AND ended IS NULL"))
-        , shiftsWriting(store.Prepare(
+        , shiftPairsSince(store.Prepare(
+                  "SELECT id, offset, size, bytes_after FROM changes INDEXED BY shift_pairs"
+                  " WHERE kind = 1 AND hours = ?1 AND id > ?2"))
+        , shiftWriting(store.Prepare(
                   "SELECT c.pass, p.started, c.picture, c.path, c.device, c.inode,"
-                  " c.file_system_uuid, c.id FROM changes c INDEXED BY shifts_by_bytes"
-                  " JOIN passes p ON p.id = c.pass"
-                  " WHERE c.kind = 1 AND c.bytes_after = ?1 AND c.hours = ?2 AND c.offset = ?3"
-                  " AND c.size = ?4 ORDER BY c.id DESC"))
+                  " c.file_system_uuid, c.id FROM changes c JOIN passes p ON p.id = c.pass"
+                  " WHERE c.id = ?1 AND c.kind = 1 AND c.bytes_after = ?2 AND c.hours = ?3"
+                  " AND c.offset = ?4 AND c.size = ?5"))
         , shiftsBy(store.Prepare(
                   "SELECT EXISTS(SELECT 1 FROM changes WHERE kind = 1 AND hours = ?1)"))
         , renamesOfPicture(store.Prepare(
@@ -312,8 +334,8 @@ struct Journal::Statements
     }
 
     JournalStatement insertPass, insertChange, insertMark, marksOfPass, endPass, markUndone, prune,
-            findPass, passes, lastUndoable, unfinished, changes, endInterrupted, shiftsWriting,
-            shiftsBy, renamesOfPicture;
+            findPass, passes, lastUndoable, unfinished, changes, endInterrupted, shiftPairsSince,
+            shiftWriting, shiftsBy, renamesOfPicture;
 };
 
 std::string Journal::DefaultPath()
@@ -675,21 +697,56 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
         std::string uuid;
         ChangeId id;
     };
-    JournalStatement &query = m_statements->shiftsWriting;
-    query.BindBytes(1, pair)
-            .Bind(2, hours)
-            .Bind(3, static_cast<std::int64_t>(offset))
-            .Bind(4, static_cast<std::int64_t>(size));
-    const std::vector<Candidate> candidates =
-            AllRows<Candidate>(query, [](const JournalStatement &row) {
-                return Candidate{{row.Integer(0), row.Integer(1)},
-                                 row.Integer(2),
-                                 row.Bytes(3),
-                                 {static_cast<std::uint64_t>(row.Integer(4)),
-                                  static_cast<std::uint64_t>(row.Integer(5))},
-                                 row.Bytes(6),
-                                 row.Integer(7)};
-            });
+    // The pairs by these hours committed since the last look, by any connection, join those
+    // known; one that was pruned since is not found again below.
+    ShiftPairs &known = m_shiftPairs[hours];
+    JournalStatement &since = m_statements->shiftPairsSince;
+    since.Bind(1, hours).Bind(2, known.last);
+    // The first read may hold every shift of a long journal, the later ones a batch or two.
+    const bool first = known.last == 0;
+    for (const auto &[key, id] :
+         AllRows<std::pair<std::uint64_t, ChangeId>>(since, [](const JournalStatement &row) {
+             return std::make_pair(PairKey(static_cast<std::uint64_t>(row.Integer(1)),
+                                           static_cast<std::uint64_t>(row.Integer(2)),
+                                           row.BytesView(3)),
+                                   row.Integer(0));
+         })) {
+        if (first)
+            known.firstRead.emplace_back(key, id);
+        else
+            known.since.emplace(key, id);
+        known.last = std::max(known.last, id);
+    }
+    if (first)
+        std::sort(known.firstRead.begin(), known.firstRead.end());
+    const std::uint64_t key = PairKey(offset, size, pair);
+    std::vector<ChangeId> ids;
+    for (auto at = std::lower_bound(known.firstRead.begin(), known.firstRead.end(),
+                                    std::make_pair(key, std::numeric_limits<ChangeId>::min()));
+         at != known.firstRead.end() && at->first == key; ++at)
+        ids.push_back(at->second);
+    for (auto [at, end] = known.since.equal_range(key); at != end; ++at)
+        ids.push_back(at->second);
+    std::sort(ids.rbegin(), ids.rend()); // the newest first
+    std::vector<Candidate> candidates;
+    JournalStatement &query = m_statements->shiftWriting;
+    for (const ChangeId id : ids) {
+        query.Bind(1, id)
+                .BindBytes(2, pair)
+                .Bind(3, hours)
+                .Bind(4, static_cast<std::int64_t>(offset))
+                .Bind(5, static_cast<std::int64_t>(size));
+        for (Candidate &candidate : AllRows<Candidate>(query, [](const JournalStatement &row) {
+                 return Candidate{{row.Integer(0), row.Integer(1)},
+                                  row.Integer(2),
+                                  row.Bytes(3),
+                                  {static_cast<std::uint64_t>(row.Integer(4)),
+                                   static_cast<std::uint64_t>(row.Integer(5))},
+                                  row.Bytes(6),
+                                  row.Integer(7)};
+             }))
+            candidates.push_back(std::move(candidate));
+    }
     std::optional<EarlierShift> found;
     for (const Candidate &candidate : candidates) {
         // A file on another file system is another file, whatever its path.

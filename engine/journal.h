@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace kronvik {
@@ -247,6 +248,15 @@ private:
     };
     std::vector<MarkRange> m_marks;
     std::map<PassId, std::vector<MarkRange>> m_marksOf; // read for FindEarlierShift
+    // The journaled shifts by some hours, by a key of their pairs (PairKey), up to the newest
+    // change read: FindEarlierShift reads only the shifts committed since.
+    struct ShiftPairs
+    {
+        ChangeId last = 0;
+        std::vector<std::pair<std::uint64_t, ChangeId>> firstRead; // sorted
+        std::unordered_multimap<std::uint64_t, ChangeId> since;
+    };
+    std::map<int, ShiftPairs> m_shiftPairs;
 };
 
 // The stored names of the enumerations, as the history shows them.

@@ -104,6 +104,15 @@ void JournalStatement::Reset()
     sqlite3_clear_bindings(m_statement.get());
 }
 
+std::string_view JournalStatement::BytesView(int column) const
+{
+    const void *bytes = sqlite3_column_blob(m_statement.get(), column);
+    const int size = sqlite3_column_bytes(m_statement.get(), column);
+    return bytes ? std::string_view(static_cast<const char *>(bytes),
+                                    static_cast<std::size_t>(size))
+                 : std::string_view();
+}
+
 bool JournalStatement::IsNull(int column) const
 {
     return sqlite3_column_type(m_statement.get(), column) == SQLITE_NULL;

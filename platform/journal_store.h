@@ -59,6 +59,8 @@ public:
     bool IsNull(int column) const;
     std::int64_t Integer(int column) const;
     std::string Bytes(int column) const;
+    // The same bytes in place, until the next step of the statement.
+    std::string_view BytesView(int column) const;
 
 private:
     friend class JournalStore;

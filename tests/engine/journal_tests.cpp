@@ -174,7 +174,7 @@ TEST(TheJournal, cannotBeUsedWhenItCannotBeOpenedOrWritten)
                  store.SetUserVersion(7);
              },
              "it was written by a newer version of Kronvik (journal version 7, this version reads "
-             "up to 2)",
+             "up to 3)",
              open},
             {"a file where its folder belongs",
              [](const std::string &path) {
@@ -439,15 +439,30 @@ TEST(TheShiftLookup, knowsOnlyTheSameFileShiftedByTheSameHours)
     EXPECT_TRUE(journal.HasShiftsBy(2));
     EXPECT_FALSE(journal.HasShiftsBy(-2));
 
-    // A journal written before that question had its index is brought up to date on opening,
-    // and keeps what it knew.
+    // A shift committed by another connection after the lookups above is found as well.
+    const std::string c = pictures / "IMG_0004.JPG";
+    WriteJpegWithExif(c, {{"Exif.Photo.DateTimeOriginal", "2006:01:01 10:00:00"},
+                          {"Exif.Photo.DateTimeDigitized", "2006:01:01 10:00:00"}});
+    {
+        Journal other(Journal::DefaultPath(), PinnedOptions());
+        DateJournaled(other, pictures.Path(), {c}, 2);
+    }
+    const std::string later = pictures / "2006-01-01 12.00.00.JPG";
+    const std::string laterBytes = ReadBytes(later);
+    const std::size_t laterAt = laterBytes.find(DateString("2006:01:01 12:00:00"));
+    ASSERT_NE(laterAt, std::string::npos);
+    const std::string laterPair = laterBytes.substr(laterAt, kShiftedPairBytes);
+    EXPECT_TRUE(journal.FindEarlierShift(later, laterBytes.size(), laterAt, laterPair, 2));
+
+    // A journal of the first version is brought up to date on opening, and keeps what it knew.
     {
         JournalStore store(Journal::DefaultPath(), 0);
-        store.Execute("DROP INDEX shifts_by_hours");
+        store.Execute("DROP INDEX shift_pairs;"
+                      "CREATE INDEX shifts_by_bytes ON changes(bytes_after) WHERE kind = 1;");
         store.SetUserVersion(1);
     }
     Journal upgraded(Journal::DefaultPath(), PinnedOptions());
     EXPECT_TRUE(upgraded.HasShiftsBy(2));
     EXPECT_TRUE(upgraded.FindEarlierShift(dated, bytes.size(), at, pair, 2).has_value());
-    EXPECT_EQ(JournalStore(Journal::DefaultPath(), 0).UserVersion(), 2);
+    EXPECT_EQ(JournalStore(Journal::DefaultPath(), 0).UserVersion(), 3);
 }
