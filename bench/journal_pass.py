@@ -5,6 +5,7 @@
 on fresh copies of the camera-like corpus, taking turns, medians of the runs.
 
     bench/journal_pass.py [-n PICTURES] [--runs N] [--work DIR] [--state DIR] [--cold]
+                          [--history PASSES]
 
 The corpus and its copies go to --work (default /dev/shm, memory, so the pictures' own disk
 writes do not drown the journal's); the journal goes to --state (default a folder under build/,
@@ -13,11 +14,16 @@ starts from a journal of its own, made beforehand by a run over an empty folder:
 the same bytes under the same names, and a journal that had seen them shifted before would
 look each picture up against every earlier copy, which no user's pictures do. With --cold, each
 copy is written out and dropped from the page cache before its timed run (as bench/run.py's cold
-mode does): put --work on a disk then, such as build/. Not a test.
+mode does): put --work on a disk then, such as build/. With --history, each journal already
+holds that many finished passes of as many pictures (a shift by 5 hours, a rename and a time
+each, written straight into its tables), as a journal in use for long does: the oldest is pruned
+in each timed run. Not a test.
 """
 import argparse
 import os
+import random
 import shutil
+import sqlite3
 import statistics
 import subprocess
 import sys
@@ -43,12 +49,45 @@ def timed_run(cli, args, tree, state):
     return elapsed
 
 
+def fill_history(journal, passes, pictures):
+    """Finished passes with random date pairs, as earlier runs of the same size leave them."""
+    random.seed(1)
+    database = sqlite3.connect(journal)
+    for number in range(passes):
+        cursor = database.execute(
+            "INSERT INTO passes(started, ended, front_end, sources, time_adjust, recurse, outcome,"
+            " process, process_stamp) VALUES(?, ?, 'cli', ?, 5, 1, 'finished', 1, 'bench')",
+            (1600000000 + number, 1600000001 + number, b"/home/user/Pictures"))
+        pass_id = cursor.lastrowid
+        rows = []
+        for picture in range(pictures):
+            old = b"/home/user/Pictures/100CANON/IMG_%04d.JPG" % picture
+            new = b"/home/user/Pictures/100CANON/2019-04-21 %02d.%02d.%02d.JPG" % (
+                picture // 3600 % 24, picture // 60 % 60, picture % 60)
+            size, moment = 3000000 + picture, 1600000000000000000 + picture
+            rows += [(pass_id, picture, 1, old, None, size, 1000, random.randbytes(40),
+                      random.randbytes(40), 5, moment, None),
+                     (pass_id, picture, 2, old, new, size, None, None, None, None, None, None),
+                     (pass_id, picture, 3, new, None, size, None, None, None, None, moment, moment)]
+        database.executemany(
+            "INSERT INTO changes(pass, picture, kind, path, new_path, size, offset, bytes_before,"
+            " bytes_after, hours, time_before, time_after) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            rows)
+        database.execute("INSERT INTO marks(pass, first, last, state) SELECT ?, min(id), max(id),"
+                         " 1 FROM changes WHERE pass = ?", (pass_id, pass_id))
+    database.commit()
+    database.execute("PRAGMA wal_checkpoint(TRUNCATE)")
+    database.close()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("-n", "--pictures", type=int, default=1000)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--work", default="/dev/shm")
     parser.add_argument("--state", default=os.path.join(ROOT, "build", "journal-pass-state"))
+    parser.add_argument("--history", type=int, default=0,
+                        help="finished passes of -n pictures each already in the journal")
     parser.add_argument("--cold", action="store_true",
                         help="drop each copy from the page cache before its timed run")
     parser.add_argument("--evict", choices=["fadvise", "drop_caches"], default="fadvise",
@@ -70,6 +109,12 @@ def main():
         works = {"rename + time": [], "shift +2 h first": ["-t", "2"]}
         modes = {"journal": [], "--no-journal": ["--no-journal"]}
         times = {(w, m): [] for w in works for m in modes}
+        template = os.path.join(work, "journal-template")
+        os.makedirs(os.path.join(work, "empty"), exist_ok=True)
+        timed_run(options.cli, [], os.path.join(work, "empty"), template)
+        if options.history:
+            fill_history(os.path.join(template, "kronvik", "journal.sqlite3"), options.history,
+                         options.pictures)
         for run in range(options.runs):
             for work_name, work_args in works.items():
                 order = list(modes.items())
@@ -80,15 +125,17 @@ def main():
                     shutil.rmtree(tree, ignore_errors=True)
                     shutil.copytree(corpus, tree)
                     shutil.rmtree(options.state, ignore_errors=True)
-                    os.makedirs(os.path.join(work, "empty"), exist_ok=True)
-                    timed_run(options.cli, [], os.path.join(work, "empty"), options.state)
+                    shutil.copytree(template, options.state)
+                    os.sync()  # the copy's writeback is no part of the pass
                     if options.cold:
                         how = evict(tree, options.evict)
                     times[(work_name, mode_name)].append(
                         timed_run(options.cli, mode_args + work_args, tree, options.state))
         print(f"{options.pictures} camera-like pictures of 3 MB in {options.work}"
               f"{' (cold: ' + how + ')' if options.cold else ''}, journal in "
-              f"{options.state}, median of {options.runs} runs\n")
+              f"{options.state}"
+              f"{f' holding {options.history} earlier passes' if options.history else ''}, "
+              f"median of {options.runs} runs\n")
         print("| work | journal (s) | --no-journal (s) | journal's cost |")
         print("| --- | --- | --- | --- |")
         for work_name in works:
