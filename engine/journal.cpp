@@ -683,22 +683,10 @@ bool Journal::HasShiftsBy(int hours)
     return found;
 }
 
-std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, std::uint64_t size,
-                                                      std::uint64_t offset, const std::string &pair,
-                                                      int hours, FileIdentity identity,
-                                                      const std::string &fileSystemUuid)
+void Journal::ReadShiftsBy(int hours)
 {
-    struct Candidate
-    {
-        EarlierShift shift;
-        std::int64_t picture;
-        std::string path;
-        FileIdentity identity;
-        std::string uuid;
-        ChangeId id;
-    };
-    // The pairs by these hours committed since the last look, by any connection, join those
-    // known; one that was pruned since is not found again below.
+    // The pairs by these hours committed since the last read, by any connection, join those
+    // known; one that was pruned since is not found again by FindEarlierShift.
     ShiftPairs &known = m_shiftPairs[hours];
     JournalStatement &since = m_statements->shiftPairsSince;
     since.Bind(1, hours).Bind(2, known.last);
@@ -719,6 +707,24 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
     }
     if (first)
         std::sort(known.firstRead.begin(), known.firstRead.end());
+}
+
+std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, std::uint64_t size,
+                                                      std::uint64_t offset, const std::string &pair,
+                                                      int hours, FileIdentity identity,
+                                                      const std::string &fileSystemUuid)
+{
+    struct Candidate
+    {
+        EarlierShift shift;
+        std::int64_t picture;
+        std::string path;
+        FileIdentity identity;
+        std::string uuid;
+        ChangeId id;
+    };
+    ReadShiftsBy(hours);
+    const ShiftPairs &known = m_shiftPairs[hours];
     const std::uint64_t key = PairKey(offset, size, pair);
     std::vector<ChangeId> ids;
     for (auto at = std::lower_bound(known.firstRead.begin(), known.firstRead.end(),

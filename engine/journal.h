@@ -220,6 +220,10 @@ public:
     // Whether any shift by `hours` was journaled, whatever became of it.
     bool HasShiftsBy(int hours);
 
+    // Reads the journaled shifts by `hours` that FindEarlierShift looks in, ahead of its first
+    // call: the first read of a long journal takes a while.
+    void ReadShiftsBy(int hours);
+
     std::optional<EarlierShift> FindEarlierShift(const std::string &path, std::uint64_t size,
                                                  std::uint64_t offset, const std::string &pair,
                                                  int hours, FileIdentity identity = {},

@@ -13,6 +13,15 @@ PassJournal::PassJournal(Journal &journal, const PassStart &start)
     : m_journal(journal)
 {
     m_journal.BeginPass(start);
+    if (start.timeAdjust != 0)
+        m_lookupsAhead =
+                std::async(std::launch::async, [path = journal.Path(), hours = start.timeAdjust] {
+                    Lookups lookups{std::make_unique<Journal>(path), hours, false};
+                    lookups.shiftsBy = lookups.journal->HasShiftsBy(hours);
+                    if (lookups.shiftsBy)
+                        lookups.journal->ReadShiftsBy(hours);
+                    return lookups;
+                });
 }
 
 std::vector<ChangeId> PassJournal::Plan(std::size_t index,
@@ -58,6 +67,11 @@ std::optional<ShiftedBefore> PassJournal::EarlierShiftOf(const PictureRead &read
 {
     if (read.shiftHours == 0)
         return std::nullopt;
+    if (m_lookupsAhead.valid()) {
+        Lookups ahead = m_lookupsAhead.get();
+        m_lookups = std::move(ahead.journal);
+        m_shiftsBy.emplace(ahead.hours, ahead.shiftsBy);
+    }
     auto known = m_shiftsBy.find(read.shiftHours);
     if (known == m_shiftsBy.end()) {
         const int hours = read.shiftHours;
