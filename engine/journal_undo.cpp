@@ -275,7 +275,14 @@ UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &s
     UndoResult result = FindPassToUndo(journal, pass);
     if (result.outcome != UndoOutcome::Undone)
         return result;
+    // Another run's end prunes the oldest kept pass at any moment: one gone is not known any more.
+    const auto pruned = [&result] {
+        result.outcome = UndoOutcome::UnknownPass;
+        return result;
+    };
     std::optional<JournaledPass> target = journal.FindPass(result.pass);
+    if (!target)
+        return pruned();
 
     // No run may work in these folders meanwhile; what a killed run left there goes first.
     SourceLocks locks;
@@ -287,6 +294,8 @@ UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &s
         session.log.AppendLogLine(line);
     // Another undo may have run while this one waited.
     target = journal.FindPass(target->id);
+    if (!target)
+        return pruned();
     if (IsUndone(journal, *target)) {
         result.outcome = UndoOutcome::AlreadyUndone;
         result.undone = target->undone;
@@ -297,9 +306,12 @@ UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &s
         return result;
     }
 
+    // The pass still there after its changes were read: they were read whole, before any prune.
+    const std::vector<ChangeRecord> done = journal.Changes(target->id, ChangeState::Done);
+    if (!journal.FindPass(target->id))
+        return pruned();
     journal.BeginPass(
             {session.frontEnd, target->sources, target->timeAdjust, target->recurse, target->id});
-    const std::vector<ChangeRecord> done = journal.Changes(target->id, ChangeState::Done);
     const std::vector<PictureChanges> pictures = GroupByPicture(done);
     const auto count = static_cast<int>(pictures.size());
     session.cancel = false;

@@ -204,6 +204,37 @@ TEST_F(AnUndo, isRefusedForAPassItCannotTakeBack)
     EXPECT_EQ(Undo().outcome, UndoOutcome::AlreadyUndone);
 }
 
+TEST_F(AnUndo, ofAPassPrunedWhileItWaitedForTheFolderKnowsItNoMoreAndChangesNothing)
+{
+    const std::string picture = Picture("IMG_0001.JPG", kJuly);
+    const PassId pass = DateJournaled(*journal, pictures.Path(), {picture}, 2);
+    const Tree dated = TreeOf(pictures.Path());
+
+    // Another run holds the folder; when it lets go, its end has pruned every pass but its own.
+    class PruningRun : public LockWaiter
+    {
+    public:
+        bool WaitForLock(const std::string &, DirectoryLock &, LockMode) override
+        {
+            JournalOptions options = JournalSandbox::Options();
+            options.keptPasses = 1;
+            Journal other(Journal::DefaultPath(), options);
+            other.BeginPass({JournalFrontEnd::Window, "/elsewhere", 0, false, 0});
+            other.EndPass({0, 0, PassOutcome::Finished});
+            held.Release();
+            return true;
+        }
+        DirectoryLock held;
+    } run;
+    ASSERT_TRUE(run.held.Open(pictures.Path()));
+    ASSERT_EQ(run.held.TryLock(LockMode::Exclusive), LockAttempt::Taken);
+
+    const UndoResult result = UndoPass(*journal, pass, undoSession, run);
+    EXPECT_EQ(result.outcome, UndoOutcome::UnknownPass);
+    EXPECT_EQ(UndoRefusal(result), "there is no pass " + std::to_string(pass) + " in the journal.");
+    EXPECT_EQ(TreeOf(pictures.Path()), dated);
+}
+
 TEST_F(AnUndo, afterRecoveryRestoresATreeWhosePassWasKilledAtAnyMoment)
 {
     const std::vector<std::pair<std::string, std::string>> camera = {
