@@ -98,9 +98,12 @@ CQuorvelDlg::CQuorvelDlg(ProgramState &state, QWidget *parent)
     m_btnBrowse = m_ui->btnBrowse;
     // The labels a pass rewrites after every picture keep the places the window gave them: at a
     // size of their own, a new text does not ask the window to lay itself out again.
+    // They show paths as they are: a folder named "<p>" is no paragraph.
     for (QLabel *label : {m_staticTotal, m_staticOf, m_staticFile, m_staticCurrent, m_staticCaption,
-                          m_staticPercent})
+                          m_staticPercent}) {
         label->setFixedSize(label->size());
+        label->setTextFormat(Qt::PlainText);
+    }
     // A line edit cuts any text set into it at 32767 characters by default; a long source list
     // must come back whole, never as a shorter path.
     m_editSourceDirs->setMaxLength(std::numeric_limits<int>::max());
