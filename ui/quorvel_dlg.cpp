@@ -157,6 +157,8 @@ void CQuorvelDlg::RetrieveFileList()
     // The scan runs to its end without handling events; the list changes only between passes.
     if (m_bPassRunning)
         return;
+    // Only a scan that ran offers "&Date Pictures".
+    const bool dateWasEnabled = m_btnDate->isEnabled();
     if (!HoldSourceLocks(SourceDirectoryText()))
         return;
     DatingSession session = Session();
@@ -170,6 +172,7 @@ void CQuorvelDlg::RetrieveFileList()
     } catch (const JournalError &error) {
         m_listLog->ShowPendingLines();
         m_sourceLocks.Release();
+        m_btnDate->setEnabled(dateWasEnabled);
         ReportFileError(error.what());
         return;
     }

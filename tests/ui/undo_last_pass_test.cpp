@@ -212,6 +212,25 @@ private slots:
         QVERIFY(!enabledDuring);
     }
 
+    // A retrieval whose journal cannot be used searches nothing, so it offers no pass either.
+    void aRetrievalThatCannotUseItsJournalLeavesDatePicturesAsItWas()
+    {
+        Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+        WriteBytes(*m_home / "state", "a file where the state folder belongs");
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.findChild<QLineEdit *>("editSourceDirs")->setText(m_pictures->Path().c_str());
+        auto *date = window.findChild<QPushButton *>("btnDate");
+        auto *retrieve = window.findChild<QPushButton *>("btnRetrieve");
+        MessageBoxAnswer ok(QMessageBox::Ok);
+        QTest::mouseClick(retrieve, Qt::LeftButton);
+        QTRY_COMPARE(ok.boxes.size(), 1u);
+        QCOMPARE(ok.boxes[0].icon, QMessageBox::Critical);
+        QVERIFY(Messages(window).empty());
+        QVERIFY(!date->isEnabled());
+        QVERIFY(retrieve->isEnabled());
+    }
+
     // The window's own pass is journaled, and one whose journal cannot be used changes nothing.
     void journalsItsPassOrStopsItBeforeAnyChange()
     {
