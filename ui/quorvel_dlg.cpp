@@ -381,7 +381,11 @@ void CQuorvelDlg::OnUndoLastPass()
         const JournaledPass pass = *journal.FindPass(found.pass);
         const QString question = QFile::decodeName(
                 QByteArray::fromStdString(DescribeUndo(pass, journal.CountDoneChanges(pass.id))));
-        if (QMessageBox::question(this, QStringLiteral("Kronvik"), question) != QMessageBox::Yes)
+        QMessageBox ask(QMessageBox::Question, QStringLiteral("Kronvik"), question,
+                        QMessageBox::Yes | QMessageBox::No, this);
+        // The folders are named as they are, never read as markup.
+        ask.setTextFormat(Qt::PlainText);
+        if (ask.exec() != QMessageBox::Yes)
             return;
         // The undo takes the locks of the pass's folders itself; a retrieved list no longer
         // names what the folders hold once it has run.

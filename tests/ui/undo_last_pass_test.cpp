@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <filesystem>
@@ -42,7 +43,7 @@ public:
                 auto *box = qobject_cast<QMessageBox *>(widget);
                 if (!box || !box->isVisible())
                     continue;
-                boxes.push_back({box->icon(), box->text()});
+                boxes.push_back({box->icon(), box->text(), box->textFormat()});
                 QAbstractButton *button = box->button(m_answer);
                 (button ? button : box->button(QMessageBox::Ok))->click();
             }
@@ -54,6 +55,7 @@ public:
     {
         QMessageBox::Icon icon;
         QString text;
+        Qt::TextFormat format;
     };
     std::vector<Box> boxes;
 
@@ -166,6 +168,29 @@ private slots:
         QTRY_COMPARE(yes.boxes.size(), 2u);
         QCOMPARE(yes.boxes[1].icon, QMessageBox::Information);
         QVERIFY(yes.boxes[1].text.startsWith("Pass 1 was already undone on "));
+    }
+
+    void asksWithTheFoldersNamesAsTheyAre()
+    {
+        // A folder name that a message box would sniff as markup and show as something else.
+        const std::string folder = *m_pictures / "<p>";
+        fs::create_directories(folder);
+        const std::string picture = folder + "/IMG_0001.JPG";
+        WriteJpegWithExif(picture, {{"Exif.Photo.DateTimeDigitized", "2005:07:14 09:03:27"}});
+        {
+            JournalOptions options;
+            options.clock = [] { return kPinnedClock; };
+            Journal journal(Journal::DefaultPath(), options);
+            DateJournaled(journal, folder, {picture}, 2);
+        }
+        CQuorvelDlg window(m_state);
+        window.show();
+        MessageBoxAnswer no(QMessageBox::No);
+        TriggerUndo(window);
+        QTRY_COMPARE(no.boxes.size(), 1u);
+        QVERIFY(no.boxes[0].text.contains(QString::fromStdString(folder) + "?"));
+        // Shown as it is, not read as markup.
+        QVERIFY(no.boxes[0].format == Qt::PlainText || !Qt::mightBeRichText(no.boxes[0].text));
     }
 
     void saysSoWhenThereIsNothingToUndoOrTheJournalCannotBeUsed()
