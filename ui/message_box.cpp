@@ -10,6 +10,8 @@ void ShowMessageBox(QWidget *owner, QMessageBox::Icon icon, const QString &title
                     const QString &text)
 {
     QMessageBox box(icon, title, text, QMessageBox::Ok, owner);
+    // The messages name paths, which are shown as they are, never read as markup.
+    box.setTextFormat(Qt::PlainText);
     for (QAbstractButton *button : box.buttons())
         button->setIcon(QIcon());
     box.exec();

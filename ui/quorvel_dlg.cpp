@@ -98,9 +98,12 @@ CQuorvelDlg::CQuorvelDlg(ProgramState &state, QWidget *parent)
     m_btnBrowse = m_ui->btnBrowse;
     // The labels a pass rewrites after every picture keep the places the window gave them: at a
     // size of their own, a new text does not ask the window to lay itself out again.
+    // They show paths as they are: a folder named "<p>" is no paragraph.
     for (QLabel *label : {m_staticTotal, m_staticOf, m_staticFile, m_staticCurrent, m_staticCaption,
-                          m_staticPercent})
+                          m_staticPercent}) {
         label->setFixedSize(label->size());
+        label->setTextFormat(Qt::PlainText);
+    }
     // A line edit cuts any text set into it at 32767 characters by default; a long source list
     // must come back whole, never as a shorter path.
     m_editSourceDirs->setMaxLength(std::numeric_limits<int>::max());
@@ -154,6 +157,8 @@ void CQuorvelDlg::RetrieveFileList()
     // The scan runs to its end without handling events; the list changes only between passes.
     if (m_bPassRunning)
         return;
+    // Only a scan that ran offers "&Date Pictures".
+    const bool dateWasEnabled = m_btnDate->isEnabled();
     if (!HoldSourceLocks(SourceDirectoryText()))
         return;
     DatingSession session = Session();
@@ -167,6 +172,7 @@ void CQuorvelDlg::RetrieveFileList()
     } catch (const JournalError &error) {
         m_listLog->ShowPendingLines();
         m_sourceLocks.Release();
+        m_btnDate->setEnabled(dateWasEnabled);
         ReportFileError(error.what());
         return;
     }
@@ -375,7 +381,11 @@ void CQuorvelDlg::OnUndoLastPass()
         const JournaledPass pass = *journal.FindPass(found.pass);
         const QString question = QFile::decodeName(
                 QByteArray::fromStdString(DescribeUndo(pass, journal.CountDoneChanges(pass.id))));
-        if (QMessageBox::question(this, QStringLiteral("Kronvik"), question) != QMessageBox::Yes)
+        QMessageBox ask(QMessageBox::Question, QStringLiteral("Kronvik"), question,
+                        QMessageBox::Yes | QMessageBox::No, this);
+        // The folders are named as they are, never read as markup.
+        ask.setTextFormat(Qt::PlainText);
+        if (ask.exec() != QMessageBox::Yes)
             return;
         // The undo takes the locks of the pass's folders itself; a retrieved list no longer
         // names what the folders hold once it has run.

@@ -7,6 +7,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QStyleFactory>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <algorithm>
@@ -27,6 +28,7 @@ public:
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QWidget *owner = nullptr;
         bool buttonIcons = false; // a button of the box shows an icon
+        bool markup = false; // the text is read as markup, not shown as it is
     };
 
     MessageBoxCatcher()
@@ -48,8 +50,11 @@ private:
             const bool icons =
                     std::any_of(buttons.begin(), buttons.end(),
                                 [](QAbstractButton *button) { return !button->icon().isNull(); });
-            m_boxes.push_back(
-                    {box->windowTitle(), box->text(), box->icon(), box->parentWidget(), icons});
+            const bool markup =
+                    box->textFormat() == Qt::RichText
+                    || (box->textFormat() == Qt::AutoText && Qt::mightBeRichText(box->text()));
+            m_boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->parentWidget(),
+                               icons, markup});
             box->button(QMessageBox::Ok)->click();
         }
     }

@@ -533,6 +533,44 @@ private slots:
         QVERIFY(ReadBytes(Hive()).find(m_pictures->Path().string()) != std::string::npos);
     }
 
+    void showsPathsThatLookLikeMarkupAsTheyAre()
+    {
+        struct Case
+        {
+            const char *folder;
+        };
+        // Names the rich-text sniffing of a label or message box would take for markup.
+        const std::vector<Case> cases = {{"<p>"}, {"<b>x</b>"}, {"<i>"}};
+        for (const Case &test : cases) {
+            const fs::path folder = *m_pictures / test.folder;
+            fs::create_directories(folder);
+            WriteJpegWithExif(folder / "a.jpg",
+                              {{"Exif.Photo.DateTimeDigitized", "2005:07:14 09:03:27"}});
+            CQuorvelDlg window(m_state);
+            window.show();
+            window.SetSourceDirectoryText(folder.string());
+            window.RetrieveFileList();
+            auto *file = window.findChild<QLabel *>("staticFile");
+            const QString path = QString::fromStdString((folder / "a.jpg").string());
+            QCOMPARE(file->text(), path);
+            // It looks as a label beside it that is told the path is plain text.
+            QLabel plain(&window);
+            plain.setGeometry(file->geometry());
+            plain.setAlignment(file->alignment());
+            plain.setTextFormat(Qt::PlainText);
+            plain.setText(path);
+            QVERIFY2(file->grab().toImage() == plain.grab().toImage(), test.folder);
+
+            window.m_strLogDir = (folder / "missing").string();
+            MessageBoxCatcher catcher;
+            window.reject();
+            QCOMPARE(catcher.Boxes().size(), std::size_t(1));
+            QVERIFY2(!catcher.Boxes()[0].markup, test.folder);
+            window.m_strLogDir = m_pictures->Path().string();
+            window.reject();
+        }
+    }
+
     void closesOnAQuitRequestOverWhateverIsOpen_data()
     {
         QTest::addColumn<QString>("open");

@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <filesystem>
@@ -42,7 +43,7 @@ public:
                 auto *box = qobject_cast<QMessageBox *>(widget);
                 if (!box || !box->isVisible())
                     continue;
-                boxes.push_back({box->icon(), box->text()});
+                boxes.push_back({box->icon(), box->text(), box->textFormat()});
                 QAbstractButton *button = box->button(m_answer);
                 (button ? button : box->button(QMessageBox::Ok))->click();
             }
@@ -54,6 +55,7 @@ public:
     {
         QMessageBox::Icon icon;
         QString text;
+        Qt::TextFormat format;
     };
     std::vector<Box> boxes;
 
@@ -168,6 +170,29 @@ private slots:
         QVERIFY(yes.boxes[1].text.startsWith("Pass 1 was already undone on "));
     }
 
+    void asksWithTheFoldersNamesAsTheyAre()
+    {
+        // A folder name that a message box would sniff as markup and show as something else.
+        const std::string folder = *m_pictures / "<p>";
+        fs::create_directories(folder);
+        const std::string picture = folder + "/IMG_0001.JPG";
+        WriteJpegWithExif(picture, {{"Exif.Photo.DateTimeDigitized", "2005:07:14 09:03:27"}});
+        {
+            JournalOptions options;
+            options.clock = [] { return kPinnedClock; };
+            Journal journal(Journal::DefaultPath(), options);
+            DateJournaled(journal, folder, {picture}, 2);
+        }
+        CQuorvelDlg window(m_state);
+        window.show();
+        MessageBoxAnswer no(QMessageBox::No);
+        TriggerUndo(window);
+        QTRY_COMPARE(no.boxes.size(), 1u);
+        QVERIFY(no.boxes[0].text.contains(QString::fromStdString(folder) + "?"));
+        // Shown as it is, not read as markup.
+        QVERIFY(no.boxes[0].format == Qt::PlainText || !Qt::mightBeRichText(no.boxes[0].text));
+    }
+
     void saysSoWhenThereIsNothingToUndoOrTheJournalCannotBeUsed()
     {
         CQuorvelDlg window(m_state);
@@ -210,6 +235,25 @@ private slots:
         });
         window.DatePictures();
         QVERIFY(!enabledDuring);
+    }
+
+    // A retrieval whose journal cannot be used searches nothing, so it offers no pass either.
+    void aRetrievalThatCannotUseItsJournalLeavesDatePicturesAsItWas()
+    {
+        Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+        WriteBytes(*m_home / "state", "a file where the state folder belongs");
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.findChild<QLineEdit *>("editSourceDirs")->setText(m_pictures->Path().c_str());
+        auto *date = window.findChild<QPushButton *>("btnDate");
+        auto *retrieve = window.findChild<QPushButton *>("btnRetrieve");
+        MessageBoxAnswer ok(QMessageBox::Ok);
+        QTest::mouseClick(retrieve, Qt::LeftButton);
+        QTRY_COMPARE(ok.boxes.size(), 1u);
+        QCOMPARE(ok.boxes[0].icon, QMessageBox::Critical);
+        QVERIFY(Messages(window).empty());
+        QVERIFY(!date->isEnabled());
+        QVERIFY(retrieve->isEnabled());
     }
 
     // The window's own pass is journaled, and one whose journal cannot be used changes nothing.
