@@ -2,12 +2,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The application object itself, which a test program can hold only once: this one runs on
 // CQuorvelApp instead of a plain QApplication.
+#include "about_dlg.h"
 #include "jpeg_fixture.h"
 #include "quorvel_app.h"
 #include "quorvel_dlg.h"
 #include "temp_dir.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -66,6 +68,51 @@ private slots:
         poll.start(5);
         QCOMPARE(static_cast<CQuorvelApp *>(qApp)->InitInstance(state), 0);
         QVERIFY(closed);
+    }
+
+    void opensTheAboutBoxOverTheWindowAndReturnsToItUnchanged()
+    {
+        kronvik::test::TempDir config;
+        qputenv("XDG_CONFIG_HOME", config.Path().c_str());
+        qputenv("XDG_STATE_HOME", (config / "state").c_str());
+        ProgramState state;
+        CQuorvelDlg *window = nullptr;
+        QWidget *aboutOwner = nullptr;
+        QString aboutTitle;
+        bool unchanged = false;
+        // A timer does not fire again while its own handler runs: the box, opened from the
+        // handler that finds the window, has a timer of its own.
+        QTimer aboutPoll;
+        connect(&aboutPoll, &QTimer::timeout, [&] {
+            if (auto *about = qobject_cast<CAboutDlg *>(QApplication::activeModalWidget())) {
+                aboutOwner = about->parentWidget();
+                aboutTitle = about->windowTitle();
+                QTest::keyClick(about, Qt::Key_Escape);
+            }
+        });
+        aboutPoll.start(5);
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto *modal = qobject_cast<CQuorvelDlg *>(QApplication::activeModalWidget());
+            if (window || !modal)
+                return;
+            window = modal;
+            window->SetSourceDirectoryText("/p/A");
+            // The entry of the window's menu: the application shows the box for it.
+            emit window->aboutRequested();
+            unchanged = window->isVisible()
+                        && window->findChild<QLineEdit *>("editSourceDirs")->text() == "/p/A"
+                        && window->findChild<QPushButton *>("btnRetrieve")->isEnabled()
+                        && !window->findChild<QPushButton *>("btnDate")->isEnabled();
+            poll.stop();
+            QTest::keyClick(window, Qt::Key_Escape);
+        });
+        poll.start(5);
+        QCOMPARE(static_cast<CQuorvelApp *>(qApp)->InitInstance(state), 0);
+        QVERIFY(window);
+        QCOMPARE(aboutOwner, static_cast<QWidget *>(window));
+        QCOMPARE(aboutTitle, QStringLiteral("Kronvik"));
+        QVERIFY(unchanged);
     }
 
     void endsThePassAfterThePictureAtHandAndClosesOnAQuitSignal_data()
