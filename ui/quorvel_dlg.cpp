@@ -371,6 +371,10 @@ void CQuorvelDlg::OnUndoLastPass()
     try {
         Journal journal;
         UndoResult found = FindPassToUndo(journal, std::nullopt);
+        std::optional<JournaledPass> pass;
+        // Another run's end may have pruned it since.
+        if (found.outcome == UndoOutcome::Undone && !(pass = journal.FindPass(found.pass)))
+            found.outcome = UndoOutcome::UnknownPass;
         if (found.outcome != UndoOutcome::Undone) {
             std::string refusal = UndoRefusal(found);
             refusal[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(refusal[0])));
@@ -378,9 +382,8 @@ void CQuorvelDlg::OnUndoLastPass()
                            QString::fromLocal8Bit(refusal));
             return;
         }
-        const JournaledPass pass = *journal.FindPass(found.pass);
         const QString question = QFile::decodeName(
-                QByteArray::fromStdString(DescribeUndo(pass, journal.CountDoneChanges(pass.id))));
+                QByteArray::fromStdString(DescribeUndo(*pass, journal.CountDoneChanges(pass->id))));
         QMessageBox ask(QMessageBox::Question, QStringLiteral("Kronvik"), question,
                         QMessageBox::Yes | QMessageBox::No, this);
         // The folders are named as they are, never read as markup.
@@ -394,7 +397,7 @@ void CQuorvelDlg::OnUndoLastPass()
             PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
             WindowLockWaiter waiter(*this, *m_staticFile);
             UndoSession session{*m_listLog, *this, m_bCancel, {}, JournalFrontEnd::Window};
-            const UndoResult result = UndoPass(journal, pass.id, session, waiter);
+            const UndoResult result = UndoPass(journal, pass->id, session, waiter);
             m_listLog->ShowPendingLines();
             if (const std::string refusal = UndoRefusal(result); !refusal.empty())
                 ShowMessageBox(this, QMessageBox::Information, QStringLiteral("Kronvik"),
