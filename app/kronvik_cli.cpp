@@ -6,6 +6,7 @@
 #include "dating_pass.h"
 #include "exit_status.h"
 #include "file_error.h"
+#include "file_services.h"
 #include "journal_commands.h"
 #include "journal_recovery.h"
 #include "log_file.h"
@@ -14,6 +15,7 @@
 #include "source_locks.h"
 #include "terminal_front_end.h"
 #include "terminal_lock_waiter.h"
+#include "user_folders.h"
 
 #include <csignal>
 #include <cstdio>
@@ -67,8 +69,15 @@ std::unique_ptr<kronvik::Journal> OpenJournal(const kronvik::CliOptions &options
     struct stat status
     {
     };
-    if (options.dryRun && stat(Journal::DefaultPath().c_str(), &status) != 0)
+    if (options.dryRun && stat(Journal::DefaultPath().c_str(), &status) != 0) {
+        // The run would make the journal: one that it could not make ends the preview as it
+        // would end the run.
+        const std::string path = Journal::DefaultPath();
+        if (const int error = kronvik::CheckCreatableDirectory(path.substr(0, path.rfind('/'))))
+            throw kronvik::JournalError(
+                    kronvik::JournalErrorMessage(path, kronvik::SystemErrorText(error)));
         return nullptr;
+    }
     return std::make_unique<Journal>();
 }
 
@@ -154,9 +163,17 @@ int main(int argc, char **argv)
     if (TerminalFrontEnd::s_interrupted)
         status.Raise(kSignalBase + TerminalFrontEnd::s_interrupted);
 
-    // A preview leaves the log file as the last run wrote it.
-    if (options.dryRun)
+    // A preview leaves the log file as the last run wrote it, and ends as the run would if it
+    // could not write it.
+    if (options.dryRun) {
+        try {
+            CheckLogFile(front, options.writeLog, options.logDirectory);
+        } catch (const FileError &failure) {
+            front.Warn(failure.Message());
+            status.Raise(kFileError);
+        }
         return status.Value();
+    }
     // As the window does on closing: the log file whenever the run log holds a line.
     try {
         WriteLogFile(front, options.writeLog, options.logDirectory);

@@ -7,6 +7,8 @@
 #include "replacing_file.h"
 #include "user_folders.h"
 
+#include <unistd.h>
+
 namespace kronvik {
 
 std::string DefaultLogDirectory()
@@ -60,6 +62,31 @@ void WriteLogFile(const RunLog &log, bool saveLog, std::string &logDirectory)
     if (file.Flush() != 0)
         throw FileError(FileErrorKind::DiskFull, path);
     if (int error = file.Replace())
+        throw FileError::FromErrno(error, path);
+}
+
+void CheckLogFile(const RunLog &log, bool saveLog, const std::string &logDirectory)
+{
+    if (!saveLog || log.LineCount() == 0)
+        return;
+    std::string path;
+    if (logDirectory.empty()) {
+        const std::string folder = DefaultLogDirectory();
+        path = folder + kPathSeparator + kLogFileName;
+        if (folder.empty())
+            throw FileError(FileErrorKind::BadPath, path);
+        if (int error = CheckCreatableDirectory(folder))
+            throw FileError::FromErrno(error, path);
+        // A folder still to be made holds no old log.
+        if (access(folder.c_str(), F_OK) != 0)
+            return;
+    } else {
+        path = logDirectory;
+        if (path.back() != kPathSeparator)
+            path += kPathSeparator;
+        path += kLogFileName;
+    }
+    if (int error = CheckReplacing(path, ReplacedFileLock::LockedWhileWriting))
         throw FileError::FromErrno(error, path);
 }
 

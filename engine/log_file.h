@@ -21,6 +21,11 @@ inline constexpr const char *kLogFileName = "Kronvik.log";
 // file removed.
 void WriteLogFile(const RunLog &log, bool saveLog, std::string &logDirectory);
 
+// The FileError that WriteLogFile with the same arguments would throw as it begins the new file,
+// thrown without writing or making anything; nothing when it would begin it. For a preview, which
+// ends as the run would.
+void CheckLogFile(const RunLog &log, bool saveLog, const std::string &logDirectory);
+
 // The per-user folder for the log file when no logs directory is set.
 std::string DefaultLogDirectory();
 

@@ -62,7 +62,45 @@ void SyncFolder(const std::string &folder)
     }
 }
 
+// Opens the file that `path` names for writing, never truncated, so that a read-only file is
+// refused as a write to it would be, and locks it. O_NOFOLLOW: a link is replaced, so there is
+// nothing of it to lock. `fd` stays -1 where there is no such file.
+int OpenReplaced(const std::string &path, int &fd, struct stat &replaced)
+{
+    fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno != ENOENT && errno != ELOOP ? errno : 0;
+    int error = 0;
+    if (fstat(fd, &replaced) != 0)
+        error = errno;
+    else if (!S_ISREG(replaced.st_mode))
+        error = EINVAL;
+    else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        error = errno;
+    if (error != 0) {
+        close(fd);
+        fd = -1;
+    }
+    return error;
+}
+
 } // namespace
+
+int CheckReplacing(const std::string &path, ReplacedFileLock lock)
+{
+    if (lock == ReplacedFileLock::LockedWhileWriting) {
+        int fd = -1;
+        struct stat replaced
+        {
+        };
+        if (const int error = OpenReplaced(path, fd, replaced))
+            return error;
+        if (fd >= 0)
+            close(fd);
+    }
+    // The temporary file is made in the same folder.
+    return faccessat(AT_FDCWD, FolderOf(path).c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
 
 ReplacingFile::~ReplacingFile()
 {
@@ -92,27 +130,9 @@ int ReplacingFile::Create(const std::string &path, mode_t newFileMode, ReplacedF
     };
     bool keepMode = false;
     if (lock == ReplacedFileLock::LockedWhileWriting) {
-        // Opened for writing, never truncated, so a read-only file is refused as a write to it
-        // would be. O_NOFOLLOW: a link is replaced, so there is nothing of it to lock.
-        const int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno != ENOENT && errno != ELOOP)
-                return errno;
-        } else {
-            int error = 0;
-            if (fstat(fd, &replaced) != 0)
-                error = errno;
-            else if (!S_ISREG(replaced.st_mode))
-                error = EINVAL;
-            else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-                error = errno;
-            if (error != 0) {
-                close(fd);
-                return error;
-            }
-            m_lockFd = fd;
-            keepMode = true;
-        }
+        if (const int error = OpenReplaced(path, m_lockFd, replaced))
+            return error;
+        keepMode = m_lockFd >= 0;
     } else if (lstat(path.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
         keepMode = true;
     }

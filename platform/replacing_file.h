@@ -55,6 +55,11 @@ private:
     bool m_flushed = false;
 };
 
+// The errno value that ReplacingFile::Create(path, ..., lock) would return, found without making
+// or changing any file: the file is opened for writing and locked only for a moment. 0 when the
+// new version could be begun.
+int CheckReplacing(const std::string &path, ReplacedFileLock lock);
+
 // True when `name` is the name a ReplacingFile of `fileName` gives its temporary file, or the
 // fixed "<fileName>.tmp" of earlier versions: what a writer killed midway leaves behind.
 bool IsTemporaryNameOf(const std::string &name, const std::string &fileName);

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,6 +41,28 @@ int MakeDirectories(const std::string &path)
     if (stat(path.c_str(), &status) != 0)
         return errno;
     return S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
+}
+
+int CheckCreatableDirectory(const std::string &path)
+{
+    if (path.empty())
+        return ENOENT;
+    // The deepest part of the path that exists decides: the rest would be made in it.
+    std::string existing = path;
+    struct stat status;
+    while (stat(existing.c_str(), &status) != 0) {
+        const int error = errno;
+        if (error != ENOENT || existing == "." || existing == "/")
+            return error;
+        const auto slash = existing.find_last_of('/');
+        const auto end = slash == std::string::npos ? slash : existing.find_last_not_of('/', slash);
+        existing = slash == std::string::npos ? "."
+                   : end == std::string::npos ? "/"
+                                              : existing.substr(0, end + 1);
+    }
+    if (!S_ISDIR(status.st_mode))
+        return ENOTDIR;
+    return faccessat(AT_FDCWD, existing.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 } // namespace kronvik

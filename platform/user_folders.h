@@ -14,4 +14,8 @@ std::string UserStateHome();
 // value; an existing directory is success.
 int MakeDirectories(const std::string &path);
 
+// The errno value that MakeDirectories(path) and then creating a file in the directory would
+// meet, found without making anything. 0 when both would succeed.
+int CheckCreatableDirectory(const std::string &path);
+
 } // namespace kronvik

@@ -10,11 +10,13 @@
 #include "state_home.h"
 #include "temp_dir.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -220,6 +222,56 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
     for (std::string line; std::getline(lines, line);)
         ++passes;
     EXPECT_EQ(passes, static_cast<int>(rows.size())) << history.out;
+}
+
+TEST_F(TheJournaledPass, previewEndsAsTheRunWouldWhereTheRunCannotWriteItsFiles)
+{
+    Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    const std::string aFile = output / "a file";
+    WriteBytes(aFile, "x");
+    const std::string logs = output / "logs";
+    fs::create_directory(logs);
+    struct Row
+    {
+        const char *name;
+        std::vector<std::string> args; // before the folder
+        bool journalFolderIsAFile;
+        bool logHeldElsewhere;
+        int status;
+    } const rows[] = {
+            {"a logs directory that is missing", {"-l", output / "missing"}, false, false, 3},
+            {"a logs directory that is a file", {"-l", aFile}, false, false, 3},
+            {"the default logs directory under a file", {"--no-journal", "-l", ""}, true, false, 3},
+            {"a journal that cannot be made", {}, true, false, 3},
+            {"a log another process holds", {"-l", logs}, false, true, 3},
+            {"a logs directory that takes the log", {"-l", logs}, false, false, 0},
+    };
+    for (const Row &row : rows) {
+        const ScopedStateHome state;
+        if (row.journalFolderIsAFile)
+            WriteBytes(state.JournalFolder(), "x");
+        fs::remove(logs + "/Kronvik.log");
+        int holder = -1;
+        if (row.logHeldElsewhere) {
+            WriteBytes(logs + "/Kronvik.log", "the last run's log\r\n");
+            holder = open((logs + "/Kronvik.log").c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+        }
+        std::vector<std::string> args = row.args;
+        args.push_back(pictures.Path());
+        std::vector<std::string> preview = args;
+        preview.insert(preview.begin(), "--dry-run");
+
+        const CliRun previewed = Run(preview);
+        EXPECT_EQ(fs::exists(logs + "/Kronvik.log"), row.logHeldElsewhere)
+                << row.name << ": the preview wrote a log";
+        const CliRun ran = Run(args);
+        if (holder >= 0)
+            close(holder);
+        EXPECT_EQ(ran.status, row.status) << row.name << ": " << ran.err;
+        EXPECT_EQ(previewed.status, ran.status) << row.name;
+        EXPECT_EQ(previewed.err, ran.err) << row.name;
+    }
 }
 
 TEST_F(TheJournaledPass, recoversWhatAKilledPassLeftBeforeItsScanAndThePreviewOnlySaysSo)
