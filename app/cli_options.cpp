@@ -202,6 +202,11 @@ CliParse ParseCliOptions(int argc, char **argv, CliOptions &options, std::string
         }
         }
     }
+    if (options.mode == CliMode::Undo && options.dryRun) {
+        // An undo has no preview: it would be made while the user asked for nothing to change.
+        error = "--dry-run cannot be given with --undo";
+        return CliParse::UsageError;
+    }
     if (options.mode != CliMode::Date) {
         // The PASS may also follow as an argument of its own: "--undo 7".
         const char *name = options.mode == CliMode::Undo ? "--undo" : "--history";

@@ -199,6 +199,8 @@ TEST_F(TheCliJournal, rejectsAPassThatIsNoNumberAndMixedCommands)
             {{"--history=0"}, "not a pass number: '0'"},
             {{"--undo", "1", "2"}, "--undo takes one PASS at most, and no SOURCE"},
             {{"--undo", "--history"}, "--undo and --history cannot be given together"},
+            {{"--dry-run", "--undo"}, "--dry-run cannot be given with --undo"},
+            {{"--undo=1", "-n"}, "--dry-run cannot be given with --undo"},
     };
     for (const Row &row : rows) {
         const CliRun run = Run(row.args);
