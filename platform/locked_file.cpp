@@ -65,6 +65,13 @@ int WriteAll(int fd, const void *buffer, std::size_t size, off_t offset)
     return 0;
 }
 
+// A file that grants no one the right to write it is read-only: the superuser, whom the kernel
+// lets write it anyway, leaves it as it is too.
+bool HasWritePermission(mode_t mode)
+{
+    return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
 } // namespace
 
 LockedFile::~LockedFile()
@@ -93,7 +100,19 @@ int LockedFile::OpenExistingForUpdate(const std::string &path)
     *this = LockedFile();
     if (const int error = WriteFault(WriteStep::OpenForUpdate))
         return error;
-    return OpenLocked(path, O_RDWR, m_fd);
+    if (const int error = OpenLocked(path, O_RDWR, m_fd))
+        return error;
+    struct stat status
+    {
+    };
+    int error = 0;
+    if (fstat(m_fd, &status) != 0)
+        error = errno;
+    else if (!HasWritePermission(status.st_mode))
+        error = EACCES;
+    if (error != 0)
+        *this = LockedFile();
+    return error;
 }
 
 int LockedFile::CreateAlways(const std::string &path)
@@ -162,7 +181,14 @@ int LockedFile::Write(const void *buffer, std::size_t size) const
 int CheckUpdateAccess(const std::string &path)
 {
     // The effective user decides, as it does for open.
-    return faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) == 0 ? 0 : errno;
+    if (faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0)
+        return errno;
+    struct stat status
+    {
+    };
+    if (stat(path.c_str(), &status) != 0)
+        return errno;
+    return HasWritePermission(status.st_mode) ? 0 : EACCES;
 }
 
 void LockedFile::CloseUnflushed()

@@ -48,6 +48,31 @@ TEST(ALockedFile, opensOnlyWhatExists)
     EXPECT_EQ(file.OpenExistingForUpdate(dir.Path().string()), EISDIR);
 }
 
+// Whoever asks, the superuser included: a file that grants no one a write is read-only.
+TEST(ALockedFile, opensForUpdateOnlyAFileSomeoneMayWrite)
+{
+    struct Row
+    {
+        mode_t mode;
+        int error;
+    } const rows[] = {{0644, 0}, {0200, 0}, {0444, EACCES}, {0400, EACCES}, {0, EACCES}};
+    TempDir dir;
+    for (const Row &row : rows) {
+        const std::string path = dir / ("picture" + std::to_string(row.mode) + ".jpg");
+        WriteBytes(path, "picture");
+        ASSERT_EQ(chmod(path.c_str(), row.mode), 0);
+        // Reading is asked for too; the owner without a read permission is refused by the
+        // kernel only when it is not the superuser.
+        const bool readable = (row.mode & 0400) != 0 || geteuid() == 0;
+        const int expected = row.error != 0 ? row.error : readable ? 0 : EACCES;
+        LockedFile file;
+        EXPECT_EQ(file.OpenExistingForUpdate(path), expected) << std::oct << row.mode;
+        EXPECT_EQ(file.IsOpen(), expected == 0);
+        EXPECT_EQ(kronvik::CheckUpdateAccess(path), expected) << std::oct << row.mode;
+        EXPECT_EQ(ReadBytes(path), "picture");
+    }
+}
+
 TEST(ALockedFile, readsAndWritesAtPositionsWithoutChangingTheLength)
 {
     TempDir dir;
