@@ -75,6 +75,9 @@ int OpenReplaced(const std::string &path, int &fd, struct stat &replaced)
         error = errno;
     else if (!S_ISREG(replaced.st_mode))
         error = EINVAL;
+    // Read-only to every user, the superuser too, whom the kernel lets write it anyway.
+    else if ((replaced.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        error = EACCES;
     else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         error = errno;
     if (error != 0) {
