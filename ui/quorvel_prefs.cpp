@@ -9,6 +9,7 @@
 #include <QFile>
 
 #include <climits>
+#include <limits>
 
 namespace kronvik {
 
@@ -61,6 +62,9 @@ CQuorvelPrefs::CQuorvelPrefs(QWidget *parent)
     m_ui->setupUi(this);
     LayOutInDialogUnits(*this, QSize(206, 110));
     m_ui->spinTimeAdjust->AttachToBuddy(m_ui->editTimeAdjust);
+    // A line edit cuts any text set into it at 32767 characters by default; a long logs
+    // directory must come back whole, never as another folder.
+    m_ui->editLogDir->setMaxLength(std::numeric_limits<int>::max());
 
     connect(m_ui->checkSaveLog, &QCheckBox::clicked, this, &CQuorvelPrefs::OnSaveLogClicked);
     connect(m_ui->buttonOk, &QPushButton::clicked, this, &CQuorvelPrefs::OnOK);

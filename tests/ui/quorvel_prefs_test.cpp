@@ -175,11 +175,17 @@ private slots:
 
     void aLogsDirectoryTheEditBoxCannotShowComesBackByteForByte()
     {
-        const std::string latin1Folder = "/var/log/caf\xe9";
-        Preferences values{true, true, true, latin1Folder, 0};
-        QCOMPARE(RunPreferences(values, [](CQuorvelPrefs &dialog) { ClickOk(dialog); }),
-                 QDialog::Accepted);
-        QCOMPARE(values.logDir, latin1Folder);
+        const std::string folders[] = {
+                "/var/log/caf\xe9",
+                // Longer than a line edit holds by default.
+                "/logs/" + std::string(40000, 'a'),
+        };
+        for (const std::string &folder : folders) {
+            Preferences values{true, true, true, folder, 0};
+            QCOMPARE(RunPreferences(values, [](CQuorvelPrefs &dialog) { ClickOk(dialog); }),
+                     QDialog::Accepted);
+            QCOMPARE(values.logDir, folder);
+        }
     }
 
     void theTimeAdjustmentIsReadAsADecimalInteger_data()
