@@ -87,6 +87,19 @@ int OpenReplaced(const std::string &path, int &fd, struct stat &replaced)
     return error;
 }
 
+// EACCES for a folder that grants no one a write, as for a read-only file: the superuser, whom
+// the kernel lets make files there anyway, is refused too.
+int ReadOnlyFolderError(const std::string &path)
+{
+    struct stat folder
+    {
+    };
+    return stat(FolderOf(path).c_str(), &folder) == 0 && S_ISDIR(folder.st_mode)
+                           && (folder.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0
+                   ? EACCES
+                   : 0;
+}
+
 } // namespace
 
 int CheckReplacing(const std::string &path, ReplacedFileLock lock)
@@ -100,6 +113,8 @@ int CheckReplacing(const std::string &path, ReplacedFileLock lock)
             return error;
         if (fd >= 0)
             close(fd);
+        if (const int error = ReadOnlyFolderError(path))
+            return error;
     }
     // The temporary file is made in the same folder.
     return faccessat(AT_FDCWD, FolderOf(path).c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
@@ -135,6 +150,10 @@ int ReplacingFile::Create(const std::string &path, mode_t newFileMode, ReplacedF
     if (lock == ReplacedFileLock::LockedWhileWriting) {
         if (const int error = OpenReplaced(path, m_lockFd, replaced))
             return error;
+        if (const int error = ReadOnlyFolderError(path)) {
+            Discard();
+            return error;
+        }
         keepMode = m_lockFd >= 0;
     } else if (lstat(path.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
         keepMode = true;
