@@ -201,6 +201,7 @@ bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime)
     if (stat(path.c_str(), &status) != 0)
         return false;
     std::tm local{};
+    FollowTimeZoneInForce();
     if (!localtime_r(&status.st_mtim.tv_sec, &local))
         return false;
     localTime = CalendarTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,

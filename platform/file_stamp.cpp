@@ -3,6 +3,7 @@
 #include "file_stamp.h"
 
 #include "file_stamp_of_status.h"
+#include "local_clock.h"
 
 #include <cerrno>
 #include <ctime>
@@ -38,6 +39,7 @@ bool LocalModificationTime(const FileStamp &stamp, CalendarTime &localTime)
 {
     const std::time_t seconds = static_cast<std::time_t>(stamp.modifiedSeconds);
     std::tm local{};
+    FollowTimeZoneInForce();
     if (!localtime_r(&seconds, &local))
         return false;
     localTime = CalendarTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,

@@ -2,7 +2,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "local_clock.h"
 
+#include <cstdlib>
 #include <ctime>
+#include <mutex>
+#include <string>
 
 namespace kronvik {
 
@@ -18,10 +21,30 @@ std::int64_t ThreadCpuNanoseconds()
     return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
+void FollowTimeZoneInForce()
+{
+    // tzset itself would do, but where TZ is unset it looks at /etc/localtime on every call.
+    struct SeenZone
+    {
+        bool seen = false;
+        bool set = false;
+        std::string zone;
+    };
+    static std::mutex guard;
+    static SeenZone last;
+    const char *zone = std::getenv("TZ");
+    const std::lock_guard lock(guard);
+    if (last.seen && last.set == (zone != nullptr) && (!zone || last.zone == zone))
+        return;
+    tzset();
+    last = SeenZone{true, zone != nullptr, zone ? zone : ""};
+}
+
 CalendarTime BreakDownLocalTime(std::int64_t seconds)
 {
     std::time_t clock = static_cast<std::time_t>(seconds);
     std::tm local{};
+    FollowTimeZoneInForce();
     if (!localtime_r(&clock, &local))
         return CalendarTime{0, 0, 0, -1, -1, -1};
     return CalendarTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,

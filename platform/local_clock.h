@@ -15,6 +15,11 @@ std::int64_t SystemClockSeconds();
 // The processor time the calling thread has used, in nanoseconds.
 std::int64_t ThreadCpuNanoseconds();
 
+// Makes the next localtime_r use the time zone in force, as mktime does by itself at every call,
+// so that a time read back matches the time set. Cheap: the zone is read again only when TZ has
+// changed since the last call (where TZ is unset, mktime follows a change of the system's zone).
+void FollowTimeZoneInForce();
+
 // Breaks a clock reading down into local time (the time zone in force). When it cannot be broken
 // down, year, month and day are 0 and hour, minute and second are -1, which is what the run log
 // prints then.

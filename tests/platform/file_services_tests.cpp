@@ -4,6 +4,8 @@
 
 #include "directory_listing.h"
 #include "exfat_mount.h"
+#include "file_stamp.h"
+#include "local_clock.h"
 #include "temp_dir.h"
 
 #include <cerrno>
@@ -211,6 +213,52 @@ TEST(AFileTime, roundTripsInLocalTimeIncludingSummerTime)
         ASSERT_TRUE(kronvik::ReadLastWriteTime(path, read));
         EXPECT_EQ(read, row.local);
     }
+}
+
+TEST(AFileTime, isReadInTheZoneInForceAtTheCall)
+{
+    // TZ changes without a call to tzset: every way to read a time must follow mktime, which
+    // sets times in the zone in force at the call.
+    TimeZone berlin("Europe/Berlin");
+    TempDir dir;
+    const std::string path = dir / "picture.jpg";
+    WriteBytes(path, "picture");
+    const std::time_t moment = Utc(2005, 7, 14, 7, 3, 27);
+    const timespec times[2] = {{moment, 0}, {moment, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    const CalendarTime inBerlin{2005, 7, 14, 9, 3, 27};
+    const CalendarTime inTokyo{2005, 7, 14, 16, 3, 27};
+    CalendarTime read;
+    ASSERT_TRUE(kronvik::ReadLastWriteTime(path, read));
+    ASSERT_EQ(read, inBerlin);
+    setenv("TZ", "Asia/Tokyo", 1);
+
+    struct Row
+    {
+        const char *name;
+        std::function<CalendarTime()> read;
+    } const rows[] = {
+            {"last-write time",
+             [&] {
+                 CalendarTime local;
+                 EXPECT_TRUE(kronvik::ReadLastWriteTime(path, local));
+                 return local;
+             }},
+            {"file stamp",
+             [&] {
+                 kronvik::FileStamp stamp;
+                 EXPECT_EQ(kronvik::StampFile(path, stamp), 0);
+                 CalendarTime local;
+                 EXPECT_TRUE(kronvik::LocalModificationTime(stamp, local));
+                 return local;
+             }},
+            {"clock reading", [&] { return kronvik::BreakDownLocalTime(moment); }},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(row.read(), inTokyo);
+    }
+    EXPECT_EQ(kronvik::LocalTimeToSeconds(inTokyo), moment);
 }
 
 TEST(AFileTime, keepsTheAccessTime)
