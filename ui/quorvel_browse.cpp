@@ -47,17 +47,17 @@ CQuorvelBrowse::CQuorvelBrowse(QWidget *parent, BrowseRootLister listRoots)
     , m_listRoots(std::move(listRoots))
 {
     m_ui->setupUi(this);
+    m_tree = m_ui->treeDirectories;
     LayOutInDialogUnits(*this, QSize(206, 148));
-    m_ui->treeDirectories->installEventFilter(this);
+    m_tree->installEventFilter(this);
 
     connect(m_ui->buttonOk, &QPushButton::clicked, this, &CQuorvelBrowse::accept);
     connect(m_ui->buttonCancel, &QPushButton::clicked, this, &CQuorvelBrowse::reject);
-    connect(m_ui->treeDirectories, &QTreeWidget::itemExpanded, this,
+    connect(m_tree, &QTreeWidget::itemExpanded, this,
             [this](QTreeWidgetItem *item) { OnItemExpanding(item, true); });
-    connect(m_ui->treeDirectories, &QTreeWidget::itemCollapsed, this,
+    connect(m_tree, &QTreeWidget::itemCollapsed, this,
             [this](QTreeWidgetItem *item) { OnItemExpanding(item, false); });
-    connect(m_ui->treeDirectories, &QTreeWidget::itemSelectionChanged, this,
-            &CQuorvelBrowse::OnSelChanged);
+    connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CQuorvelBrowse::OnSelChanged);
 }
 
 CQuorvelBrowse::~CQuorvelBrowse() = default;
@@ -75,7 +75,7 @@ bool CQuorvelBrowse::eventFilter(QObject *watched, QEvent *event)
 {
     // The tree's "expand everything below" key would read a whole disk at once, and would expand
     // placeholders while their parents are being filled; the browser reads one level at a time.
-    if (watched == m_ui->treeDirectories && event->type() == QEvent::KeyPress
+    if (watched == m_tree && event->type() == QEvent::KeyPress
         && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Asterisk)
         return true;
     return QDialog::eventFilter(watched, event);
@@ -88,7 +88,7 @@ void CQuorvelBrowse::OnInitDialog()
     // Nothing is selected, nothing expanded, and no item is current. A tree that never had a
     // current item makes its first one current when it gets the focus, and Down then moves on to
     // the second; set explicitly to none, it stays none, and Down goes to the first item.
-    m_ui->treeDirectories->setCurrentIndex(QModelIndex());
+    m_tree->setCurrentIndex(QModelIndex());
     // The focus goes to the first tab stop, OK.
     m_ui->buttonOk->setFocus();
 }
@@ -116,7 +116,7 @@ QTreeWidgetItem *CQuorvelBrowse::InsertItem(QTreeWidgetItem *parent, const std::
     if (parent)
         parent->addChild(item);
     else
-        m_ui->treeDirectories->addTopLevelItem(item);
+        m_tree->addTopLevelItem(item);
     return item;
 }
 
@@ -236,7 +236,7 @@ void CQuorvelBrowse::OnItemExpanding(QTreeWidgetItem *item, bool expanding)
 void CQuorvelBrowse::OnSelChanged()
 {
     // An empty selection (the selected item was thrown away by a collapse) names no new item.
-    const QList<QTreeWidgetItem *> selected = m_ui->treeDirectories->selectedItems();
+    const QList<QTreeWidgetItem *> selected = m_tree->selectedItems();
     if (!selected.isEmpty())
         m_path = GetItemPath(selected.first());
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace Ui {
@@ -68,6 +69,7 @@ private:
     BrowseRootLister m_listRoots;
     std::array<QPixmap, 6> m_imageList;
     std::string m_path;
+    QTreeWidget *m_tree;
     bool m_bInitialised = false;
     bool m_bRefusing = false; // set while a refused expansion is being folded back
 };

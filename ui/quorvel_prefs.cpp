@@ -60,13 +60,16 @@ CQuorvelPrefs::CQuorvelPrefs(QWidget *parent)
     , m_ui(std::make_unique<Ui::CQuorvelPrefs>())
 {
     m_ui->setupUi(this);
+    m_checkSaveLog = m_ui->checkSaveLog;
+    m_editLogDir = m_ui->editLogDir;
+    m_spinTimeAdjust = m_ui->spinTimeAdjust;
     LayOutInDialogUnits(*this, QSize(206, 110));
-    m_ui->spinTimeAdjust->AttachToBuddy(m_ui->editTimeAdjust);
+    m_spinTimeAdjust->AttachToBuddy(m_ui->editTimeAdjust);
     // A line edit cuts any text set into it at 32767 characters by default; a long logs
     // directory must come back whole, never as another folder.
-    m_ui->editLogDir->setMaxLength(std::numeric_limits<int>::max());
+    m_editLogDir->setMaxLength(std::numeric_limits<int>::max());
 
-    connect(m_ui->checkSaveLog, &QCheckBox::clicked, this, &CQuorvelPrefs::OnSaveLogClicked);
+    connect(m_checkSaveLog, &QCheckBox::clicked, this, &CQuorvelPrefs::OnSaveLogClicked);
     connect(m_ui->buttonOk, &QPushButton::clicked, this, &CQuorvelPrefs::OnOK);
     connect(m_ui->buttonCancel, &QPushButton::clicked, this, &CQuorvelPrefs::reject);
 }
@@ -86,17 +89,17 @@ void CQuorvelPrefs::showEvent(QShowEvent *event)
 void CQuorvelPrefs::OnInitDialog()
 {
     DoDataExchange(false);
-    m_ui->spinTimeAdjust->SetRange(kTimeAdjustLower, kTimeAdjustUpper);
+    m_spinTimeAdjust->SetRange(kTimeAdjustLower, kTimeAdjustUpper);
     // Shows the time adjustment clamped to the range: a value typed earlier beyond it opens as
     // the nearest bound.
-    m_ui->spinTimeAdjust->SetPos(m_nTimeAdjust);
+    m_spinTimeAdjust->SetPos(m_nTimeAdjust);
     m_ui->checkSaveSourceDirs->setFocus();
 }
 
 bool CQuorvelPrefs::DoDataExchange(bool bSaveAndValidate)
 {
     if (bSaveAndValidate) {
-        m_bSaveLog = m_ui->checkSaveLog->isChecked();
+        m_bSaveLog = m_checkSaveLog->isChecked();
         m_bRecurse = m_ui->checkRecurse->isChecked();
         m_bSaveSourceDirs = m_ui->checkSaveSourceDirs->isChecked();
         m_strLogDir = LogDirFromEdit();
@@ -109,21 +112,21 @@ bool CQuorvelPrefs::DoDataExchange(bool bSaveAndValidate)
         }
         m_nTimeAdjust = timeAdjust;
     } else {
-        m_ui->checkSaveLog->setChecked(m_bSaveLog);
+        m_checkSaveLog->setChecked(m_bSaveLog);
         m_ui->checkRecurse->setChecked(m_bRecurse);
         m_ui->checkSaveSourceDirs->setChecked(m_bSaveSourceDirs);
         m_strShownLogDir = m_strLogDir;
         m_textShownLogDir = QFile::decodeName(QByteArray::fromStdString(m_strLogDir));
-        m_ui->editLogDir->setText(m_textShownLogDir);
+        m_editLogDir->setText(m_textShownLogDir);
         m_ui->editTimeAdjust->setText(QString::number(m_nTimeAdjust));
     }
-    m_ui->editLogDir->setEnabled(m_bSaveLog);
+    m_editLogDir->setEnabled(m_bSaveLog);
     return true;
 }
 
 std::string CQuorvelPrefs::LogDirFromEdit() const
 {
-    const QString text = m_ui->editLogDir->text();
+    const QString text = m_editLogDir->text();
     if (text == m_textShownLogDir)
         return m_strShownLogDir;
     return QFile::encodeName(text).toStdString();
@@ -131,12 +134,12 @@ std::string CQuorvelPrefs::LogDirFromEdit() const
 
 void CQuorvelPrefs::OnSaveLogClicked()
 {
-    const bool ticked = m_ui->checkSaveLog->isChecked();
-    m_ui->editLogDir->setEnabled(ticked);
+    const bool ticked = m_checkSaveLog->isChecked();
+    m_editLogDir->setEnabled(ticked);
     m_bSaveLog = ticked;
     if (!ticked) {
         m_strLogDir.clear();
-        m_ui->editLogDir->clear();
+        m_editLogDir->clear();
     }
 }
 

@@ -7,11 +7,16 @@
 #include <memory>
 #include <string>
 
+class QCheckBox;
+class QLineEdit;
+
 namespace Ui {
 class CQuorvelPrefs;
 }
 
 namespace kronvik {
+
+class UpDownControl;
 
 // The preferences dialog. The caller copies its five values into the public members before
 // exec() and copies them back only when exec() returned QDialog::Accepted: Cancel, Esc and the
@@ -52,6 +57,10 @@ private:
     // exactly comes back unchanged when the user leaves it alone.
     std::string m_strShownLogDir;
     QString m_textShownLogDir;
+
+    QCheckBox *m_checkSaveLog;
+    QLineEdit *m_editLogDir;
+    UpDownControl *m_spinTimeAdjust;
 };
 
 // The decimal integer at the start of `text`, as the time adjustment is read: its first 63
