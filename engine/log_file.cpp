@@ -17,26 +17,35 @@ std::string DefaultLogDirectory()
     return state.empty() ? std::string() : state + kPathSeparator + "kronvik";
 }
 
+namespace {
+
+// The log file's path. With no logs directory set it lies in the per-user log folder, never in the
+// root of the file system, and `userFolder` names that folder; else the logs directory gets its
+// separator, as it is stored afterwards.
+std::string LogFilePath(std::string &logDirectory, std::string &userFolder)
+{
+    if (logDirectory.empty()) {
+        userFolder = DefaultLogDirectory();
+        const std::string path = userFolder + kPathSeparator + kLogFileName;
+        if (userFolder.empty())
+            throw FileError(FileErrorKind::BadPath, path);
+        return path;
+    }
+    if (logDirectory.back() != kPathSeparator)
+        logDirectory += kPathSeparator;
+    return logDirectory + kLogFileName;
+}
+
+} // namespace
+
 void WriteLogFile(const RunLog &log, bool saveLog, std::string &logDirectory)
 {
     if (!saveLog || log.LineCount() == 0)
         return;
-
-    std::string path;
-    if (logDirectory.empty()) {
-        // No logs directory set: the per-user log folder, never the root of the file system.
-        const std::string folder = DefaultLogDirectory();
-        path = folder + kPathSeparator + kLogFileName;
-        if (folder.empty())
-            throw FileError(FileErrorKind::BadPath, path);
-        if (int error = MakeDirectories(folder))
-            throw FileError::FromErrno(error, path);
-    } else {
-        // The separator goes onto the logs directory itself: it is stored that way afterwards.
-        if (logDirectory.back() != kPathSeparator)
-            logDirectory += kPathSeparator;
-        path = logDirectory + kLogFileName;
-    }
+    std::string userFolder;
+    const std::string path = LogFilePath(logDirectory, userFolder);
+    if (int error = userFolder.empty() ? 0 : MakeDirectories(userFolder))
+        throw FileError::FromErrno(error, path);
 
     // The new log is written beside the old one and renamed over it only when whole: a write
     // that fails keeps the previous log. The old log stays locked meanwhile, as a non-shared
@@ -69,22 +78,15 @@ void CheckLogFile(const RunLog &log, bool saveLog, const std::string &logDirecto
 {
     if (!saveLog || log.LineCount() == 0)
         return;
-    std::string path;
-    if (logDirectory.empty()) {
-        const std::string folder = DefaultLogDirectory();
-        path = folder + kPathSeparator + kLogFileName;
-        if (folder.empty())
-            throw FileError(FileErrorKind::BadPath, path);
-        if (int error = CheckCreatableDirectory(folder))
+    std::string directory = logDirectory;
+    std::string userFolder;
+    const std::string path = LogFilePath(directory, userFolder);
+    if (!userFolder.empty()) {
+        if (int error = CheckCreatableDirectory(userFolder))
             throw FileError::FromErrno(error, path);
         // A folder still to be made holds no old log.
-        if (access(folder.c_str(), F_OK) != 0)
+        if (access(userFolder.c_str(), F_OK) != 0)
             return;
-    } else {
-        path = logDirectory;
-        if (path.back() != kPathSeparator)
-            path += kPathSeparator;
-        path += kLogFileName;
     }
     if (int error = CheckReplacing(path, ReplacedFileLock::LockedWhileWriting))
         throw FileError::FromErrno(error, path);
