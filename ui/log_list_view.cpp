@@ -97,10 +97,9 @@ void LogListView::UpdateScrollRanges()
     }
     vertical->setPageStep(page);
     vertical->setSingleStep(1);
-    const int width = viewport()->width();
-    horizontalScrollBar()->setRange(0, std::max(0, m_widestPainted + 2 * kTextMargin - width));
-    horizontalScrollBar()->setPageStep(std::max(1, width));
-    horizontalScrollBar()->setSingleStep(std::max(1, fontMetrics().averageCharWidth()));
+    // The list has no horizontal extent: a line longer than the list is cut off at its right
+    // edge, and the horizontal scroll bar has nothing to move to.
+    horizontalScrollBar()->setRange(0, 0);
 }
 
 void LogListView::paintEvent(QPaintEvent *)
@@ -108,11 +107,10 @@ void LogListView::paintEvent(QPaintEvent *)
     QPainter painter(viewport());
     const int height = LineHeight();
     const int ascent = fontMetrics().ascent();
-    const int left = kTextMargin - horizontalScrollBar()->value();
+    const int left = kTextMargin;
     const std::size_t first = FirstVisibleLine();
     const std::size_t last =
             std::min(m_shown, first + static_cast<std::size_t>(VisibleLines()) + 1);
-    int widest = m_widestPainted;
     for (std::size_t i = first; i < last; ++i) {
         const std::string &line = m_lines[i];
         // Paths in the lines are bytes in the locale's encoding, shown as file names are.
@@ -120,12 +118,6 @@ void LogListView::paintEvent(QPaintEvent *)
                 QByteArray::fromRawData(line.data(), static_cast<qsizetype>(line.size())));
         const int y = static_cast<int>(i - first) * height;
         painter.drawText(left, y + ascent, text);
-        widest = std::max(widest, fontMetrics().horizontalAdvance(text));
-    }
-    if (widest != m_widestPainted) {
-        // The horizontal range grows as longer lines come into sight.
-        m_widestPainted = widest;
-        QTimer::singleShot(0, this, &LogListView::UpdateScrollRanges);
     }
 }
 

@@ -47,7 +47,6 @@ private:
     std::size_t m_shown = 0; // lines the scroll range and picture account for
     QTimer m_refreshTimer;
     QElapsedTimer m_sinceRefresh;
-    int m_widestPainted = 0;
 };
 
 } // namespace kronvik

@@ -421,6 +421,22 @@ private slots:
         QVERIFY(verticalPaints.paints > 0);
     }
 
+    void cutsOffALineLongerThanTheListAtItsRightEdge()
+    {
+        LogListView list;
+        list.resize(300, 200);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        list.AppendLogLine("2005-07-14 09:03:27: Digital pictures found in /"
+                           + std::string(400, 'a') + ": 1");
+        list.ShowPendingLines();
+        list.viewport()->repaint();
+        QTest::qWait(20);
+        // The list has no horizontal extent: nothing beyond its right edge can be scrolled to.
+        QCOMPARE(list.horizontalScrollBar()->maximum(), 0);
+        QVERIFY(list.horizontalScrollBar()->isVisible());
+    }
+
     void finishesThePictureAtHandWhenClosedDuringAPass()
     {
         for (int i = 0; i < 10; ++i)
