@@ -136,7 +136,10 @@ MountedVolumes(std::string_view mountTable,
 std::vector<BrowseRoot> SystemBrowseRoots()
 {
     std::vector<BrowseRoot> roots;
-    roots.push_back({QFile::encodeName(QDir::homePath()).toStdString(), BrowseRootKind::Fixed});
+    // Without a home folder of its own (HOME unset or "/"), the root is named once.
+    const std::string home = QFile::encodeName(QDir::homePath()).toStdString();
+    if (home != "/")
+        roots.push_back({home, BrowseRootKind::Fixed});
     roots.push_back({"/", BrowseRootKind::Fixed});
     QFile mounts(QStringLiteral("/proc/self/mounts"));
     if (mounts.open(QIODevice::ReadOnly)) {

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -336,6 +337,33 @@ private slots:
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
         QCOMPARE(dialog.GetSelectedPath(), roots[std::size_t(picked)].path);
         QVERIFY(treeFocusedWithNoCurrentItem);
+    }
+
+    void theHomeFolderComesFirstAndTheRootOnlyOnce_data()
+    {
+        QTest::addColumn<QByteArray>("home");
+        QTest::addColumn<QByteArray>("first");
+        QTest::newRow("a home folder") << QByteArray("/home/anna") << QByteArray("/home/anna");
+        QTest::newRow("the root as home") << QByteArray("/") << QByteArray("/");
+        QTest::newRow("no home") << QByteArray() << QByteArray("/");
+    }
+
+    void theHomeFolderComesFirstAndTheRootOnlyOnce()
+    {
+        QFETCH(QByteArray, home);
+        QFETCH(QByteArray, first);
+        const QByteArray saved = qgetenv("HOME");
+        if (home.isNull())
+            qunsetenv("HOME");
+        else
+            qputenv("HOME", home);
+        const std::vector<BrowseRoot> roots = kronvik::SystemBrowseRoots();
+        qputenv("HOME", saved);
+        QVERIFY(!roots.empty());
+        QCOMPARE(QByteArray::fromStdString(roots[0].path), first);
+        QCOMPARE(std::count_if(roots.begin(), roots.end(),
+                               [](const BrowseRoot &root) { return root.path == "/"; }),
+                 1);
     }
 
     void mountedVolumesAreTheOnesBelowTheVolumeFoldersSorted()
