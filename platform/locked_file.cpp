@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "locked_file.h"
 
+#include "read_only.h"
 #include "write_faults.h"
 
 #include <cerrno>
@@ -65,13 +66,6 @@ int WriteAll(int fd, const void *buffer, std::size_t size, off_t offset)
     return 0;
 }
 
-// A file that grants no one the right to write it is read-only: the superuser, whom the kernel
-// lets write it anyway, leaves it as it is too.
-bool HasWritePermission(mode_t mode)
-{
-    return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
-}
-
 } // namespace
 
 LockedFile::~LockedFile()
@@ -108,7 +102,7 @@ int LockedFile::OpenExistingForUpdate(const std::string &path)
     int error = 0;
     if (fstat(m_fd, &status) != 0)
         error = errno;
-    else if (!HasWritePermission(status.st_mode))
+    else if (IsReadOnlyToAll(status.st_mode))
         error = EACCES;
     if (error != 0)
         *this = LockedFile();
@@ -188,7 +182,7 @@ int CheckUpdateAccess(const std::string &path)
     };
     if (stat(path.c_str(), &status) != 0)
         return errno;
-    return HasWritePermission(status.st_mode) ? 0 : EACCES;
+    return IsReadOnlyToAll(status.st_mode) ? EACCES : 0;
 }
 
 void LockedFile::CloseUnflushed()

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "replacing_file.h"
 
+#include "read_only.h"
 #include "write_faults.h"
 
 #include <algorithm>
@@ -75,8 +76,7 @@ int OpenReplaced(const std::string &path, int &fd, struct stat &replaced)
         error = errno;
     else if (!S_ISREG(replaced.st_mode))
         error = EINVAL;
-    // Read-only to every user, the superuser too, whom the kernel lets write it anyway.
-    else if ((replaced.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    else if (IsReadOnlyToAll(replaced.st_mode))
         error = EACCES;
     else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         error = errno;
@@ -87,15 +87,14 @@ int OpenReplaced(const std::string &path, int &fd, struct stat &replaced)
     return error;
 }
 
-// EACCES for a folder that grants no one a write, as for a read-only file: the superuser, whom
-// the kernel lets make files there anyway, is refused too.
+// EACCES for a folder that is read-only to all, as for such a file.
 int ReadOnlyFolderError(const std::string &path)
 {
     struct stat folder
     {
     };
     return stat(FolderOf(path).c_str(), &folder) == 0 && S_ISDIR(folder.st_mode)
-                           && (folder.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0
+                           && IsReadOnlyToAll(folder.st_mode)
                    ? EACCES
                    : 0;
 }
