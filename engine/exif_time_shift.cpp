@@ -269,4 +269,12 @@ ShiftMade ShiftExifTime(const std::string &path, int hours, const PlannedShift &
     return ShiftAtTurn(path, hours, &plan);
 }
 
+int CheckShiftOpen(const std::string &path)
+{
+    LockedFile file;
+    const int error = file.OpenExistingForUpdate(path);
+    file.CloseUnflushed();
+    return error != 0 && !IsPassedOver(path) ? error : 0;
+}
+
 } // namespace kronvik

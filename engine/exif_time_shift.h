@@ -71,4 +71,9 @@ struct ShiftMade
 // ShiftExifTime does.
 ShiftMade ShiftExifTime(const std::string &path, int hours, const PlannedShift &plan);
 
+// Opens `path` for update as the shift does and closes it with nothing written: the system error
+// of the FileError that the shift's open would throw (read-only, locked by another process), or
+// 0 when it opens or is passed over.
+int CheckShiftOpen(const std::string &path);
+
 } // namespace kronvik

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "pass_preview.h"
 
+#include "exif_time_shift.h"
 #include "file_error.h"
 #include "file_services.h"
 #include "file_stamp.h"
@@ -103,6 +104,12 @@ ShiftMade PreviewApplier::Shift(const ShiftChange &shift, PictureRead &read,
         return ShiftMade{};
     if (read.updateError != 0)
         throw FileError::FromErrno(read.updateError, shift.path);
+    // The run's own open for update, closed without a byte written: it also meets a lock that
+    // another process holds on the picture, which no look at the file's modes can see.
+    if (const std::string disk = OnDisk(shift.path); !disk.empty()) {
+        if (const int error = CheckShiftOpen(disk))
+            throw FileError::FromErrno(error, shift.path);
+    }
     if (!shift.offset)
         return ShiftMade{ShiftMade::Outcome::NothingWritten, true};
     if (Changed *changed = ChangedFile(OnDisk(shift.path), true)) {

@@ -231,30 +231,50 @@ TEST_F(TheJournaledPass, previewEndsAsTheRunWouldWhereTheRunCannotWriteItsFiles)
     WriteBytes(aFile, "x");
     const std::string logs = output / "logs";
     fs::create_directory(logs);
+    enum class Held { Nothing, Log, Picture }; // what another process holds locked
     struct Row
     {
         const char *name;
         std::vector<std::string> args; // before the folder
         bool journalFolderIsAFile;
-        bool logHeldElsewhere;
+        Held held;
         int status;
     } const rows[] = {
-            {"a logs directory that is missing", {"-l", output / "missing"}, false, false, 3},
-            {"a logs directory that is a file", {"-l", aFile}, false, false, 3},
-            {"the default logs directory under a file", {"--no-journal", "-l", ""}, true, false, 3},
-            {"a journal that cannot be made", {}, true, false, 3},
-            {"a log another process holds", {"-l", logs}, false, true, 3},
-            {"a logs directory that takes the log", {"-l", logs}, false, false, 0},
+            {"a logs directory that is missing",
+             {"-l", output / "missing"},
+             false,
+             Held::Nothing,
+             3},
+            {"a logs directory that is a file", {"-l", aFile}, false, Held::Nothing, 3},
+            {"the default logs directory under a file",
+             {"--no-journal", "-l", ""},
+             true,
+             Held::Nothing,
+             3},
+            {"a journal that cannot be made", {}, true, Held::Nothing, 3},
+            {"a log another process holds", {"-l", logs}, false, Held::Log, 3},
+            {"a shifted picture another process holds",
+             {"-l", logs, "-t", "1"},
+             false,
+             Held::Picture,
+             3},
+            {"a logs directory that takes the log", {"-l", logs}, false, Held::Nothing, 0},
     };
     for (const Row &row : rows) {
         const ScopedStateHome state;
         if (row.journalFolderIsAFile)
             WriteBytes(state.JournalFolder(), "x");
         fs::remove(logs + "/Kronvik.log");
-        int holder = -1;
-        if (row.logHeldElsewhere) {
+        const bool logHeld = row.held == Held::Log;
+        if (logHeld)
             WriteBytes(logs + "/Kronvik.log", "the last run's log\r\n");
-            holder = open((logs + "/Kronvik.log").c_str(), O_RDONLY | O_CLOEXEC);
+        int holder = -1;
+        if (row.held != Held::Nothing) {
+            // The picture goes by its date name once an earlier row's run has dated it.
+            const std::string held =
+                    logHeld ? logs + "/Kronvik.log"
+                            : fs::directory_iterator(pictures.Path())->path().string();
+            holder = open(held.c_str(), O_RDONLY | O_CLOEXEC);
             ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
         }
         std::vector<std::string> args = row.args;
@@ -263,7 +283,7 @@ TEST_F(TheJournaledPass, previewEndsAsTheRunWouldWhereTheRunCannotWriteItsFiles)
         preview.insert(preview.begin(), "--dry-run");
 
         const CliRun previewed = Run(preview);
-        EXPECT_EQ(fs::exists(logs + "/Kronvik.log"), row.logHeldElsewhere)
+        EXPECT_EQ(fs::exists(logs + "/Kronvik.log"), logHeld)
                 << row.name << ": the preview wrote a log";
         const CliRun ran = Run(args);
         if (holder >= 0)
