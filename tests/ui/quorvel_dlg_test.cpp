@@ -478,6 +478,41 @@ private slots:
         QVERIFY(fs::exists(Hive()));
     }
 
+    void appliesATimeAdjustmentChangedDuringAPassToThePicturesThatFollow()
+    {
+        for (int i = 0; i < 5; ++i)
+            AddPicture("p" + std::to_string(i) + ".jpg", "2005:07:14 09:03:1" + std::to_string(i));
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.SetSourceDirectoryText(m_pictures->Path().string());
+        window.RetrieveFileList();
+        window.m_nTimeAdjust = 2;
+
+        QTimer preferences;
+        connect(&preferences, &QTimer::timeout, [&] {
+            if (Label(window, "staticCurrent") != "2")
+                return;
+            preferences.stop();
+            WhenOpen<CQuorvelPrefs>([](CQuorvelPrefs &prefs) {
+                prefs.findChild<QLineEdit *>("editLogDir")->setText("/logs");
+                prefs.findChild<QLineEdit *>("editTimeAdjust")->setText("-1");
+                QTest::mouseClick(prefs.findChild<QPushButton *>("buttonOk"), Qt::LeftButton);
+            });
+            window.OnPreferences();
+        });
+        preferences.start(0);
+        window.DatePictures();
+        preferences.stop();
+
+        const auto messages = Messages(window);
+        const std::vector<std::string> dated(messages.end() - 7, messages.end() - 2);
+        QCOMPARE(dated, (std::vector<std::string>{"   p0.jpg -> 2005-07-14 11.03.10.JPG",
+                                                  "   p1.jpg -> 2005-07-14 11.03.11.JPG",
+                                                  "   p2.jpg -> 2005-07-14 08.03.12.JPG",
+                                                  "   p3.jpg -> 2005-07-14 08.03.13.JPG",
+                                                  "   p4.jpg -> 2005-07-14 08.03.14.JPG"}));
+    }
+
     void keepsBothCommandsDisabledForThePassEvenWhenADirectoryIsBrowsedDuringIt()
     {
         for (int i = 0; i < 5; ++i)
