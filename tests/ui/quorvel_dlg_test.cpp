@@ -26,6 +26,10 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -474,6 +478,41 @@ private slots:
         QVERIFY(fs::exists(Hive()));
     }
 
+    void appliesATimeAdjustmentChangedDuringAPassToThePicturesThatFollow()
+    {
+        for (int i = 0; i < 5; ++i)
+            AddPicture("p" + std::to_string(i) + ".jpg", "2005:07:14 09:03:1" + std::to_string(i));
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.SetSourceDirectoryText(m_pictures->Path().string());
+        window.RetrieveFileList();
+        window.m_nTimeAdjust = 2;
+
+        QTimer preferences;
+        connect(&preferences, &QTimer::timeout, [&] {
+            if (Label(window, "staticCurrent") != "2")
+                return;
+            preferences.stop();
+            WhenOpen<CQuorvelPrefs>([](CQuorvelPrefs &prefs) {
+                prefs.findChild<QLineEdit *>("editLogDir")->setText("/logs");
+                prefs.findChild<QLineEdit *>("editTimeAdjust")->setText("-1");
+                QTest::mouseClick(prefs.findChild<QPushButton *>("buttonOk"), Qt::LeftButton);
+            });
+            window.OnPreferences();
+        });
+        preferences.start(0);
+        window.DatePictures();
+        preferences.stop();
+
+        const auto messages = Messages(window);
+        const std::vector<std::string> dated(messages.end() - 7, messages.end() - 2);
+        QCOMPARE(dated, (std::vector<std::string>{"   p0.jpg -> 2005-07-14 11.03.10.JPG",
+                                                  "   p1.jpg -> 2005-07-14 11.03.11.JPG",
+                                                  "   p2.jpg -> 2005-07-14 08.03.12.JPG",
+                                                  "   p3.jpg -> 2005-07-14 08.03.13.JPG",
+                                                  "   p4.jpg -> 2005-07-14 08.03.14.JPG"}));
+    }
+
     void keepsBothCommandsDisabledForThePassEvenWhenADirectoryIsBrowsedDuringIt()
     {
         for (int i = 0; i < 5; ++i)
@@ -547,6 +586,65 @@ private slots:
         QVERIFY(!window.isVisible());
         QVERIFY(fs::exists(*m_pictures / "Kronvik.log"));
         QVERIFY(ReadBytes(Hive()).find(m_pictures->Path().string()) != std::string::npos);
+    }
+
+    void endsAPassAtAPictureItCannotShiftWithTheFileErrorInAStopBox()
+    {
+        struct Case
+        {
+            const char *name;
+            std::function<int(const std::string &)> hold; // returns a descriptor to close, or -1
+            const char *message; // after the picture's path
+        };
+        const std::vector<Case> cases = {
+                {"a read-only picture",
+                 [](const std::string &path) {
+                     fs::permissions(path, fs::perms::owner_read | fs::perms::group_read
+                                                   | fs::perms::others_read);
+                     return -1;
+                 },
+                 "Access to %1 was denied."},
+                {"a picture locked by another open",
+                 [](const std::string &path) {
+                     const int holder = open(path.c_str(), O_RDONLY);
+                     return flock(holder, LOCK_EX | LOCK_NB) == 0 ? holder : -1;
+                 },
+                 "Encountered a sharing violation while accessing %1."},
+        };
+        for (const Case &test : cases) {
+            init();
+            AddPicture("a.jpg", "2005:07:14 09:03:27");
+            AddPicture("b.jpg", "2005:07:14 09:03:28");
+            AddPicture("c.jpg", "2005:07:14 09:03:29");
+            const std::string stuck = *m_pictures / "b.jpg";
+            const std::string before = ReadBytes(stuck);
+            const int holder = test.hold(stuck);
+            CQuorvelDlg window(m_state);
+            window.show();
+            window.SetSourceDirectoryText(m_pictures->Path().string());
+            window.RetrieveFileList();
+            window.m_nTimeAdjust = 2;
+            {
+                MessageBoxCatcher catcher;
+                window.DatePictures();
+                QVERIFY2(catcher.Boxes().size() == 1, test.name);
+                QCOMPARE(catcher.Boxes()[0].icon, QMessageBox::Critical);
+                QCOMPARE(catcher.Boxes()[0].title, QStringLiteral("Kronvik"));
+                QCOMPARE(catcher.Boxes()[0].text,
+                         QString::fromLatin1(test.message).arg(QString::fromStdString(stuck)));
+            }
+            if (holder >= 0)
+                close(holder);
+            // The pass ends at the picture: no line for it or after it, no summary lines.
+            QCOMPARE(Messages(window).back(), std::string("   a.jpg -> 2005-07-14 11.03.27.JPG"));
+            QCOMPARE(ReadBytes(stuck), before);
+            QVERIFY(fs::exists(*m_pictures / "c.jpg"));
+            QCOMPARE(Label(window, "staticFile"), QString::fromStdString(stuck));
+            // The window stays open with both commands usable again.
+            QVERIFY(window.isVisible());
+            QVERIFY(Button(window, "btnRetrieve")->isEnabled());
+            QVERIFY(Button(window, "btnDate")->isEnabled());
+        }
     }
 
     void showsPathsThatLookLikeMarkupAsTheyAre()
