@@ -225,6 +225,16 @@ void CQuorvelBrowse::OnItemExpanding(QTreeWidgetItem *item, bool expanding)
             m_bRefusing = false;
         }
     } else {
+        // As the system's tree control does, a collapse that throws away the selected item
+        // selects the collapsed one: OK never names a folder that the tree no longer shows.
+        const QList<QTreeWidgetItem *> selected = m_tree->selectedItems();
+        for (QTreeWidgetItem *above = selected.isEmpty() ? nullptr : selected.first()->parent();
+             above; above = above->parent()) {
+            if (above == item) {
+                m_tree->setCurrentItem(item);
+                break;
+            }
+        }
         DeleteAllChildren(item);
         if (item->parent())
             AddPlaceholderIfSubdirs(item, path);

@@ -258,6 +258,12 @@ private slots:
         photos->setExpanded(false);
         QCOMPARE(tree->selectedItems(), QList<QTreeWidgetItem *>{photos});
         QCOMPARE(browser.dialog.GetSelectedPath(), (root.Path() / "Photos").string());
+        // So does folding away a folder above it.
+        photos->setExpanded(true);
+        tree->setCurrentItem(Child(photos, "2005"));
+        browser.Top(0)->setExpanded(false);
+        QCOMPARE(tree->selectedItems(), QList<QTreeWidgetItem *>{browser.Top(0)});
+        QCOMPARE(browser.dialog.GetSelectedPath(), root.Path().string());
     }
 
     void aDirectoryNameThatIsNotUtf8YieldsItsExactBytes()
