@@ -46,11 +46,19 @@ std::string PreviewApplier::OnDisk(const std::string &path) const
     if (m_renamedAway.count(path))
         return {};
     // Another spelling of a path renamed away ("A//S/x.jpg" beside "A/S/x.jpg") names the same
-    // file, which the run would have renamed too.
-    FileStamp stamp;
-    if (StampFile(path, stamp) == 0 && m_renamedFiles.count(stamp.identity))
+    // entry, which the run would have renamed too.
+    std::pair<FileIdentity, std::string> entry;
+    if (IdentifyEntry(path, entry) && m_renamedEntries.count(entry))
         return {};
     return path;
+}
+
+bool PreviewApplier::IdentifyEntry(const std::string &path,
+                                   std::pair<FileIdentity, std::string> &entry)
+{
+    const std::size_t slash = path.rfind('/');
+    entry.second = slash == std::string::npos ? path : path.substr(slash + 1);
+    return IdentifyFile(slash == std::string::npos ? "." : path.substr(0, slash + 1), entry.first);
 }
 
 PreviewApplier::Changed *PreviewApplier::ChangedFile(const std::string &diskPath, bool create)
@@ -141,9 +149,8 @@ int PreviewApplier::Rename(const RenameChange &rename)
     const std::string directory = slash == std::string::npos ? "." : rename.to.substr(0, slash + 1);
     if (access(directory.c_str(), W_OK | X_OK) != 0)
         return errno;
-    FileStamp stamp;
-    if (StampFile(from, stamp) == 0)
-        m_renamedFiles.insert(stamp.identity);
+    if (std::pair<FileIdentity, std::string> entry; IdentifyEntry(from, entry))
+        m_renamedEntries.insert(std::move(entry));
     m_renamedTo.erase(rename.from);
     m_renamedAway.insert(rename.from);
     m_renamedAway.erase(rename.to);

@@ -166,6 +166,7 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
         std::vector<std::string> args; // before the folders
         std::vector<std::string> folders; // within the tree
         Mount mount = Mount::None; // of the whole tree
+        void (*extra)(const fs::path &tree) = nullptr; // more names in the tree
     };
     const std::vector<Row> rows = {
             {"collisions and a picture already dated", {}, {"."}},
@@ -175,6 +176,22 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
             {"shifts back across the year's start", {"-t", "-3"}, {"."}},
             {"a read-only picture under an adjustment", {"-t", "1"}, {"."}, Mount::ReadOnly},
             {"a read-only folder without one", {}, {"."}, Mount::ReadOnly},
+            // Dated before the picture it names: the run renames the link and leaves the
+            // picture's own name to be dated in its turn.
+            {"a symbolic link to a picture",
+             {},
+             {"."},
+             Mount::None,
+             [](const fs::path &tree) {
+                 fs::create_symlink("../IMG_0001.JPG", tree / "A/link.jpg");
+             }},
+            {"a hard link to a picture, shifted",
+             {"-t", "2"},
+             {"."},
+             Mount::None,
+             [](const fs::path &tree) {
+                 fs::create_hard_link(tree / "IMG_0001.JPG", tree / "A/hard.jpg");
+             }},
     };
     for (const Row &row : rows) {
         const TempDir tree;
@@ -196,6 +213,8 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
         SetModificationTime(tree / "2004-02-29 12.00.00.JPG", 1078056000LL * 1000000000);
         WriteBytes(tree / "broken.jpg", "not a picture at all");
         picture("A/no date.jpg", "");
+        if (row.extra)
+            row.extra(tree.Path());
 
         std::vector<std::string> args = row.args;
         for (const std::string &folder : row.folders)
