@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -236,6 +237,19 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
     if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
         if (error)
             *error = errno;
+        return false;
+    }
+    // A file system clamps a time outside its range (ext4 keeps 1901 to 2446) without a word:
+    // the file would then hold a time that neither its name nor the journal says, and an undo
+    // would take it for a file modified since. Give it back the time it had.
+    struct stat stored
+    {
+    };
+    if (stat(path.c_str(), &stored) == 0 && std::llabs(stored.st_mtim.tv_sec - seconds) > 2) {
+        const timespec before[2] = {status.st_atim, status.st_mtim};
+        utimensat(AT_FDCWD, path.c_str(), before, 0);
+        if (error)
+            *error = EOVERFLOW;
         return false;
     }
     return true;

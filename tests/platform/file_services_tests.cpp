@@ -290,6 +290,33 @@ TEST(AFileTime, refusesAnInvalidCalendarTimeAndLeavesTheFileAlone)
     }
 }
 
+TEST(AFileTime, thatTheFileSystemCannotHoldLeavesTheFileAlone)
+{
+    // Valid calendar times outside ext4's range (1901 to 2446), which it clamps without an error:
+    // a file left with the clamped time would look modified since to an undo. A file system that
+    // holds them (tmpfs, btrfs) must hold them exactly.
+    TempDir dir;
+    const std::string path = dir / "picture.jpg";
+    WriteBytes(path, "picture");
+    ASSERT_TRUE(kronvik::SetLastWriteTime(path, {2005, 7, 14, 9, 3, 27}));
+    const timespec before = StatusOf(path).st_mtim;
+    for (const CalendarTime &far :
+         {CalendarTime{9999, 12, 31, 23, 0, 0}, CalendarTime{100, 1, 1, 0, 30, 0}}) {
+        int error = 0;
+        if (kronvik::SetLastWriteTime(path, far, &error)) {
+            CalendarTime read;
+            ASSERT_TRUE(kronvik::ReadLastWriteTime(path, read));
+            EXPECT_EQ(read.year, far.year);
+            EXPECT_EQ(read.second, far.second);
+            ASSERT_TRUE(kronvik::SetLastWriteTime(path, {2005, 7, 14, 9, 3, 27}));
+            continue;
+        }
+        EXPECT_EQ(error, EOVERFLOW) << far.year;
+        EXPECT_EQ(StatusOf(path).st_mtim.tv_sec, before.tv_sec) << far.year;
+        EXPECT_EQ(StatusOf(path).st_mtim.tv_nsec, before.tv_nsec) << far.year;
+    }
+}
+
 TEST(AFileTime, cannotBeReadOrSetOnAMissingFile)
 {
     TempDir dir;
