@@ -107,6 +107,11 @@ ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted
         const std::string directory = split == std::string::npos ? "." : oldPath.substr(0, split);
         const bool listsOld = ListsExactName(directory, oldPath.substr(split + 1));
         const bool listsNew = ListsExactName(directory, newPath.substr(newPath.rfind('/') + 1));
+        // A link made by the pass moved the file's change time; two names of a file untouched
+        // since before the pass are hard links of its owner's, and both stay.
+        if (listsOld && listsNew && newState.links >= 2
+            && newState.changedSeconds < passStarted - 2)
+            return ChangeState::Abandoned;
         if (listsOld && listsNew && newState.links >= 2)
             return RemoveName(newPath) == 0 ? ChangeState::TakenBack : ChangeState::Planned;
         if (listsNew && !listsOld)

@@ -41,6 +41,7 @@ FileState StateOf(const struct stat &status)
     state.regular = S_ISREG(status.st_mode);
     state.size = static_cast<std::uint64_t>(status.st_size);
     state.modified = Nanoseconds(status.st_mtim);
+    state.changedSeconds = static_cast<std::int64_t>(status.st_ctim.tv_sec);
     state.identity = {static_cast<std::uint64_t>(status.st_dev),
                       static_cast<std::uint64_t>(status.st_ino)};
     state.links = static_cast<std::uint64_t>(status.st_nlink);

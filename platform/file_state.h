@@ -18,6 +18,7 @@ struct FileState
     bool regular = false;
     std::uint64_t size = 0;
     std::int64_t modified = 0; // nanoseconds since the epoch
+    std::int64_t changedSeconds = 0; // the change time: a new link or name moves it
     FileIdentity identity;
     std::uint64_t links = 0;
 };

@@ -177,6 +177,27 @@ TEST_F(AKilledPass, leavesAFileOfSomeoneElseUnderTheNewName)
     }
 }
 
+TEST_F(AKilledPass, keepsTheHardLinksAPictureHadBeforeThePass)
+{
+    // The picture's other name is the one the pass meant to give it; the rename was bound to be
+    // refused, and the kill came before its mark. The pass began well after the link was made.
+    const std::string picture = Picture("linked/IMG_0001.JPG", kDate);
+    const std::string folder = fs::path(picture).parent_path().string();
+    ASSERT_EQ(link(picture.c_str(), (folder + "/" + kNewName).c_str()), 0);
+    const Tree before = TreeOf(folder);
+    JournalOptions later;
+    later.clock = [] { return static_cast<std::int64_t>(time(nullptr)) + 10; };
+    journal = std::make_unique<Journal>(Journal::DefaultPath(), later);
+    const PassId pass = KillDuring(
+            {picture}, [](const std::vector<PlannedPicture> &) {}, folder);
+
+    const std::vector<std::string> lines = Recover(folder);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].ends_with(": 0 changes taken back.")) << lines[0];
+    EXPECT_EQ(TreeOf(folder), before);
+    EXPECT_EQ(StatesOf(*journal, pass), std::vector<ChangeState>(3, ChangeState::Abandoned));
+}
+
 TEST_F(AKilledPass, takesBackOnlyThePictureThatGotANameTwoWereMeantFor)
 {
     // The second picture's rename and time were planned under the name the first one took; the
