@@ -119,6 +119,12 @@ ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted
                                                           : ChangeState::Done;
         return ChangeState::Abandoned;
     }
+    // The picture has its new name, and an empty file made since the pass began its old one: the
+    // placeholder of a rename back by an earlier recovery, killed before that rename on FAT.
+    if (oldState.regular && oldState.size == 0 && change.size > 0 && target.regular
+        && target.size == change.size
+        && RemoveEmptyFile(oldPath, (passStarted - 2) * kNanosecondsPerSecond) == 0)
+        return RenameNoReplace(newPath, oldPath) == 0 ? ChangeState::TakenBack : ChangeState::Done;
     // The picture kept its old name. An empty file under the new name, made during the pass, is
     // the placeholder the rename reserved; a file of someone's stays. FAT keeps times in 2-second
     // steps, rounded down.

@@ -109,6 +109,14 @@ TEST_F(AKilledPass, isRolledBackFromEveryStateAKillCanLeave)
              },
              2,
              {T, T, A}},
+            {"with the placeholder of an earlier recovery's rename back under the old name",
+             [&](const Plans &plans) {
+                 shift(plans);
+                 rename(plans);
+                 MakePlaceholder(plans[0].changes[1].path);
+             },
+             2,
+             {T, T, A}},
             {"with two names of the file left by a link and unlink",
              [&](const Plans &plans) {
                  shift(plans);
