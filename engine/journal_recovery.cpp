@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <set>
 
 namespace kronvik {
 
@@ -265,6 +266,9 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
                 renames[row.picture] = &row;
         int takenBack = 0;
         bool remaining = false;
+        // Renames taken back, by their old and new path: the same rename planned for a later
+        // entry of the same picture (a folder listed twice) may be the one that took it back.
+        std::set<std::pair<std::string, std::string>> renamedBack;
         const auto takeBack = [&](ChangeRecord &row, const JournalChange &change) {
             if (!held.Contains(DirectoryOf(row.change.path))) {
                 remaining = true;
@@ -278,6 +282,8 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
             }
             if (state == ChangeState::TakenBack)
                 ++takenBack;
+            if (state == ChangeState::TakenBack && change.kind == ChangeKind::Rename)
+                renamedBack.emplace(change.path, change.newPath);
             row.state = state;
             journal.Mark(row.id, state, pass.id);
             return state;
@@ -294,7 +300,8 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
             if (renamed.state == ChangeState::Planned)
                 takeBack(renamed, renamed.change);
             JournalChange time = row->change;
-            if (renamed.state == ChangeState::TakenBack)
+            if (renamed.state == ChangeState::TakenBack
+                || renamedBack.count({renamed.change.path, renamed.change.newPath}))
                 time.path = renamed.change.path; // the file is back under its old name
             else if (renamed.state != ChangeState::Done)
                 time.path.clear(); // never renamed, so never timed

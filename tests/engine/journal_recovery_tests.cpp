@@ -185,6 +185,27 @@ TEST_F(AKilledPass, leavesAFileOfSomeoneElseUnderTheNewName)
     }
 }
 
+TEST_F(AKilledPass, givesBackTheTimeOfAPictureListedTwice)
+{
+    // Its folder listed twice: the picture's second entry planned the same rename, bound to find
+    // the picture gone. The kill came after the first entry's rename and time, before any mark.
+    const std::string picture = Picture("twice/IMG_0001.JPG", kDate);
+    const std::string folder = fs::path(picture).parent_path().string();
+    const Tree before = TreeOf(folder);
+    journal->BeginPass({JournalFrontEnd::Cli, folder + ";" + folder, 0, true, 0});
+    const PlannedPicture first = PlanDating(picture, 0);
+    ASSERT_EQ(first.changes.size(), 2u); // rename, time
+    PlannedPicture second;
+    second.changes.push_back(first.changes[0]);
+    journal->PlanBatch({first, second});
+    for (const JournalChange &change : first.changes)
+        ASSERT_EQ(MakeChange(change), 0);
+    OpenJournal();
+
+    EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(2)});
+    EXPECT_EQ(TreeOf(folder), before);
+}
+
 TEST_F(AKilledPass, keepsTheHardLinksAPictureHadBeforeThePass)
 {
     // The picture's other name is the one the pass meant to give it; the rename was bound to be
