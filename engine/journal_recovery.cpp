@@ -84,7 +84,21 @@ bool ListsExactName(const std::string &directory, const std::string &name)
                        [&](const DirectoryEntry &entry) { return entry.name == name; });
 }
 
-ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted)
+// Whether another rename of the pass gave a file the name `change` was to give: made, as its old
+// name is gone, so that the name is that rename's entry, a hard link of the file since before the
+// pass, and not one that a link and unlink for `change` left.
+bool NameGivenByAnotherRename(const std::vector<ChangeRecord> &rows, const JournalChange &change)
+{
+    return std::any_of(rows.begin(), rows.end(), [&](const ChangeRecord &row) {
+        FileState state;
+        return row.change.kind == ChangeKind::Rename && row.change.newPath == change.newPath
+               && row.change.path != change.path
+               && ReadFileState(row.change.path, state, false) == ENOENT;
+    });
+}
+
+ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted,
+                           const std::vector<ChangeRecord> &rows)
 {
     const std::string &oldPath = change.path;
     const std::string &newPath = change.newPath;
@@ -109,9 +123,11 @@ ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted
         const bool listsOld = ListsExactName(directory, oldPath.substr(split + 1));
         const bool listsNew = ListsExactName(directory, newPath.substr(newPath.rfind('/') + 1));
         // A link made by the pass moved the file's change time; two names of a file untouched
-        // since before the pass are hard links of its owner's, and both stay.
+        // since before the pass, or of which the new one another rename gave, are hard links of
+        // its owner's, and both stay.
         if (listsOld && listsNew && newState.links >= 2
-            && newState.changedSeconds < passStarted - 2)
+            && (newState.changedSeconds < passStarted - 2
+                || NameGivenByAnotherRename(rows, change)))
             return ChangeState::Abandoned;
         if (listsOld && listsNew && newState.links >= 2)
             return RemoveName(newPath) == 0 ? ChangeState::TakenBack : ChangeState::Planned;
@@ -141,7 +157,8 @@ ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted
     return ChangeState::Abandoned;
 }
 
-ChangeState TakeBack(const JournalChange &change, std::int64_t passStarted)
+ChangeState TakeBack(const JournalChange &change, std::int64_t passStarted,
+                     const std::vector<ChangeRecord> &rows)
 {
     switch (change.kind) {
     case ChangeKind::Time:
@@ -149,7 +166,7 @@ ChangeState TakeBack(const JournalChange &change, std::int64_t passStarted)
     case ChangeKind::Shift:
         return TakeBackShift(change);
     case ChangeKind::Rename:
-        return TakeBackRename(change, passStarted);
+        return TakeBackRename(change, passStarted, rows);
     }
     return ChangeState::Abandoned;
 }
@@ -275,7 +292,7 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
                 return ChangeState::Planned;
             }
             relevant = true;
-            const ChangeState state = TakeBack(change, pass.started);
+            const ChangeState state = TakeBack(change, pass.started, rows);
             if (state == ChangeState::Planned) {
                 remaining = true;
                 return state;

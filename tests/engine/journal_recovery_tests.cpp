@@ -227,6 +227,28 @@ TEST_F(AKilledPass, keepsTheHardLinksAPictureHadBeforeThePass)
     EXPECT_EQ(StatesOf(*journal, pass), std::vector<ChangeState>(3, ChangeState::Abandoned));
 }
 
+TEST_F(AKilledPass, keepsAHardLinkWhoseOtherNameThePassRenamed)
+{
+    // Two names of one picture, both planned to become its date name: the first was renamed, the
+    // second bound to be refused, and the kill came before the marks. The second name and the
+    // date name are then two names of one file, as a killed link and unlink would leave them.
+    const std::string picture = Picture("linked/IMG_0001.JPG", kDate);
+    const std::string folder = fs::path(picture).parent_path().string();
+    const std::string other = folder + "/hard.jpg";
+    ASSERT_EQ(link(picture.c_str(), other.c_str()), 0);
+    const Tree before = TreeOf(folder);
+    KillDuring(
+            {other, picture},
+            [](const std::vector<PlannedPicture> &plans) {
+                for (const JournalChange &change : plans[0].changes)
+                    ASSERT_EQ(MakeChange(change), 0);
+            },
+            folder);
+
+    EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(2)});
+    EXPECT_EQ(TreeOf(folder), before);
+}
+
 TEST_F(AKilledPass, takesBackOnlyThePictureThatGotANameTwoWereMeantFor)
 {
     // The second picture's rename and time were planned under the name the first one took; the
