@@ -84,21 +84,28 @@ bool ListsExactName(const std::string &directory, const std::string &name)
                        [&](const DirectoryEntry &entry) { return entry.name == name; });
 }
 
-// Whether another rename of the pass gave a file the name `change` was to give: made, as its old
-// name is gone, so that the name is that rename's entry, a hard link of the file since before the
-// pass, and not one that a link and unlink for `change` left.
-bool NameGivenByAnotherRename(const std::vector<ChangeRecord> &rows, const JournalChange &change)
+// Whether the name `change` was to give was there before its rename was tried: a name another
+// rename of the pass gave (made, as its old name is gone), or one that a change of another
+// picture was made under. Then it is a hard link of the file since before the pass, not one that a
+// link and unlink for `change` left.
+bool NameThereBefore(const std::vector<ChangeRecord> &rows, const JournalChange &change,
+                     std::int64_t picture)
 {
     return std::any_of(rows.begin(), rows.end(), [&](const ChangeRecord &row) {
+        const JournalChange &other = row.change;
+        if (row.picture == picture)
+            return false;
+        const bool renamedTo = other.kind == ChangeKind::Rename && other.newPath == change.newPath;
+        if (row.state == ChangeState::Done && (renamedTo || other.path == change.newPath))
+            return true;
         FileState state;
-        return row.change.kind == ChangeKind::Rename && row.change.newPath == change.newPath
-               && row.change.path != change.path
-               && ReadFileState(row.change.path, state, false) == ENOENT;
+        return renamedTo && other.path != change.path
+               && ReadFileState(other.path, state, false) == ENOENT;
     });
 }
 
 ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted,
-                           const std::vector<ChangeRecord> &rows)
+                           const std::vector<ChangeRecord> &rows, std::int64_t picture)
 {
     const std::string &oldPath = change.path;
     const std::string &newPath = change.newPath;
@@ -123,11 +130,11 @@ ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted
         const bool listsOld = ListsExactName(directory, oldPath.substr(split + 1));
         const bool listsNew = ListsExactName(directory, newPath.substr(newPath.rfind('/') + 1));
         // A link made by the pass moved the file's change time; two names of a file untouched
-        // since before the pass, or of which the new one another rename gave, are hard links of
-        // its owner's, and both stay.
+        // since before the pass, or whose new one was there before the rename was tried, are
+        // hard links of its owner's, and both stay.
         if (listsOld && listsNew && newState.links >= 2
             && (newState.changedSeconds < passStarted - 2
-                || NameGivenByAnotherRename(rows, change)))
+                || NameThereBefore(rows, change, picture)))
             return ChangeState::Abandoned;
         if (listsOld && listsNew && newState.links >= 2)
             return RemoveName(newPath) == 0 ? ChangeState::TakenBack : ChangeState::Planned;
@@ -158,7 +165,7 @@ ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted
 }
 
 ChangeState TakeBack(const JournalChange &change, std::int64_t passStarted,
-                     const std::vector<ChangeRecord> &rows)
+                     const std::vector<ChangeRecord> &rows, std::int64_t picture)
 {
     switch (change.kind) {
     case ChangeKind::Time:
@@ -166,7 +173,7 @@ ChangeState TakeBack(const JournalChange &change, std::int64_t passStarted,
     case ChangeKind::Shift:
         return TakeBackShift(change);
     case ChangeKind::Rename:
-        return TakeBackRename(change, passStarted, rows);
+        return TakeBackRename(change, passStarted, rows, picture);
     }
     return ChangeState::Abandoned;
 }
@@ -292,7 +299,7 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
                 return ChangeState::Planned;
             }
             relevant = true;
-            const ChangeState state = TakeBack(change, pass.started, rows);
+            const ChangeState state = TakeBack(change, pass.started, rows, row.picture);
             if (state == ChangeState::Planned) {
                 remaining = true;
                 return state;
