@@ -85,16 +85,22 @@ bool ListsExactName(const std::string &directory, const std::string &name)
 }
 
 // Whether the name `change` was to give was there before its rename was tried: a name another
-// rename of the pass gave (made, as its old name is gone), or one that a change of another
-// picture was made under. Then it is a hard link of the file since before the pass, not one that a
-// link and unlink for `change` left.
+// rename of the pass gave (made, as its old name is gone), one that a change of another picture
+// was made under, or the name of another picture dated where it was. Then it is a hard link of
+// the file since before the pass, not one that a link and unlink for `change` left.
 bool NameThereBefore(const std::vector<ChangeRecord> &rows, const JournalChange &change,
                      std::int64_t picture)
 {
+    std::set<std::int64_t> renamed;
+    for (const ChangeRecord &row : rows)
+        if (row.change.kind == ChangeKind::Rename)
+            renamed.insert(row.picture);
     return std::any_of(rows.begin(), rows.end(), [&](const ChangeRecord &row) {
         const JournalChange &other = row.change;
         if (row.picture == picture)
             return false;
+        if (!renamed.count(row.picture) && other.path == change.newPath)
+            return true;
         const bool renamedTo = other.kind == ChangeKind::Rename && other.newPath == change.newPath;
         if (row.state == ChangeState::Done && (renamedTo || other.path == change.newPath))
             return true;

@@ -251,27 +251,31 @@ TEST_F(AKilledPass, keepsAHardLinkWhoseOtherNameThePassRenamed)
 
 TEST_F(AKilledPass, keepsAHardLinkWhoseOtherNameThePassDated)
 {
-    // The picture's date name was dated in its place (its time set, marked done); its other name
-    // was then to be renamed to it, bound to be refused, and the kill came before that mark.
-    const std::string dated = Picture("dated/2005-07-14 09.03.27.JPG", kDate);
-    const std::string folder = fs::path(dated).parent_path().string();
-    const std::string other = folder + "/hard.jpg";
-    ASSERT_EQ(link(dated.c_str(), other.c_str()), 0);
-    const Tree before = TreeOf(folder);
-    journal->BeginPass({JournalFrontEnd::Cli, folder, 0, true, 0});
-    const PlannedPicture second = PlanDating(other, 0);
-    ASSERT_EQ(second.changes.size(), 2u); // rename, time
-    PlannedPicture first;
-    first.changes.push_back(second.changes[1]); // the same time, set under the date name
-    const std::vector<ChangeId> ids = journal->PlanBatch({first, second});
-    ASSERT_EQ(MakeChange(first.changes[0]), 0);
-    journal->MarkDone(ids[0]);
-    journal->Flush();
-    OpenJournal();
+    // The picture's date name was dated in its place (its time set, which moves the change time
+    // too); its other name was then to be renamed to it, bound to be refused, and the kill came
+    // before that mark, and before or after the time's.
+    for (const bool marked : {true, false}) {
+        const std::string name = marked ? "marked" : "unmarked";
+        const std::string dated = Picture(name + "/2005-07-14 09.03.27.JPG", kDate);
+        const std::string folder = fs::path(dated).parent_path().string();
+        const std::string other = folder + "/hard.jpg";
+        ASSERT_EQ(link(dated.c_str(), other.c_str()), 0);
+        journal->BeginPass({JournalFrontEnd::Cli, folder, 0, true, 0});
+        const PlannedPicture second = PlanDating(other, 0);
+        ASSERT_EQ(second.changes.size(), 2u); // rename, time
+        PlannedPicture first;
+        first.changes.push_back(second.changes[1]); // the same time, set under the date name
+        const std::vector<ChangeId> ids = journal->PlanBatch({first, second});
+        ASSERT_EQ(MakeChange(first.changes[0]), 0);
+        if (marked)
+            journal->MarkDone(ids[0]);
+        journal->Flush();
+        OpenJournal();
 
-    Recover(folder);
-    EXPECT_TRUE(fs::exists(other));
-    EXPECT_TRUE(fs::exists(dated));
+        Recover(folder);
+        EXPECT_TRUE(fs::exists(other)) << name;
+        EXPECT_TRUE(fs::exists(dated)) << name;
+    }
 }
 
 TEST_F(AKilledPass, takesBackOnlyThePictureThatGotANameTwoWereMeantFor)
