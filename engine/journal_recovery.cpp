@@ -126,6 +126,13 @@ ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted
         // Made: the file has its new name only. A file of another size there is not ours.
         if (!target.regular || target.size != change.size)
             return ChangeState::Abandoned;
+        // Made by the done rename of the picture's earlier entry (its folder listed twice), which
+        // stays for an undo: this one found the picture gone.
+        if (std::any_of(rows.begin(), rows.end(), [&](const ChangeRecord &row) {
+                return row.state == ChangeState::Done && row.change.kind == ChangeKind::Rename
+                       && row.change.path == oldPath && row.change.newPath == newPath;
+            }))
+            return ChangeState::Abandoned;
         return RenameNoReplace(newPath, oldPath) == 0 ? ChangeState::TakenBack : ChangeState::Done;
     }
     if (oldState.identity == newState.identity) {
