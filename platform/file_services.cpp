@@ -13,6 +13,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <locale.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -217,6 +218,14 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
     const std::optional<std::int64_t> moment = LocalTimeToSeconds(localTime);
     if (!moment)
         return false;
+    // The journal keeps times as 64-bit nanoseconds (1677 to 2262): a time beyond them could not
+    // be taken back, and is refused before the file is touched.
+    constexpr std::int64_t kHeldSeconds = std::numeric_limits<std::int64_t>::max() / 1000000000;
+    if (*moment < -kHeldSeconds || *moment > kHeldSeconds) {
+        if (error)
+            *error = EOVERFLOW;
+        return false;
+    }
     const auto seconds = static_cast<std::time_t>(*moment);
     struct stat status
     {
