@@ -201,7 +201,15 @@ TEST(AFileTime, roundTripsInLocalTimeIncludingSummerTime)
         std::time_t utc;
     } const rows[] = {
             {"summer", {2005, 7, 14, 9, 3, 27}, Utc(2005, 7, 14, 7, 3, 27)},
+            // The hour the clocks go back names two moments: always the first, whatever time
+            // was converted before (mktime leans on the previous call's offset).
+            {"the repeated hour after summer",
+             {2005, 10, 30, 2, 30, 0},
+             Utc(2005, 10, 30, 0, 30, 0)},
             {"winter", {2004, 12, 31, 23, 30, 0}, Utc(2004, 12, 31, 22, 30, 0)},
+            {"the repeated hour after winter",
+             {2005, 10, 30, 2, 30, 0},
+             Utc(2005, 10, 30, 0, 30, 0)},
             {"before the epoch", {1969, 12, 31, 23, 0, 0}, Utc(1969, 12, 31, 22, 0, 0)},
     };
     for (const Row &row : rows) {
