@@ -340,6 +340,10 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
             if (renamed.state == ChangeState::TakenBack
                 || renamedBack.count({renamed.change.path, renamed.change.newPath}))
                 time.path = renamed.change.path; // the file is back under its old name
+            else if (renamed.state == ChangeState::Abandoned)
+                // Never renamed, or renamed back by a recovery killed before it took back the
+                // time: only a file that holds exactly the time set gets its old one.
+                time.path = renamed.change.path;
             else if (renamed.state != ChangeState::Done)
                 time.path.clear(); // never renamed, so never timed
             if (time.path.empty() && held.Contains(DirectoryOf(row->change.path)))

@@ -109,6 +109,15 @@ TEST_F(AKilledPass, isRolledBackFromEveryStateAKillCanLeave)
              },
              2,
              {T, T, A}},
+            {"after every change, and a recovery killed after its rename back",
+             [](const Plans &plans) {
+                 for (const JournalChange &change : plans[0].changes)
+                     ASSERT_EQ(MakeChange(change), 0);
+                 ASSERT_EQ(RenameNoReplace(plans[0].changes[1].newPath, plans[0].changes[1].path),
+                           0);
+             },
+             2,
+             {T, A, T}},
             {"with the placeholder of an earlier recovery's rename back under the old name",
              [&](const Plans &plans) {
                  shift(plans);
@@ -273,7 +282,8 @@ TEST_F(AKilledPass, keepsAHardLinkWhoseOtherNameThePassRenamed)
             },
             folder);
 
-    EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(2)});
+    // Which of the two names' rows takes back the shared time is not fixed; the tree is.
+    EXPECT_EQ(Recover(folder).size(), 1u);
     EXPECT_EQ(TreeOf(folder), before);
 }
 
