@@ -5,6 +5,7 @@
 #include "file_error.h"
 #include "file_services.h"
 #include "file_stamp.h"
+#include "local_clock.h"
 #include "picture_plan.h"
 
 #include <cerrno>
@@ -169,6 +170,10 @@ bool PreviewApplier::SetTime(const TimeChange &time, int &error)
     }
     changed->timeKnown = true;
     changed->time = time.time;
+    // The file holds the moment the calendar time names, which reads otherwise in the hour the
+    // clocks skip (02:30 becomes 03:30): a later entry of the file is then not already dated.
+    if (const std::optional<std::int64_t> moment = LocalTimeToSeconds(time.time))
+        changed->time = BreakDownLocalTime(*moment);
     return true;
 }
 

@@ -167,6 +167,7 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
         std::vector<std::string> folders; // within the tree
         Mount mount = Mount::None; // of the whole tree
         void (*extra)(const fs::path &tree) = nullptr; // more names in the tree
+        const char *zone = "UTC";
     };
     const std::vector<Row> rows = {
             {"collisions and a picture already dated", {}, {"."}},
@@ -185,6 +186,18 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
              [](const fs::path &tree) {
                  fs::create_symlink("../IMG_0001.JPG", tree / "A/link.jpg");
              }},
+            // Named after its date already, and set to 03:30: dated again under the folder's
+            // second listing.
+            {"a picture taken in the hour the clocks skip, its folder listed twice",
+             {},
+             {".", "."},
+             Mount::None,
+             [](const fs::path &tree) {
+                 WriteJpegWithExif(tree / "2005-03-27 02.30.00.JPG",
+                                   {{"Exif.Photo.DateTimeOriginal", "2005:03:27 02:30:00"},
+                                    {"Exif.Photo.DateTimeDigitized", "2005:03:27 02:30:00"}});
+             },
+             "Europe/Berlin"},
             {"a hard link to a picture, shifted",
              {"-t", "2"},
              {"."},
@@ -215,6 +228,7 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
         picture("A/no date.jpg", "");
         if (row.extra)
             row.extra(tree.Path());
+        setenv("TZ", row.zone, 1);
 
         std::vector<std::string> args = row.args;
         for (const std::string &folder : row.folders)
