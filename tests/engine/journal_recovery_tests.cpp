@@ -165,6 +165,44 @@ TEST_F(AKilledPass, isRolledBackFromEveryStateAKillCanLeave)
     }
 }
 
+TEST_F(AKilledPass, thatNoPassRecoveredStillCountsItsShiftsMade)
+{
+    // Its picture lay outside the folders of the passes that followed (reached through a link):
+    // the shift stays planned, and a later pass by the same hours must not shift it again.
+    using Plans = std::vector<PlannedPicture>;
+    struct Row
+    {
+        const char *name;
+        void (*make)(const Plans &);
+        bool renamed;
+    } const rows[] = {
+            {"after its shift", [](const Plans &plans) { MakeChange(plans[0].changes[0]); }, false},
+            {"after its shift and rename",
+             [](const Plans &plans) {
+                 MakeChange(plans[0].changes[0]);
+                 MakeChange(plans[0].changes[1]);
+             },
+             true},
+    };
+    for (const Row &row : rows) {
+        const std::string picture = Picture(std::string(row.name) + "/IMG_0001.JPG", kDate);
+        const std::string folder = fs::path(picture).parent_path().string();
+        JournalChange shift;
+        KillDuring(
+                {picture},
+                [&](const Plans &plans) {
+                    shift = plans[0].changes[0];
+                    row.make(plans);
+                },
+                folder);
+        const std::string path = row.renamed ? folder + "/" + kNewName : picture;
+        EXPECT_TRUE(journal->FindEarlierShift(path, shift.size, shift.offset, shift.bytesAfter, 2))
+                << row.name;
+        EXPECT_FALSE(journal->FindEarlierShift(path, shift.size, shift.offset, shift.bytesAfter, 3))
+                << row.name;
+    }
+}
+
 TEST_F(AKilledPass, leavesAFileOfSomeoneElseUnderTheNewName)
 {
     struct Row
