@@ -84,6 +84,21 @@ bool ListsExactName(const std::string &directory, const std::string &name)
                        [&](const DirectoryEntry &entry) { return entry.name == name; });
 }
 
+// Whether two paths name one directory entry, also when spelt differently ("A//x.jpg" and
+// "A/x.jpg", a folder given twice, once with a trailing separator).
+bool SameEntry(const std::string &a, const std::string &b)
+{
+    if (a == b)
+        return true;
+    const auto aSplit = a.rfind(kPathSeparator), bSplit = b.rfind(kPathSeparator);
+    if (aSplit == std::string::npos || bSplit == std::string::npos
+        || a.compare(aSplit, std::string::npos, b, bSplit, std::string::npos) != 0)
+        return false;
+    FileIdentity aFolder, bFolder;
+    return IdentifyFile(a.substr(0, aSplit + 1), aFolder)
+           && IdentifyFile(b.substr(0, bSplit + 1), bFolder) && aFolder == bFolder;
+}
+
 // Whether the name `change` was to give was there before its rename was tried: a name another
 // rename of the pass gave (made, as its old name is gone), one that a change of another picture
 // was made under, or the name of another picture dated where it was. Then it is a hard link of
@@ -130,7 +145,8 @@ ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted
         // stays for an undo: this one found the picture gone.
         if (std::any_of(rows.begin(), rows.end(), [&](const ChangeRecord &row) {
                 return row.state == ChangeState::Done && row.change.kind == ChangeKind::Rename
-                       && row.change.path == oldPath && row.change.newPath == newPath;
+                       && SameEntry(row.change.path, oldPath)
+                       && SameEntry(row.change.newPath, newPath);
             }))
             return ChangeState::Abandoned;
         return RenameNoReplace(newPath, oldPath) == 0 ? ChangeState::TakenBack : ChangeState::Done;
@@ -305,7 +321,7 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
         bool remaining = false;
         // Renames taken back, by their old and new path: the same rename planned for a later
         // entry of the same picture (a folder listed twice) may be the one that took it back.
-        std::set<std::pair<std::string, std::string>> renamedBack;
+        std::vector<std::pair<std::string, std::string>> renamedBack;
         const auto takeBack = [&](ChangeRecord &row, const JournalChange &change) {
             if (!held.Contains(DirectoryOf(row.change.path))) {
                 remaining = true;
@@ -320,7 +336,7 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
             if (state == ChangeState::TakenBack)
                 ++takenBack;
             if (state == ChangeState::TakenBack && change.kind == ChangeKind::Rename)
-                renamedBack.emplace(change.path, change.newPath);
+                renamedBack.emplace_back(change.path, change.newPath);
             row.state = state;
             journal.Mark(row.id, state, pass.id);
             return state;
@@ -338,7 +354,10 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
                 takeBack(renamed, renamed.change);
             JournalChange time = row->change;
             if (renamed.state == ChangeState::TakenBack
-                || renamedBack.count({renamed.change.path, renamed.change.newPath}))
+                || std::any_of(renamedBack.begin(), renamedBack.end(), [&](const auto &back) {
+                       return SameEntry(back.first, renamed.change.path)
+                              && SameEntry(back.second, renamed.change.newPath);
+                   }))
                 time.path = renamed.change.path; // the file is back under its old name
             else if (renamed.state == ChangeState::Abandoned)
                 // Never renamed, or renamed back by a recovery killed before it took back the

@@ -257,28 +257,34 @@ TEST_F(AKilledPass, keepsTheDoneRenameOfAPictureListedTwice)
 {
     // As above, but the first entry's rename and time were marked done before the kill: they
     // stay for an undo, and the second entry's rename, which found the picture gone, is no
-    // change to take back.
-    const std::string picture = Picture("twice done/IMG_0001.JPG", kDate);
-    const std::string folder = fs::path(picture).parent_path().string();
-    const PassId pass =
-            journal->BeginPass({JournalFrontEnd::Cli, folder + ";" + folder, 0, true, 0});
-    const PlannedPicture first = PlanDating(picture, 0);
-    ASSERT_EQ(first.changes.size(), 2u); // rename, time
-    PlannedPicture second;
-    second.changes.push_back(first.changes[0]);
-    const std::vector<ChangeId> ids = journal->PlanBatch({first, second});
-    for (std::size_t i = 0; i < first.changes.size(); ++i) {
-        ASSERT_EQ(MakeChange(first.changes[i]), 0);
-        journal->MarkDone(ids[i]);
-    }
-    journal->Flush();
-    const Tree dated = TreeOf(folder);
-    OpenJournal();
+    // change to take back; also where the folder was given once as "F/" ("F//IMG_0001.JPG").
+    for (const std::string spelling : {"/", "//"}) {
+        const std::string picture =
+                Picture("twice done " + std::to_string(spelling.size()) + "/IMG_0001.JPG", kDate);
+        const std::string folder = fs::path(picture).parent_path().string();
+        const PassId pass =
+                journal->BeginPass({JournalFrontEnd::Cli, folder + ";" + folder, 0, true, 0});
+        const PlannedPicture first = PlanDating(picture, 0);
+        ASSERT_EQ(first.changes.size(), 2u); // rename, time
+        PlannedPicture second;
+        second.changes.push_back(first.changes[0]);
+        second.changes[0].path = folder + spelling + "IMG_0001.JPG";
+        second.changes[0].newPath =
+                folder + spelling + fs::path(first.changes[0].newPath).filename().string();
+        const std::vector<ChangeId> ids = journal->PlanBatch({first, second});
+        for (std::size_t i = 0; i < first.changes.size(); ++i) {
+            ASSERT_EQ(MakeChange(first.changes[i]), 0);
+            journal->MarkDone(ids[i]);
+        }
+        journal->Flush();
+        const Tree dated = TreeOf(folder);
+        OpenJournal();
 
-    EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(0)});
-    EXPECT_EQ(TreeOf(folder), dated);
-    const ChangeState D = ChangeState::Done, A = ChangeState::Abandoned;
-    EXPECT_EQ(StatesOf(*journal, pass), (std::vector<ChangeState>{D, D, A}));
+        EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(0)}) << spelling;
+        EXPECT_EQ(TreeOf(folder), dated) << spelling;
+        const ChangeState D = ChangeState::Done, A = ChangeState::Abandoned;
+        EXPECT_EQ(StatesOf(*journal, pass), (std::vector<ChangeState>{D, D, A})) << spelling;
+    }
 }
 
 TEST_F(AKilledPass, keepsTheHardLinksAPictureHadBeforeThePass)
