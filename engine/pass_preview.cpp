@@ -9,6 +9,7 @@
 #include "picture_plan.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,11 +47,23 @@ std::string PreviewApplier::OnDisk(const std::string &path) const
         return renamed->second;
     if (m_renamedAway.count(path))
         return {};
-    // Another spelling of a path renamed away ("A//S/x.jpg" beside "A/S/x.jpg") names the same
-    // entry, which the run would have renamed too.
+    // Another spelling of a path renamed away ("A//S/x.jpg" beside "A/S/x.jpg", or one through a
+    // link to its folder) names the same entry, which the run would have renamed too.
     std::pair<FileIdentity, std::string> entry;
-    if (IdentifyEntry(path, entry) && m_renamedEntries.count(entry))
-        return {};
+    if (IdentifyEntry(path, entry)) {
+        if (const auto given = m_entriesGiven.find(entry); given != m_entriesGiven.end())
+            return given->second;
+        if (m_renamedEntries.count(entry))
+            return {};
+    }
+    // A symbolic link whose target the run renamed away dangles there.
+    if (char *const real = realpath(path.c_str(), nullptr)) {
+        const std::string target(real);
+        std::free(real);
+        if (target != path && IdentifyEntry(target, entry) && !m_entriesGiven.count(entry)
+            && m_renamedEntries.count(entry))
+            return {};
+    }
     return path;
 }
 
@@ -141,6 +154,10 @@ int PreviewApplier::Rename(const RenameChange &rename)
         return ENOENT;
     if (m_renamedTo.count(rename.to))
         return EEXIST;
+    std::pair<FileIdentity, std::string> to;
+    const bool toKnown = IdentifyEntry(rename.to, to);
+    if (toKnown && m_entriesGiven.count(to))
+        return EEXIST;
     struct stat status
     {
     };
@@ -150,8 +167,14 @@ int PreviewApplier::Rename(const RenameChange &rename)
     const std::string directory = slash == std::string::npos ? "." : rename.to.substr(0, slash + 1);
     if (access(directory.c_str(), W_OK | X_OK) != 0)
         return errno;
-    if (std::pair<FileIdentity, std::string> entry; IdentifyEntry(from, entry))
+    if (std::pair<FileIdentity, std::string> entry; IdentifyEntry(from, entry)) {
+        m_entriesGiven.erase(entry);
         m_renamedEntries.insert(std::move(entry));
+    }
+    if (toKnown) {
+        m_renamedEntries.erase(to);
+        m_entriesGiven[to] = from;
+    }
     m_renamedTo.erase(rename.from);
     m_renamedAway.insert(rename.from);
     m_renamedAway.erase(rename.to);

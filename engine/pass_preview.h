@@ -52,6 +52,8 @@ private:
     // spelling of the path names the same entry, while a hard link or a symbolic link to the file
     // is another entry, which the run leaves where it is.
     std::set<std::pair<FileIdentity, std::string>> m_renamedEntries;
+    // The entries given to files, the same way: each to its file's path on disk.
+    std::map<std::pair<FileIdentity, std::string>, std::string> m_entriesGiven;
     std::map<FileIdentity, Changed> m_changed;
 };
 

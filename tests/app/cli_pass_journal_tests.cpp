@@ -186,6 +186,23 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
              [](const fs::path &tree) {
                  fs::create_symlink("../IMG_0001.JPG", tree / "A/link.jpg");
              }},
+            // The run renames the picture first, and the link then dangles.
+            {"a symbolic link to a picture renamed before it",
+             {},
+             {"."},
+             Mount::None,
+             [](const fs::path &tree) { fs::create_symlink("A/IMG_0003.JPG", tree / "link.jpg"); }},
+            // The second picture's name is taken under the folder's other spelling.
+            {"a folder and a link to it, with two pictures of one moment",
+             {},
+             {"A", "L"},
+             Mount::None,
+             [](const fs::path &tree) {
+                 fs::create_directory_symlink("A", tree / "L");
+                 WriteJpegWithExif(tree / "A/same.jpg",
+                                   {{"Exif.Photo.DateTimeOriginal", "2005:12:31 23:30:00"},
+                                    {"Exif.Photo.DateTimeDigitized", "2005:12:31 23:30:00"}});
+             }},
             // Named after its date already, and set to 03:30: dated again under the folder's
             // second listing.
             {"a picture taken in the hour the clocks skip, its folder listed twice",
