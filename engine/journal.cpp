@@ -787,9 +787,15 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
                            || (state == ChangeState::Planned && renamed == ChangeState::Planned
                                && to == path);
         }
-        // Another name of the same file (a hard link) holds the same shifted pair.
-        const bool sameFile = identity != FileIdentity{} && candidate.identity == identity;
-        if (endedAt != path && !renamedThere && !sameFile)
+        // Another name of the same file (a hard link) holds the same shifted pair: the name the
+        // shift ended at still names this very file (an inode number alone may have been given
+        // again to another file since).
+        const auto sameFile = [&] {
+            FileState ended;
+            return identity != FileIdentity{} && candidate.identity == identity
+                   && ReadFileState(endedAt, ended) == 0 && ended.identity == identity;
+        };
+        if (endedAt != path && !renamedThere && !sameFile())
             continue;
         // Of several, the one the inode names; else the newest.
         if (identity != FileIdentity{} && candidate.identity == identity)

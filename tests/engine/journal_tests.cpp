@@ -445,6 +445,11 @@ TEST(TheShiftLookup, knowsOnlyTheSameFileShiftedByTheSameHours)
     WriteBytes(copy, bytes);
     ASSERT_EQ(ReadFileState(copy, file), 0);
     EXPECT_FALSE(journal.FindEarlierShift(copy, bytes.size(), at, pair, 2, file.identity));
+    // Once the shifted file is gone, its inode number, given again to another file, is no proof.
+    ASSERT_EQ(ReadFileState(linked, file), 0);
+    fs::remove(dated);
+    fs::remove(linked);
+    EXPECT_FALSE(journal.FindEarlierShift(copy, bytes.size(), at, pair, 2, file.identity));
 
     // A pass asks first whether any pass shifted by its hours at all.
     EXPECT_TRUE(journal.HasShiftsBy(2));
