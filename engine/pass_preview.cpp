@@ -191,12 +191,16 @@ bool PreviewApplier::SetTime(const TimeChange &time, int &error)
         error = ENOENT;
         return false;
     }
-    changed->timeKnown = true;
-    changed->time = time.time;
     // The file holds the moment the calendar time names, which reads otherwise in the hour the
     // clocks skip (02:30 becomes 03:30): a later entry of the file is then not already dated.
-    if (const std::optional<std::int64_t> moment = LocalTimeToSeconds(time.time))
-        changed->time = BreakDownLocalTime(*moment);
+    // A moment the journal could not record is refused, as the run refuses it.
+    const std::optional<std::int64_t> moment = LocalTimeToSeconds(time.time);
+    if (moment && !IsRecordableFileTime(*moment)) {
+        error = EOVERFLOW;
+        return false;
+    }
+    changed->timeKnown = true;
+    changed->time = moment ? BreakDownLocalTime(*moment) : time.time;
     return true;
 }
 

@@ -211,6 +211,12 @@ bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime)
     return true;
 }
 
+bool IsRecordableFileTime(std::int64_t seconds)
+{
+    constexpr std::int64_t kHeldSeconds = std::numeric_limits<std::int64_t>::max() / 1000000000;
+    return seconds >= -kHeldSeconds && seconds <= kHeldSeconds;
+}
+
 bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error)
 {
     if (error)
@@ -218,10 +224,9 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
     const std::optional<std::int64_t> moment = LocalTimeToSeconds(localTime);
     if (!moment)
         return false;
-    // The journal keeps times as 64-bit nanoseconds (1677 to 2262): a time beyond them could not
-    // be taken back, and is refused before the file is touched.
-    constexpr std::int64_t kHeldSeconds = std::numeric_limits<std::int64_t>::max() / 1000000000;
-    if (*moment < -kHeldSeconds || *moment > kHeldSeconds) {
+    // A time the journal could not record could not be taken back: refused before the file is
+    // touched.
+    if (!IsRecordableFileTime(*moment)) {
         if (error)
             *error = EOVERFLOW;
         return false;

@@ -30,6 +30,10 @@ bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime);
 // given, receives the errno value of the failed call, or 0 for a time that names no moment.
 bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error = nullptr);
 
+// Whether a modification time (seconds since the epoch) fits the journal's 64-bit nanoseconds,
+// 1677 to 2262: SetLastWriteTime refuses any other.
+bool IsRecordableFileTime(std::int64_t seconds);
+
 // True when the file system holding `path` keeps file times in 2-second steps (FAT, exFAT).
 bool KeepsTwoSecondTimes(const std::string &path);
 

@@ -215,6 +215,16 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
                                     {"Exif.Photo.DateTimeDigitized", "2005:03:27 02:30:00"}});
              },
              "Europe/Berlin"},
+            // Its time is refused at every entry, so it is dated at every entry.
+            {"a picture of the year 9999, its folder listed twice",
+             {},
+             {".", "."},
+             Mount::None,
+             [](const fs::path &tree) {
+                 WriteJpegWithExif(tree / "9999-12-31 23.00.00.JPG",
+                                   {{"Exif.Photo.DateTimeOriginal", "9999:12:31 23:00:00"},
+                                    {"Exif.Photo.DateTimeDigitized", "9999:12:31 23:00:00"}});
+             }},
             {"a hard link to a picture, shifted",
              {"-t", "2"},
              {"."},
