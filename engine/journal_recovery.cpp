@@ -193,9 +193,27 @@ ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted
     return ChangeState::Abandoned;
 }
 
+// Whether a row marked done made the same change: the same file listed twice plans the same
+// shift or time under each entry, and what the first one did stays for an undo.
+bool DoneByAnotherRow(const std::vector<ChangeRecord> &rows, const JournalChange &change)
+{
+    return std::any_of(rows.begin(), rows.end(), [&](const ChangeRecord &row) {
+        const JournalChange &done = row.change;
+        if (row.state != ChangeState::Done || done.kind != change.kind
+            || !SameEntry(done.path, change.path))
+            return false;
+        if (change.kind == ChangeKind::Time)
+            return done.timeAfter == change.timeAfter;
+        return change.kind == ChangeKind::Shift && done.offset == change.offset
+               && done.bytesAfter == change.bytesAfter;
+    });
+}
+
 ChangeState TakeBack(const JournalChange &change, std::int64_t passStarted,
                      const std::vector<ChangeRecord> &rows, std::int64_t picture)
 {
+    if (DoneByAnotherRow(rows, change))
+        return ChangeState::Abandoned;
     switch (change.kind) {
     case ChangeKind::Time:
         return TakeBackTime(change);

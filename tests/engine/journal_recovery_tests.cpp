@@ -287,6 +287,34 @@ TEST_F(AKilledPass, keepsTheDoneRenameOfAPictureListedTwice)
     }
 }
 
+TEST_F(AKilledPass, keepsTheDoneShiftAndTimeOfAPictureListedTwice)
+{
+    // Dated in its place (its name is its date after the shift), its folder listed twice: both
+    // entries planned the same shift and time, the first entry's were done and marked.
+    const std::string picture = Picture("twice in place/2005-07-14 11.03.27.JPG", kDate);
+    const std::string folder = fs::path(picture).parent_path().string();
+    const PassId pass =
+            journal->BeginPass({JournalFrontEnd::Cli, folder + ";" + folder, 2, true, 0});
+    const PlannedPicture first = PlanDating(picture, 2);
+    ASSERT_EQ(first.changes.size(), 3u); // shift, rename onto its own name, time
+    PlannedPicture second = first;
+    const std::vector<ChangeId> ids = journal->PlanBatch({first, second});
+    for (std::size_t i = 0; i < first.changes.size(); ++i) {
+        if (first.changes[i].kind != ChangeKind::Rename) {
+            ASSERT_EQ(MakeChange(first.changes[i]), 0);
+        }
+        journal->MarkDone(ids[i]);
+    }
+    journal->Flush();
+    const Tree dated = TreeOf(folder);
+    OpenJournal();
+
+    EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(0)});
+    EXPECT_EQ(TreeOf(folder), dated);
+    const ChangeState D = ChangeState::Done, A = ChangeState::Abandoned;
+    EXPECT_EQ(StatesOf(*journal, pass), (std::vector<ChangeState>{D, D, D, A, A, A}));
+}
+
 TEST_F(AKilledPass, keepsTheHardLinksAPictureHadBeforeThePass)
 {
     // The picture's other name is the one the pass meant to give it; the rename was bound to be
