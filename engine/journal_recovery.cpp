@@ -101,8 +101,9 @@ bool SameEntry(const std::string &a, const std::string &b)
 
 // Whether the name `change` was to give was there before its rename was tried: a name another
 // rename of the pass gave (made, as its old name is gone), one that a change of another picture
-// was made under, or the name of another picture dated where it was. Then it is a hard link of
-// the file since before the pass, not one that a link and unlink for `change` left.
+// was made under, the name another picture was read under, or that of one dated where it was. Then
+// it is a hard link of the file since before the pass, not one that a link and unlink for `change`
+// left.
 bool NameThereBefore(const std::vector<ChangeRecord> &rows, const JournalChange &change,
                      std::int64_t picture)
 {
@@ -114,7 +115,9 @@ bool NameThereBefore(const std::vector<ChangeRecord> &rows, const JournalChange 
         const JournalChange &other = row.change;
         if (row.picture == picture)
             return false;
-        if (!renamed.count(row.picture) && other.path == change.newPath)
+        // A shift or rename starts from the name the picture had when it was read.
+        if ((!renamed.count(row.picture) || other.kind != ChangeKind::Time)
+            && other.path == change.newPath)
             return true;
         const bool renamedTo = other.kind == ChangeKind::Rename && other.newPath == change.newPath;
         if (row.state == ChangeState::Done && (renamedTo || other.path == change.newPath))

@@ -388,6 +388,28 @@ TEST_F(AKilledPass, keepsAHardLinkWhoseOtherNameThePassDated)
     }
 }
 
+TEST_F(AKilledPass, keepsAHardLinkWhoseOtherNameThePassShifted)
+{
+    // The picture was read and shifted under its date name (to be renamed after the new date);
+    // its other name was then to be renamed to the old date name, bound to be refused; the kill
+    // came before any mark.
+    const std::string dated = Picture("shifted/2005-07-14 09.03.27.JPG", kDate);
+    const std::string folder = fs::path(dated).parent_path().string();
+    const std::string other = folder + "/hard.jpg";
+    ASSERT_EQ(link(dated.c_str(), other.c_str()), 0);
+    journal->BeginPass({JournalFrontEnd::Cli, folder, 2, true, 0});
+    const PlannedPicture first = PlanDating(dated, 2);
+    const PlannedPicture second = PlanDating(other, 0);
+    ASSERT_EQ(first.changes.size(), 3u); // shift, rename, time
+    journal->PlanBatch({first, second});
+    ASSERT_EQ(MakeChange(first.changes[0]), 0);
+    OpenJournal();
+
+    Recover(folder);
+    EXPECT_TRUE(fs::exists(other));
+    EXPECT_TRUE(fs::exists(dated));
+}
+
 TEST_F(AKilledPass, takesBackOnlyThePictureThatGotANameTwoWereMeantFor)
 {
     // The second picture's rename and time were planned under the name the first one took; the
