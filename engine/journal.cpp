@@ -758,22 +758,44 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
         // A file on another file system is another file, whatever its path.
         if (!fileSystemUuid.empty() && !candidate.uuid.empty() && fileSystemUuid != candidate.uuid)
             continue;
-        if (StateOf(candidate.shift.pass, candidate.id) != ChangeState::Done)
+        // A pass killed before it marked its shift, and not recovered (its file lies outside the
+        // folders a later pass held, reached through a link): the pair holds what it wrote, so
+        // the shift was made, and its rename may have been too.
+        bool killed = false;
+        {
+            const std::lock_guard<std::mutex> guard(s_runningLock);
+            killed = !s_running.count({Path(), candidate.shift.pass});
+        }
+        const ChangeState state = StateOf(candidate.shift.pass, candidate.id);
+        if (state != ChangeState::Done && !(killed && state == ChangeState::Planned))
             continue;
         // Where the file ended: the new name of a rename of its picture that was made.
         std::string endedAt = candidate.path;
+        bool renamedThere = false;
         JournalStatement &renames = m_statements->renamesOfPicture;
         renames.Bind(1, candidate.shift.pass).Bind(2, candidate.picture);
         for (const auto &[id, to] :
              AllRows<std::pair<ChangeId, std::string>>(renames, [](const JournalStatement &row) {
                  return std::make_pair(row.Integer(0), row.Bytes(1));
              })) {
-            if (StateOf(candidate.shift.pass, id) == ChangeState::Done) {
+            const ChangeState renamed = StateOf(candidate.shift.pass, id);
+            if (renamed == ChangeState::Done) {
                 endedAt = to;
                 break;
             }
+            renamedThere = renamedThere
+                           || (state == ChangeState::Planned && renamed == ChangeState::Planned
+                               && to == path);
         }
-        if (endedAt != path)
+        // Another name of the same file (a hard link) holds the same shifted pair: the name the
+        // shift ended at still names this very file (an inode number alone may have been given
+        // again to another file since).
+        const auto sameFile = [&] {
+            FileState ended;
+            return identity != FileIdentity{} && candidate.identity == identity
+                   && ReadFileState(endedAt, ended) == 0 && ended.identity == identity;
+        };
+        if (endedAt != path && !renamedThere && !sameFile())
             continue;
         // Of several, the one the inode names; else the newest.
         if (identity != FileIdentity{} && candidate.identity == identity)

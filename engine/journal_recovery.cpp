@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <set>
 
 namespace kronvik {
 
@@ -83,7 +84,52 @@ bool ListsExactName(const std::string &directory, const std::string &name)
                        [&](const DirectoryEntry &entry) { return entry.name == name; });
 }
 
-ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted)
+// Whether two paths name one directory entry, also when spelt differently ("A//x.jpg" and
+// "A/x.jpg", a folder given twice, once with a trailing separator).
+bool SameEntry(const std::string &a, const std::string &b)
+{
+    if (a == b)
+        return true;
+    const auto aSplit = a.rfind(kPathSeparator), bSplit = b.rfind(kPathSeparator);
+    if (aSplit == std::string::npos || bSplit == std::string::npos
+        || a.compare(aSplit, std::string::npos, b, bSplit, std::string::npos) != 0)
+        return false;
+    FileIdentity aFolder, bFolder;
+    return IdentifyFile(a.substr(0, aSplit + 1), aFolder)
+           && IdentifyFile(b.substr(0, bSplit + 1), bFolder) && aFolder == bFolder;
+}
+
+// Whether the name `change` was to give was there before its rename was tried: a name another
+// rename of the pass gave (made, as its old name is gone), one that a change of another picture
+// was made under, the name another picture was read under, or that of one dated where it was. Then
+// it is a hard link of the file since before the pass, not one that a link and unlink for `change`
+// left.
+bool NameThereBefore(const std::vector<ChangeRecord> &rows, const JournalChange &change,
+                     std::int64_t picture)
+{
+    std::set<std::int64_t> renamed;
+    for (const ChangeRecord &row : rows)
+        if (row.change.kind == ChangeKind::Rename)
+            renamed.insert(row.picture);
+    return std::any_of(rows.begin(), rows.end(), [&](const ChangeRecord &row) {
+        const JournalChange &other = row.change;
+        if (row.picture == picture)
+            return false;
+        // A shift or rename starts from the name the picture had when it was read.
+        if ((!renamed.count(row.picture) || other.kind != ChangeKind::Time)
+            && other.path == change.newPath)
+            return true;
+        const bool renamedTo = other.kind == ChangeKind::Rename && other.newPath == change.newPath;
+        if (row.state == ChangeState::Done && (renamedTo || other.path == change.newPath))
+            return true;
+        FileState state;
+        return renamedTo && other.path != change.path
+               && ReadFileState(other.path, state, false) == ENOENT;
+    });
+}
+
+ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted,
+                           const std::vector<ChangeRecord> &rows, std::int64_t picture)
 {
     const std::string &oldPath = change.path;
     const std::string &newPath = change.newPath;
@@ -98,6 +144,14 @@ ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted
         // Made: the file has its new name only. A file of another size there is not ours.
         if (!target.regular || target.size != change.size)
             return ChangeState::Abandoned;
+        // Made by the done rename of the picture's earlier entry (its folder listed twice), which
+        // stays for an undo: this one found the picture gone.
+        if (std::any_of(rows.begin(), rows.end(), [&](const ChangeRecord &row) {
+                return row.state == ChangeState::Done && row.change.kind == ChangeKind::Rename
+                       && SameEntry(row.change.path, oldPath)
+                       && SameEntry(row.change.newPath, newPath);
+            }))
+            return ChangeState::Abandoned;
         return RenameNoReplace(newPath, oldPath) == 0 ? ChangeState::TakenBack : ChangeState::Done;
     }
     if (oldState.identity == newState.identity) {
@@ -107,6 +161,13 @@ ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted
         const std::string directory = split == std::string::npos ? "." : oldPath.substr(0, split);
         const bool listsOld = ListsExactName(directory, oldPath.substr(split + 1));
         const bool listsNew = ListsExactName(directory, newPath.substr(newPath.rfind('/') + 1));
+        // A link made by the pass moved the file's change time; two names of a file untouched
+        // since before the pass, or whose new one was there before the rename was tried, are
+        // hard links of its owner's, and both stay.
+        if (listsOld && listsNew && newState.links >= 2
+            && (newState.changedSeconds < passStarted - 2
+                || NameThereBefore(rows, change, picture)))
+            return ChangeState::Abandoned;
         if (listsOld && listsNew && newState.links >= 2)
             return RemoveName(newPath) == 0 ? ChangeState::TakenBack : ChangeState::Planned;
         if (listsNew && !listsOld)
@@ -114,6 +175,12 @@ ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted
                                                           : ChangeState::Done;
         return ChangeState::Abandoned;
     }
+    // The picture has its new name, and an empty file made since the pass began its old one: the
+    // placeholder of a rename back by an earlier recovery, killed before that rename on FAT.
+    if (oldState.regular && oldState.size == 0 && change.size > 0 && target.regular
+        && target.size == change.size
+        && RemoveEmptyFile(oldPath, (passStarted - 2) * kNanosecondsPerSecond) == 0)
+        return RenameNoReplace(newPath, oldPath) == 0 ? ChangeState::TakenBack : ChangeState::Done;
     // The picture kept its old name. An empty file under the new name, made during the pass, is
     // the placeholder the rename reserved; a file of someone's stays. FAT keeps times in 2-second
     // steps, rounded down.
@@ -129,15 +196,34 @@ ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted
     return ChangeState::Abandoned;
 }
 
-ChangeState TakeBack(const JournalChange &change, std::int64_t passStarted)
+// Whether a row marked done made the same change: the same file listed twice plans the same
+// shift or time under each entry, and what the first one did stays for an undo.
+bool DoneByAnotherRow(const std::vector<ChangeRecord> &rows, const JournalChange &change)
 {
+    return std::any_of(rows.begin(), rows.end(), [&](const ChangeRecord &row) {
+        const JournalChange &done = row.change;
+        if (row.state != ChangeState::Done || done.kind != change.kind
+            || !SameEntry(done.path, change.path))
+            return false;
+        if (change.kind == ChangeKind::Time)
+            return done.timeAfter == change.timeAfter;
+        return change.kind == ChangeKind::Shift && done.offset == change.offset
+               && done.bytesAfter == change.bytesAfter;
+    });
+}
+
+ChangeState TakeBack(const JournalChange &change, std::int64_t passStarted,
+                     const std::vector<ChangeRecord> &rows, std::int64_t picture)
+{
+    if (DoneByAnotherRow(rows, change))
+        return ChangeState::Abandoned;
     switch (change.kind) {
     case ChangeKind::Time:
         return TakeBackTime(change);
     case ChangeKind::Shift:
         return TakeBackShift(change);
     case ChangeKind::Rename:
-        return TakeBackRename(change, passStarted);
+        return TakeBackRename(change, passStarted, rows, picture);
     }
     return ChangeState::Abandoned;
 }
@@ -254,19 +340,24 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
                 renames[row.picture] = &row;
         int takenBack = 0;
         bool remaining = false;
+        // Renames taken back, by their old and new path: the same rename planned for a later
+        // entry of the same picture (a folder listed twice) may be the one that took it back.
+        std::vector<std::pair<std::string, std::string>> renamedBack;
         const auto takeBack = [&](ChangeRecord &row, const JournalChange &change) {
             if (!held.Contains(DirectoryOf(row.change.path))) {
                 remaining = true;
                 return ChangeState::Planned;
             }
             relevant = true;
-            const ChangeState state = TakeBack(change, pass.started);
+            const ChangeState state = TakeBack(change, pass.started, rows, row.picture);
             if (state == ChangeState::Planned) {
                 remaining = true;
                 return state;
             }
             if (state == ChangeState::TakenBack)
                 ++takenBack;
+            if (state == ChangeState::TakenBack && change.kind == ChangeKind::Rename)
+                renamedBack.emplace_back(change.path, change.newPath);
             row.state = state;
             journal.Mark(row.id, state, pass.id);
             return state;
@@ -283,8 +374,16 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
             if (renamed.state == ChangeState::Planned)
                 takeBack(renamed, renamed.change);
             JournalChange time = row->change;
-            if (renamed.state == ChangeState::TakenBack)
+            if (renamed.state == ChangeState::TakenBack
+                || std::any_of(renamedBack.begin(), renamedBack.end(), [&](const auto &back) {
+                       return SameEntry(back.first, renamed.change.path)
+                              && SameEntry(back.second, renamed.change.newPath);
+                   }))
                 time.path = renamed.change.path; // the file is back under its old name
+            else if (renamed.state == ChangeState::Abandoned)
+                // Never renamed, or renamed back by a recovery killed before it took back the
+                // time: only a file that holds exactly the time set gets its old one.
+                time.path = renamed.change.path;
             else if (renamed.state != ChangeState::Done)
                 time.path.clear(); // never renamed, so never timed
             if (time.path.empty() && held.Contains(DirectoryOf(row->change.path)))

@@ -9,6 +9,7 @@
 #include "path_names.h"
 #include "picture_file.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace kronvik {
@@ -307,9 +308,14 @@ UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &s
     }
 
     // The pass still there after its changes were read: they were read whole, before any prune.
-    const std::vector<ChangeRecord> done = journal.Changes(target->id, ChangeState::Done);
+    std::vector<ChangeRecord> done = journal.Changes(target->id, ChangeState::Done);
     if (!journal.FindPass(target->id))
         return pruned();
+    // In the pictures' order: one planned again after the pictures that follow it (its batch's
+    // plan no longer held) has rows after theirs, but was changed before them.
+    std::stable_sort(done.begin(), done.end(), [](const ChangeRecord &a, const ChangeRecord &b) {
+        return a.picture < b.picture;
+    });
     journal.BeginPass(
             {session.frontEnd, target->sources, target->timeAdjust, target->recurse, target->id});
     const std::vector<PictureChanges> pictures = GroupByPicture(done);

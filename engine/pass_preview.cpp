@@ -6,9 +6,11 @@
 #include "file_error.h"
 #include "file_services.h"
 #include "file_stamp.h"
+#include "local_clock.h"
 #include "picture_plan.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,12 +48,32 @@ std::string PreviewApplier::OnDisk(const std::string &path) const
         return renamed->second;
     if (m_renamedAway.count(path))
         return {};
-    // Another spelling of a path renamed away ("A//S/x.jpg" beside "A/S/x.jpg") names the same
-    // file, which the run would have renamed too.
-    FileStamp stamp;
-    if (StampFile(path, stamp) == 0 && m_renamedFiles.count(stamp.identity))
-        return {};
+    // Another spelling of a path renamed away ("A//S/x.jpg" beside "A/S/x.jpg", or one through a
+    // link to its folder) names the same entry, which the run would have renamed too.
+    std::pair<FileIdentity, std::string> entry;
+    if (IdentifyEntry(path, entry)) {
+        if (const auto given = m_entriesGiven.find(entry); given != m_entriesGiven.end())
+            return given->second;
+        if (m_renamedEntries.count(entry))
+            return {};
+    }
+    // A symbolic link whose target the run renamed away dangles there.
+    if (char *const real = realpath(path.c_str(), nullptr)) {
+        const std::string target(real);
+        std::free(real);
+        if (target != path && IdentifyEntry(target, entry) && !m_entriesGiven.count(entry)
+            && m_renamedEntries.count(entry))
+            return {};
+    }
     return path;
+}
+
+bool PreviewApplier::IdentifyEntry(const std::string &path,
+                                   std::pair<FileIdentity, std::string> &entry)
+{
+    const std::size_t slash = path.rfind('/');
+    entry.second = slash == std::string::npos ? path : path.substr(slash + 1);
+    return IdentifyFile(slash == std::string::npos ? "." : path.substr(0, slash + 1), entry.first);
 }
 
 PreviewApplier::Changed *PreviewApplier::ChangedFile(const std::string &diskPath, bool create)
@@ -139,6 +161,10 @@ int PreviewApplier::Rename(const RenameChange &rename)
         return ENOENT;
     if (m_renamedTo.count(rename.to))
         return EEXIST;
+    std::pair<FileIdentity, std::string> to;
+    const bool toKnown = IdentifyEntry(rename.to, to);
+    if (toKnown && m_entriesGiven.count(to))
+        return EEXIST;
     struct stat status
     {
     };
@@ -148,9 +174,14 @@ int PreviewApplier::Rename(const RenameChange &rename)
     const std::string directory = slash == std::string::npos ? "." : rename.to.substr(0, slash + 1);
     if (access(directory.c_str(), W_OK | X_OK) != 0)
         return errno;
-    FileStamp stamp;
-    if (StampFile(from, stamp) == 0)
-        m_renamedFiles.insert(stamp.identity);
+    if (std::pair<FileIdentity, std::string> entry; IdentifyEntry(from, entry)) {
+        m_entriesGiven.erase(entry);
+        m_renamedEntries.insert(std::move(entry));
+    }
+    if (toKnown) {
+        m_renamedEntries.erase(to);
+        m_entriesGiven[to] = from;
+    }
     m_renamedTo.erase(rename.from);
     m_renamedAway.insert(rename.from);
     m_renamedAway.erase(rename.to);
@@ -167,8 +198,16 @@ bool PreviewApplier::SetTime(const TimeChange &time, int &error)
         error = ENOENT;
         return false;
     }
+    // The file holds the moment the calendar time names, which reads otherwise in the hour the
+    // clocks skip (02:30 becomes 03:30): a later entry of the file is then not already dated.
+    // A moment the journal could not record is refused, as the run refuses it.
+    const std::optional<std::int64_t> moment = LocalTimeToSeconds(time.time);
+    if (moment && !IsRecordableFileTime(*moment)) {
+        error = EOVERFLOW;
+        return false;
+    }
     changed->timeKnown = true;
-    changed->time = time.time;
+    changed->time = moment ? BreakDownLocalTime(*moment) : time.time;
     return true;
 }
 

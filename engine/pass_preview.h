@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace kronvik {
 
@@ -42,11 +43,17 @@ private:
     // The file a path names in the run: on disk, the path itself unless the preview renamed a
     // file to it. Empty when the run would have renamed the path's file away.
     std::string OnDisk(const std::string &path) const;
+    static bool IdentifyEntry(const std::string &path, std::pair<FileIdentity, std::string> &entry);
     Changed *ChangedFile(const std::string &diskPath, bool create);
 
     std::map<std::string, std::string> m_renamedTo; // new name -> the file's path on disk
     std::set<std::string> m_renamedAway; // paths whose file the run would have renamed
-    std::set<FileIdentity> m_renamedFiles;
+    // The directory entries renamed away, as their directory's identity and their name: another
+    // spelling of the path names the same entry, while a hard link or a symbolic link to the file
+    // is another entry, which the run leaves where it is.
+    std::set<std::pair<FileIdentity, std::string>> m_renamedEntries;
+    // The entries given to files, the same way: each to its file's path on disk.
+    std::map<std::pair<FileIdentity, std::string>, std::string> m_entriesGiven;
     std::map<FileIdentity, Changed> m_changed;
 };
 

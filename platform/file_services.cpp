@@ -8,10 +8,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <locale.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -209,6 +211,12 @@ bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime)
     return true;
 }
 
+bool IsRecordableFileTime(std::int64_t seconds)
+{
+    constexpr std::int64_t kHeldSeconds = std::numeric_limits<std::int64_t>::max() / 1000000000;
+    return seconds >= -kHeldSeconds && seconds <= kHeldSeconds;
+}
+
 bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error)
 {
     if (error)
@@ -216,6 +224,13 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
     const std::optional<std::int64_t> moment = LocalTimeToSeconds(localTime);
     if (!moment)
         return false;
+    // A time the journal could not record could not be taken back: refused before the file is
+    // touched.
+    if (!IsRecordableFileTime(*moment)) {
+        if (error)
+            *error = EOVERFLOW;
+        return false;
+    }
     const auto seconds = static_cast<std::time_t>(*moment);
     struct stat status
     {
@@ -236,6 +251,19 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
     if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
         if (error)
             *error = errno;
+        return false;
+    }
+    // A file system clamps a time outside its range (ext4 keeps 1901 to 2446) without a word:
+    // the file would then hold a time that neither its name nor the journal says, and an undo
+    // would take it for a file modified since. Give it back the time it had.
+    struct stat stored
+    {
+    };
+    if (stat(path.c_str(), &stored) == 0 && std::llabs(stored.st_mtim.tv_sec - seconds) > 2) {
+        const timespec before[2] = {status.st_atim, status.st_mtim};
+        utimensat(AT_FDCWD, path.c_str(), before, 0);
+        if (error)
+            *error = EOVERFLOW;
         return false;
     }
     return true;

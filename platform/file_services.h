@@ -25,10 +25,14 @@ std::string SystemErrorText(int error);
 bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime);
 
 // Sets the modification time of the file to the local calendar time, keeping its access time.
-// False, and nothing changed, when the time is not a valid calendar time or the call fails; then
-// `error`, when given, receives the errno value of the failed call, or 0 for a time that names no
-// moment.
+// False, and nothing changed, when the time is not a valid calendar time, the call fails, or the
+// time lies outside 1677 to 2262 or the file system cannot hold it (EOVERFLOW); then `error`, when
+// given, receives the errno value of the failed call, or 0 for a time that names no moment.
 bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error = nullptr);
+
+// Whether a modification time (seconds since the epoch) fits the journal's 64-bit nanoseconds,
+// 1677 to 2262: SetLastWriteTime refuses any other.
+bool IsRecordableFileTime(std::int64_t seconds);
 
 // True when the file system holding `path` keeps file times in 2-second steps (FAT, exFAT).
 bool KeepsTwoSecondTimes(const std::string &path);

@@ -18,6 +18,7 @@ struct FileState
     bool regular = false;
     std::uint64_t size = 0;
     std::int64_t modified = 0; // nanoseconds since the epoch
+    std::int64_t changedSeconds = 0; // the change time: a new link or name moves it
     FileIdentity identity;
     std::uint64_t links = 0;
 };
@@ -32,9 +33,9 @@ int ReadFileState(const std::string &path, FileState &state, bool followLinks = 
 int SetModificationTime(const std::string &path, std::int64_t modified);
 
 // Removes the name `path` when it names an empty regular file modified no earlier than
-// `notBefore` (nanoseconds since the epoch): a placeholder that a rename reserved and left behind,
-// not a file of someone's. Returns 0 when removed, EEXIST when it is something else, or an errno
-// value.
+// `notBefore` (nanoseconds since the epoch) and not after now: a placeholder that a rename reserved
+// and left behind, not a file of someone's. Returns 0 when removed, EEXIST when it is something
+// else, or an errno value.
 int RemoveEmptyFile(const std::string &path, std::int64_t notBefore);
 
 // Removes the name `path` (one of several names of a file). Returns 0 or an errno value.

@@ -65,10 +65,25 @@ std::optional<std::int64_t> LocalTimeToSeconds(const CalendarTime &localTime)
     local.tm_isdst = -1;
     // mktime's -1 is also a real moment (one second before the epoch); tm_wday tells them apart.
     local.tm_wday = -1;
+    const std::tm asked = local;
     const std::time_t seconds = std::mktime(&local);
     if (seconds == static_cast<std::time_t>(-1) && local.tm_wday == -1)
         return std::nullopt;
-    return static_cast<std::int64_t>(seconds);
+    // In the hour that the clocks go back, a calendar time names two moments, and mktime picks
+    // one after the offset of its previous call: a pass and its journal would then disagree on
+    // the time set, and an undo take the picture for one modified since. Always the first.
+    std::int64_t first = seconds;
+    for (const int daylight : {0, 1}) {
+        std::tm candidate = asked;
+        candidate.tm_isdst = daylight;
+        candidate.tm_wday = -1;
+        const std::time_t moment = std::mktime(&candidate);
+        if (candidate.tm_wday != -1 && candidate.tm_isdst == daylight
+            && candidate.tm_hour == asked.tm_hour && candidate.tm_min == asked.tm_min
+            && candidate.tm_mday == asked.tm_mday && moment < first)
+            first = moment;
+    }
+    return first;
 }
 
 } // namespace kronvik

@@ -166,6 +166,8 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
         std::vector<std::string> args; // before the folders
         std::vector<std::string> folders; // within the tree
         Mount mount = Mount::None; // of the whole tree
+        void (*extra)(const fs::path &tree) = nullptr; // more names in the tree
+        const char *zone = "UTC";
     };
     const std::vector<Row> rows = {
             {"collisions and a picture already dated", {}, {"."}},
@@ -175,6 +177,61 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
             {"shifts back across the year's start", {"-t", "-3"}, {"."}},
             {"a read-only picture under an adjustment", {"-t", "1"}, {"."}, Mount::ReadOnly},
             {"a read-only folder without one", {}, {"."}, Mount::ReadOnly},
+            // Dated before the picture it names: the run renames the link and leaves the
+            // picture's own name to be dated in its turn.
+            {"a symbolic link to a picture",
+             {},
+             {"."},
+             Mount::None,
+             [](const fs::path &tree) {
+                 fs::create_symlink("../IMG_0001.JPG", tree / "A/link.jpg");
+             }},
+            // The run renames the picture first, and the link then dangles.
+            {"a symbolic link to a picture renamed before it",
+             {},
+             {"."},
+             Mount::None,
+             [](const fs::path &tree) { fs::create_symlink("A/IMG_0003.JPG", tree / "link.jpg"); }},
+            // The second picture's name is taken under the folder's other spelling.
+            {"a folder and a link to it, with two pictures of one moment",
+             {},
+             {"A", "L"},
+             Mount::None,
+             [](const fs::path &tree) {
+                 fs::create_directory_symlink("A", tree / "L");
+                 WriteJpegWithExif(tree / "A/same.jpg",
+                                   {{"Exif.Photo.DateTimeOriginal", "2005:12:31 23:30:00"},
+                                    {"Exif.Photo.DateTimeDigitized", "2005:12:31 23:30:00"}});
+             }},
+            // Named after its date already, and set to 03:30: dated again under the folder's
+            // second listing.
+            {"a picture taken in the hour the clocks skip, its folder listed twice",
+             {},
+             {".", "."},
+             Mount::None,
+             [](const fs::path &tree) {
+                 WriteJpegWithExif(tree / "2005-03-27 02.30.00.JPG",
+                                   {{"Exif.Photo.DateTimeOriginal", "2005:03:27 02:30:00"},
+                                    {"Exif.Photo.DateTimeDigitized", "2005:03:27 02:30:00"}});
+             },
+             "Europe/Berlin"},
+            // Its time is refused at every entry, so it is dated at every entry.
+            {"a picture of the year 9999, its folder listed twice",
+             {},
+             {".", "."},
+             Mount::None,
+             [](const fs::path &tree) {
+                 WriteJpegWithExif(tree / "9999-12-31 23.00.00.JPG",
+                                   {{"Exif.Photo.DateTimeOriginal", "9999:12:31 23:00:00"},
+                                    {"Exif.Photo.DateTimeDigitized", "9999:12:31 23:00:00"}});
+             }},
+            {"a hard link to a picture, shifted",
+             {"-t", "2"},
+             {"."},
+             Mount::None,
+             [](const fs::path &tree) {
+                 fs::create_hard_link(tree / "IMG_0001.JPG", tree / "A/hard.jpg");
+             }},
     };
     for (const Row &row : rows) {
         const TempDir tree;
@@ -196,6 +253,9 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
         SetModificationTime(tree / "2004-02-29 12.00.00.JPG", 1078056000LL * 1000000000);
         WriteBytes(tree / "broken.jpg", "not a picture at all");
         picture("A/no date.jpg", "");
+        if (row.extra)
+            row.extra(tree.Path());
+        setenv("TZ", row.zone, 1);
 
         std::vector<std::string> args = row.args;
         for (const std::string &folder : row.folders)

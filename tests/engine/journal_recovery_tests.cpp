@@ -109,6 +109,23 @@ TEST_F(AKilledPass, isRolledBackFromEveryStateAKillCanLeave)
              },
              2,
              {T, T, A}},
+            {"after every change, and a recovery killed after its rename back",
+             [](const Plans &plans) {
+                 for (const JournalChange &change : plans[0].changes)
+                     ASSERT_EQ(MakeChange(change), 0);
+                 ASSERT_EQ(RenameNoReplace(plans[0].changes[1].newPath, plans[0].changes[1].path),
+                           0);
+             },
+             2,
+             {T, A, T}},
+            {"with the placeholder of an earlier recovery's rename back under the old name",
+             [&](const Plans &plans) {
+                 shift(plans);
+                 rename(plans);
+                 MakePlaceholder(plans[0].changes[1].path);
+             },
+             2,
+             {T, T, A}},
             {"with two names of the file left by a link and unlink",
              [&](const Plans &plans) {
                  shift(plans);
@@ -148,6 +165,44 @@ TEST_F(AKilledPass, isRolledBackFromEveryStateAKillCanLeave)
     }
 }
 
+TEST_F(AKilledPass, thatNoPassRecoveredStillCountsItsShiftsMade)
+{
+    // Its picture lay outside the folders of the passes that followed (reached through a link):
+    // the shift stays planned, and a later pass by the same hours must not shift it again.
+    using Plans = std::vector<PlannedPicture>;
+    struct Row
+    {
+        const char *name;
+        void (*make)(const Plans &);
+        bool renamed;
+    } const rows[] = {
+            {"after its shift", [](const Plans &plans) { MakeChange(plans[0].changes[0]); }, false},
+            {"after its shift and rename",
+             [](const Plans &plans) {
+                 MakeChange(plans[0].changes[0]);
+                 MakeChange(plans[0].changes[1]);
+             },
+             true},
+    };
+    for (const Row &row : rows) {
+        const std::string picture = Picture(std::string(row.name) + "/IMG_0001.JPG", kDate);
+        const std::string folder = fs::path(picture).parent_path().string();
+        JournalChange shift;
+        KillDuring(
+                {picture},
+                [&](const Plans &plans) {
+                    shift = plans[0].changes[0];
+                    row.make(plans);
+                },
+                folder);
+        const std::string path = row.renamed ? folder + "/" + kNewName : picture;
+        EXPECT_TRUE(journal->FindEarlierShift(path, shift.size, shift.offset, shift.bytesAfter, 2))
+                << row.name;
+        EXPECT_FALSE(journal->FindEarlierShift(path, shift.size, shift.offset, shift.bytesAfter, 3))
+                << row.name;
+    }
+}
+
 TEST_F(AKilledPass, leavesAFileOfSomeoneElseUnderTheNewName)
 {
     struct Row
@@ -175,6 +230,184 @@ TEST_F(AKilledPass, leavesAFileOfSomeoneElseUnderTheNewName)
         EXPECT_EQ(StatesOf(*journal, pass), std::vector<ChangeState>(3, ChangeState::Abandoned))
                 << row.name;
     }
+}
+
+TEST_F(AKilledPass, givesBackTheTimeOfAPictureListedTwice)
+{
+    // Its folder listed twice: the picture's second entry planned the same rename, bound to find
+    // the picture gone. The kill came after the first entry's rename and time, before any mark.
+    const std::string picture = Picture("twice/IMG_0001.JPG", kDate);
+    const std::string folder = fs::path(picture).parent_path().string();
+    const Tree before = TreeOf(folder);
+    journal->BeginPass({JournalFrontEnd::Cli, folder + ";" + folder, 0, true, 0});
+    const PlannedPicture first = PlanDating(picture, 0);
+    ASSERT_EQ(first.changes.size(), 2u); // rename, time
+    PlannedPicture second;
+    second.changes.push_back(first.changes[0]);
+    journal->PlanBatch({first, second});
+    for (const JournalChange &change : first.changes)
+        ASSERT_EQ(MakeChange(change), 0);
+    OpenJournal();
+
+    EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(2)});
+    EXPECT_EQ(TreeOf(folder), before);
+}
+
+TEST_F(AKilledPass, keepsTheDoneRenameOfAPictureListedTwice)
+{
+    // As above, but the first entry's rename and time were marked done before the kill: they
+    // stay for an undo, and the second entry's rename, which found the picture gone, is no
+    // change to take back; also where the folder was given once as "F/" ("F//IMG_0001.JPG").
+    for (const std::string spelling : {"/", "//"}) {
+        const std::string picture =
+                Picture("twice done " + std::to_string(spelling.size()) + "/IMG_0001.JPG", kDate);
+        const std::string folder = fs::path(picture).parent_path().string();
+        const PassId pass =
+                journal->BeginPass({JournalFrontEnd::Cli, folder + ";" + folder, 0, true, 0});
+        const PlannedPicture first = PlanDating(picture, 0);
+        ASSERT_EQ(first.changes.size(), 2u); // rename, time
+        PlannedPicture second;
+        second.changes.push_back(first.changes[0]);
+        second.changes[0].path = folder + spelling + "IMG_0001.JPG";
+        second.changes[0].newPath =
+                folder + spelling + fs::path(first.changes[0].newPath).filename().string();
+        const std::vector<ChangeId> ids = journal->PlanBatch({first, second});
+        for (std::size_t i = 0; i < first.changes.size(); ++i) {
+            ASSERT_EQ(MakeChange(first.changes[i]), 0);
+            journal->MarkDone(ids[i]);
+        }
+        journal->Flush();
+        const Tree dated = TreeOf(folder);
+        OpenJournal();
+
+        EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(0)}) << spelling;
+        EXPECT_EQ(TreeOf(folder), dated) << spelling;
+        const ChangeState D = ChangeState::Done, A = ChangeState::Abandoned;
+        EXPECT_EQ(StatesOf(*journal, pass), (std::vector<ChangeState>{D, D, A})) << spelling;
+    }
+}
+
+TEST_F(AKilledPass, keepsTheDoneShiftAndTimeOfAPictureListedTwice)
+{
+    // Dated in its place (its name is its date after the shift), its folder listed twice: both
+    // entries planned the same shift and time, the first entry's were done and marked.
+    const std::string picture = Picture("twice in place/2005-07-14 11.03.27.JPG", kDate);
+    const std::string folder = fs::path(picture).parent_path().string();
+    const PassId pass =
+            journal->BeginPass({JournalFrontEnd::Cli, folder + ";" + folder, 2, true, 0});
+    const PlannedPicture first = PlanDating(picture, 2);
+    ASSERT_EQ(first.changes.size(), 3u); // shift, rename onto its own name, time
+    PlannedPicture second = first;
+    const std::vector<ChangeId> ids = journal->PlanBatch({first, second});
+    for (std::size_t i = 0; i < first.changes.size(); ++i) {
+        if (first.changes[i].kind != ChangeKind::Rename) {
+            ASSERT_EQ(MakeChange(first.changes[i]), 0);
+        }
+        journal->MarkDone(ids[i]);
+    }
+    journal->Flush();
+    const Tree dated = TreeOf(folder);
+    OpenJournal();
+
+    EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(0)});
+    EXPECT_EQ(TreeOf(folder), dated);
+    const ChangeState D = ChangeState::Done, A = ChangeState::Abandoned;
+    EXPECT_EQ(StatesOf(*journal, pass), (std::vector<ChangeState>{D, D, D, A, A, A}));
+}
+
+TEST_F(AKilledPass, keepsTheHardLinksAPictureHadBeforeThePass)
+{
+    // The picture's other name is the one the pass meant to give it; the rename was bound to be
+    // refused, and the kill came before its mark. The pass began well after the link was made.
+    const std::string picture = Picture("linked/IMG_0001.JPG", kDate);
+    const std::string folder = fs::path(picture).parent_path().string();
+    ASSERT_EQ(link(picture.c_str(), (folder + "/" + kNewName).c_str()), 0);
+    const Tree before = TreeOf(folder);
+    JournalOptions later;
+    later.clock = [] { return static_cast<std::int64_t>(time(nullptr)) + 10; };
+    journal = std::make_unique<Journal>(Journal::DefaultPath(), later);
+    const PassId pass = KillDuring(
+            {picture}, [](const std::vector<PlannedPicture> &) {}, folder);
+
+    const std::vector<std::string> lines = Recover(folder);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].ends_with(": 0 changes taken back.")) << lines[0];
+    EXPECT_EQ(TreeOf(folder), before);
+    EXPECT_EQ(StatesOf(*journal, pass), std::vector<ChangeState>(3, ChangeState::Abandoned));
+}
+
+TEST_F(AKilledPass, keepsAHardLinkWhoseOtherNameThePassRenamed)
+{
+    // Two names of one picture, both planned to become its date name: the first was renamed, the
+    // second bound to be refused, and the kill came before the marks. The second name and the
+    // date name are then two names of one file, as a killed link and unlink would leave them.
+    const std::string picture = Picture("linked/IMG_0001.JPG", kDate);
+    const std::string folder = fs::path(picture).parent_path().string();
+    const std::string other = folder + "/hard.jpg";
+    ASSERT_EQ(link(picture.c_str(), other.c_str()), 0);
+    const Tree before = TreeOf(folder);
+    KillDuring(
+            {other, picture},
+            [](const std::vector<PlannedPicture> &plans) {
+                for (const JournalChange &change : plans[0].changes)
+                    ASSERT_EQ(MakeChange(change), 0);
+            },
+            folder);
+
+    // Which of the two names' rows takes back the shared time is not fixed; the tree is.
+    EXPECT_EQ(Recover(folder).size(), 1u);
+    EXPECT_EQ(TreeOf(folder), before);
+}
+
+TEST_F(AKilledPass, keepsAHardLinkWhoseOtherNameThePassDated)
+{
+    // The picture's date name was dated in its place (its time set, which moves the change time
+    // too); its other name was then to be renamed to it, bound to be refused, and the kill came
+    // before that mark, and before or after the time's.
+    for (const bool marked : {true, false}) {
+        const std::string name = marked ? "marked" : "unmarked";
+        const std::string dated = Picture(name + "/2005-07-14 09.03.27.JPG", kDate);
+        const std::string folder = fs::path(dated).parent_path().string();
+        const std::string other = folder + "/hard.jpg";
+        ASSERT_EQ(link(dated.c_str(), other.c_str()), 0);
+        journal->BeginPass({JournalFrontEnd::Cli, folder, 0, true, 0});
+        const PlannedPicture second = PlanDating(other, 0);
+        ASSERT_EQ(second.changes.size(), 2u); // rename, time
+        PlannedPicture first;
+        first.changes.push_back(second.changes[1]); // the same time, set under the date name
+        const std::vector<ChangeId> ids = journal->PlanBatch({first, second});
+        ASSERT_EQ(MakeChange(first.changes[0]), 0);
+        if (marked)
+            journal->MarkDone(ids[0]);
+        journal->Flush();
+        OpenJournal();
+
+        Recover(folder);
+        EXPECT_TRUE(fs::exists(other)) << name;
+        EXPECT_TRUE(fs::exists(dated)) << name;
+    }
+}
+
+TEST_F(AKilledPass, keepsAHardLinkWhoseOtherNameThePassShifted)
+{
+    // The picture was read and shifted under its date name (to be renamed after the new date);
+    // its other name was then to be renamed to the old date name, bound to be refused; the kill
+    // came before any mark.
+    const std::string dated = Picture("shifted/2005-07-14 09.03.27.JPG", kDate);
+    const std::string folder = fs::path(dated).parent_path().string();
+    const std::string other = folder + "/hard.jpg";
+    ASSERT_EQ(link(dated.c_str(), other.c_str()), 0);
+    journal->BeginPass({JournalFrontEnd::Cli, folder, 2, true, 0});
+    const PlannedPicture first = PlanDating(dated, 2);
+    const PlannedPicture second = PlanDating(other, 0);
+    ASSERT_EQ(first.changes.size(), 3u); // shift, rename, time
+    journal->PlanBatch({first, second});
+    ASSERT_EQ(MakeChange(first.changes[0]), 0);
+    OpenJournal();
+
+    Recover(folder);
+    EXPECT_TRUE(fs::exists(other));
+    EXPECT_TRUE(fs::exists(dated));
 }
 
 TEST_F(AKilledPass, takesBackOnlyThePictureThatGotANameTwoWereMeantFor)

@@ -435,6 +435,22 @@ TEST(TheShiftLookup, knowsOnlyTheSameFileShiftedByTheSameHours)
             EXPECT_EQ(found->started, kPinnedClock) << row.name;
         }
     }
+    // Another name of the dated picture is the same file, shifted already; a copy is not.
+    const std::string linked = pictures / "linked.jpg";
+    ASSERT_EQ(link(dated.c_str(), linked.c_str()), 0);
+    FileState file;
+    ASSERT_EQ(ReadFileState(linked, file), 0);
+    EXPECT_TRUE(journal.FindEarlierShift(linked, bytes.size(), at, pair, 2, file.identity));
+    const std::string copy = pictures / "copy.jpg";
+    WriteBytes(copy, bytes);
+    ASSERT_EQ(ReadFileState(copy, file), 0);
+    EXPECT_FALSE(journal.FindEarlierShift(copy, bytes.size(), at, pair, 2, file.identity));
+    // Once the shifted file is gone, its inode number, given again to another file, is no proof.
+    ASSERT_EQ(ReadFileState(linked, file), 0);
+    fs::remove(dated);
+    fs::remove(linked);
+    EXPECT_FALSE(journal.FindEarlierShift(copy, bytes.size(), at, pair, 2, file.identity));
+
     // A pass asks first whether any pass shifted by its hours at all.
     EXPECT_TRUE(journal.HasShiftsBy(2));
     EXPECT_FALSE(journal.HasShiftsBy(-2));

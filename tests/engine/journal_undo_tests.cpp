@@ -157,6 +157,37 @@ TEST_F(AnUndo, leavesAPictureChangedSinceThePassAsItIs)
     }
 }
 
+TEST_F(AnUndo, givesBackInThePicturesOrderWhenOneWasPlannedAgainAfterTheNext)
+{
+    // The first picture frees its name, which the second one's date names. The first one's
+    // batch plan no longer held at its turn: planned again, its rows come after the second's.
+    const std::string first = Picture("Camera/2004-12-31 23.30.00.JPG", kJuly);
+    const std::string second = Picture("Camera/IMG_0002.JPG", "2004:12:31 23:30:00");
+    const Tree before = TreeOf(pictures.Path());
+    journal->BeginPass({JournalFrontEnd::Cli, pictures / "Camera", 0, true, 0});
+    PlannedPicture a = PlanDating(first, 0), b = PlanDating(second, 0);
+    a.picture = 0;
+    b.picture = 1;
+    const std::vector<ChangeId> batch = journal->PlanBatch({a, b});
+    for (std::size_t i = 0; i < a.changes.size(); ++i)
+        journal->MarkAbandoned(batch[i]);
+    const std::vector<ChangeId> again = journal->PlanBatch({a});
+    for (std::size_t i = 0; i < a.changes.size(); ++i) {
+        ASSERT_EQ(MakeChange(a.changes[i]), 0);
+        journal->MarkDone(again[i]);
+    }
+    for (std::size_t i = 0; i < b.changes.size(); ++i) {
+        ASSERT_EQ(MakeChange(b.changes[i]), 0);
+        journal->MarkDone(batch[a.changes.size() + i]);
+    }
+    journal->EndPass({2, 0});
+
+    const UndoResult result = Undo();
+    EXPECT_EQ(result.outcome, UndoOutcome::Undone);
+    EXPECT_EQ(result.left, 0);
+    EXPECT_EQ(TreeOf(pictures.Path()), before);
+}
+
 TEST_F(AnUndo, refusesAPictureWhoseOldNameANewFileTookAndKeepsBoth)
 {
     const std::string picture = Picture("IMG_0001.JPG", kJuly);

@@ -201,7 +201,15 @@ TEST(AFileTime, roundTripsInLocalTimeIncludingSummerTime)
         std::time_t utc;
     } const rows[] = {
             {"summer", {2005, 7, 14, 9, 3, 27}, Utc(2005, 7, 14, 7, 3, 27)},
+            // The hour the clocks go back names two moments: always the first, whatever time
+            // was converted before (mktime leans on the previous call's offset).
+            {"the repeated hour after summer",
+             {2005, 10, 30, 2, 30, 0},
+             Utc(2005, 10, 30, 0, 30, 0)},
             {"winter", {2004, 12, 31, 23, 30, 0}, Utc(2004, 12, 31, 22, 30, 0)},
+            {"the repeated hour after winter",
+             {2005, 10, 30, 2, 30, 0},
+             Utc(2005, 10, 30, 0, 30, 0)},
             {"before the epoch", {1969, 12, 31, 23, 0, 0}, Utc(1969, 12, 31, 22, 0, 0)},
     };
     for (const Row &row : rows) {
@@ -287,6 +295,42 @@ TEST(AFileTime, refusesAnInvalidCalendarTimeAndLeavesTheFileAlone)
         EXPECT_FALSE(kronvik::SetLastWriteTime(path, invalid, &error));
         EXPECT_EQ(error, 0); // no failed call to report
         EXPECT_EQ(StatusOf(path).st_mtime, before);
+    }
+}
+
+TEST(AFileTime, thatTheFileSystemOrTheJournalCannotHoldLeavesTheFileAlone)
+{
+    // ext4 holds 1901 to 2446 and clamps other times without an error: a file left with the
+    // clamped time would look modified since to an undo. The journal records 1677 to 2262.
+    struct Row
+    {
+        CalendarTime time;
+        bool refused; // always; else refused or held exactly, as the file system can
+    } const rows[] = {
+            {{9999, 12, 31, 23, 0, 0}, true},
+            {{100, 1, 1, 0, 30, 0}, true},
+            {{2300, 1, 1, 0, 0, 0}, true},
+            {{1800, 1, 1, 0, 0, 0}, false},
+    };
+    TempDir dir;
+    const std::string path = dir / "picture.jpg";
+    WriteBytes(path, "picture");
+    ASSERT_TRUE(kronvik::SetLastWriteTime(path, {2005, 7, 14, 9, 3, 27}));
+    const timespec before = StatusOf(path).st_mtim;
+    for (const Row &row : rows) {
+        int error = 0;
+        const bool set = kronvik::SetLastWriteTime(path, row.time, &error);
+        if (set && !row.refused) {
+            CalendarTime read;
+            ASSERT_TRUE(kronvik::ReadLastWriteTime(path, read));
+            EXPECT_EQ(read.year, row.time.year);
+            ASSERT_TRUE(kronvik::SetLastWriteTime(path, {2005, 7, 14, 9, 3, 27}));
+            continue;
+        }
+        EXPECT_FALSE(set) << row.time.year;
+        EXPECT_EQ(error, EOVERFLOW) << row.time.year;
+        EXPECT_EQ(StatusOf(path).st_mtim.tv_sec, before.tv_sec) << row.time.year;
+        EXPECT_EQ(StatusOf(path).st_mtim.tv_nsec, before.tv_nsec) << row.time.year;
     }
 }
 

@@ -46,6 +46,12 @@ TEST(RemovingAPlaceholder, takesOnlyAnEmptyFileMadeSinceTheGivenMoment)
                  SetModificationTime(path, passStart - kSecond);
              },
              EEXIST, false},
+            {"an empty file dated after now",
+             [&](const std::string &path) {
+                 WriteBytes(path, "");
+                 SetModificationTime(path, now.modified + 3600 * kSecond);
+             },
+             EEXIST, false},
             {"a link to an empty file",
              [&](const std::string &path) {
                  WriteBytes(dir / "target", "");
