@@ -253,13 +253,17 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
             *error = errno;
         return false;
     }
-    // A file system clamps a time outside its range (ext4 keeps 1901 to 2446) without a word:
-    // the file would then hold a time that neither its name nor the journal says, and an undo
-    // would take it for a file modified since. Give it back the time it had.
+    // A file system clamps a time outside its range (ext4 keeps 1901 to 2446, FAT 1980 to 2107)
+    // without a word: the file would then hold a time that neither its name nor the journal says,
+    // and an undo would take it for a file modified since. Give it back the time it had. Every
+    // file system holds 1980 to 2037, so the times of real pictures cost no second look.
+    constexpr std::int64_t kEveryFileSystemFrom = 315619200; // 1980-01-02 00:00:00 UTC
+    constexpr std::int64_t kEveryFileSystemUntil = 2145830400; // 2037-12-31 00:00:00 UTC
     struct stat stored
     {
     };
-    if (stat(path.c_str(), &stored) == 0 && std::llabs(stored.st_mtim.tv_sec - seconds) > 2) {
+    if ((*moment < kEveryFileSystemFrom || *moment > kEveryFileSystemUntil)
+        && stat(path.c_str(), &stored) == 0 && std::llabs(stored.st_mtim.tv_sec - seconds) > 2) {
         const timespec before[2] = {status.st_atim, status.st_mtim};
         utimensat(AT_FDCWD, path.c_str(), before, 0);
         if (error)
