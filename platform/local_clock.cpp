@@ -65,23 +65,23 @@ std::optional<std::int64_t> LocalTimeToSeconds(const CalendarTime &localTime)
     local.tm_isdst = -1;
     // mktime's -1 is also a real moment (one second before the epoch); tm_wday tells them apart.
     local.tm_wday = -1;
-    const std::tm asked = local;
     const std::time_t seconds = std::mktime(&local);
     if (seconds == static_cast<std::time_t>(-1) && local.tm_wday == -1)
         return std::nullopt;
     // In the hour that the clocks go back, a calendar time names two moments, and mktime picks
     // one after the offset of its previous call: a pass and its journal would then disagree on
-    // the time set, and an undo take the picture for one modified since. Always the first.
+    // the time set, and an undo take the picture for one modified since. Always the first: where
+    // the offset some hours before was larger, the same calendar time named the moment earlier by
+    // the difference, if that moment still had the larger offset. (Asking mktime again with
+    // tm_isdst set costs a search through the years in a zone without daylight saving time.)
     std::int64_t first = seconds;
-    for (const int daylight : {0, 1}) {
-        std::tm candidate = asked;
-        candidate.tm_isdst = daylight;
-        candidate.tm_wday = -1;
-        const std::time_t moment = std::mktime(&candidate);
-        if (candidate.tm_wday != -1 && candidate.tm_isdst == daylight
-            && candidate.tm_hour == asked.tm_hour && candidate.tm_min == asked.tm_min
-            && candidate.tm_mday == asked.tm_mday && moment < first)
-            first = moment;
+    const std::time_t probe = seconds - 6 * 3600;
+    std::tm before{};
+    if (localtime_r(&probe, &before) && before.tm_gmtoff > local.tm_gmtoff) {
+        const std::time_t earlier = seconds - (before.tm_gmtoff - local.tm_gmtoff);
+        std::tm then{};
+        if (localtime_r(&earlier, &then) && then.tm_gmtoff == before.tm_gmtoff)
+            first = earlier;
     }
     return first;
 }
