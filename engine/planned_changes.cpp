@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "planned_changes.h"
 
+#include "file_services.h"
 #include "file_stamp.h"
 #include "file_state.h"
 #include "local_clock.h"
@@ -53,8 +54,10 @@ std::vector<JournalChange> JournalChangesOf(const PictureRead &read, const Pictu
         changes.push_back(JournalChange::Rename(plan.rename->from, plan.rename->to, facts.size,
                                                 facts.identity));
     if (plan.time && dates) {
-        // The time the file had before the pass touched it: the one an undo gives back.
-        if (const std::optional<std::int64_t> after = LocalTimeToSeconds(plan.time->time))
+        // The time the file had before the pass touched it: the one an undo gives back. A time
+        // beyond the journal's nanoseconds is refused before the file is touched: no change.
+        if (const std::optional<std::int64_t> after = LocalTimeToSeconds(plan.time->time);
+            after && IsRecordableFileTime(*after))
             changes.push_back(JournalChange::Time(plan.time->path, facts.size, facts.modified,
                                                   *after * kNanosecondsPerSecond, facts.identity));
     }
