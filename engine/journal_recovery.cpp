@@ -374,15 +374,15 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
             if (renamed.state == ChangeState::Planned)
                 takeBack(renamed, renamed.change);
             JournalChange time = row->change;
-            if (renamed.state == ChangeState::TakenBack
+            // The file is under its old name: renamed back (by this recovery, under this entry
+            // or another of the same picture), never renamed, or renamed back by a recovery
+            // killed before it took back the time. Only a file that holds exactly the time set
+            // gets its old one.
+            if (renamed.state == ChangeState::TakenBack || renamed.state == ChangeState::Abandoned
                 || std::any_of(renamedBack.begin(), renamedBack.end(), [&](const auto &back) {
                        return SameEntry(back.first, renamed.change.path)
                               && SameEntry(back.second, renamed.change.newPath);
                    }))
-                time.path = renamed.change.path; // the file is back under its old name
-            else if (renamed.state == ChangeState::Abandoned)
-                // Never renamed, or renamed back by a recovery killed before it took back the
-                // time: only a file that holds exactly the time set gets its old one.
                 time.path = renamed.change.path;
             else if (renamed.state != ChangeState::Done)
                 time.path.clear(); // never renamed, so never timed
