@@ -723,7 +723,8 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
         std::string uuid;
         ChangeId id;
     };
-    ReadShiftsBy(hours);
+    if (!m_keepShiftsRead || !m_shiftPairs.count(hours))
+        ReadShiftsBy(hours);
     const ShiftPairs &known = m_shiftPairs[hours];
     const std::uint64_t key = PairKey(offset, size, pair);
     std::vector<ChangeId> ids;

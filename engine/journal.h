@@ -223,6 +223,10 @@ public:
     // Reads the journaled shifts by `hours` that FindEarlierShift looks in, ahead of its first
     // call: the first read of a long journal takes a while.
     void ReadShiftsBy(int hours);
+    // From here on, FindEarlierShift looks only in the shifts read so far, plus those by hours
+    // not read before: each read of the newer ones is a read transaction of its own, and a pass
+    // waits for it at every picture it looks up.
+    void KeepShiftsRead() { m_keepShiftsRead = true; }
 
     std::optional<EarlierShift> FindEarlierShift(const std::string &path, std::uint64_t size,
                                                  std::uint64_t offset, const std::string &pair,
@@ -252,6 +256,7 @@ private:
     };
     std::vector<MarkRange> m_marks;
     std::map<PassId, std::vector<MarkRange>> m_marksOf; // read for FindEarlierShift
+    bool m_keepShiftsRead = false;
     // The journaled shifts by some hours, by a key of their pairs (PairKey), up to the newest
     // change read: FindEarlierShift reads only the shifts committed since.
     struct ShiftPairs

@@ -17,6 +17,7 @@ PassJournal::PassJournal(Journal &journal, const PassStart &start)
         m_lookupsAhead =
                 std::async(std::launch::async, [path = journal.Path(), hours = start.timeAdjust] {
                     Lookups lookups{std::make_unique<Journal>(path), hours, false};
+                    lookups.journal->KeepShiftsRead();
                     lookups.shiftsBy = lookups.journal->HasShiftsBy(hours);
                     if (lookups.shiftsBy)
                         lookups.journal->ReadShiftsBy(hours);
@@ -84,8 +85,10 @@ std::optional<ShiftedBefore> PassJournal::EarlierShiftOf(const PictureRead &read
         return std::nullopt;
     // Through the journal's thread, each picture would wait for the batch being committed there.
     // What earlier passes did is committed: a reader of its own sees it all.
-    if (!m_lookups)
+    if (!m_lookups) {
         m_lookups = std::make_unique<Journal>(m_journal.Path());
+        m_lookups->KeepShiftsRead();
+    }
     return FindShiftedBefore(*m_lookups, read);
 }
 
