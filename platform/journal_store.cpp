@@ -5,6 +5,8 @@
 #include "file_services.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <sqlite3.h>
 #include <thread>
 
@@ -131,6 +133,104 @@ std::string JournalStatement::Bytes(int column) const
                  : std::string();
 }
 
+// The write-ahead log's length, in pages, past which a commit asks for a checkpoint: SQLite's own
+// default. The log restarts at a commit that finds all of it copied; checkpoints made alongside
+// commits that come faster than the disk takes them never get there, and past the most a commit
+// makes the checkpoint itself, as SQLite's own would.
+constexpr int kCheckpointFrames = 1000;
+constexpr int kMostFrames = 4 * kCheckpointFrames;
+
+// Copies the write-ahead log into the database on a connection and thread of its own, while
+// commits go on. Made by SQLite's automatic checkpoint, the copy and its two flushes were part of
+// the commit that crossed the length: a pass waited for them, several milliseconds on a disk.
+// SQLite keeps the copy safe against a kill at any moment, as with its own.
+class JournalStore::Checkpoints
+{
+public:
+    explicit Checkpoints(std::string path)
+        : m_path(std::move(path))
+        , m_thread([this](std::stop_token stop) { Run(stop); })
+    {
+    }
+
+    // A checkpoint under way is finished; one only asked for is left: the log is still as long at
+    // the next commit, which asks again.
+    ~Checkpoints()
+    {
+        m_thread.request_stop();
+        m_thread.join();
+    }
+
+    // Until the copy under way, if any, is done.
+    std::unique_lock<std::mutex> AwaitCopy() { return std::unique_lock(m_copying); }
+
+    void Ask()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_asked = true;
+        }
+        m_wake.notify_one();
+    }
+
+private:
+    void Run(std::stop_token stop)
+    {
+        std::unique_ptr<sqlite3, detail::CloseDatabase> database;
+        for (;;) {
+            {
+                std::unique_lock lock(m_mutex);
+                if (!m_wake.wait(lock, stop, [this] { return m_asked; }) || stop.stop_requested())
+                    return;
+                m_asked = false;
+            }
+            if (!database) {
+                sqlite3 *opened = nullptr;
+                const int result =
+                        sqlite3_open_v2(m_path.c_str(), &opened, SQLITE_OPEN_READWRITE, nullptr);
+                database.reset(opened);
+                if (result != SQLITE_OK)
+                    return; // the log then grows until a later process copies it
+                sqlite3_db_config(opened, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+                // A connection learns that the database is in WAL mode at its first read; a
+                // checkpoint before it does nothing.
+                sqlite3_exec(opened, "PRAGMA schema_version", nullptr, nullptr, nullptr);
+            }
+            // PASSIVE waits for no lock: a reader or writer of another process only leaves part
+            // of the log for the next time. A failure is no failure of the commit that asked.
+            const std::lock_guard copying(m_copying);
+            sqlite3_wal_checkpoint_v2(database.get(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                                      nullptr);
+        }
+    }
+
+    std::string m_path;
+    std::mutex m_mutex;
+    std::condition_variable_any m_wake;
+    std::mutex m_copying;
+    bool m_asked = false;
+    std::jthread m_thread; // last: it stops before the rest goes
+};
+
+int JournalStore::Committed(void *store, sqlite3 *database, const char *name, int frames)
+{
+    if (frames < kCheckpointFrames)
+        return SQLITE_OK;
+    auto &self = *static_cast<JournalStore *>(store);
+    if (frames >= kMostFrames) {
+        // A checkpoint finds the log's lock taken while another copies it, and does nothing.
+        std::unique_lock<std::mutex> copied;
+        if (self.m_checkpoints)
+            copied = self.m_checkpoints->AwaitCopy();
+        sqlite3_wal_checkpoint_v2(database, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        return SQLITE_OK;
+    }
+    if (!self.m_checkpoints)
+        self.m_checkpoints = std::make_unique<Checkpoints>(self.m_path);
+    self.m_checkpoints->Ask();
+    return SQLITE_OK;
+}
+
 JournalStore::JournalStore(const std::string &path, int busyMilliseconds)
     : m_path(path)
 {
@@ -167,11 +267,13 @@ JournalStore::JournalStore(const std::string &path, int busyMilliseconds)
     Execute("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
     // The last connection to close would copy the write-ahead log into the database and flush
     // both, at the end of every pass and on its critical path (about a tenth of a pass of 1,000
-    // pictures in memory). The log is left for the automatic checkpoint that a later commit makes
-    // once it has grown, on the journal's thread; every reader reads through it. As with NORMAL
+    // pictures in memory). The log is left for the checkpoint that a later commit asks for once it
+    // has grown (Checkpoints); every reader reads through it. As with NORMAL
     // above, only a power cut can take back the commits since the last checkpoint, and it would
     // take the pass's own writes still in the page cache with them.
     sqlite3_db_config(database, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    // In place of the automatic checkpoint.
+    sqlite3_wal_hook(database, &JournalStore::Committed, this);
     m_begin = Prepare("BEGIN IMMEDIATE");
     m_commit = Prepare("COMMIT");
     m_rollback = Prepare("ROLLBACK");
@@ -179,6 +281,7 @@ JournalStore::JournalStore(const std::string &path, int busyMilliseconds)
 
 JournalStore::~JournalStore()
 {
+    m_checkpoints.reset();
     // The statements go before the database they belong to.
     m_begin = {};
     m_commit = {};

@@ -106,9 +106,13 @@ public:
     JournalError Error(int result) const;
 
 private:
+    class Checkpoints;
+    static int Committed(void *store, sqlite3 *database, const char *name, int frames);
+
     std::string m_path;
     std::unique_ptr<sqlite3, detail::CloseDatabase> m_database;
     JournalStatement m_begin, m_commit, m_rollback;
+    std::unique_ptr<Checkpoints> m_checkpoints; // made at the first commit that asks for one
 };
 
 // The message of a journal error about the database at `path`: "The journal PATH cannot be used:

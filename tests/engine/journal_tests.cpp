@@ -12,11 +12,13 @@
 #include "state_home.h"
 #include "temp_dir.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kronvik;
@@ -284,6 +286,41 @@ TEST(TheJournal, keepsTheLastHundredPassesAndTheirChanges)
     EXPECT_EQ(journal.Changes(unfinished).size(), 1u);
     // Numbers are never given twice, so a number once shown keeps naming its pass.
     EXPECT_GT(journal.BeginPass({}), ids.back());
+}
+
+TEST(TheJournal, copiesItsLogIntoTheDatabaseAlongsideItsCommits)
+{
+    TempDir folder;
+    const std::string path = folder / "journal.sqlite3";
+    {
+        JournalStore store(path, 1000);
+        store.Execute("CREATE TABLE t(b BLOB)");
+        JournalStatement insert = store.Prepare("INSERT INTO t VALUES (zeroblob(3000))");
+        const auto commit = [&] {
+            store.BeginImmediate();
+            insert.Run();
+            store.Commit();
+        };
+        // Once the log is long enough, its copy is made with no commit waiting for it.
+        for (int i = 0; i < 1000; ++i)
+            commit();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (fs::file_size(path) < 1000 * 4096u && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_GE(fs::file_size(path), 1000 * 4096u);
+        // Commits without a pause, faster than the copies that run alongside.
+        for (int i = 0; i < 5000; ++i)
+            commit();
+    }
+    // Uncopied, the log would hold three pages for each commit since the copy above, 15,000.
+    // Copied, it restarts before 4,000 and one commit.
+    constexpr std::uintmax_t kPage = 4096 + 24;
+    EXPECT_LT(fs::file_size(path + "-wal"), 4010 * kPage);
+    EXPECT_GT(fs::file_size(path), 1000 * 4096u);
+    JournalStore reopened(path, 1000);
+    JournalStatement count = reopened.Prepare("SELECT count(*) FROM t");
+    ASSERT_TRUE(count.Step());
+    EXPECT_EQ(count.Integer(0), 6000);
 }
 
 TEST(TwoProcesses, writingPassesAtOnceKeepTheirOwnRowsIntact)
