@@ -330,12 +330,15 @@ struct Journal::Statements
         , renamesOfPicture(store.Prepare(
                   "SELECT id, new_path FROM changes WHERE pass = ?1 AND picture = ?2 AND kind = 2"
                   " ORDER BY id DESC"))
+        , renamesOfFileTo(store.Prepare(
+                  "SELECT id FROM changes WHERE pass = ?1 AND kind = 2 AND new_path = ?2"
+                  " AND device = ?3 AND inode = ?4"))
     {
     }
 
     JournalStatement insertPass, insertChange, insertMark, marksOfPass, endPass, markUndone, prune,
             findPass, passes, lastUndoable, unfinished, changes, endInterrupted, shiftPairsSince,
-            shiftWriting, shiftsBy, renamesOfPicture;
+            shiftWriting, shiftsBy, renamesOfPicture, renamesOfFileTo;
 };
 
 std::string Journal::DefaultPath()
@@ -796,7 +799,24 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
             return identity != FileIdentity{} && candidate.identity == identity
                    && ReadFileState(endedAt, ended) == 0 && ended.identity == identity;
         };
-        if (endedAt != path && !renamedThere && !sameFile())
+        // The pass shifted the file under another name (a symbolic link to it), and renamed it to
+        // this path under its own.
+        const auto renamedHere = [&] {
+            if (identity == FileIdentity{} || candidate.identity != identity)
+                return false;
+            JournalStatement &to = m_statements->renamesOfFileTo;
+            to.Bind(1, candidate.shift.pass)
+                    .BindBytes(2, path)
+                    .Bind(3, static_cast<std::int64_t>(identity.device))
+                    .Bind(4, static_cast<std::int64_t>(identity.inode));
+            for (const ChangeId id : AllRows<ChangeId>(
+                         to, [](const JournalStatement &row) { return row.Integer(0); })) {
+                if (StateOf(candidate.shift.pass, id) == ChangeState::Done)
+                    return true;
+            }
+            return false;
+        };
+        if (endedAt != path && !renamedThere && !sameFile() && !renamedHere())
             continue;
         // Of several, the one the inode names; else the newest.
         if (identity != FileIdentity{} && candidate.identity == identity)

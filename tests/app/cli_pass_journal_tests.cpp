@@ -128,6 +128,26 @@ TEST_F(TheJournaledPass, shiftsNoPictureTwiceByTheSameHours)
     EXPECT_EQ(again.out.find("already shifted"), std::string::npos) << again.out;
 }
 
+TEST_F(TheJournaledPass, shiftsNoPictureTwiceThatItShiftedThroughASymbolicLink)
+{
+    // The link, listed first, is renamed, and the picture shifted through it; the picture is then
+    // renamed under its own name, and the link dangles.
+    Picture("B/IMG_0009.JPG", "2029:03:06 07:49:50");
+    fs::create_directories(pictures / "A");
+    fs::create_symlink("../B/IMG_0009.JPG", pictures / "A/link.jpg");
+    const std::vector<std::string> args = {"-t", "24", pictures / "A", pictures / "B"};
+    const CliRun first = Run(args);
+    ASSERT_EQ(first.status, 0) << first.err;
+    ASSERT_TRUE(Holds("B/2029-03-07 07.49.50.JPG", "2029:03:07 07:49:50")) << first.out;
+
+    const CliRun second = Run(args);
+    EXPECT_NE(second.out.find("/B/2029-03-07 07.49.50.JPG: EXIF dates already shifted by +24 "
+                              "hours on "),
+              std::string::npos)
+            << second.out;
+    EXPECT_TRUE(Holds("B/2029-03-07 07.49.50.JPG", "2029:03:07 07:49:50")) << second.out;
+}
+
 TEST_F(TheJournaledPass, thatCannotBeRecordedChangesNothing)
 {
     Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
