@@ -333,12 +333,15 @@ struct Journal::Statements
         , renamesOfFileTo(store.Prepare(
                   "SELECT id FROM changes WHERE pass = ?1 AND kind = 2 AND new_path = ?2"
                   " AND device = ?3 AND inode = ?4"))
+        , renamesOfFileToBefore(store.Prepare(
+                  "SELECT id, pass FROM changes WHERE pass < ?1 AND kind = 2 AND new_path = ?2"
+                  " AND device = ?3 AND inode = ?4"))
     {
     }
 
     JournalStatement insertPass, insertChange, insertMark, marksOfPass, endPass, markUndone, prune,
             findPass, passes, lastUndoable, unfinished, changes, endInterrupted, shiftPairsSince,
-            shiftWriting, shiftsBy, renamesOfPicture, renamesOfFileTo;
+            shiftWriting, shiftsBy, renamesOfPicture, renamesOfFileTo, renamesOfFileToBefore;
 };
 
 std::string Journal::DefaultPath()
@@ -675,6 +678,24 @@ void Journal::EndInterruptedPass(PassId pass)
     FlushMarks();
     m_statements->endInterrupted.Bind(1, pass).Bind(2, Now()).Run();
     transaction.Commit();
+}
+
+bool Journal::RenamedBefore(PassId pass, const std::string &newPath, FileIdentity identity)
+{
+    if (identity == FileIdentity{})
+        return false;
+    JournalStatement &query = m_statements->renamesOfFileToBefore;
+    query.Bind(1, pass)
+            .BindBytes(2, newPath)
+            .Bind(3, static_cast<std::int64_t>(identity.device))
+            .Bind(4, static_cast<std::int64_t>(identity.inode));
+    const auto renames =
+            AllRows<std::pair<ChangeId, PassId>>(query, [](const JournalStatement &row) {
+                return std::make_pair(row.Integer(0), row.Integer(1));
+            });
+    return std::any_of(renames.begin(), renames.end(), [this](const auto &rename) {
+        return StateOf(rename.second, rename.first) == ChangeState::Done;
+    });
 }
 
 bool Journal::HasShiftsBy(int hours)

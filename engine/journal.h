@@ -213,10 +213,9 @@ public:
     // Gives an unfinished pass that no process runs any more its end, as interrupted.
     void EndInterruptedPass(PassId pass);
 
-    // A journaled shift, done and not taken back, that wrote exactly `pair` at `offset` by
-    // `hours` into this file: the same size, and its path now being where that shift's file
-    // ended after its pass's renames (the inode and the file system's UUID as hints). Nothing
-    // when there is none. Two pictures that share a date are told apart by their paths.
+    // Whether a done rename of a pass before `pass` gave the file `identity` the name `newPath`.
+    bool RenamedBefore(PassId pass, const std::string &newPath, FileIdentity identity);
+
     // Whether any shift by `hours` was journaled, whatever became of it.
     bool HasShiftsBy(int hours);
 
@@ -228,6 +227,10 @@ public:
     // waits for it at every picture it looks up.
     void KeepShiftsRead() { m_keepShiftsRead = true; }
 
+    // A journaled shift, done and not taken back, that wrote exactly `pair` at `offset` by
+    // `hours` into this file: the same size, and its path now being where that shift's file
+    // ended after its pass's renames (the inode and the file system's UUID as hints). Nothing
+    // when there is none. Two pictures that share a date are told apart by their paths.
     std::optional<EarlierShift> FindEarlierShift(const std::string &path, std::uint64_t size,
                                                  std::uint64_t offset, const std::string &pair,
                                                  int hours, FileIdentity identity = {},

@@ -128,9 +128,10 @@ bool NameThereBefore(const std::vector<ChangeRecord> &rows, const JournalChange 
     });
 }
 
-ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted,
+ChangeState TakeBackRename(Journal &journal, const JournaledPass &pass, const JournalChange &change,
                            const std::vector<ChangeRecord> &rows, std::int64_t picture)
 {
+    const std::int64_t passStarted = pass.started;
     const std::string &oldPath = change.path;
     const std::string &newPath = change.newPath;
     FileState oldState, newState;
@@ -162,11 +163,11 @@ ChangeState TakeBackRename(const JournalChange &change, std::int64_t passStarted
         const bool listsOld = ListsExactName(directory, oldPath.substr(split + 1));
         const bool listsNew = ListsExactName(directory, newPath.substr(newPath.rfind('/') + 1));
         // A link made by the pass moved the file's change time; two names of a file untouched
-        // since before the pass, or whose new one was there before the rename was tried, are
-        // hard links of its owner's, and both stay.
+        // since before the pass, or whose new one was there before the rename was tried (given
+        // by this pass or an earlier one), are hard links of its owner's, and both stay.
         if (listsOld && listsNew && newState.links >= 2
-            && (newState.changedSeconds < passStarted - 2
-                || NameThereBefore(rows, change, picture)))
+            && (newState.changedSeconds < passStarted - 2 || NameThereBefore(rows, change, picture)
+                || journal.RenamedBefore(pass.id, newPath, newState.identity)))
             return ChangeState::Abandoned;
         if (listsOld && listsNew && newState.links >= 2)
             return RemoveName(newPath) == 0 ? ChangeState::TakenBack : ChangeState::Planned;
@@ -212,7 +213,7 @@ bool DoneByAnotherRow(const std::vector<ChangeRecord> &rows, const JournalChange
     });
 }
 
-ChangeState TakeBack(const JournalChange &change, std::int64_t passStarted,
+ChangeState TakeBack(Journal &journal, const JournaledPass &pass, const JournalChange &change,
                      const std::vector<ChangeRecord> &rows, std::int64_t picture)
 {
     if (DoneByAnotherRow(rows, change))
@@ -223,7 +224,7 @@ ChangeState TakeBack(const JournalChange &change, std::int64_t passStarted,
     case ChangeKind::Shift:
         return TakeBackShift(change);
     case ChangeKind::Rename:
-        return TakeBackRename(change, passStarted, rows, picture);
+        return TakeBackRename(journal, pass, change, rows, picture);
     }
     return ChangeState::Abandoned;
 }
@@ -349,7 +350,7 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
                 return ChangeState::Planned;
             }
             relevant = true;
-            const ChangeState state = TakeBack(change, pass.started, rows, row.picture);
+            const ChangeState state = TakeBack(journal, pass, change, rows, row.picture);
             if (state == ChangeState::Planned) {
                 remaining = true;
                 return state;

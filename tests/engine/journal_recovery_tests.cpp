@@ -359,6 +359,26 @@ TEST_F(AKilledPass, keepsAHardLinkWhoseOtherNameThePassRenamed)
     EXPECT_EQ(TreeOf(folder), before);
 }
 
+TEST_F(AKilledPass, keepsTheNameAnEarlierPassGaveTheFile)
+{
+    // An earlier pass renamed one of a picture's two names to its date name, the same second.
+    // This one planned that name for the other, bound to be refused, and was killed before its
+    // marks: the two names look as a killed link and unlink would leave them.
+    const std::string picture = Picture("linked/IMG_0001.JPG", kDate);
+    const std::string folder = fs::path(picture).parent_path().string();
+    const std::string other = folder + "/hard.jpg";
+    ASSERT_EQ(link(picture.c_str(), other.c_str()), 0);
+    DateJournaled(*journal, folder, {other}, 2);
+    ASSERT_TRUE(fs::exists(folder + "/" + kNewName));
+    const Tree before = TreeOf(folder);
+    journal->BeginPass({JournalFrontEnd::Cli, folder, 0, true, 0});
+    journal->PlanBatch({PlanDating(picture, 0)});
+    OpenJournal();
+
+    EXPECT_EQ(Recover(folder).size(), 1u);
+    EXPECT_EQ(TreeOf(folder), before);
+}
+
 TEST_F(AKilledPass, keepsAHardLinkWhoseOtherNameThePassDated)
 {
     // The picture's date name was dated in its place (its time set, which moves the change time
