@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <pthread.h>
 #include <sqlite3.h>
 #include <thread>
 
@@ -140,6 +141,25 @@ std::string JournalStatement::Bytes(int column) const
 constexpr int kCheckpointFrames = 1000;
 constexpr int kMostFrames = 4 * kCheckpointFrames;
 
+namespace {
+
+// Held while a copy works in SQLite. A process forked meanwhile would inherit the locks the copy
+// holds inside SQLite, and its child wait on them forever: a fork waits for the copy instead.
+std::mutex s_copying;
+std::once_flag s_forkWaits;
+
+void HoldCopies()
+{
+    s_copying.lock();
+}
+
+void ReleaseCopies()
+{
+    s_copying.unlock();
+}
+
+} // namespace
+
 // Copies the write-ahead log into the database on a connection and thread of its own, while
 // commits go on. Made by SQLite's automatic checkpoint, the copy and its two flushes were part of
 // the commit that crossed the length: a pass waited for them, several milliseconds on a disk.
@@ -151,6 +171,8 @@ public:
         : m_path(std::move(path))
         , m_thread([this](std::stop_token stop) { Run(stop); })
     {
+        std::call_once(s_forkWaits,
+                       [] { pthread_atfork(&HoldCopies, &ReleaseCopies, &ReleaseCopies); });
     }
 
     // A checkpoint under way is finished; one only asked for is left: the log is still as long at
@@ -162,7 +184,7 @@ public:
     }
 
     // Until the copy under way, if any, is done.
-    std::unique_lock<std::mutex> AwaitCopy() { return std::unique_lock(m_copying); }
+    static std::unique_lock<std::mutex> AwaitCopy() { return std::unique_lock(s_copying); }
 
     void Ask()
     {
@@ -181,16 +203,19 @@ private:
             {
                 std::unique_lock lock(m_mutex);
                 if (!m_wake.wait(lock, stop, [this] { return m_asked; }) || stop.stop_requested())
-                    return;
+                    break;
                 m_asked = false;
             }
+            const std::lock_guard copying(s_copying);
             if (!database) {
                 sqlite3 *opened = nullptr;
                 const int result =
                         sqlite3_open_v2(m_path.c_str(), &opened, SQLITE_OPEN_READWRITE, nullptr);
                 database.reset(opened);
-                if (result != SQLITE_OK)
+                if (result != SQLITE_OK) {
+                    database.reset();
                     return; // the log then grows until a later process copies it
+                }
                 sqlite3_db_config(opened, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
                 // A connection learns that the database is in WAL mode at its first read; a
                 // checkpoint before it does nothing.
@@ -198,16 +223,16 @@ private:
             }
             // PASSIVE waits for no lock: a reader or writer of another process only leaves part
             // of the log for the next time. A failure is no failure of the commit that asked.
-            const std::lock_guard copying(m_copying);
             sqlite3_wal_checkpoint_v2(database.get(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr,
                                       nullptr);
         }
+        const std::lock_guard copying(s_copying);
+        database.reset();
     }
 
     std::string m_path;
     std::mutex m_mutex;
     std::condition_variable_any m_wake;
-    std::mutex m_copying;
     bool m_asked = false;
     std::jthread m_thread; // last: it stops before the rest goes
 };
@@ -219,9 +244,7 @@ int JournalStore::Committed(void *store, sqlite3 *database, const char *name, in
     auto &self = *static_cast<JournalStore *>(store);
     if (frames >= kMostFrames) {
         // A checkpoint finds the log's lock taken while another copies it, and does nothing.
-        std::unique_lock<std::mutex> copied;
-        if (self.m_checkpoints)
-            copied = self.m_checkpoints->AwaitCopy();
+        const std::unique_lock<std::mutex> copied = Checkpoints::AwaitCopy();
         sqlite3_wal_checkpoint_v2(database, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
         return SQLITE_OK;
     }
