@@ -255,10 +255,14 @@ class HeldFolders
 public:
     explicit HeldFolders(const std::string &sources)
     {
-        for (const std::string &source : SplitSourceList(sources)) {
+        for (std::string source : SplitSourceList(sources)) {
             FileIdentity identity;
             if (IdentifyFile(source, identity))
                 m_folders.push_back(identity);
+            source = AbsolutePath(source);
+            while (source.size() > 1 && source.back() == '/')
+                source.pop_back();
+            m_spelt.push_back(source == "/" ? "" : source);
         }
     }
 
@@ -266,7 +270,13 @@ public:
     {
         if (const auto known = m_answers.find(directory); known != m_answers.end())
             return known->second;
-        bool contained = false;
+        // Below a folder held as spelt: reached from it, through a link to a folder elsewhere
+        // too, as the run holding it reaches it.
+        bool contained = std::any_of(m_spelt.begin(), m_spelt.end(), [&](const std::string &held) {
+            return directory == held
+                   || (directory.size() > held.size() && directory.starts_with(held)
+                       && directory[held.size()] == '/');
+        });
         std::string at = directory;
         FileIdentity below{~0ull, ~0ull};
         FileIdentity identity;
@@ -281,6 +291,7 @@ public:
 
 private:
     std::vector<FileIdentity> m_folders;
+    std::vector<std::string> m_spelt;
     std::map<std::string, bool> m_answers;
 };
 

@@ -530,3 +530,24 @@ TEST_F(AKilledPass, isRecoveredOnlyInTheFoldersHeld)
     EXPECT_EQ(TreeOf(pictures.Path()), before);
     EXPECT_EQ(journal->FindPass(pass)->outcome, PassOutcome::Interrupted);
 }
+
+TEST_F(AKilledPass, isRecoveredInAFolderItReachedThroughALinkInAFolderHeld)
+{
+    // Held again, the folder with the link lets the run work beyond it as the killed pass did:
+    // what that pass left there would stop it.
+    Picture("B/IMG_0001.JPG", kDate);
+    const std::string held = pictures / "S";
+    fs::create_directories(held);
+    fs::create_directory_symlink("../B", held + "/L");
+    const Tree before = TreeOf(pictures.Path());
+    KillDuring(
+            {held + "/L/IMG_0001.JPG"},
+            [](const std::vector<PlannedPicture> &plans) {
+                for (const JournalChange &change : plans[0].changes)
+                    MakeChange(change);
+            },
+            held);
+
+    EXPECT_EQ(Recover(held + "/"), std::vector<std::string>{RecoveredLine(3)});
+    EXPECT_EQ(TreeOf(pictures.Path()), before);
+}
