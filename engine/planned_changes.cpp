@@ -32,7 +32,7 @@ FileFacts FactsOf(const PictureRead &read)
         return facts;
     facts.size = read.stamp.size;
     facts.modified =
-            read.stamp.modifiedSeconds * kNanosecondsPerSecond + read.stamp.modifiedNanoseconds;
+            FileTimeNanoseconds(read.stamp.modifiedSeconds, read.stamp.modifiedNanoseconds);
     facts.identity = read.stamp.identity;
     facts.fileSystemUuid = FileSystemUuid(read.stamp.identity.device);
     return facts;
@@ -74,7 +74,7 @@ JournalChange UnforeseenShiftOf(const ShiftChange &shift, std::size_t offset,
     JournalChange change = JournalChange::Shift(
             shift.path, known ? now.size : 0, offset, std::string(before), std::string(after),
             shift.hours,
-            known ? now.modifiedSeconds * kNanosecondsPerSecond + now.modifiedNanoseconds : 0,
+            known ? FileTimeNanoseconds(now.modifiedSeconds, now.modifiedNanoseconds) : 0,
             known ? now.identity : FileIdentity{});
     if (known)
         change.fileSystemUuid = FileSystemUuid(now.identity.device);

@@ -6,6 +6,7 @@
 #include "directory_listing.h"
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace kronvik {
@@ -25,6 +26,19 @@ struct FileStamp
 
     friend bool operator==(const FileStamp &, const FileStamp &) = default;
 };
+
+// A file time as nanoseconds since 1970, as the journal keeps times. A time beyond them (before
+// 1677 or after 2262, which ext4 and tmpfs hold) becomes the nearest they hold.
+inline std::int64_t FileTimeNanoseconds(std::int64_t seconds, std::int64_t nanoseconds)
+{
+    std::int64_t whole = 0;
+    std::int64_t total = 0;
+    if (__builtin_mul_overflow(seconds, std::int64_t{1000000000}, &whole)
+        || __builtin_add_overflow(whole, nanoseconds, &total))
+        return seconds < 0 ? std::numeric_limits<std::int64_t>::min()
+                           : std::numeric_limits<std::int64_t>::max();
+    return total;
+}
 
 // The stamp of what `path` names, following symbolic links. Returns 0 or an errno value.
 int StampFile(const std::string &path, FileStamp &stamp);

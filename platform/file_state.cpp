@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "file_state.h"
 
+#include "file_stamp.h"
+
 #include <cerrno>
 #include <ctime>
 #include <dirent.h>
@@ -21,7 +23,7 @@ constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
 
 std::int64_t Nanoseconds(const timespec &time)
 {
-    return static_cast<std::int64_t>(time.tv_sec) * kNanosecondsPerSecond + time.tv_nsec;
+    return FileTimeNanoseconds(time.tv_sec, time.tv_nsec);
 }
 
 timespec TimeSpec(std::int64_t nanoseconds)

@@ -12,8 +12,10 @@
 #include "small_disk.h"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
 
 using namespace kronvik;
 using namespace kronvik::test;
@@ -190,6 +192,27 @@ TEST_F(ADatingPassWithItsJournal, commitsEachChangeBeforeItIsMadeAndUndoesToTheT
     EXPECT_EQ(result.outcome, UndoOutcome::Undone);
     EXPECT_EQ(result.left, 0);
     EXPECT_EQ(TreeOf(pictures.Path()), before);
+}
+
+TEST_F(ADatingPassWithItsJournal, givesBackTheNearestTimeItRecordsToAFileTimedBeyondIt)
+{
+    // ext4 and tmpfs hold a file time in 2300; the journal's nanoseconds end in April 2262.
+    const std::string picture = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    const timespec far[2] = {{0, UTIME_OMIT}, {10413792000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, picture.c_str(), far, 0), 0);
+    RetrieveFileList(session);
+    DatePictures(session);
+    ASSERT_EQ(state.datedSuccessfully, 1) << ::testing::PrintToString(Messages());
+
+    UndoSession undo{front, front, cancel, session.clock, JournalFrontEnd::Cli};
+    NoWait waiter;
+    EXPECT_EQ(UndoPass(*journal, std::nullopt, undo, waiter).left, 0);
+    struct stat status
+    {
+    };
+    ASSERT_EQ(stat(picture.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mtim.tv_sec, 9223372036);
+    EXPECT_EQ(status.st_mtim.tv_nsec, 854775807);
 }
 
 TEST_F(ADatingPassWithItsJournal, endsItsRowAsTheFrontEndEndedIt)
