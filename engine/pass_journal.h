@@ -50,9 +50,9 @@ public:
 
     // FindShiftedBefore for a picture of this pass. Whether any earlier pass shifted by the
     // read's hours is asked once, and their shifts read once: the pass's own shifts are on its
-    // record, and the locks on its
-    // folders keep other passes from shifting its pictures meanwhile. The pictures are looked up
-    // on a connection of the pass's own thread, which waits for no commit. Throws JournalError.
+    // record, and the locks on its folders keep other passes from shifting its pictures
+    // meanwhile. The pictures are looked up on a connection of the pass's own thread, which waits
+    // for no commit. Throws JournalError.
     std::optional<ShiftedBefore> EarlierShiftOf(const PictureRead &read);
 
 private:

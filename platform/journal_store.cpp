@@ -291,9 +291,9 @@ JournalStore::JournalStore(const std::string &path, int busyMilliseconds)
     // The last connection to close would copy the write-ahead log into the database and flush
     // both, at the end of every pass and on its critical path (about a tenth of a pass of 1,000
     // pictures in memory). The log is left for the checkpoint that a later commit asks for once it
-    // has grown (Checkpoints); every reader reads through it. As with NORMAL
-    // above, only a power cut can take back the commits since the last checkpoint, and it would
-    // take the pass's own writes still in the page cache with them.
+    // has grown (Checkpoints); every reader reads through it. As with NORMAL above, only a power
+    // cut can take back the commits since the last checkpoint, and it would take the pass's own
+    // writes still in the page cache with them.
     sqlite3_db_config(database, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     // In place of the automatic checkpoint.
     sqlite3_wal_hook(database, &JournalStore::Committed, this);
