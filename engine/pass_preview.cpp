@@ -10,7 +10,7 @@
 #include "picture_plan.h"
 
 #include <cerrno>
-#include <cstdlib>
+#include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,15 +57,30 @@ std::string PreviewApplier::OnDisk(const std::string &path) const
         if (m_renamedEntries.count(entry))
             return {};
     }
-    // A symbolic link whose target the run renamed away dangles there.
-    if (char *const real = realpath(path.c_str(), nullptr)) {
-        const std::string target(real);
-        std::free(real);
-        if (target != path && IdentifyEntry(target, entry) && !m_entriesGiven.count(entry)
-            && m_renamedEntries.count(entry))
-            return {};
-    }
     return path;
+}
+
+std::string PreviewApplier::FileOnDisk(const std::string &path, int links) const
+{
+    const std::string disk = OnDisk(path);
+    struct stat status
+    {
+    };
+    if (disk.empty() || links >= kMostLinks || lstat(disk.c_str(), &status) != 0
+        || !S_ISLNK(status.st_mode))
+        return disk;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = readlink(disk.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size())
+        return disk;
+    target.resize(static_cast<std::size_t>(length));
+    if (target.front() != '/')
+        target.insert(0, disk.substr(0, disk.rfind('/') + 1));
+    // Dangling where the run renamed the target away; another file where it gave its name to one.
+    const std::string file = FileOnDisk(target, links + 1);
+    if (file.empty())
+        return {};
+    return file == target ? disk : file;
 }
 
 bool PreviewApplier::IdentifyEntry(const std::string &path,
@@ -89,7 +104,7 @@ PreviewApplier::Changed *PreviewApplier::ChangedFile(const std::string &diskPath
 
 PictureRead PreviewApplier::Read(const std::string &path, int shiftHours)
 {
-    const std::string disk = OnDisk(path);
+    const std::string disk = FileOnDisk(path);
     if (disk.empty())
         return MissingRead(path, shiftHours);
     const Changed *changed = ChangedFile(disk, false);
@@ -128,13 +143,13 @@ ShiftMade PreviewApplier::Shift(const ShiftChange &shift, PictureRead &read,
         throw FileError::FromErrno(read.updateError, shift.path);
     // The run's own open for update, closed without a byte written: it also meets a lock that
     // another process holds on the picture, which no look at the file's modes can see.
-    if (const std::string disk = OnDisk(shift.path); !disk.empty()) {
+    if (const std::string disk = FileOnDisk(shift.path); !disk.empty()) {
         if (const int error = CheckShiftOpen(disk))
             throw FileError::FromErrno(error, shift.path);
     }
     if (!shift.offset)
         return ShiftMade{ShiftMade::Outcome::NothingWritten, true};
-    if (Changed *changed = ChangedFile(OnDisk(shift.path), true)) {
+    if (Changed *changed = ChangedFile(FileOnDisk(shift.path), true)) {
         changed->shiftedHours = shift.hours;
         // The write gives the file the time of the moment it is made.
         changed->timeKnown = true;
@@ -145,12 +160,12 @@ ShiftMade PreviewApplier::Shift(const ShiftChange &shift, PictureRead &read,
 
 void PreviewApplier::LearnShiftWritten(PictureRead &read)
 {
-    if (const Changed *changed = ChangedFile(OnDisk(read.path), false);
+    if (const Changed *changed = ChangedFile(FileOnDisk(read.path), false);
         changed && changed->timeKnown) {
         read.lastWriteKnown = true;
         read.lastWrite = changed->time;
     }
-    const std::string disk = OnDisk(read.path);
+    const std::string disk = FileOnDisk(read.path);
     LearnTwoSecondTimesAt(read, disk.empty() ? read.path : disk);
 }
 
@@ -192,7 +207,7 @@ int PreviewApplier::Rename(const RenameChange &rename)
 bool PreviewApplier::SetTime(const TimeChange &time, int &error)
 {
     error = 0;
-    const std::string disk = OnDisk(time.path);
+    const std::string disk = FileOnDisk(time.path);
     Changed *changed = disk.empty() ? nullptr : ChangedFile(disk, true);
     if (!changed) {
         error = ENOENT;

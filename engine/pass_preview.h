@@ -43,6 +43,10 @@ private:
     // The file a path names in the run: on disk, the path itself unless the preview renamed a
     // file to it. Empty when the run would have renamed the path's file away.
     std::string OnDisk(const std::string &path) const;
+    // The file that reading or writing `path` reaches in the run: OnDisk, through the symbolic
+    // links the run would follow, as the run's renames left their targets.
+    std::string FileOnDisk(const std::string &path, int links = 0) const;
+    static constexpr int kMostLinks = 40; // as the kernel follows
     static bool IdentifyEntry(const std::string &path, std::pair<FileIdentity, std::string> &entry);
     Changed *ChangedFile(const std::string &diskPath, bool create);
 

@@ -212,6 +212,21 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
              {"."},
              Mount::None,
              [](const fs::path &tree) { fs::create_symlink("A/IMG_0003.JPG", tree / "link.jpg"); }},
+            // The run renames the link's target away and gives its name to another picture:
+            // the link then reads that one.
+            {"a symbolic link to a name the run gives another picture",
+             {},
+             {"."},
+             Mount::None,
+             [](const fs::path &tree) {
+                 WriteJpegWithExif(tree / "A/2005-07-15 10.00.00.JPG",
+                                   {{"Exif.Photo.DateTimeOriginal", "2006:02:02 10:00:00"},
+                                    {"Exif.Photo.DateTimeDigitized", "2006:02:02 10:00:00"}});
+                 WriteJpegWithExif(tree / "A/IMG_0006.JPG",
+                                   {{"Exif.Photo.DateTimeOriginal", "2005:07:15 10:00:00"},
+                                    {"Exif.Photo.DateTimeDigitized", "2005:07:15 10:00:00"}});
+                 fs::create_symlink("A/2005-07-15 10.00.00.JPG", tree / "link2.jpg");
+             }},
             // The second picture's name is taken under the folder's other spelling.
             {"a folder and a link to it, with two pictures of one moment",
              {},
