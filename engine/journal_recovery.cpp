@@ -197,14 +197,17 @@ ChangeState TakeBackRename(Journal &journal, const JournaledPass &pass, const Jo
     return ChangeState::Abandoned;
 }
 
-// Whether a row marked done made the same change: the same file listed twice plans the same
-// shift or time under each entry, and what the first one did stays for an undo.
+// Whether a row marked done made the same change: the same file listed twice, or reached under
+// another name (a symbolic or hard link to it), plans the same shift or time under each, and what
+// the first one did stays for an undo. Within one pass, one file keeps its device and inode.
 bool DoneByAnotherRow(const std::vector<ChangeRecord> &rows, const JournalChange &change)
 {
     return std::any_of(rows.begin(), rows.end(), [&](const ChangeRecord &row) {
         const JournalChange &done = row.change;
-        if (row.state != ChangeState::Done || done.kind != change.kind
-            || !SameEntry(done.path, change.path))
+        if (row.state != ChangeState::Done || done.kind != change.kind)
+            return false;
+        if (!SameEntry(done.path, change.path)
+            && (change.identity == FileIdentity{} || done.identity != change.identity))
             return false;
         if (change.kind == ChangeKind::Time)
             return done.timeAfter == change.timeAfter;

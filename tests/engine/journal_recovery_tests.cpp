@@ -379,6 +379,29 @@ TEST_F(AKilledPass, keepsTheNameAnEarlierPassGaveTheFile)
     EXPECT_EQ(TreeOf(folder), before);
 }
 
+TEST_F(AKilledPass, keepsTheTimeItSetThroughALinkToAPicture)
+{
+    // The link came first: its rename and the picture's time, set through it, were made and
+    // marked. The picture's own rows, planned alike under its own name, were never reached.
+    const std::string picture = Picture("linked/IMG_0001.JPG", kDate);
+    const std::string folder = fs::path(picture).parent_path().string();
+    const std::string link = folder + "/link.jpg";
+    fs::create_symlink("IMG_0001.JPG", link);
+    journal->BeginPass({JournalFrontEnd::Cli, folder, 0, true, 0});
+    const std::vector<PlannedPicture> plans = {PlanDating(link, 0), PlanDating(picture, 0)};
+    const std::vector<ChangeId> ids = journal->PlanBatch(plans);
+    for (std::size_t i = 0; i < plans[0].changes.size(); ++i) {
+        ASSERT_EQ(MakeChange(plans[0].changes[i]), 0);
+        journal->MarkDone(ids[i]);
+    }
+    journal->Flush();
+    const Tree killed = TreeOf(folder);
+    OpenJournal();
+
+    EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(0)});
+    EXPECT_EQ(TreeOf(folder), killed);
+}
+
 TEST_F(AKilledPass, keepsAHardLinkWhoseOtherNameThePassDated)
 {
     // The picture's date name was dated in its place (its time set, which moves the change time
