@@ -26,6 +26,16 @@ bool IsStandaloneMarker(unsigned char marker)
 
 constexpr unsigned char kExifId[6] = {'E', 'x', 'i', 'f', 0, 0};
 
+// The reads of the segments end at a page boundary of the file: the disk and the page cache
+// deliver the page whole anyway, and the small segments after the Exif block (tables, frame and
+// scan headers) then come in one read instead of one each.
+constexpr std::size_t kPage = 4096;
+
+std::size_t PageEnd(std::size_t end)
+{
+    return (end + kPage - 1) / kPage * kPage;
+}
+
 } // namespace
 
 bool JpegParserReadsLength(unsigned char marker)
@@ -110,12 +120,16 @@ bool JpegHead::LeaveUnread(unsigned char marker, std::size_t at, std::size_t len
     const std::size_t from = m_bytes.size();
     if (end < from + kLeastUnread)
         return false;
-    Reserve(end + 4);
-    m_bytes.resize(end + 4);
+    const std::size_t last = std::min(PageEnd(end + 4), kMaxBytes);
+    Reserve(last);
+    m_bytes.resize(last);
     m_unread.push_back({from, end - from});
-    const std::size_t after = ReadInto(end, 4);
-    if (after == 4)
+    const std::size_t after = ReadInto(end, last - end);
+    if (after >= 4) {
+        m_bytes.resize(end + after);
+        m_atEnd = end + after < last;
         return true;
+    }
     // The file ends within the segment or just after it: read as it is, the same bytes as a
     // read of it all at once.
     m_unread.pop_back();
@@ -189,7 +203,7 @@ void JpegHead::KeepLeadingSegments(bool leaveUnread)
         }
         at += length;
         // The segment and the next marker with its length, in one read.
-        Fill(at + 4, 0);
+        Fill(at + 4, PageEnd(at + 4) - std::min(PageEnd(at + 4), m_bytes.size()));
     }
 }
 

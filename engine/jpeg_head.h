@@ -60,9 +60,10 @@ struct ByteRange
 // looks for the next marker at once.
 bool JpegParserReadsLength(unsigned char marker);
 
-// The leading bytes of a picture file, read as they are needed and no further: a first read of a
-// few kilobytes, then exactly the segments the markers announce, up to the start of the scan data.
-// On a cold disk the bytes read decide the time a picture takes.
+// The leading bytes of a picture file, read as they are needed and little further: a first read
+// of a few kilobytes, then the segments the markers announce, each read ending at the end of the
+// file's page it reaches into, up to the start of the scan data. On a cold disk the pages read
+// decide the time a picture takes.
 class JpegHead
 {
 public:
