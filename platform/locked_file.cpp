@@ -18,24 +18,22 @@ namespace kronvik {
 
 namespace {
 
-// Opens `path` with `flags`, refuses anything but a regular file and takes the exclusive lock.
-// The open is non-blocking so that a FIFO cannot hang it; blocking is restored afterwards.
-int OpenLocked(const std::string &path, int flags, int &fd)
+// Opens `path` with `flags`, refuses anything but a regular file and takes the exclusive lock;
+// `status` is the file's. The open is non-blocking so that a FIFO cannot hang it; blocking is
+// restored afterwards (F_SETFL ignores the access mode and creation flags among `flags`).
+int OpenLocked(const std::string &path, int flags, int &fd, struct stat &status)
 {
     fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         return errno;
     int error = 0;
-    struct stat status
-    {
-    };
     if (fstat(fd, &status) != 0)
         error = errno;
     else if (!S_ISREG(status.st_mode))
         error = EINVAL;
     else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         error = errno;
-    else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+    else if (fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
         error = errno;
     if (error != 0) {
         close(fd);
@@ -94,25 +92,24 @@ int LockedFile::OpenExistingForUpdate(const std::string &path)
     *this = LockedFile();
     if (const int error = WriteFault(WriteStep::OpenForUpdate))
         return error;
-    if (const int error = OpenLocked(path, O_RDWR, m_fd))
-        return error;
     struct stat status
     {
     };
-    int error = 0;
-    if (fstat(m_fd, &status) != 0)
-        error = errno;
-    else if (IsReadOnlyToAll(status.st_mode))
-        error = EACCES;
-    if (error != 0)
-        *this = LockedFile();
-    return error;
+    if (const int error = OpenLocked(path, O_RDWR, m_fd, status))
+        return error;
+    if (!IsReadOnlyToAll(status.st_mode))
+        return 0;
+    *this = LockedFile();
+    return EACCES;
 }
 
 int LockedFile::CreateAlways(const std::string &path)
 {
     *this = LockedFile();
-    const int error = OpenLocked(path, O_WRONLY | O_CREAT, m_fd);
+    struct stat status
+    {
+    };
+    const int error = OpenLocked(path, O_WRONLY | O_CREAT, m_fd, status);
     if (error != 0)
         return error;
     // Emptied only now that the lock is ours.
