@@ -23,6 +23,12 @@ constexpr std::size_t kBareXmpSegment = 2 + kXmpIdSize;
 constexpr std::uint16_t kTagExifIfd = 0x8769;
 constexpr std::uint16_t kTagMakerNote = 0x927c;
 constexpr std::uint16_t kTagInteropIfd = 0xa005;
+constexpr std::uint16_t kTagDateTime = 0x0132;
+constexpr std::uint16_t kTagDateTimeOriginal = 0x9003;
+constexpr std::uint16_t kTagDateTimeDigitized = 0x9004;
+constexpr std::uint16_t kTypeAscii = 2;
+// A date entry longer than this is in doubt: the structure is left as it is.
+constexpr std::uint64_t kLongestPlainText = 1024;
 // The library reads no directory that claims more entries.
 constexpr std::size_t kMaxEntries = 256;
 constexpr std::size_t kEntrySize = 12;
@@ -142,9 +148,46 @@ void PutTag(unsigned char *at, bool little, std::uint16_t tag)
     at[little ? 1 : 0] = static_cast<unsigned char>(tag >> 8);
 }
 
+// Whether the library reads the entry at `entry` as a text whose bytes all lie in the structure:
+// it then decodes it whatever the entries beside it are.
+bool PlainText(const Tiff &tiff, std::uint64_t entry)
+{
+    const std::uint64_t count = tiff.U32(entry + 4);
+    if (tiff.U16(entry + 2) != kTypeAscii || count == 0 || count > kLongestPlainText)
+        return false;
+    const std::uint64_t offset = tiff.U32(entry + 8);
+    return count <= 4 || (offset >= 8 && offset + count <= tiff.Size());
+}
+
+// The bytes of `directory` as the library is handed them when only the entries `keep` takes
+// stay: the count, those entries in their order, no next directory.
+std::vector<unsigned char> Compacted(const unsigned char *bytes, const Tiff &tiff,
+                                     const Directory &directory, bool little, const auto &keep)
+{
+    std::vector<unsigned char> kept(2);
+    std::uint16_t count = 0;
+    for (std::size_t i = 0; i < directory.entries; ++i) {
+        const std::uint64_t entry = directory.Entry(i);
+        if (!keep(tiff.U16(entry)))
+            continue;
+        kept.insert(kept.end(), bytes + entry, bytes + entry + kEntrySize);
+        ++count;
+    }
+    PutTag(kept.data(), little, count);
+    kept.resize(kept.size() + 4, 0);
+    return kept;
+}
+
 } // namespace
 
 namespace {
+
+// A directory rewritten in place: `bytes` at `at`.
+struct RewrittenDirectory
+{
+    std::size_t at;
+    std::vector<unsigned char> bytes;
+};
 
 // Places in a TIFF structure that the date read changes, each `size` when not found without
 // doubt.
@@ -153,11 +196,66 @@ struct TiffPlaces
     std::size_t makerNoteTag;
     std::size_t interopTag;
     std::size_t nextAfterIfd0; // the offset of the directory after IFD0, the thumbnail's
+    // IFD0 and the Exif IFD with nothing but their date entries and the Exif IFD pointer: the
+    // library makes an entry with a key and a value of every entry it reads, which is most of
+    // its time on a camera picture. Written after the changes above, which may lie in them.
+    std::vector<RewrittenDirectory> compacted;
+    std::size_t entriesLeftOut = 0;
 };
+
+// IFD0 and `exif` rewritten with their date entries alone, in `places`, when every byte those
+// keep lies outside both directories and neither leads on to a directory after it but the
+// thumbnail's that `places` cuts off. A directory that keeps every entry is left as it is.
+void Compact(const unsigned char *bytes, const Tiff &tiff, const Directory &ifd0,
+             const Directory &exif, bool little, TiffPlaces &places)
+{
+    if (Overlap(ifd0.start, ifd0.End(), 0, 8))
+        return; // rewritten, it would change the header
+    using Keep = bool (*)(std::uint16_t);
+    const Keep keptInIfd0 = [](std::uint16_t tag) {
+        return tag == kTagDateTime || tag == kTagExifIfd;
+    };
+    const Keep keptInExif = [](std::uint16_t tag) {
+        return tag == kTagDateTimeOriginal || tag == kTagDateTimeDigitized;
+    };
+    // Of `directory`, the entries kept; none when a byte it keeps may change.
+    const auto keptOf = [&](const Directory &directory, Keep keep) -> std::optional<std::size_t> {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < directory.entries; ++i) {
+            const std::uint64_t entry = directory.Entry(i);
+            const std::uint16_t tag = tiff.U16(entry);
+            if (!keep(tag))
+                continue;
+            ++kept;
+            if (tag != kTagExifIfd && !PlainText(tiff, entry))
+                return std::nullopt;
+        }
+        const std::uint64_t end = std::min<std::uint64_t>(directory.End(), tiff.Size());
+        if (AValueCovers(tiff, ifd0, directory.start, end - directory.start)
+            || AValueCovers(tiff, exif, directory.start, end - directory.start))
+            return std::nullopt;
+        const std::uint64_t next = directory.Entry(directory.entries);
+        if (next + 4 <= tiff.Size() && tiff.U32(next) != 0 && next != places.nextAfterIfd0)
+            return std::nullopt;
+        return kept;
+    };
+    const std::optional<std::size_t> inIfd0 = keptOf(ifd0, keptInIfd0);
+    const std::optional<std::size_t> inExif = keptOf(exif, keptInExif);
+    if (!inIfd0 || !inExif)
+        return;
+    // Rewritten, a directory is shorter than it was: its bytes lie within the structure.
+    if (*inIfd0 < ifd0.entries)
+        places.compacted.push_back({static_cast<std::size_t>(ifd0.start),
+                                    Compacted(bytes, tiff, ifd0, little, keptInIfd0)});
+    if (*inExif < exif.entries)
+        places.compacted.push_back({static_cast<std::size_t>(exif.start),
+                                    Compacted(bytes, tiff, exif, little, keptInExif)});
+    places.entriesLeftOut = ifd0.entries + exif.entries - *inIfd0 - *inExif;
+}
 
 TiffPlaces FindTiffPlaces(const unsigned char *bytes, std::size_t size)
 {
-    TiffPlaces places{size, size, size};
+    TiffPlaces places{size, size, size, {}, 0};
     if (size < 8 || bytes[0] != bytes[1] || (bytes[0] != 'I' && bytes[0] != 'M'))
         return places;
     const Tiff tiff(bytes, size, bytes[0] == 'I');
@@ -192,6 +290,7 @@ TiffPlaces FindTiffPlaces(const unsigned char *bytes, std::size_t size)
     if (next + 4 <= size && tiff.U32(next) != 0
         && !Overlap(next, next + 4, exif->start, exif->End()) && alone(next, 4))
         places.nextAfterIfd0 = static_cast<std::size_t>(next);
+    Compact(bytes, tiff, *ifd0, *exif, bytes[0] == 'I', places);
     return places;
 }
 
@@ -246,6 +345,8 @@ struct LeaveOut
     std::size_t makerNote = kNone; // the maker note entry's tag
     std::size_t interop = kNone; // the interoperability IFD pointer's tag
     std::size_t nextAfterIfd0 = kNone; // the thumbnail IFD's offset
+    std::vector<RewrittenDirectory> compacted; // by place in the bytes
+    std::size_t entriesLeftOut = 0;
     bool little = false; // the TIFF structure's byte order
 
     DateReadCopy Made() const
@@ -254,7 +355,8 @@ struct LeaveOut
                 std::count_if(segments.begin(), segments.end(),
                               [](const Shortened &segment) { return segment.Saving() > 0; }));
         return {xmp, makerNote != kNone, shortened - (xmp ? 1 : 0),
-                std::size_t{interop != kNone} + std::size_t{nextAfterIfd0 != kNone}};
+                std::size_t{interop != kNone} + std::size_t{nextAfterIfd0 != kNone},
+                entriesLeftOut};
     }
     std::size_t Saving() const
     {
@@ -443,7 +545,7 @@ LeaveOut FindWhatToLeaveOut(const unsigned char *bytes, std::size_t size, DateRe
     if (parts.makerNote && exif != kNone) {
         const unsigned char *tiff = bytes + exif + 8;
         const std::size_t tiffSize = exifLength - 8;
-        const TiffPlaces places = FindTiffPlaces(tiff, tiffSize);
+        TiffPlaces places = FindTiffPlaces(tiff, tiffSize);
         out.little = tiff[0] == 'I';
         if (places.makerNoteTag < tiffSize)
             out.makerNote = exif + 8 + places.makerNoteTag;
@@ -451,6 +553,11 @@ LeaveOut FindWhatToLeaveOut(const unsigned char *bytes, std::size_t size, DateRe
             out.interop = exif + 8 + places.interopTag;
         if (places.nextAfterIfd0 < tiffSize)
             out.nextAfterIfd0 = exif + 8 + places.nextAfterIfd0;
+        for (RewrittenDirectory &directory : places.compacted) {
+            directory.at += exif + 8;
+            out.compacted.push_back(std::move(directory));
+        }
+        out.entriesLeftOut = places.entriesLeftOut;
     }
     icc.Shorten(bytes, skipped);
     std::sort(skipped.begin(), skipped.end(),
@@ -475,7 +582,7 @@ void FinishShortened(const Shortened &segment, unsigned char *to)
 }
 
 // Hides the maker note and the interoperability IFD and cuts the thumbnail IFD off, in `bytes`
-// where `place` says the bytes found lie.
+// where `place` says the bytes found lie; or leaves them out with every entry that holds no date.
 template<class Place>
 void ChangeTiff(const LeaveOut &out, unsigned char *bytes, Place place)
 {
@@ -485,6 +592,8 @@ void ChangeTiff(const LeaveOut &out, unsigned char *bytes, Place place)
         PutTag(bytes + place(out.interop), out.little, kHiddenInteropTag);
     if (out.nextAfterIfd0 != kNone)
         std::memset(bytes + place(out.nextAfterIfd0), 0, 4);
+    for (const RewrittenDirectory &directory : out.compacted)
+        std::memcpy(bytes + place(directory.at), directory.bytes.data(), directory.bytes.size());
 }
 
 // Where a byte before or after the shortened segments lies once they are shortened.

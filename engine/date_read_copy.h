@@ -31,9 +31,13 @@ struct DateReadCopy
     std::size_t segmentsShortened = 0;
     // The interoperability IFD hidden, the thumbnail IFD cut off: neither holds a date entry.
     std::size_t ifdsLeftOut = 0;
+    // The entries of IFD0 and the Exif IFD left out: all but the dates and the Exif IFD pointer,
+    // the maker note and the interoperability IFD pointer among them.
+    std::size_t entriesLeftOut = 0;
     bool Changed() const
     {
-        return xmpPacketLeftOut || makerNoteHidden || segmentsShortened != 0 || ifdsLeftOut != 0;
+        return xmpPacketLeftOut || makerNoteHidden || segmentsShortened != 0 || ifdsLeftOut != 0
+               || entriesLeftOut != 0;
     }
 };
 

@@ -1,7 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The Kronvik developers
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The date read's copy of the leading segments (no XMP packet, thumbnail or interoperability
-// IFD, the maker note as plain bytes, skipped segments shortened) against Exiv2's parse of the
+// IFD, the maker note as plain bytes or IFD0 and the Exif IFD with their dates alone, skipped
+// segments shortened) against Exiv2's parse of the
 // bytes as they are: wherever the whole parse does not fail, both give the same outcome, date
 // text and reason; with the segments shortened and nothing else, always; read with those
 // segments left unread, the same as read whole.
@@ -52,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             kronvik::TrimForDateRead(bytes.data(), bytes.size());
     if (trimmed.made.xmpPacketLeftOut != made.xmpPacketLeftOut
         || trimmed.made.makerNoteHidden != made.makerNoteHidden
-        || trimmed.made.ifdsLeftOut != made.ifdsLeftOut)
+        || trimmed.made.ifdsLeftOut != made.ifdsLeftOut
+        || trimmed.made.entriesLeftOut != made.entriesLeftOut)
         std::abort();
     const std::vector<unsigned char> &expected =
             made.Changed() ? copy
@@ -94,10 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (lean.outcome != whole.outcome || lean.dateText != whole.dateText
         || lean.reason != whole.reason) {
         std::fprintf(stderr,
-                     "XMP packet left out %d, maker note hidden %d, IFDs left out %zu, segments "
-                     "shortened %zu\n",
+                     "XMP packet left out %d, maker note hidden %d, IFDs left out %zu, entries "
+                     "left out %zu, segments shortened %zu\n",
                      made.xmpPacketLeftOut, made.makerNoteHidden, made.ifdsLeftOut,
-                     made.segmentsShortened);
+                     made.entriesLeftOut, made.segmentsShortened);
         Print("whole", whole);
         Print("lean", lean);
         std::abort();

@@ -267,6 +267,112 @@ TEST(TheDateReadCopy, leavesOutOnlyWhatItFindsWithoutDoubtAndKeepsTheResult)
     }
 }
 
+// The keys of the entries the library decodes out of `bytes`, in its order.
+std::vector<std::string> DecodedKeys(const unsigned char *bytes, std::size_t size)
+{
+    Exiv2::BasicIo::AutoPtr io(new Exiv2::MemIo(bytes, static_cast<long>(size)));
+    Exiv2::JpegImage image(io, false);
+    image.readMetadata();
+    std::vector<std::string> keys;
+    for (const auto &datum : image.exifData())
+        keys.push_back(datum.key());
+    return keys;
+}
+
+TEST(TheDateReadCopy, handsTheLibraryTheDatesAloneWhereNothingElseCanChangeThem)
+{
+    const TiffEntry model = AsciiEntry(0x0110, "Model"), software = AsciiEntry(0x0131, "Soft");
+    const TiffEntry exposure = AsciiEntry(0x829a, "1/60"), user = AsciiEntry(0x9286, "comment");
+    TiffEntry notText = AsciiEntry(kTagDateTimeOriginal, kOriginalDate);
+    notText.type = kTiffUndefined;
+    TiffEntry pastTheEnd = AsciiEntry(kTagDateTimeDigitized, kDigitizedDate);
+    pastTheEnd.rawOffset = true;
+    pastTheEnd.offset = 0x10000;
+    // Read from where the Exif IFD (after IFD0's two entries, at 38) has its first entry.
+    TiffEntry overExif = AsciiEntry(kTagDateTime, kImageDate);
+    overExif.rawOffset = true;
+    overExif.offset = 40;
+    TiffIfd withThumbnail{Ifd0()};
+    withThumbnail.next = 2;
+    TiffIfd exifWithNext{ExifIfd(false)};
+    exifWithNext.next = 2;
+    const TiffIfd thumbnail{{AsciiEntry(kTagDateTime, "1999:01:01 00:00:00")}};
+    // The Exif IFD last, with short dates in its entries and no room for its next offset.
+    std::string datesAtTheEnd =
+            TiffBytes({TiffIfd{Ifd0()}, TiffIfd{{AsciiEntry(kTagDateTimeOriginal, "abc"),
+                                                 AsciiEntry(kTagDateTimeDigitized, "def")}}});
+    datesAtTheEnd.resize(datesAtTheEnd.size() - 4);
+    const struct
+    {
+        const char *name;
+        std::string tiff;
+        std::size_t entriesLeftOut;
+    } rows[] = {
+            {"a camera picture", CameraTiff(), 2},
+            {"little-endian", CameraTiff(true), 2},
+            {"entries before, between and after the dates",
+             Tiff({AsciiEntry(kTagMake, "Canon"), AsciiEntry(kTagDateTime, kImageDate), model,
+                   ExifPointer(), software},
+                  {exposure, AsciiEntry(kTagDateTimeOriginal, kOriginalDate), user,
+                   AsciiEntry(kTagDateTimeDigitized, kDigitizedDate), CanonMakerNote(false)}),
+             6},
+            {"IFD0's dates after the pointer, twice",
+             Tiff({ExifPointer(), AsciiEntry(kTagDateTime, kImageDate), model,
+                   AsciiEntry(kTagDateTime, "2007:02:02 00:00:00")},
+                  {exposure, AsciiEntry(kTagDateTimeOriginal, kOriginalDate)}),
+             2},
+            {"no date at all", Tiff({AsciiEntry(kTagMake, "Canon"), ExifPointer()}, {exposure}), 2},
+            {"the thumbnail IFD after IFD0",
+             TiffBytes({withThumbnail, TiffIfd{ExifIfd(false)}, thumbnail}), 2},
+            {"a date that is not text",
+             Tiff(Ifd0(), {notText, AsciiEntry(kTagDateTimeDigitized, kDigitizedDate), exposure}),
+             0},
+            {"a date past the end of the structure",
+             Tiff(Ifd0(), {AsciiEntry(kTagDateTimeOriginal, kOriginalDate), pastTheEnd, exposure}),
+             0},
+            {"a date read from the Exif IFD's own bytes",
+             Tiff({overExif, ExifPointer()},
+                  {exposure, AsciiEntry(kTagDateTimeOriginal, kOriginalDate)}),
+             0},
+            {"an Exif IFD of dates alone, ending the structure", datesAtTheEnd, 1},
+            {"an Exif IFD with a directory after it",
+             TiffBytes({TiffIfd{Ifd0()}, exifWithNext, thumbnail}), 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string jpeg = JpegWithSegments(ExifSegment(row.tiff));
+        std::vector<unsigned char> copy;
+        const DateReadCopy made = CopyForDateRead(Bytes(jpeg), jpeg.size(), copy);
+        EXPECT_EQ(made.entriesLeftOut, row.entriesLeftOut);
+        const ExifDateResult whole = ParseExifDateWhole(Bytes(jpeg), jpeg.size());
+        EXPECT_EQ(whole.outcome, Outcome::Searched) << Describe(whole);
+        EXPECT_EQ(Describe(ParseExifDate(Bytes(jpeg), jpeg.size())), Describe(whole));
+        if (made.Changed()) {
+            // Only the TIFF structure's bytes change.
+            const std::size_t tiffAt = jpeg.find(row.tiff), tiffEnd = tiffAt + row.tiff.size();
+            const std::string copied(copy.begin(), copy.end());
+            EXPECT_EQ(copied.substr(0, tiffAt), jpeg.substr(0, tiffAt));
+            EXPECT_EQ(copied.substr(tiffEnd), jpeg.substr(tiffEnd));
+        }
+        if (made.entriesLeftOut != 0) {
+            // Of the library's entries, those with a date and the Exif IFD pointer, in its order.
+            std::vector<std::string> kept = DecodedKeys(Bytes(jpeg), jpeg.size());
+            std::erase_if(kept, [](const std::string &key) {
+                return key != "Exif.Image.DateTime" && key != "Exif.Image.ExifTag"
+                       && key != "Exif.Photo.DateTimeOriginal"
+                       && key != "Exif.Photo.DateTimeDigitized";
+            });
+            EXPECT_EQ(DecodedKeys(copy.data(), copy.size()), kept);
+        }
+        std::string trimmed = jpeg;
+        const TrimmedForDateRead inPlace =
+                TrimForDateRead(reinterpret_cast<unsigned char *>(trimmed.data()), trimmed.size());
+        EXPECT_EQ(inPlace.made.entriesLeftOut, made.entriesLeftOut);
+        EXPECT_EQ(trimmed.substr(inPlace.start, inPlace.size),
+                  made.Changed() ? std::string(copy.begin(), copy.end()) : jpeg);
+    }
+}
+
 // An ICC profile chunk: the identifier, the chunk's number and count, its bytes.
 std::string IccChunk(int number, int count, const std::string &bytes)
 {
@@ -397,6 +503,7 @@ TEST(TheDateReadCopy, givesTheWholeParsesResultForEveryCorpusFile)
     if (!fs::is_directory(corpus / "exiv2-jpeg"))
         GTEST_SKIP() << "no test corpus at " << corpus;
     std::size_t files = 0, xmpLeftOut = 0, makerNotesHidden = 0, ifdsLeftOut = 0, nowDated = 0;
+    std::size_t compacted = 0;
     std::size_t segmentsShortened = 0, bytesLeftOut = 0;
     for (const auto &folder : fs::directory_iterator(corpus)) {
         if (!folder.is_directory())
@@ -411,6 +518,7 @@ TEST(TheDateReadCopy, givesTheWholeParsesResultForEveryCorpusFile)
             xmpLeftOut += made.xmpPacketLeftOut;
             makerNotesHidden += made.makerNoteHidden;
             ifdsLeftOut += made.ifdsLeftOut;
+            compacted += made.entriesLeftOut != 0;
             const ExifDateResult whole = ParseExifDateWhole(Bytes(bytes), bytes.size());
             const ExifDateResult lean = ParseExifDate(Bytes(bytes), bytes.size());
             // Shortened segments alone change nothing, whatever the library makes of the file.
@@ -444,9 +552,9 @@ TEST(TheDateReadCopy, givesTheWholeParsesResultForEveryCorpusFile)
         }
     }
     std::cout << files << " files, " << xmpLeftOut << " XMP packets left out, " << makerNotesHidden
-              << " maker notes hidden, " << ifdsLeftOut << " IFDs left out, " << segmentsShortened
-              << " segments shortened (" << bytesLeftOut << " bytes), " << nowDated
-              << " now searched\n";
+              << " maker notes hidden, " << ifdsLeftOut << " IFDs left out, " << compacted
+              << " with date entries alone, " << segmentsShortened << " segments shortened ("
+              << bytesLeftOut << " bytes), " << nowDated << " now searched\n";
 }
 
 } // namespace
