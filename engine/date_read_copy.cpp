@@ -142,10 +142,10 @@ std::optional<std::uint64_t> OnlyEntry(const Tiff &tiff, const Directory &direct
     return found;
 }
 
-void PutTag(unsigned char *at, bool little, std::uint16_t tag)
+void Put16(unsigned char *at, bool little, std::uint16_t value)
 {
-    at[little ? 0 : 1] = static_cast<unsigned char>(tag & 0xff);
-    at[little ? 1 : 0] = static_cast<unsigned char>(tag >> 8);
+    at[little ? 0 : 1] = static_cast<unsigned char>(value & 0xff);
+    at[little ? 1 : 0] = static_cast<unsigned char>(value >> 8);
 }
 
 // Whether the library reads the entry at `entry` as a text whose bytes all lie in the structure:
@@ -173,7 +173,7 @@ std::vector<unsigned char> Compacted(const unsigned char *bytes, const Tiff &tif
         kept.insert(kept.end(), bytes + entry, bytes + entry + kEntrySize);
         ++count;
     }
-    PutTag(kept.data(), little, count);
+    Put16(kept.data(), little, count);
     kept.resize(kept.size() + 4, 0);
     return kept;
 }
@@ -587,9 +587,9 @@ template<class Place>
 void ChangeTiff(const LeaveOut &out, unsigned char *bytes, Place place)
 {
     if (out.makerNote != kNone)
-        PutTag(bytes + place(out.makerNote), out.little, kHiddenMakerNoteTag);
+        Put16(bytes + place(out.makerNote), out.little, kHiddenMakerNoteTag);
     if (out.interop != kNone)
-        PutTag(bytes + place(out.interop), out.little, kHiddenInteropTag);
+        Put16(bytes + place(out.interop), out.little, kHiddenInteropTag);
     if (out.nextAfterIfd0 != kNone)
         std::memset(bytes + place(out.nextAfterIfd0), 0, 4);
     for (const RewrittenDirectory &directory : out.compacted)

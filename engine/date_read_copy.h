@@ -22,8 +22,9 @@ struct DateReadCopy
     // The first XMP segment keeps its identifier and loses its packet: the packet holds no entry
     // that the date search reads, and decoding it is a large part of a picture's parse.
     bool xmpPacketLeftOut = false;
-    // The maker note entry of the Exif IFD carries kHiddenMakerNoteTag: the library keeps its bytes
-    // as one plain entry instead of decoding hundreds of entries of the camera's own.
+    // The maker note entry of the Exif IFD carries kHiddenMakerNoteTag (or is left out with the
+    // other entries that hold no date): the library keeps its bytes as one plain entry instead of
+    // decoding hundreds of entries of the camera's own.
     bool makerNoteHidden = false;
     // Segments that the library only skips or keeps, and ICC profile chunks, shortened to what
     // the library compares and checks in them: a picture's ICC profile and extended XMP can
