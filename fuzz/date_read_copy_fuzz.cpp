@@ -2,10 +2,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The date read's copy of the leading segments (no XMP packet, thumbnail or interoperability
 // IFD, the maker note as plain bytes or IFD0 and the Exif IFD with their dates alone, skipped
-// segments shortened) against Exiv2's parse of the
-// bytes as they are: wherever the whole parse does not fail, both give the same outcome, date
-// text and reason; with the segments shortened and nothing else, always; read with those
-// segments left unread, the same as read whole.
+// segments shortened) against Exiv2's parse of the bytes as they are: wherever the whole parse
+// does not fail, both give the same outcome, date text and reason; with the segments shortened
+// and nothing else, always; read with those segments left unread, the same as read whole.
 #include "date_read_copy.h"
 #include "exif_date_reader.h"
 #include "jpeg_head.h"
