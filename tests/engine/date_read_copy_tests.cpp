@@ -105,16 +105,25 @@ std::string CameraTiff(bool little = false)
     return Tiff(Ifd0(), ExifIfd(little), little);
 }
 
+// The keys of the entries the library decodes out of `bytes`, in its order.
+std::vector<std::string> DecodedKeys(const unsigned char *bytes, std::size_t size)
+{
+    Exiv2::BasicIo::AutoPtr io(new Exiv2::MemIo(bytes, static_cast<long>(size)));
+    Exiv2::JpegImage image(io, false);
+    image.readMetadata();
+    std::vector<std::string> keys;
+    for (const auto &datum : image.exifData())
+        keys.push_back(datum.key());
+    return keys;
+}
+
 // The entries the library decodes out of the maker note of `bytes`.
 std::size_t MakerNoteEntries(const std::string &bytes)
 {
-    Exiv2::BasicIo::AutoPtr io(new Exiv2::MemIo(Bytes(bytes), static_cast<long>(bytes.size())));
-    Exiv2::JpegImage image(io, false);
-    image.readMetadata();
-    std::size_t count = 0;
-    for (const auto &datum : image.exifData())
-        count += datum.groupName() == "Canon";
-    return count;
+    const std::vector<std::string> keys = DecodedKeys(Bytes(bytes), bytes.size());
+    return static_cast<std::size_t>(
+            std::count_if(keys.begin(), keys.end(),
+                          [](const std::string &key) { return key.rfind("Exif.Canon.", 0) == 0; }));
 }
 
 struct CopyRow
@@ -265,18 +274,6 @@ TEST(TheDateReadCopy, leavesOutOnlyWhatItFindsWithoutDoubtAndKeepsTheResult)
             EXPECT_LT(copy.size(), row.jpeg.size());
         }
     }
-}
-
-// The keys of the entries the library decodes out of `bytes`, in its order.
-std::vector<std::string> DecodedKeys(const unsigned char *bytes, std::size_t size)
-{
-    Exiv2::BasicIo::AutoPtr io(new Exiv2::MemIo(bytes, static_cast<long>(size)));
-    Exiv2::JpegImage image(io, false);
-    image.readMetadata();
-    std::vector<std::string> keys;
-    for (const auto &datum : image.exifData())
-        keys.push_back(datum.key());
-    return keys;
 }
 
 TEST(TheDateReadCopy, handsTheLibraryTheDatesAloneWhereNothingElseCanChangeThem)
