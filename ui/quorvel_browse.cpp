@@ -39,6 +39,15 @@ std::string NameOf(const QTreeWidgetItem *item)
     return item->data(0, kNameRole).toByteArray().toStdString();
 }
 
+// An icon whose selected image is the given one as well: without it, the style would tint the
+// image of a selected item with the selection colour.
+QIcon SameWhenSelected(const QPixmap &image)
+{
+    QIcon icon(image);
+    icon.addPixmap(image, QIcon::Selected);
+    return icon;
+}
+
 } // namespace
 
 CQuorvelBrowse::CQuorvelBrowse(QWidget *parent, BrowseRootLister listRoots)
@@ -122,7 +131,7 @@ QTreeWidgetItem *CQuorvelBrowse::InsertItem(QTreeWidgetItem *parent, const std::
 
 void CQuorvelBrowse::InsertPlaceholder(QTreeWidgetItem *parent)
 {
-    InsertItem(parent, std::string(), QIcon(m_imageList[ClosedFolder]));
+    InsertItem(parent, std::string(), SameWhenSelected(m_imageList[ClosedFolder]));
 }
 
 void CQuorvelBrowse::AddDriveItems()
@@ -144,7 +153,8 @@ void CQuorvelBrowse::AddDriveItems()
             image = NetworkDrive;
             break;
         }
-        QTreeWidgetItem *item = InsertItem(nullptr, root.path, QIcon(m_imageList[image]));
+        QTreeWidgetItem *item =
+                InsertItem(nullptr, root.path, SameWhenSelected(m_imageList[image]));
         // A medium that may be missing is never read before the user asks for it.
         if (root.kind == BrowseRootKind::Removable || root.kind == BrowseRootKind::Optical)
             InsertPlaceholder(item);

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 #include <cctype>
@@ -50,16 +51,23 @@ public:
         , m_retrieve(retrieve)
         , m_date(date)
         , m_source(source)
+        , m_focusBefore(retrieve->window()->focusWidget())
     {
         m_running = true;
         m_retrieve->setEnabled(false);
         m_date->setEnabled(false);
+        m_focusMovedTo = m_retrieve->window()->focusWidget();
     }
     ~PassGuard()
     {
         m_running = false;
         m_retrieve->setEnabled(!m_source->text().isEmpty());
         m_date->setEnabled(true);
+        // Disabling the button that had the focus moved it on; it comes back to the button, as
+        // a command pressed from the keyboard keeps it, unless the user has moved it since.
+        if (m_focusBefore && m_focusBefore != m_focusMovedTo && m_focusBefore->isEnabled()
+            && m_retrieve->window()->focusWidget() == m_focusMovedTo)
+            m_focusBefore->setFocus();
     }
 
 private:
@@ -67,6 +75,8 @@ private:
     QPushButton *m_retrieve;
     QPushButton *m_date;
     const QLineEdit *m_source;
+    QPointer<QWidget> m_focusBefore;
+    QPointer<QWidget> m_focusMovedTo;
 };
 
 } // namespace

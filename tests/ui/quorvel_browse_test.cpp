@@ -108,6 +108,49 @@ private slots:
         QCOMPARE(browser.dialog.GetSelectedPath(), std::string());
     }
 
+    void eachItemShowsItsImageOfTheStripAlsoWhenSelected()
+    {
+        TempDir root;
+        fs::create_directories(root.Path() / "Photos" / "2005");
+        const std::string path = root.Path().string();
+        OpenBrowser browser({{path, BrowseRootKind::Fixed},
+                             {path, BrowseRootKind::Removable},
+                             {path, BrowseRootKind::Optical},
+                             {path, BrowseRootKind::Network},
+                             {path, BrowseRootKind::RamDisk}});
+        browser.Top(0)->setExpanded(true);
+        QTreeWidgetItem *photos = browser.Top(0)->child(0);
+        const QPixmap strip(QStringLiteral(":/images/browse_images.xpm"));
+        // Whether the icon shows image `index` of the strip, in the strip's opaque pixels.
+        const auto shows = [&strip](const QTreeWidgetItem *item, QIcon::Mode mode, int index) {
+            const QImage shown = item->icon(0).pixmap(16, 16, mode).toImage();
+            const QImage image = strip.copy(index * 16, 0, 16, 16).toImage();
+            for (int y = 0; y < 16; ++y)
+                for (int x = 0; x < 16; ++x)
+                    if (qAlpha(shown.pixel(x, y)) != 0
+                        && (shown.pixel(x, y) & 0xffffff) != (image.pixel(x, y) & 0xffffff))
+                        return false;
+            return true;
+        };
+        struct Case
+        {
+            const char *name;
+            const QTreeWidgetItem *item;
+            int image;
+            int selectedImage;
+        };
+        const std::vector<Case> cases = {
+                {"fixed disk", browser.Top(0), 0, 0},    {"removable drive", browser.Top(1), 1, 1},
+                {"optical drive", browser.Top(2), 2, 2}, {"network drive", browser.Top(3), 3, 3},
+                {"RAM disk", browser.Top(4), 0, 0},      {"directory", photos, 4, 5},
+                {"placeholder", photos->child(0), 4, 4},
+        };
+        for (const Case &test : cases) {
+            QVERIFY2(shows(test.item, QIcon::Normal, test.image), test.name);
+            QVERIFY2(shows(test.item, QIcon::Selected, test.selectedImage), test.name);
+        }
+    }
+
     void expandingListsEverySubdirectoryInNameOrderWithHiddenOnesAndProbesEach()
     {
         TempDir root;

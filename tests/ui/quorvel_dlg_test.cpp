@@ -267,6 +267,36 @@ private slots:
         QVERIFY(!window.isVisible());
     }
 
+    void keepsTheFocusOnACommandPressedFromTheKeyboard_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
+        QTest::newRow("Space on \"&Retrieve File List\"") << "btnRetrieve" << int(Qt::Key_Space);
+        QTest::newRow("Enter on \"&Retrieve File List\"") << "btnRetrieve" << int(Qt::Key_Return);
+        QTest::newRow("Space on \"&Date Pictures\"") << "btnDate" << int(Qt::Key_Space);
+        QTest::newRow("Enter on \"&Date Pictures\"") << "btnDate" << int(Qt::Key_Return);
+    }
+
+    void keepsTheFocusOnACommandPressedFromTheKeyboard()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        AddPicture("a.jpg", "2005:07:14 09:03:27");
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.SetSourceDirectoryText(m_pictures->Path().string());
+        window.RetrieveFileList();
+        QPushButton *pressed = Button(window, qPrintable(button));
+        pressed->setFocus();
+        QTest::keyClick(pressed, Qt::Key(key));
+        QVERIFY(Button(window, "btnDate")->isEnabled());
+        // The command was disabled while it ran; a second press of the same key runs it again
+        // rather than the next button's command.
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(pressed));
+    }
+
     void takesThePreferencesBackOnlyOnOk()
     {
         CQuorvelDlg window(m_state);
