@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -51,6 +52,12 @@ std::string FolderOf(const std::string &path)
 {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+std::string NameOf(const std::string &path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // A rename is durable only once the folder that holds both names is flushed too.
@@ -129,9 +136,13 @@ void ReplacingFile::Discard()
     if (m_fd >= 0)
         close(m_fd);
     m_fd = -1;
-    if (!m_temporaryPath.empty())
-        unlink(m_temporaryPath.c_str());
+    if (!m_temporaryName.empty())
+        unlinkat(m_folderFd, m_temporaryName.c_str(), 0);
     m_temporaryPath.clear();
+    m_temporaryName.clear();
+    if (m_folderFd >= 0)
+        close(m_folderFd);
+    m_folderFd = -1;
     if (m_lockFd >= 0)
         close(m_lockFd); // releases the lock
     m_lockFd = -1;
@@ -142,6 +153,10 @@ int ReplacingFile::Create(const std::string &path, mode_t newFileMode, ReplacedF
 {
     Discard();
     m_path = path;
+    // Every path the system opens can be replaced: the temporary file's longer name is made
+    // relative to the folder, so only the path itself must stay below the limit.
+    if (path.size() >= PATH_MAX)
+        return ENAMETOOLONG;
     struct stat replaced
     {
     };
@@ -159,14 +174,17 @@ int ReplacingFile::Create(const std::string &path, mode_t newFileMode, ReplacedF
     }
 
     int error = WriteFault(WriteStep::CreateTemporary);
-    if (error == 0)
-        error = EEXIST;
+    if (error == 0) {
+        m_folderFd = open(FolderOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        error = m_folderFd >= 0 ? EEXIST : errno;
+    }
     for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-        std::string candidate = path + kTemporaryInfix + "." + RandomSuffix();
-        m_fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    newFileMode);
+        std::string candidate = NameOf(path) + kTemporaryInfix + "." + RandomSuffix();
+        m_fd = openat(m_folderFd, candidate.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, newFileMode);
         if (m_fd >= 0) {
-            m_temporaryPath = candidate;
+            m_temporaryPath = path.substr(0, path.size() - NameOf(path).size()) + candidate;
+            m_temporaryName = candidate;
             error = 0;
         } else {
             error = errno;
@@ -220,13 +238,14 @@ int ReplacingFile::Flush()
 
 int ReplacingFile::Replace()
 {
-    if (!m_flushed || m_temporaryPath.empty())
+    if (!m_flushed || m_temporaryName.empty())
         return EBADF;
     if (const int error = WriteFault(WriteStep::ReplaceByRename))
         return error;
-    if (rename(m_temporaryPath.c_str(), m_path.c_str()) != 0)
+    if (renameat(m_folderFd, m_temporaryName.c_str(), m_folderFd, NameOf(m_path).c_str()) != 0)
         return errno;
     m_temporaryPath.clear();
+    m_temporaryName.clear();
     SyncFolder(FolderOf(m_path));
     Discard();
     return 0;

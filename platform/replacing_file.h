@@ -50,6 +50,8 @@ private:
 
     std::string m_path;
     std::string m_temporaryPath;
+    std::string m_temporaryName;
+    int m_folderFd = -1; // the temporary file is named relative to its folder
     int m_fd = -1;
     int m_lockFd = -1;
     bool m_flushed = false;

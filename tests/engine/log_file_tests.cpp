@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -237,6 +238,39 @@ TEST(ANewLogFile, keepsThePermissionsOfTheLogItReplaces)
     };
     ASSERT_EQ(stat(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);
+}
+
+TEST(ANewLogFile, isWrittenUpToTheLongestPathTheSystemTakes)
+{
+    struct Row
+    {
+        std::size_t pathBytes;
+        bool written;
+    } rows[] = {
+            {PATH_MAX - 20, true},
+            {PATH_MAX - 1, true}, // the longest path the system opens
+            {PATH_MAX, false},
+    };
+    for (const Row &row : rows) {
+        TempDir dir;
+        // The logs directory is padded with "/." (and one more "/" where the length is odd).
+        std::string logs = dir.Path().string();
+        const std::size_t tail = 1 + std::strlen(kLogFileName);
+        if ((row.pathBytes - tail - logs.size()) % 2 != 0)
+            logs += "/";
+        while (logs.size() + tail < row.pathBytes)
+            logs += "/.";
+        const std::string path = logs + "/" + kLogFileName;
+        ASSERT_EQ(path.size(), row.pathBytes);
+        const std::string failure = FailureOf(LogOf(2), logs);
+        if (row.written) {
+            ASSERT_EQ(failure, "") << row.pathBytes;
+            EXPECT_EQ(ReadBytes(dir / kLogFileName), TextOf(LogOf(2))) << row.pathBytes;
+        } else {
+            EXPECT_EQ(failure, path + " contains an incorrect path.") << row.pathBytes;
+        }
+        EXPECT_EQ(NamesIn(dir.Path().string()).size(), row.written ? 1u : 0u) << row.pathBytes;
+    }
 }
 
 } // namespace
