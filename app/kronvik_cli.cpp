@@ -76,6 +76,7 @@ std::unique_ptr<kronvik::Journal> OpenJournal(const kronvik::CliOptions &options
         if (const int error = kronvik::CheckCreatableDirectory(path.substr(0, path.rfind('/'))))
             throw kronvik::JournalError(
                     kronvik::JournalErrorMessage(path, kronvik::SystemErrorText(error)));
+        kronvik::CheckNewJournalFolder(path);
         return nullptr;
     }
     return std::make_unique<Journal>();

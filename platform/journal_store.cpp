@@ -3,12 +3,15 @@
 #include "journal_store.h"
 
 #include "file_services.h"
+#include "read_only.h"
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <pthread.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace kronvik {
@@ -47,6 +50,19 @@ std::string ReasonOf(sqlite3 *database, int result)
 std::string JournalErrorMessage(const std::string &path, const std::string &reason)
 {
     return "The journal " + path + " cannot be used: " + reason + ".";
+}
+
+void CheckNewJournalFolder(const std::string &path)
+{
+    const auto split = path.rfind('/');
+    const std::string folder = split == std::string::npos ? "." : path.substr(0, split + 1);
+    struct stat status
+    {
+    };
+    if (stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode)
+        && IsReadOnlyToAll(status.st_mode))
+        throw JournalError(JournalErrorMessage(path, "unable to open database file ("
+                                                             + SystemErrorText(EACCES) + ")"));
 }
 
 JournalStatement::JournalStatement(const JournalStore *store, sqlite3_stmt *statement)
@@ -257,6 +273,18 @@ int JournalStore::Committed(void *store, sqlite3 *database, const char *name, in
 JournalStore::JournalStore(const std::string &path, int busyMilliseconds)
     : m_path(path)
 {
+    // A journal, or the folder a new one is to be made in, that grants no one a write permission
+    // is read-only to the superuser as well, as a picture and the log file are: SQLite, which
+    // the kernel lets write them, would otherwise go ahead for root alone.
+    struct stat status
+    {
+    };
+    if (stat(path.c_str(), &status) == 0) {
+        if (IsReadOnlyToAll(status.st_mode))
+            throw JournalError(JournalErrorMessage(path, "it is read-only"));
+    } else if (errno == ENOENT) {
+        CheckNewJournalFolder(path);
+    }
     sqlite3 *database = nullptr;
     const int result = sqlite3_open_v2(path.c_str(), &database,
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);

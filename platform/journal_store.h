@@ -119,6 +119,10 @@ private:
 // REASON."
 std::string JournalErrorMessage(const std::string &path, const std::string &reason);
 
+// Throws the JournalError of a new journal at `path` whose folder grants no one a write
+// permission: read-only to the superuser as well, as the folder of the log file is.
+void CheckNewJournalFolder(const std::string &path);
+
 // A write transaction: BEGIN IMMEDIATE now, ROLLBACK unless Commit is reached.
 class JournalTransaction
 {

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kronvik;
@@ -186,6 +187,23 @@ TEST_F(TheCliJournal, changesNothingWhenTheJournalCannotBeUsed)
                 << option;
     }
     EXPECT_EQ(Contents(pictures.Path()), dated);
+
+    // A journal still to be made, in a folder that grants no one a write permission: read-only
+    // to root too, and the preview ends as the run does.
+    fs::remove_all(stateHome.JournalFolder());
+    fs::create_directory(stateHome.JournalFolder());
+    ASSERT_EQ(chmod(stateHome.JournalFolder().c_str(), 0555), 0);
+    for (const char *option : {"--dry-run", "--quiet"}) {
+        const CliRun run = Run({option, pictures.Path().string()});
+        EXPECT_EQ(run.status, 3) << option;
+        EXPECT_EQ(run.err, "kronvik-cli: The journal " + stateHome.JournalPath()
+                                   + " cannot be used: unable to open database file (Permission "
+                                     "denied).\n")
+                << option;
+    }
+    EXPECT_FALSE(fs::exists(stateHome.JournalPath()));
+    EXPECT_EQ(Contents(pictures.Path()), dated);
+    chmod(stateHome.JournalFolder().c_str(), 0755);
 }
 
 TEST_F(TheCliJournal, rejectsAPassThatIsNoNumberAndMixedCommands)

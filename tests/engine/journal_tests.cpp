@@ -186,6 +186,18 @@ TEST(TheJournal, cannotBeUsedWhenItCannotBeOpenedOrWritten)
              "Not a directory", open},
             {"another program holding its write lock", [](const std::string &) {},
              "database is locked", beginWhileLocked},
+            // Read-only to root too, who runs this test: the kernel would let root write them.
+            {"a journal that grants no one a write permission",
+             [](const std::string &path) {
+                 {
+                     Journal journal(path);
+                 }
+                 chmod(path.c_str(), 0444);
+             },
+             "it is read-only", open},
+            {"a new journal in a folder that grants no one a write permission",
+             [](const std::string &path) { chmod(fs::path(path).parent_path().c_str(), 0555); },
+             "unable to open database file (Permission denied)", open},
     };
     for (const Row &row : rows) {
         TempDir state;
