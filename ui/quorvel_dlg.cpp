@@ -418,6 +418,10 @@ void CQuorvelDlg::OnUndoLastPass()
         m_listLog->ShowPendingLines();
         ReportFileError(error.what());
     }
+    // A frame painted during the undo left the bar's own painting off; the bar shows where the
+    // undo ended, as its label does.
+    m_progress->setUpdatesEnabled(true);
+    PaintNow();
     if (m_bQuitting && !m_bClosed)
         OnCancel();
 }

@@ -11,10 +11,13 @@
 #include "temp_dir.h"
 
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -235,6 +238,32 @@ private slots:
         });
         window.DatePictures();
         QVERIFY(!enabledDuring);
+    }
+
+    // The status row ends as the undo ended, on screen too: the bar full, as its label says.
+    void showsTheBarFullOnScreenOnceTheUndoEnded()
+    {
+        std::vector<std::string> paths;
+        for (int i = 0; i < 6; ++i)
+            paths.push_back(Picture("IMG_000" + std::to_string(i) + ".JPG",
+                                    "2005:07:14 09:03:1" + std::to_string(i)));
+        DateJournaledPictures(paths);
+        CQuorvelDlg window(m_state);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        MessageBoxAnswer yes(QMessageBox::Yes);
+        TriggerUndo(window);
+        QTRY_VERIFY(fs::exists(paths.back()));
+        QCOMPARE(window.findChild<QLabel *>("staticPercent")->text(), QStringLiteral("100%"));
+
+        // What the window's backing store holds: the bar's filled part near both of its ends.
+        auto *bar = window.findChild<QProgressBar *>("progress");
+        const QRect area(bar->mapTo(&window, QPoint(0, 0)), bar->size());
+        QImage shown;
+        QTRY_VERIFY_WITH_TIMEOUT((shown = window.screen()->grabWindow(window.winId()).toImage(),
+                                  shown.pixel(area.left() + 6, area.center().y())
+                                          == shown.pixel(area.right() - 6, area.center().y())),
+                                 2000);
     }
 
     // A retrieval whose journal cannot be used searches nothing, so it offers no pass either.
