@@ -16,6 +16,7 @@
 #include "ui_quorvel_dlg.h"
 #include "window_lock_waiter.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFile>
@@ -398,6 +399,9 @@ void CQuorvelDlg::OnUndoLastPass()
                         QMessageBox::Yes | QMessageBox::No, this);
         // The folders are named as they are, never read as markup.
         ask.setTextFormat(Qt::PlainText);
+        // Its buttons show their captions alone, as the program's other boxes do.
+        for (QAbstractButton *button : ask.buttons())
+            button->setIcon(QIcon());
         if (ask.exec() != QMessageBox::Yes)
             return;
         // The undo takes the locks of the pass's folders itself; a retrieved list no longer

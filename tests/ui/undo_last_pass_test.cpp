@@ -7,6 +7,7 @@
 #include "journaled_pass.h"
 #include "jpeg_fixture.h"
 #include "log_list_view.h"
+#include "message_box_catcher.h"
 #include "quorvel_dlg.h"
 #include "temp_dir.h"
 
@@ -22,6 +23,7 @@
 #include <QTextDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -46,7 +48,12 @@ public:
                 auto *box = qobject_cast<QMessageBox *>(widget);
                 if (!box || !box->isVisible())
                     continue;
-                boxes.push_back({box->icon(), box->text(), box->textFormat()});
+                const auto buttons = box->buttons();
+                const bool icons =
+                        std::any_of(buttons.begin(), buttons.end(), [](QAbstractButton *button) {
+                            return !button->icon().isNull();
+                        });
+                boxes.push_back({box->icon(), box->text(), box->textFormat(), icons});
                 QAbstractButton *button = box->button(m_answer);
                 (button ? button : box->button(QMessageBox::Ok))->click();
             }
@@ -59,6 +66,7 @@ public:
         QMessageBox::Icon icon;
         QString text;
         Qt::TextFormat format;
+        bool buttonIcons; // a button of the box shows an icon
     };
     std::vector<Box> boxes;
 
@@ -139,6 +147,8 @@ private slots:
         const std::string second = Picture("IMG_0002.JPG", "2005:07:15 10:00:00");
         const std::string before = ReadBytes(first);
         DateJournaledPictures({first, second});
+        // Its boxes show their buttons' captions alone, also where the desktop asks for icons.
+        DesktopWithButtonIcons desktop;
         CQuorvelDlg window(m_state);
         window.show();
 
@@ -151,6 +161,7 @@ private slots:
                              + QString::fromStdString(m_pictures->Path().string())
                              + "?\n\n2 pictures get back their names (2), their EXIF dates (2) "
                                "and their modification times (2).");
+            QVERIFY(!no.boxes[0].buttonIcons);
             QVERIFY(!fs::exists(first));
             QVERIFY(Messages(window).empty());
         }
@@ -170,6 +181,7 @@ private slots:
         TriggerUndo(window);
         QTRY_COMPARE(yes.boxes.size(), 2u);
         QCOMPARE(yes.boxes[1].icon, QMessageBox::Information);
+        QVERIFY(!yes.boxes[1].buttonIcons);
         QVERIFY(yes.boxes[1].text.startsWith("Pass 1 was already undone on "));
     }
 
