@@ -379,6 +379,7 @@ void CQuorvelDlg::OnUndoLastPass()
 {
     if (m_bPassRunning)
         return;
+    bool undoBegan = false;
     try {
         Journal journal;
         UndoResult found = FindPassToUndo(journal, std::nullopt);
@@ -407,6 +408,7 @@ void CQuorvelDlg::OnUndoLastPass()
         // The undo takes the locks of the pass's folders itself; a retrieved list no longer
         // names what the folders hold once it has run.
         m_sourceLocks.Release();
+        undoBegan = true;
         {
             PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
             WindowLockWaiter waiter(*this, *m_staticFile);
@@ -417,11 +419,14 @@ void CQuorvelDlg::OnUndoLastPass()
                 ShowMessageBox(this, QMessageBox::Information, QStringLiteral("Kronvik"),
                                QString::fromLocal8Bit(refusal));
         }
-        m_btnDate->setEnabled(false);
     } catch (const JournalError &error) {
         m_listLog->ShowPendingLines();
         ReportFileError(error.what());
     }
+    // However it ended, an undo that began may have given files back: the list retrieved before
+    // it is dated no more.
+    if (undoBegan)
+        m_btnDate->setEnabled(false);
     // A frame painted during the undo left the bar's own painting off; the bar shows where the
     // undo ended, as its label does.
     m_progress->setUpdatesEnabled(true);

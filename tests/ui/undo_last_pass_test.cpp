@@ -9,6 +9,7 @@
 #include "log_list_view.h"
 #include "message_box_catcher.h"
 #include "quorvel_dlg.h"
+#include "small_disk.h"
 #include "temp_dir.h"
 
 #include <QContextMenuEvent>
@@ -276,6 +277,47 @@ private slots:
                                   shown.pixel(area.left() + 6, area.center().y())
                                           == shown.pixel(area.right() - 6, area.center().y())),
                                  2000);
+    }
+
+    // An undo that began no longer leaves a list to date, also when its journal failed midway.
+    void offersNoDatingOnceAnUndoHasBegunEvenWhenItsJournalFails()
+    {
+        fs::create_directories(*m_home / "state");
+        SmallDisk disk(*m_home / "state", "512k");
+        if (!disk.IsMounted())
+            QSKIP(disk.Problem().c_str());
+        const std::string first = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+        DateJournaledPictures({first});
+        CQuorvelDlg window(m_state);
+        window.show();
+        auto *date = window.findChild<QPushButton *>("btnDate");
+        QVERIFY(!date->isEnabled());
+
+        // Yes to the question, with the journal's disk filled meanwhile.
+        std::vector<MessageBoxAnswer::Box> boxes;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&] {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(widget);
+                if (!box || !box->isVisible())
+                    continue;
+                boxes.push_back({box->icon(), box->text(), box->textFormat(), false});
+                if (QAbstractButton *yes = box->button(QMessageBox::Yes)) {
+                    disk.Fill();
+                    yes->click();
+                } else {
+                    box->button(QMessageBox::Ok)->click();
+                }
+            }
+        });
+        answer.start(5);
+        TriggerUndo(window);
+        QTRY_COMPARE(boxes.size(), 2u);
+        answer.stop();
+        disk.Empty();
+        QCOMPARE(boxes[1].icon, QMessageBox::Critical);
+        QVERIFY(boxes[1].text.contains("database or disk is full"));
+        QVERIFY(!date->isEnabled());
     }
 
     // A retrieval whose journal cannot be used searches nothing, so it offers no pass either.
