@@ -234,9 +234,16 @@ void CQuorvelDlg::DatePictures()
 
 bool CQuorvelDlg::HoldSourceLocks(const std::string &sourceText)
 {
-    PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
-    WindowLockWaiter waiter(*this, *m_staticFile);
-    return m_sourceLocks.Take(sourceText, waiter);
+    bool held = false;
+    {
+        PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
+        WindowLockWaiter waiter(*this, *m_staticFile);
+        held = m_sourceLocks.Take(sourceText, waiter);
+    }
+    // A quit requested during the wait ended it; the window closes now, as it would have at once.
+    if (!held && m_bQuitting && !m_bClosed)
+        OnCancel();
+    return held;
 }
 
 void CQuorvelDlg::OnBrowse()
@@ -303,6 +310,7 @@ void CQuorvelDlg::reject()
 void CQuorvelDlg::OnQuitRequest()
 {
     m_bQuitting = true;
+    emit quitRequested();
     DismissWindowsAbove();
     // During a pass the drain reports the quit, and DatePictures closes the window after it.
     if (!m_bPassRunning)

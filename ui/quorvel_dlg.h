@@ -87,6 +87,8 @@ public:
 signals:
     // The "&About Kronvik..." entry was chosen; the application shows its About box.
     void aboutRequested();
+    // A quit was requested from outside the window: a wait for a folder ends.
+    void quitRequested();
 
 protected:
     bool event(QEvent *event) override;
