@@ -187,7 +187,11 @@ void CQuorvelDlg::RetrieveFileList()
         ReportFileError(error.what());
         return;
     }
+    // The scan searches the list whose folders were locked for it: the box may have been edited
+    // while the window waited for them.
+    m_scanSourceText = m_sourceLocks.SourceText();
     kronvik::RetrieveFileList(session);
+    m_scanSourceText.reset();
     m_listLog->ShowPendingLines();
 }
 
@@ -496,6 +500,8 @@ void CQuorvelDlg::EnableDatePictures()
 
 std::string CQuorvelDlg::SourceDirectoryText() const
 {
+    if (m_scanSourceText)
+        return *m_scanSourceText;
     // The list as set keeps its bytes (a folder name that is not valid UTF-8 does not survive a
     // round trip through text); once the user edits it, the typed text is what counts.
     const QString shown = m_editSourceDirs->text();

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -192,6 +193,39 @@ private slots:
         QVERIFY(fs::exists(*m_config / "kronvik/registry.reg"));
         other.Release();
         QCOMPARE(AnotherRunTries(Folder()), LockAttempt::Taken);
+    }
+
+    // The box may be edited while the window waits; the scan searches the folders it waited for
+    // and holds, and the edited list is there for the next retrieval.
+    void searchesTheFoldersItWaitedForEvenWhenTheBoxChangedMeanwhile()
+    {
+        TempDir elsewhere;
+        WriteJpegWithExif(elsewhere / "c.jpg",
+                          {{"Exif.Photo.DateTimeDigitized", "2005:07:14 09:03:29"}});
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.SetSourceDirectoryText(Folder());
+        LockHoldingProcess other(Folder());
+        const std::string edited = Folder() + ";" + elsewhere.Path().string();
+
+        QTimer edit;
+        connect(&edit, &QTimer::timeout, this, [&] {
+            if (FileLabel(window) != WaitingText())
+                return;
+            edit.stop();
+            window.findChild<QLineEdit *>("editSourceDirs")
+                    ->setText(QString::fromStdString(edited));
+            other.Release();
+        });
+        edit.start(5);
+        window.RetrieveFileList();
+        edit.stop();
+
+        QCOMPARE(m_state.pictureList.size(), std::size_t(2));
+        QVERIFY(!LogHas(window, elsewhere.Path().string()));
+        // Not searched, so not locked either: another run may work there.
+        QCOMPARE(AnotherRunTries(elsewhere.Path().string()), LockAttempt::Taken);
+        QCOMPARE(window.SourceDirectoryText(), edited);
     }
 
     void endsTheWaitAndClosesOnAQuitRequest_data()
