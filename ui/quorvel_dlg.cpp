@@ -16,6 +16,7 @@
 #include "ui_quorvel_dlg.h"
 #include "window_lock_waiter.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFile>
@@ -186,7 +187,11 @@ void CQuorvelDlg::RetrieveFileList()
         ReportFileError(error.what());
         return;
     }
+    // The scan searches the list whose folders were locked for it: the box may have been edited
+    // while the window waited for them.
+    m_scanSourceText = m_sourceLocks.SourceText();
     kronvik::RetrieveFileList(session);
+    m_scanSourceText.reset();
     m_listLog->ShowPendingLines();
 }
 
@@ -233,9 +238,16 @@ void CQuorvelDlg::DatePictures()
 
 bool CQuorvelDlg::HoldSourceLocks(const std::string &sourceText)
 {
-    PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
-    WindowLockWaiter waiter(*this, *m_staticFile);
-    return m_sourceLocks.Take(sourceText, waiter);
+    bool held = false;
+    {
+        PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
+        WindowLockWaiter waiter(*this, *m_staticFile);
+        held = m_sourceLocks.Take(sourceText, waiter);
+    }
+    // A quit requested during the wait ended it; the window closes now, as it would have at once.
+    if (!held && m_bQuitting && !m_bClosed)
+        OnCancel();
+    return held;
 }
 
 void CQuorvelDlg::OnBrowse()
@@ -302,6 +314,7 @@ void CQuorvelDlg::reject()
 void CQuorvelDlg::OnQuitRequest()
 {
     m_bQuitting = true;
+    emit quitRequested();
     DismissWindowsAbove();
     // During a pass the drain reports the quit, and DatePictures closes the window after it.
     if (!m_bPassRunning)
@@ -378,6 +391,7 @@ void CQuorvelDlg::OnUndoLastPass()
 {
     if (m_bPassRunning)
         return;
+    bool undoBegan = false;
     try {
         Journal journal;
         UndoResult found = FindPassToUndo(journal, std::nullopt);
@@ -398,11 +412,15 @@ void CQuorvelDlg::OnUndoLastPass()
                         QMessageBox::Yes | QMessageBox::No, this);
         // The folders are named as they are, never read as markup.
         ask.setTextFormat(Qt::PlainText);
+        // Its buttons show their captions alone, as the program's other boxes do.
+        for (QAbstractButton *button : ask.buttons())
+            button->setIcon(QIcon());
         if (ask.exec() != QMessageBox::Yes)
             return;
         // The undo takes the locks of the pass's folders itself; a retrieved list no longer
         // names what the folders hold once it has run.
         m_sourceLocks.Release();
+        undoBegan = true;
         {
             PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
             WindowLockWaiter waiter(*this, *m_staticFile);
@@ -413,11 +431,18 @@ void CQuorvelDlg::OnUndoLastPass()
                 ShowMessageBox(this, QMessageBox::Information, QStringLiteral("Kronvik"),
                                QString::fromLocal8Bit(refusal));
         }
-        m_btnDate->setEnabled(false);
     } catch (const JournalError &error) {
         m_listLog->ShowPendingLines();
         ReportFileError(error.what());
     }
+    // However it ended, an undo that began may have given files back: the list retrieved before
+    // it is dated no more.
+    if (undoBegan)
+        m_btnDate->setEnabled(false);
+    // A frame painted during the undo left the bar's own painting off; the bar shows where the
+    // undo ended, as its label does.
+    m_progress->setUpdatesEnabled(true);
+    PaintNow();
     if (m_bQuitting && !m_bClosed)
         OnCancel();
 }
@@ -475,6 +500,8 @@ void CQuorvelDlg::EnableDatePictures()
 
 std::string CQuorvelDlg::SourceDirectoryText() const
 {
+    if (m_scanSourceText)
+        return *m_scanSourceText;
     // The list as set keeps its bytes (a folder name that is not valid UTF-8 does not survive a
     // round trip through text); once the user edits it, the typed text is what counts.
     const QString shown = m_editSourceDirs->text();

@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class QLabel;
@@ -87,6 +88,8 @@ public:
 signals:
     // The "&About Kronvik..." entry was chosen; the application shows its About box.
     void aboutRequested();
+    // A quit was requested from outside the window: a wait for a folder ends.
+    void quitRequested();
 
 protected:
     bool event(QEvent *event) override;
@@ -114,6 +117,8 @@ private:
     ProgramState &m_state;
     std::string m_sourceDirsBytes;
     QString m_sourceDirsShown;
+    // While the scan runs: the source list it searches.
+    std::optional<std::string> m_scanSourceText;
     bool m_bPassRunning = false;
     bool m_bQuitting = false;
     // Held from "&Retrieve File List" to the end of the pass that follows.

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "window_lock_waiter.h"
 
+#include "quorvel_dlg.h"
+
 #include <QCoreApplication>
 #include <QDialog>
 #include <QEventLoop>
@@ -21,7 +23,7 @@ constexpr int kRetryMilliseconds = 100;
 
 } // namespace
 
-WindowLockWaiter::WindowLockWaiter(QDialog &window, QLabel &fileLabel)
+WindowLockWaiter::WindowLockWaiter(CQuorvelDlg &window, QLabel &fileLabel)
     : m_window(window)
     , m_fileLabel(fileLabel)
 {
@@ -40,6 +42,7 @@ bool WindowLockWaiter::WaitForLock(const std::string &directory, DirectoryLock &
         loop.quit();
     };
     QObject::connect(&m_window, &QDialog::finished, &loop, close);
+    QObject::connect(&m_window, &CQuorvelDlg::quitRequested, &loop, close);
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, &loop, close);
 
     DirectoryLockWait wait(lock, mode);

@@ -4,23 +4,24 @@
 
 #include "source_locks.h"
 
-class QDialog;
 class QLabel;
 
 namespace kronvik {
 
+class CQuorvelDlg;
+
 // The window's wait for a directory that another run holds: the file label says so, and the
 // window goes on handling its events (painting, input, a close) until the lock is ours. Closing
-// the window ends the wait.
+// the window or a quit request ends the wait.
 class WindowLockWaiter : public LockWaiter
 {
 public:
-    WindowLockWaiter(QDialog &window, QLabel &fileLabel);
+    WindowLockWaiter(CQuorvelDlg &window, QLabel &fileLabel);
 
     bool WaitForLock(const std::string &directory, DirectoryLock &lock, LockMode mode) override;
 
 private:
-    QDialog &m_window;
+    CQuorvelDlg &m_window;
     QLabel &m_fileLabel;
 };
 

@@ -4,12 +4,18 @@
 // file label saying so, keeps handling its events, and holds its own locks from the retrieval to
 // the end of the pass. Real widgets on the offscreen platform, a real second process.
 #include "directory_lock.h"
+#include "journal.h"
+#include "journaled_pass.h"
 #include "jpeg_fixture.h"
 #include "log_list_view.h"
 #include "quorvel_dlg.h"
 #include "temp_dir.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -187,6 +193,90 @@ private slots:
         QVERIFY(fs::exists(*m_config / "kronvik/registry.reg"));
         other.Release();
         QCOMPARE(AnotherRunTries(Folder()), LockAttempt::Taken);
+    }
+
+    // The box may be edited while the window waits; the scan searches the folders it waited for
+    // and holds, and the edited list is there for the next retrieval.
+    void searchesTheFoldersItWaitedForEvenWhenTheBoxChangedMeanwhile()
+    {
+        TempDir elsewhere;
+        WriteJpegWithExif(elsewhere / "c.jpg",
+                          {{"Exif.Photo.DateTimeDigitized", "2005:07:14 09:03:29"}});
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.SetSourceDirectoryText(Folder());
+        LockHoldingProcess other(Folder());
+        const std::string edited = Folder() + ";" + elsewhere.Path().string();
+
+        QTimer edit;
+        connect(&edit, &QTimer::timeout, this, [&] {
+            if (FileLabel(window) != WaitingText())
+                return;
+            edit.stop();
+            window.findChild<QLineEdit *>("editSourceDirs")
+                    ->setText(QString::fromStdString(edited));
+            other.Release();
+        });
+        edit.start(5);
+        window.RetrieveFileList();
+        edit.stop();
+
+        QCOMPARE(m_state.pictureList.size(), std::size_t(2));
+        QVERIFY(!LogHas(window, elsewhere.Path().string()));
+        // Not searched, so not locked either: another run may work there.
+        QCOMPARE(AnotherRunTries(elsewhere.Path().string()), LockAttempt::Taken);
+        QCOMPARE(window.SourceDirectoryText(), edited);
+    }
+
+    void endsTheWaitAndClosesOnAQuitRequest_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("retrieving") << "retrieve";
+        QTest::newRow("dating the retrieved list again") << "date";
+        QTest::newRow("undoing the last pass") << "undo";
+    }
+
+    // SIGTERM, SIGHUP or the session ending while the window waits for a folder: the window
+    // closes at once with its log file and settings, as it does at any other moment.
+    void endsTheWaitAndClosesOnAQuitRequest()
+    {
+        QFETCH(QString, command);
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.SetSourceDirectoryText(Folder());
+        if (command == "date") {
+            window.RetrieveFileList();
+            window.DatePictures();
+        } else if (command == "undo") {
+            Journal journal;
+            DateJournaled(journal, Folder(), {*m_pictures / "a.jpg"}, 0);
+        }
+        const std::size_t linesBefore = window.RunLogLines().LineCount();
+        LockHoldingProcess other(Folder());
+
+        QTimer quit;
+        connect(&quit, &QTimer::timeout, this, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                box->button(QMessageBox::Yes)->click(); // the undo's question
+            else if (FileLabel(window) == WaitingText() && window.isVisible())
+                window.OnQuitRequest();
+        });
+        quit.start(5);
+        QElapsedTimer clock;
+        clock.start();
+        if (command == "retrieve")
+            window.RetrieveFileList();
+        else if (command == "date")
+            window.DatePictures();
+        else
+            window.OnUndoLastPass();
+        quit.stop();
+
+        QVERIFY(!window.isVisible());
+        QVERIFY2(clock.elapsed() < 5000, "the window went on waiting for the folder");
+        QCOMPARE(window.RunLogLines().LineCount(), linesBefore);
+        QVERIFY(fs::exists(*m_config / "kronvik/registry.reg"));
+        QCOMPARE(fs::exists(*m_config / "state/kronvik/Kronvik.log"), linesBefore > 0);
     }
 
     void holdsItsFoldersFromTheRetrievalToTheEndOfEachPass()

@@ -7,18 +7,24 @@
 #include "journaled_pass.h"
 #include "jpeg_fixture.h"
 #include "log_list_view.h"
+#include "message_box_catcher.h"
 #include "quorvel_dlg.h"
+#include "small_disk.h"
 #include "temp_dir.h"
 
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -43,7 +49,12 @@ public:
                 auto *box = qobject_cast<QMessageBox *>(widget);
                 if (!box || !box->isVisible())
                     continue;
-                boxes.push_back({box->icon(), box->text(), box->textFormat()});
+                const auto buttons = box->buttons();
+                const bool icons =
+                        std::any_of(buttons.begin(), buttons.end(), [](QAbstractButton *button) {
+                            return !button->icon().isNull();
+                        });
+                boxes.push_back({box->icon(), box->text(), box->textFormat(), icons});
                 QAbstractButton *button = box->button(m_answer);
                 (button ? button : box->button(QMessageBox::Ok))->click();
             }
@@ -56,6 +67,7 @@ public:
         QMessageBox::Icon icon;
         QString text;
         Qt::TextFormat format;
+        bool buttonIcons; // a button of the box shows an icon
     };
     std::vector<Box> boxes;
 
@@ -136,6 +148,8 @@ private slots:
         const std::string second = Picture("IMG_0002.JPG", "2005:07:15 10:00:00");
         const std::string before = ReadBytes(first);
         DateJournaledPictures({first, second});
+        // Its boxes show their buttons' captions alone, also where the desktop asks for icons.
+        DesktopWithButtonIcons desktop;
         CQuorvelDlg window(m_state);
         window.show();
 
@@ -148,6 +162,7 @@ private slots:
                              + QString::fromStdString(m_pictures->Path().string())
                              + "?\n\n2 pictures get back their names (2), their EXIF dates (2) "
                                "and their modification times (2).");
+            QVERIFY(!no.boxes[0].buttonIcons);
             QVERIFY(!fs::exists(first));
             QVERIFY(Messages(window).empty());
         }
@@ -167,6 +182,7 @@ private slots:
         TriggerUndo(window);
         QTRY_COMPARE(yes.boxes.size(), 2u);
         QCOMPARE(yes.boxes[1].icon, QMessageBox::Information);
+        QVERIFY(!yes.boxes[1].buttonIcons);
         QVERIFY(yes.boxes[1].text.startsWith("Pass 1 was already undone on "));
     }
 
@@ -235,6 +251,73 @@ private slots:
         });
         window.DatePictures();
         QVERIFY(!enabledDuring);
+    }
+
+    // The status row ends as the undo ended, on screen too: the bar full, as its label says.
+    void showsTheBarFullOnScreenOnceTheUndoEnded()
+    {
+        std::vector<std::string> paths;
+        for (int i = 0; i < 6; ++i)
+            paths.push_back(Picture("IMG_000" + std::to_string(i) + ".JPG",
+                                    "2005:07:14 09:03:1" + std::to_string(i)));
+        DateJournaledPictures(paths);
+        CQuorvelDlg window(m_state);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        MessageBoxAnswer yes(QMessageBox::Yes);
+        TriggerUndo(window);
+        QTRY_VERIFY(fs::exists(paths.back()));
+        QCOMPARE(window.findChild<QLabel *>("staticPercent")->text(), QStringLiteral("100%"));
+
+        // What the window's backing store holds: the bar's filled part near both of its ends.
+        auto *bar = window.findChild<QProgressBar *>("progress");
+        const QRect area(bar->mapTo(&window, QPoint(0, 0)), bar->size());
+        QImage shown;
+        QTRY_VERIFY_WITH_TIMEOUT((shown = window.screen()->grabWindow(window.winId()).toImage(),
+                                  shown.pixel(area.left() + 6, area.center().y())
+                                          == shown.pixel(area.right() - 6, area.center().y())),
+                                 2000);
+    }
+
+    // An undo that began no longer leaves a list to date, also when its journal failed midway.
+    void offersNoDatingOnceAnUndoHasBegunEvenWhenItsJournalFails()
+    {
+        fs::create_directories(*m_home / "state");
+        SmallDisk disk(*m_home / "state", "512k");
+        if (!disk.IsMounted())
+            QSKIP(disk.Problem().c_str());
+        const std::string first = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+        DateJournaledPictures({first});
+        CQuorvelDlg window(m_state);
+        window.show();
+        auto *date = window.findChild<QPushButton *>("btnDate");
+        QVERIFY(!date->isEnabled());
+
+        // Yes to the question, with the journal's disk filled meanwhile.
+        std::vector<MessageBoxAnswer::Box> boxes;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&] {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(widget);
+                if (!box || !box->isVisible())
+                    continue;
+                boxes.push_back({box->icon(), box->text(), box->textFormat(), false});
+                if (QAbstractButton *yes = box->button(QMessageBox::Yes)) {
+                    disk.Fill();
+                    yes->click();
+                } else {
+                    box->button(QMessageBox::Ok)->click();
+                }
+            }
+        });
+        answer.start(5);
+        TriggerUndo(window);
+        QTRY_COMPARE(boxes.size(), 2u);
+        answer.stop();
+        disk.Empty();
+        QCOMPARE(boxes[1].icon, QMessageBox::Critical);
+        QVERIFY(boxes[1].text.contains("database or disk is full"));
+        QVERIFY(!date->isEnabled());
     }
 
     // A retrieval whose journal cannot be used searches nothing, so it offers no pass either.
