@@ -373,9 +373,13 @@ std::string DescribeUndo(const JournaledPass &pass, const PassChangeCounts &coun
 {
     std::string text = "Take back the dating pass of " + JournalTimeText(pass.started) + " in "
                        + pass.sources + "?\n\n";
-    text += FormatText("%d pictures get back their names (%d), their EXIF dates (%d) and their "
-                       "modification times (%d).",
-                       counts.pictures, counts.renames, counts.shifts, counts.times);
+    text += counts.pictures == 1
+                    ? FormatText("1 picture gets back its name (%d), its EXIF dates (%d) and its "
+                                 "modification time (%d).",
+                                 counts.renames, counts.shifts, counts.times)
+                    : FormatText("%d pictures get back their names (%d), their EXIF dates (%d) "
+                                 "and their modification times (%d).",
+                                 counts.pictures, counts.renames, counts.shifts, counts.times);
     return text;
 }
 

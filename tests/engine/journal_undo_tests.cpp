@@ -206,6 +206,23 @@ TEST_F(AnUndo, refusesAPictureWhoseOldNameANewFileTookAndKeepsBoth)
     EXPECT_TRUE(fs::exists(picture));
 }
 
+TEST(AnUndoQuestion, countsOnePictureInTheSingular)
+{
+    JournaledPass pass;
+    pass.started = 1136171045; // 2006-01-02 03:04:05 UTC
+    pass.sources = "/photos";
+    const std::string head =
+            "Take back the dating pass of " + JournalTimeText(pass.started) + " in /photos?\n\n";
+    EXPECT_EQ(DescribeUndo(pass, {1, 1, 0, 1}),
+              head
+                      + "1 picture gets back its name (1), its EXIF dates (0) and its "
+                        "modification time (1).");
+    EXPECT_EQ(DescribeUndo(pass, {3, 2, 3, 3}),
+              head
+                      + "3 pictures get back their names (2), their EXIF dates (3) and their "
+                        "modification times (3).");
+}
+
 TEST_F(AnUndo, isRefusedForAPassItCannotTakeBack)
 {
     EXPECT_EQ(UndoRefusal(Undo()), "the journal holds no dating pass to undo.");
