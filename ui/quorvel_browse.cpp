@@ -6,10 +6,14 @@
 #include "directory_listing.h"
 #include "path_names.h"
 #include "subdirectory_probe.h"
+#include "tree_lines_style.h"
 #include "ui_quorvel_browse.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QHeaderView>
 #include <QKeyEvent>
+#include <QStyleFactory>
 
 // The image strip lives in this library's resources; a static library has to register them.
 static void InitBrowseResources()
@@ -59,6 +63,13 @@ CQuorvelBrowse::CQuorvelBrowse(QWidget *parent, BrowseRootLister listRoots)
     m_tree = m_ui->treeDirectories;
     LayOutInDialogUnits(*this, QSize(206, 148));
     m_tree->installEventFilter(this);
+    // Lines join the folders, and a name wider than the tree scrolls into sight instead of being
+    // cut short with "...": two folders that differ only at the end of long names stay apart.
+    auto *lines = new TreeLinesStyle(QStyleFactory::create(QApplication::style()->name()));
+    lines->setParent(m_tree);
+    m_tree->setStyle(lines);
+    m_tree->header()->setStretchLastSection(false);
+    m_tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
 
     connect(m_ui->buttonOk, &QPushButton::clicked, this, &CQuorvelBrowse::accept);
     connect(m_ui->buttonCancel, &QPushButton::clicked, this, &CQuorvelBrowse::reject);

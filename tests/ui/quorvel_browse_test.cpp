@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -149,6 +150,41 @@ private slots:
             QVERIFY2(shows(test.item, QIcon::Normal, test.image), test.name);
             QVERIFY2(shows(test.item, QIcon::Selected, test.selectedImage), test.name);
         }
+    }
+
+    void joinsItsFoldersWithLinesAndScrollsToALongName()
+    {
+        TempDir root;
+        const QString longName = QString(120, QLatin1Char('x')) + QStringLiteral(" part 2");
+        for (const QString &name : {QStringLiteral("alpha"), longName})
+            fs::create_directory(root.Path() / name.toStdString());
+        OpenBrowser browser({{root.Path().string(), BrowseRootKind::Fixed},
+                             {root.Path().string(), BrowseRootKind::Fixed}});
+        QTreeWidget *tree = TreeOf(browser.dialog);
+        browser.Top(0)->setExpanded(true);
+        QTreeWidgetItem *alpha = Child(browser.Top(0), QStringLiteral("alpha"));
+        QTreeWidgetItem *wide = Child(browser.Top(0), longName);
+        QVERIFY(alpha && wide);
+
+        // The long name is shown whole, and the tree scrolls to it.
+        QTest::qWait(0);
+        QVERIFY(tree->columnWidth(0) > tree->fontMetrics().horizontalAdvance(longName));
+        QVERIFY(tree->horizontalScrollBar()->maximum() > 0);
+
+        // The dotted lines, in the branch cells left of each item: a place, a folder with a
+        // sibling below it, the last folder.
+        const QImage shown = tree->viewport()->grab().toImage();
+        const QRgb dots = tree->palette().color(QPalette::Dark).rgb();
+        const auto dotsLeftOf = [&](const QTreeWidgetItem *item) {
+            const QRect row = tree->visualItemRect(item);
+            int count = 0;
+            for (int y = row.top(); y <= row.bottom(); ++y)
+                for (int x = std::max(0, row.left() - tree->indentation()); x < row.left(); ++x)
+                    count += shown.pixel(x, y) == dots;
+            return count;
+        };
+        for (const QTreeWidgetItem *item : {browser.Top(0), alpha, wide, browser.Top(1)})
+            QVERIFY2(dotsLeftOf(item) > 0, qPrintable(item->text(0)));
     }
 
     void expandingListsEverySubdirectoryInNameOrderWithHiddenOnesAndProbesEach()
