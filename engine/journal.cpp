@@ -322,9 +322,8 @@ struct Journal::Statements
                   " WHERE kind = 1 AND hours = ?1 AND id > ?2"))
         , shiftWriting(store.Prepare(
                   "SELECT c.pass, p.started, c.picture, c.path, c.device, c.inode,"
-                  " c.file_system_uuid, c.id FROM changes c JOIN passes p ON p.id = c.pass"
-                  " WHERE c.id = ?1 AND c.kind = 1 AND c.bytes_after = ?2 AND c.hours = ?3"
-                  " AND c.offset = ?4 AND c.size = ?5"))
+                  " c.file_system_uuid, c.bytes_after, c.hours, c.offset, c.size FROM changes c"
+                  " JOIN passes p ON p.id = c.pass WHERE c.id = ?1 AND c.kind = 1"))
         , shiftsBy(store.Prepare(
                   "SELECT EXISTS(SELECT 1 FROM changes WHERE kind = 1 AND hours = ?1)"))
         , renamesOfPicture(store.Prepare(
@@ -402,6 +401,7 @@ void Journal::Upgrade()
 PassId Journal::BeginPass(const PassStart &start)
 {
     m_marksOf.clear();
+    m_shiftRecords.clear();
     // Absolute, so that an undo from another folder finds the same folders.
     std::string sources;
     for (const std::string &directory : SplitSourceList(start.sources))
@@ -526,6 +526,42 @@ void Journal::FlushMarks()
     m_marks.clear();
 }
 
+void ChangeStates::Mark(ChangeId first, ChangeId last, ChangeState state)
+{
+    // A range that begins before this one and reaches into it keeps its part before, and its
+    // part after where it reaches beyond.
+    auto at = m_ranges.lower_bound(first);
+    if (at != m_ranges.begin()) {
+        const auto before = std::prev(at);
+        const auto [beforeLast, beforeState] = before->second;
+        if (beforeLast >= first) {
+            before->second.first = first - 1;
+            if (beforeLast > last)
+                m_ranges.emplace(last + 1, std::make_pair(beforeLast, beforeState));
+        }
+    }
+    // Those that begin within it go, but for their parts beyond it.
+    at = m_ranges.lower_bound(first);
+    while (at != m_ranges.end() && at->first <= last) {
+        const auto [rangeLast, rangeState] = at->second;
+        at = m_ranges.erase(at);
+        if (rangeLast > last) {
+            m_ranges.emplace(last + 1, std::make_pair(rangeLast, rangeState));
+            break;
+        }
+    }
+    m_ranges.emplace(first, std::make_pair(last, state));
+}
+
+ChangeState ChangeStates::StateOf(ChangeId change) const
+{
+    auto at = m_ranges.upper_bound(change);
+    if (at == m_ranges.begin())
+        return ChangeState::Planned;
+    --at;
+    return at->second.first >= change ? at->second.second : ChangeState::Planned;
+}
+
 ChangeState Journal::StateOf(PassId pass, ChangeId change)
 {
     // The marks of a pass, read once: a pass asks about the same few earlier passes for each of
@@ -534,23 +570,17 @@ ChangeState Journal::StateOf(PassId pass, ChangeId change)
     if (cached == m_marksOf.end()) {
         JournalStatement &marks = m_statements->marksOfPass;
         marks.Bind(1, pass);
-        cached = m_marksOf
-                         .emplace(pass,
-                                  AllRows<MarkRange>(marks,
-                                                     [pass](const JournalStatement &row) {
-                                                         return MarkRange{pass, row.Integer(0),
-                                                                          row.Integer(1),
-                                                                          static_cast<ChangeState>(
-                                                                                  row.Integer(2))};
-                                                     }))
-                         .first;
+        ChangeStates states;
+        // In the order made: a later mark takes what it covers.
+        for (const MarkRange &range :
+             AllRows<MarkRange>(marks, [pass](const JournalStatement &row) {
+                 return MarkRange{pass, row.Integer(0), row.Integer(1),
+                                  static_cast<ChangeState>(row.Integer(2))};
+             }))
+            states.Mark(range.first, range.last, range.state);
+        cached = m_marksOf.emplace(pass, std::move(states)).first;
     }
-    const std::vector<MarkRange> &ranges = cached->second;
-    for (auto range = ranges.rbegin(); range != ranges.rend(); ++range) {
-        if (range->first <= change && change <= range->last)
-            return range->state;
-    }
-    return ChangeState::Planned;
+    return cached->second.StateOf(change);
 }
 
 void Journal::Flush()
@@ -733,20 +763,54 @@ void Journal::ReadShiftsBy(int hours)
         std::sort(known.firstRead.begin(), known.firstRead.end());
 }
 
+Journal::ShiftRecord *Journal::ShiftRecordOf(ChangeId shift)
+{
+    auto known = m_shiftRecords.find(shift);
+    if (known == m_shiftRecords.end()) {
+        // None when it was pruned since its pair was read.
+        JournalStatement &query = m_statements->shiftWriting;
+        query.Bind(1, shift);
+        std::vector<ShiftRecord> rows =
+                AllRows<ShiftRecord>(query, [](const JournalStatement &row) {
+                    ShiftRecord record;
+                    record.shift = {row.Integer(0), row.Integer(1)};
+                    record.picture = row.Integer(2);
+                    record.path = row.Bytes(3);
+                    record.identity = {static_cast<std::uint64_t>(row.Integer(4)),
+                                       static_cast<std::uint64_t>(row.Integer(5))};
+                    record.fileSystemUuid = row.Bytes(6);
+                    record.pair = row.Bytes(7);
+                    record.hours = static_cast<int>(row.Integer(8));
+                    record.offset = static_cast<std::uint64_t>(row.Integer(9));
+                    record.size = static_cast<std::uint64_t>(row.Integer(10));
+                    return record;
+                });
+        known = m_shiftRecords
+                        .emplace(shift, rows.empty() ? std::nullopt
+                                                     : std::optional(std::move(rows.front())))
+                        .first;
+    }
+    return known->second ? &*known->second : nullptr;
+}
+
+const std::vector<std::pair<ChangeId, std::string>> &Journal::RenamesOf(ShiftRecord &record)
+{
+    if (!record.renames) {
+        JournalStatement &renames = m_statements->renamesOfPicture;
+        renames.Bind(1, record.shift.pass).Bind(2, record.picture);
+        record.renames =
+                AllRows<std::pair<ChangeId, std::string>>(renames, [](const JournalStatement &row) {
+                    return std::make_pair(row.Integer(0), row.Bytes(1));
+                });
+    }
+    return *record.renames;
+}
+
 std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, std::uint64_t size,
                                                       std::uint64_t offset, const std::string &pair,
                                                       int hours, FileIdentity identity,
                                                       const std::string &fileSystemUuid)
 {
-    struct Candidate
-    {
-        EarlierShift shift;
-        std::int64_t picture;
-        std::string path;
-        FileIdentity identity;
-        std::string uuid;
-        ChangeId id;
-    };
     if (!m_keepShiftsRead || !m_shiftPairs.count(hours))
         ReadShiftsBy(hours);
     const ShiftPairs &known = m_shiftPairs[hours];
@@ -759,29 +823,20 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
     for (auto [at, end] = known.since.equal_range(key); at != end; ++at)
         ids.push_back(at->second);
     std::sort(ids.rbegin(), ids.rend()); // the newest first
-    std::vector<Candidate> candidates;
-    JournalStatement &query = m_statements->shiftWriting;
+    std::vector<std::pair<ChangeId, ShiftRecord *>> candidates;
     for (const ChangeId id : ids) {
-        query.Bind(1, id)
-                .BindBytes(2, pair)
-                .Bind(3, hours)
-                .Bind(4, static_cast<std::int64_t>(offset))
-                .Bind(5, static_cast<std::int64_t>(size));
-        for (Candidate &candidate : AllRows<Candidate>(query, [](const JournalStatement &row) {
-                 return Candidate{{row.Integer(0), row.Integer(1)},
-                                  row.Integer(2),
-                                  row.Bytes(3),
-                                  {static_cast<std::uint64_t>(row.Integer(4)),
-                                   static_cast<std::uint64_t>(row.Integer(5))},
-                                  row.Bytes(6),
-                                  row.Integer(7)};
-             }))
-            candidates.push_back(std::move(candidate));
+        // The key is a hash of the pair, its offset and the file's size.
+        ShiftRecord *record = ShiftRecordOf(id);
+        if (record && record->pair == pair && record->hours == hours && record->offset == offset
+            && record->size == size)
+            candidates.emplace_back(id, record);
     }
     std::optional<EarlierShift> found;
-    for (const Candidate &candidate : candidates) {
+    for (const auto &[id, record] : candidates) {
+        const ShiftRecord &candidate = *record;
         // A file on another file system is another file, whatever its path.
-        if (!fileSystemUuid.empty() && !candidate.uuid.empty() && fileSystemUuid != candidate.uuid)
+        if (!fileSystemUuid.empty() && !candidate.fileSystemUuid.empty()
+            && fileSystemUuid != candidate.fileSystemUuid)
             continue;
         // A pass killed before it marked its shift, and not recovered (its file lies outside the
         // folders a later pass held, reached through a link): the pair holds what it wrote, so
@@ -791,21 +846,16 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
             const std::lock_guard<std::mutex> guard(s_runningLock);
             killed = !s_running.count({Path(), candidate.shift.pass});
         }
-        const ChangeState state = StateOf(candidate.shift.pass, candidate.id);
+        const ChangeState state = StateOf(candidate.shift.pass, id);
         if (state != ChangeState::Done && !(killed && state == ChangeState::Planned))
             continue;
         // Where the file ended: the new name of a rename of its picture that was made.
-        std::string endedAt = candidate.path;
+        const std::string *endedAt = &candidate.path;
         bool renamedThere = false;
-        JournalStatement &renames = m_statements->renamesOfPicture;
-        renames.Bind(1, candidate.shift.pass).Bind(2, candidate.picture);
-        for (const auto &[id, to] :
-             AllRows<std::pair<ChangeId, std::string>>(renames, [](const JournalStatement &row) {
-                 return std::make_pair(row.Integer(0), row.Bytes(1));
-             })) {
-            const ChangeState renamed = StateOf(candidate.shift.pass, id);
+        for (const auto &[rename, to] : RenamesOf(*record)) {
+            const ChangeState renamed = StateOf(candidate.shift.pass, rename);
             if (renamed == ChangeState::Done) {
-                endedAt = to;
+                endedAt = &to;
                 break;
             }
             renamedThere = renamedThere
@@ -818,7 +868,7 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
         const auto sameFile = [&] {
             FileState ended;
             return identity != FileIdentity{} && candidate.identity == identity
-                   && ReadFileState(endedAt, ended) == 0 && ended.identity == identity;
+                   && ReadFileState(*endedAt, ended) == 0 && ended.identity == identity;
         };
         // The pass shifted the file under another name (a symbolic link to it), and renamed it to
         // this path under its own.
@@ -837,7 +887,7 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
             }
             return false;
         };
-        if (endedAt != path && !renamedThere && !sameFile() && !renamedHere())
+        if (*endedAt != path && !renamedThere && !sameFile() && !renamedHere())
             continue;
         // Of several, the one the inode names; else the newest.
         if (identity != FileIdentity{} && candidate.identity == identity)

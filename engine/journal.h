@@ -165,6 +165,19 @@ struct JournalOptions
     LogClock clock; // the system clock when empty
 };
 
+// What became of the changes of one pass, as its marks say: ranges of change ids that do not
+// overlap, a later mark taking the part of an earlier one that it covers. A change no mark
+// covers is planned.
+class ChangeStates
+{
+public:
+    void Mark(ChangeId first, ChangeId last, ChangeState state);
+    ChangeState StateOf(ChangeId change) const;
+
+private:
+    std::map<ChangeId, std::pair<ChangeId, ChangeState>> m_ranges; // first -> last, state
+};
+
 class Journal
 {
 public:
@@ -258,7 +271,7 @@ private:
         ChangeState state;
     };
     std::vector<MarkRange> m_marks;
-    std::map<PassId, std::vector<MarkRange>> m_marksOf; // read for FindEarlierShift
+    std::map<PassId, ChangeStates> m_marksOf; // read for FindEarlierShift
     bool m_keepShiftsRead = false;
     // The journaled shifts by some hours, by a key of their pairs (PairKey), up to the newest
     // change read: FindEarlierShift reads only the shifts committed since.
@@ -269,6 +282,25 @@ private:
         std::unordered_multimap<std::uint64_t, ChangeId> since;
     };
     std::map<int, ShiftPairs> m_shiftPairs;
+    // A journaled shift as FindEarlierShift reads it: its row, and the renames of its picture,
+    // newest first. Rows never change once written, so a pass reads each shift once, however
+    // many of its pictures share that shift's date pair.
+    struct ShiftRecord
+    {
+        EarlierShift shift;
+        std::int64_t picture = 0;
+        std::string path;
+        FileIdentity identity;
+        std::string fileSystemUuid;
+        std::string pair;
+        int hours = 0;
+        std::uint64_t offset = 0;
+        std::uint64_t size = 0;
+        std::optional<std::vector<std::pair<ChangeId, std::string>>> renames; // read when asked
+    };
+    ShiftRecord *ShiftRecordOf(ChangeId shift);
+    const std::vector<std::pair<ChangeId, std::string>> &RenamesOf(ShiftRecord &record);
+    std::unordered_map<ChangeId, std::optional<ShiftRecord>> m_shiftRecords;
 };
 
 // The stored names of the enumerations, as the history shows them.

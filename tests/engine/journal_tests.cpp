@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -61,6 +62,39 @@ std::vector<ChangeState> StatesOf(const std::vector<ChangeRecord> &changes)
 }
 
 } // namespace
+
+// Read back as one lookup each, marks that overlap: the newest that covers a change decides.
+TEST(TheStatesOfChanges, followTheNewestMarkThatCoversEachChange)
+{
+    struct Mark
+    {
+        ChangeId first, last;
+        ChangeState state;
+    };
+    std::mt19937 random(20261209);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<Mark> marks;
+        ChangeStates states;
+        for (int i = 0, count = 1 + static_cast<int>(random() % 12); i < count; ++i) {
+            const ChangeId first = 1 + static_cast<ChangeId>(random() % 30);
+            const Mark mark{first, first + static_cast<ChangeId>(random() % 8),
+                            static_cast<ChangeState>(random() % 4)};
+            marks.push_back(mark);
+            states.Mark(mark.first, mark.last, mark.state);
+        }
+        for (ChangeId change = 0; change <= 40; ++change) {
+            ChangeState expected = ChangeState::Planned;
+            for (auto mark = marks.rbegin(); mark != marks.rend(); ++mark) {
+                if (mark->first <= change && change <= mark->last) {
+                    expected = mark->state;
+                    break;
+                }
+            }
+            ASSERT_EQ(states.StateOf(change), expected)
+                    << "round " << round << ", change " << change;
+        }
+    }
+}
 
 TEST(TheJournal, livesInTheStateFolderOfTheUser)
 {
