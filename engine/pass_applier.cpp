@@ -32,6 +32,9 @@ public:
         read.stampError = StampFile(read.path, read.stamp);
         read.lastWriteKnown =
                 read.stampError == 0 && LocalModificationTime(read.stamp, read.lastWrite);
+        read.lastWriteSeconds = read.lastWriteKnown
+                                        ? std::optional<std::int64_t>(read.stamp.modifiedSeconds)
+                                        : std::nullopt;
         read.twoSecondTimes.reset();
         LearnTwoSecondTimes(read);
     }

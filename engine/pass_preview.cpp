@@ -129,6 +129,7 @@ PictureRead PreviewApplier::Read(const std::string &path, int shiftHours)
     if (changed->timeKnown) {
         read.lastWriteKnown = true;
         read.lastWrite = changed->time;
+        read.lastWriteSeconds = changed->seconds;
     }
     LearnTwoSecondTimesAt(read, disk);
     return read;
@@ -154,6 +155,7 @@ ShiftMade PreviewApplier::Shift(const ShiftChange &shift, PictureRead &read,
         // The write gives the file the time of the moment it is made.
         changed->timeKnown = true;
         changed->time = now;
+        changed->seconds.reset();
     }
     return ShiftMade{ShiftMade::Outcome::Written, true};
 }
@@ -164,6 +166,7 @@ void PreviewApplier::LearnShiftWritten(PictureRead &read)
         changed && changed->timeKnown) {
         read.lastWriteKnown = true;
         read.lastWrite = changed->time;
+        read.lastWriteSeconds = changed->seconds;
     }
     const std::string disk = FileOnDisk(read.path);
     LearnTwoSecondTimesAt(read, disk.empty() ? read.path : disk);
@@ -214,7 +217,7 @@ bool PreviewApplier::SetTime(const TimeChange &time, int &error)
         return false;
     }
     // The file holds the moment the calendar time names, which reads otherwise in the hour the
-    // clocks skip (02:30 becomes 03:30): a later entry of the file is then not already dated.
+    // clocks skip (02:30 becomes 03:30): a later entry of the file knows it by that moment.
     // A moment the journal could not record is refused, as the run refuses it.
     const std::optional<std::int64_t> moment = LocalTimeToSeconds(time.time);
     if (moment && !IsRecordableFileTime(*moment)) {
@@ -223,6 +226,7 @@ bool PreviewApplier::SetTime(const TimeChange &time, int &error)
     }
     changed->timeKnown = true;
     changed->time = moment ? BreakDownLocalTime(*moment) : time.time;
+    changed->seconds = moment;
     return true;
 }
 

@@ -38,6 +38,7 @@ private:
         int shiftedHours = 0; // its date pair moved by these hours
         bool timeKnown = false; // its modification time set (or given by the shift's write)
         CalendarTime time;
+        std::optional<std::int64_t> seconds; // the moment set, where the run knows it ahead
     };
 
     // The file a path names in the run: on disk, the path itself unless the preview renamed a

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "picture_plan.h"
 
+#include "local_clock.h"
 #include "path_names.h"
 #include "run_log.h"
 
@@ -66,9 +67,10 @@ std::optional<CalendarTime> NamedDate(const std::string &fileName)
 }
 
 // Already dated: the name reads as the six fields and the modification time equals them (to the
-// even second where the file system keeps 2-second times).
+// even second where the file system keeps 2-second times). `writtenSeconds`: the modification
+// time that `written` was read from, where it was.
 bool IsAlreadyDated(const std::string &fileName, bool lastWriteKnown, const CalendarTime &written,
-                    std::optional<bool> twoSecondTimes)
+                    std::optional<bool> twoSecondTimes, std::optional<std::int64_t> writtenSeconds)
 {
     const std::optional<CalendarTime> named = NamedDate(fileName);
     if (!named || !lastWriteKnown)
@@ -76,6 +78,17 @@ bool IsAlreadyDated(const std::string &fileName, bool lastWriteKnown, const Cale
     CalendarTime expected = *named;
     if (written == expected)
         return true;
+    // A name in the hour that the clocks skip in spring names no moment of its own: dating the
+    // picture set the moment that time becomes, which reads back an hour later. It is dated all
+    // the same, or every pass would date it again.
+    if (writtenSeconds) {
+        const std::optional<std::int64_t> set = LocalTimeToSeconds(expected);
+        if (set && *set == *writtenSeconds) {
+            const CalendarTime reads = BreakDownLocalTime(*set);
+            if (reads != expected && reads == written)
+                return true;
+        }
+    }
     if (twoSecondTimes.value_or(false)) {
         expected.second -= expected.second % 2;
         return written == expected;
@@ -176,6 +189,7 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
     // The shift comes first; the already-dated test then sees the time its write gives the file.
     bool lastWriteKnown = read.lastWriteKnown;
     CalendarTime lastWrite = read.lastWrite;
+    std::optional<std::int64_t> lastWriteSeconds = read.lastWriteSeconds;
     if (!shiftedBefore && ShiftHoursFor(path, IdentityOf(read), record, adjustment) != 0) {
         plan.shift = ShiftChange{path, adjustment, read.pairOffset, read.shiftedPair};
         if (!read.shiftPassesOver && read.updateError != 0) {
@@ -186,6 +200,7 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
         if (read.pairOffset) {
             lastWriteKnown = true;
             lastWrite = now;
+            lastWriteSeconds.reset();
         }
     }
 
@@ -201,7 +216,8 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
                 FormatLogLine(now, kShiftedBeforeLine, path.c_str(), shiftedBefore->hours,
                               shiftedBefore->passStarted.c_str());
 
-    if (IsAlreadyDated(plan.fileName, lastWriteKnown, lastWrite, read.twoSecondTimes)) {
+    if (IsAlreadyDated(plan.fileName, lastWriteKnown, lastWrite, read.twoSecondTimes,
+                       lastWriteSeconds)) {
         plan.outcome = PictureOutcome::AlreadyDated;
         return plan;
     }

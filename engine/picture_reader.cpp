@@ -64,6 +64,8 @@ PictureRead ReadPicture(const std::string &path, int shiftHours)
     if (openError != 0 && openError != PictureFile::kNotRegularFile)
         read.stampError = StampFile(path, read.stamp);
     read.lastWriteKnown = read.stampError == 0 && LocalModificationTime(read.stamp, read.lastWrite);
+    if (read.lastWriteKnown)
+        read.lastWriteSeconds = read.stamp.modifiedSeconds;
     LearnTwoSecondTimes(read);
 
     if (shiftHours != 0) {

@@ -34,6 +34,9 @@ struct PictureRead
     // The modification time as local calendar time, when it could be broken down.
     bool lastWriteKnown = false;
     CalendarTime lastWrite;
+    // The moment it reads as, where known: in the hour the clocks skip, a calendar time set
+    // reads back an hour later.
+    std::optional<std::int64_t> lastWriteSeconds;
     // Whether the file system keeps file times in 2-second steps: asked only when the name reads
     // as a date that the modification time misses.
     std::optional<bool> twoSecondTimes;

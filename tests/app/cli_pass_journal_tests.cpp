@@ -238,8 +238,8 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
                                    {{"Exif.Photo.DateTimeOriginal", "2005:12:31 23:30:00"},
                                     {"Exif.Photo.DateTimeDigitized", "2005:12:31 23:30:00"}});
              }},
-            // Named after its date already, and set to 03:30: dated again under the folder's
-            // second listing.
+            // Named after its date already, its time set to the moment 02:30 becomes (it reads
+            // 03:30): passed over under the folder's second listing.
             {"a picture taken in the hour the clocks skip, its folder listed twice",
              {},
              {".", "."},

@@ -134,6 +134,45 @@ TEST_F(ADatingPass, startsItsCountersAndCancelFlagAfreshEachTime)
     EXPECT_FALSE(sandbox.cancel);
 }
 
+// A second pass meets every picture of the first already dated, in the hours that the clocks
+// change as well: the skipped hour names no moment of its own, and its picture keeps the moment
+// that time becomes.
+TEST_F(ADatingPass, passesOverItsOwnPicturesAgainAroundTheChangesOfTheClocks)
+{
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    struct Row
+    {
+        const char *name;
+        const char *date;
+    } const rows[] = {
+            {"summer", "2005:07:14 09:03:27"},
+            {"the hour skipped in spring", "2005:03:27 02:30:00"},
+            {"the hour repeated in autumn", "2005:10:30 02:30:00"},
+    };
+    // "2005:07:14 09:03:27" names "2005-07-14 09.03.27.JPG".
+    const auto namedAfter = [](std::string date) {
+        for (const std::size_t at : {4, 7})
+            date[at] = '-';
+        for (const std::size_t at : {13, 16})
+            date[at] = '.';
+        return date + ".JPG";
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        sandbox.state.pictureList.clear();
+        AddPicture("IMG.JPG", row.date);
+        DatePictures(sandbox.session);
+        EXPECT_EQ(Summary(), SummaryOf(1, 0));
+        sandbox.state.pictureList = {dir / namedAfter(row.date)};
+        const std::size_t lines = sandbox.Messages().size();
+        DatePictures(sandbox.session);
+        EXPECT_EQ(sandbox.Messages().size(), lines + 2); // the summary alone
+        EXPECT_EQ(Summary(), SummaryOf(0, 0));
+        fs::remove(dir / namedAfter(row.date));
+    }
+}
+
 // Read-only files stop an unprivileged user, and the superuser too, whom the kernel would let
 // write them.
 TEST_F(ADatingPass, stopsWithoutSummaryAtAPictureItMayNotShift)
