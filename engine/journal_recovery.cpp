@@ -232,16 +232,6 @@ ChangeState TakeBack(Journal &journal, const JournaledPass &pass, const JournalC
     return ChangeState::Abandoned;
 }
 
-// The process that ran the pass is this one's or another's that still runs.
-bool ProcessStillRuns(const JournaledPass &pass)
-{
-    if (pass.processStamp.empty())
-        return false;
-    if (pass.process == CurrentProcessId())
-        return false; // its journal object is gone, or the pass would not be listed
-    return ProcessStamp(static_cast<pid_t>(pass.process)) == pass.processStamp;
-}
-
 std::string DirectoryOf(const std::string &path)
 {
     const auto split = path.rfind(kPathSeparator);
@@ -417,6 +407,15 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
                                       JournalTimeText(pass.started).c_str(), takenBack));
     }
     return lines;
+}
+
+bool ProcessStillRuns(const JournaledPass &pass)
+{
+    if (pass.processStamp.empty())
+        return false;
+    if (pass.process == CurrentProcessId())
+        return false; // its journal object is gone, or the pass would not be listed
+    return ProcessStamp(static_cast<pid_t>(pass.process)) == pass.processStamp;
 }
 
 } // namespace kronvik
