@@ -376,8 +376,16 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
                 continue;
             }
             ChangeRecord &renamed = *rename->second;
-            if (renamed.state == ChangeState::Planned)
+            if (renamed.state == ChangeState::Planned) {
+                // An undo gives a file its old name before its old bytes: a shift it planned
+                // after the rename was made under the old name, and goes back while the file
+                // is still there.
+                for (ChangeRecord *between = &*row - 1; between > &renamed; --between)
+                    if (between->picture == row->picture && between->state == ChangeState::Planned
+                        && between->change.kind == ChangeKind::Shift)
+                        takeBack(*between, between->change);
                 takeBack(renamed, renamed.change);
+            }
             JournalChange time = row->change;
             // The file is under its old name: renamed back (by this recovery, under this entry
             // or another of the same picture), never renamed, or renamed back by a recovery
