@@ -36,7 +36,11 @@ std::string PassHistoryLine(const JournaledPass &pass)
                                                     pass.datedUnsuccessfully)
                                        : FormatText("%d dated, %d refused", pass.datedSuccessfully,
                                                     pass.datedUnsuccessfully);
-    std::string outcome = OutcomeName(pass.outcome);
+    // A pass without an end runs only while its process does; one whose process is gone was
+    // killed and waits for the next pass or undo over its folders to recover it.
+    std::string outcome = pass.outcome == PassOutcome::Running && !ProcessStillRuns(pass)
+                                  ? "unfinished"
+                                  : OutcomeName(pass.outcome);
     if (pass.undone != 0)
         outcome += ", undone on " + JournalTimeText(pass.undone);
     return FormatText("%4lld  %s  %-6s  %s  %s  %s  %s", static_cast<long long>(pass.id),

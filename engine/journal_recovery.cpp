@@ -232,16 +232,6 @@ ChangeState TakeBack(Journal &journal, const JournaledPass &pass, const JournalC
     return ChangeState::Abandoned;
 }
 
-// The process that ran the pass is this one's or another's that still runs.
-bool ProcessStillRuns(const JournaledPass &pass)
-{
-    if (pass.processStamp.empty())
-        return false;
-    if (pass.process == CurrentProcessId())
-        return false; // its journal object is gone, or the pass would not be listed
-    return ProcessStamp(static_cast<pid_t>(pass.process)) == pass.processStamp;
-}
-
 std::string DirectoryOf(const std::string &path)
 {
     const auto split = path.rfind(kPathSeparator);
@@ -386,8 +376,16 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
                 continue;
             }
             ChangeRecord &renamed = *rename->second;
-            if (renamed.state == ChangeState::Planned)
+            if (renamed.state == ChangeState::Planned) {
+                // An undo gives a file its old name before its old bytes: a shift it planned
+                // after the rename was made under the old name, and goes back while the file
+                // is still there.
+                for (ChangeRecord *between = &*row - 1; between > &renamed; --between)
+                    if (between->picture == row->picture && between->state == ChangeState::Planned
+                        && between->change.kind == ChangeKind::Shift)
+                        takeBack(*between, between->change);
                 takeBack(renamed, renamed.change);
+            }
             JournalChange time = row->change;
             // The file is under its old name: renamed back (by this recovery, under this entry
             // or another of the same picture), never renamed, or renamed back by a recovery
@@ -417,6 +415,15 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
                                       JournalTimeText(pass.started).c_str(), takenBack));
     }
     return lines;
+}
+
+bool ProcessStillRuns(const JournaledPass &pass)
+{
+    if (pass.processStamp.empty())
+        return false;
+    if (pass.process == CurrentProcessId())
+        return false; // its journal object is gone, or the pass would not be listed
+    return ProcessStamp(static_cast<pid_t>(pass.process)) == pass.processStamp;
 }
 
 } // namespace kronvik

@@ -33,6 +33,10 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
 // touching a file or the journal (for a preview, which recovers nothing). Throws JournalError.
 int CountPendingRecoveries(Journal &journal, const std::string &heldSources);
 
+// Whether the process that ran `pass` still runs: another process whose id and stamp are the
+// pass's (a pass of this process whose journal object is gone does not run).
+bool ProcessStillRuns(const JournaledPass &pass);
+
 // "YYYY-MM-DD HH:MM:SS" in local time, for a journal's time in seconds since the epoch.
 std::string JournalTimeText(std::int64_t seconds);
 

@@ -9,11 +9,13 @@
 #include "state_home.h"
 #include "temp_dir.h"
 
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kronvik;
@@ -116,6 +118,43 @@ TEST_F(TheCliJournal, listsThePassesNewestFirstAndOnePassWithItsChanges)
     EXPECT_EQ(unknown.status, 2);
     EXPECT_EQ(unknown.out, "");
     EXPECT_EQ(unknown.err, "kronvik-cli: there is no pass 9 in the journal.\n");
+}
+
+TEST_F(TheCliJournal, listsAPassAsRunningOnlyWhileItsProcessRuns)
+{
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        JournalOptions options;
+        options.clock = [] { return kPinnedClock; };
+        Journal running(Journal::DefaultPath(), options);
+        running.BeginPass({JournalFrontEnd::Cli, pictures.Path(), 2, true, 0});
+        (void)!write(ready[1], "x", 1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char byte;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    const std::string line = "   1  2006-01-02 03:04:05  cli     +2 hours  0 dated, 0 refused  ";
+
+    const struct
+    {
+        bool killed;
+        const char *outcome;
+    } rows[] = {{false, "running"}, {true, "unfinished"}};
+    for (const auto &row : rows) {
+        if (row.killed) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
+        const CliRun history = Run({"--history"});
+        EXPECT_EQ(history.status, 0);
+        EXPECT_EQ(history.out, line + row.outcome + "  " + pictures.Path().string() + "\n");
+    }
 }
 
 TEST_F(TheCliJournal, undoesAPassAndTellsByItsStatusWhatBecameOfIt)

@@ -494,6 +494,51 @@ TEST_F(AKilledPass, keepsItsDoneChangesForAnUndo)
                                         ChangeState::Abandoned}));
 }
 
+TEST_F(AKilledPass, ofAnUndoGivesThePictureBackItsDatedNameAndBytes)
+{
+    const ChangeState A = ChangeState::Abandoned, T = ChangeState::TakenBack;
+    const struct
+    {
+        const char *name;
+        std::size_t made; // of the undo's rename back, shift back and time back
+        int takenBack;
+        std::vector<ChangeState> states;
+    } rows[] = {
+            {"renamed back", 1, 1, {T, A, A}},
+            {"renamed and shifted back", 2, 2, {T, T, A}},
+            {"renamed, shifted and timed back", 3, 2, {T, T, A}},
+    };
+    for (const auto &row : rows) {
+        const std::string folder = pictures / row.name;
+        const std::string picture = Picture(std::string(row.name) + "/IMG_0001.JPG", kDate);
+        FileState original;
+        ReadFileState(picture, original);
+        const PassId dating = DateJournaled(*journal, folder, {picture}, 2);
+        const std::string dated = folder + "/" + kNewName;
+        FileState now;
+        ReadFileState(dated, now);
+        const Tree before = TreeOf(folder);
+
+        const JournalChange shifted = journal->Changes(dating)[0].change;
+        PlannedPicture undo;
+        undo.changes = {JournalChange::Rename(dated, picture, now.size, now.identity),
+                        JournalChange::Shift(picture, now.size, shifted.offset, shifted.bytesAfter,
+                                             shifted.bytesBefore, -2, now.modified, now.identity),
+                        JournalChange::Time(picture, now.size, now.modified, original.modified,
+                                            now.identity)};
+        const PassId pass = journal->BeginPass({JournalFrontEnd::Cli, folder, 0, true, dating});
+        journal->PlanBatch({undo});
+        for (std::size_t change = 0; change < row.made; ++change)
+            MakeChange(undo.changes[change]);
+        OpenJournal();
+
+        EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(row.takenBack)})
+                << row.name;
+        EXPECT_EQ(TreeOf(folder), before) << row.name;
+        EXPECT_EQ(StatesOf(*journal, pass), row.states) << row.name;
+    }
+}
+
 TEST_F(AKilledPass, isLeftAloneWhileItsProcessStillRuns)
 {
     const std::string picture = Picture("IMG_0001.JPG", kDate);
