@@ -380,10 +380,12 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
                 // An undo gives a file its old name before its old bytes: a shift it planned
                 // after the rename was made under the old name, and goes back while the file
                 // is still there.
-                for (ChangeRecord *between = &*row - 1; between > &renamed; --between)
+                for (ChangeRecord *between = &*row; between > &renamed + 1;) {
+                    --between;
                     if (between->picture == row->picture && between->state == ChangeState::Planned
                         && between->change.kind == ChangeKind::Shift)
                         takeBack(*between, between->change);
+                }
                 takeBack(renamed, renamed.change);
             }
             JournalChange time = row->change;
