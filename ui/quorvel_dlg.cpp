@@ -47,14 +47,17 @@ constexpr qint64 kFrameMs = 16;
 class PassGuard
 {
 public:
-    PassGuard(bool &running, QPushButton *retrieve, QPushButton *date, const QLineEdit *source)
+    PassGuard(bool &running, HeldLabelTexts &labels, QPushButton *retrieve, QPushButton *date,
+              const QLineEdit *source)
         : m_running(running)
+        , m_labels(labels)
         , m_retrieve(retrieve)
         , m_date(date)
         , m_source(source)
         , m_focusBefore(retrieve->window()->focusWidget())
     {
         m_running = true;
+        m_labels.Begin();
         m_retrieve->setEnabled(false);
         m_date->setEnabled(false);
         m_focusMovedTo = m_retrieve->window()->focusWidget();
@@ -62,6 +65,7 @@ public:
     ~PassGuard()
     {
         m_running = false;
+        m_labels.End();
         m_retrieve->setEnabled(!m_source->text().isEmpty());
         m_date->setEnabled(true);
         // Disabling the button that had the focus moved it on; it comes back to the button, as
@@ -73,6 +77,7 @@ public:
 
 private:
     bool &m_running;
+    HeldLabelTexts &m_labels;
     QPushButton *m_retrieve;
     QPushButton *m_date;
     const QLineEdit *m_source;
@@ -203,7 +208,7 @@ void CQuorvelDlg::DatePictures()
     if (!m_sourceLocks.IsHeld() && !HoldSourceLocks(m_sourceLocks.SourceText()))
         return;
     {
-        PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
+        PassGuard guard(m_bPassRunning, m_heldLabels, m_btnRetrieve, m_btnDate, m_editSourceDirs);
         m_progress->setUpdatesEnabled(false);
         try {
             // Every change of the pass is recorded before it is made; a journal that cannot be
@@ -240,7 +245,7 @@ bool CQuorvelDlg::HoldSourceLocks(const std::string &sourceText)
 {
     bool held = false;
     {
-        PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
+        PassGuard guard(m_bPassRunning, m_heldLabels, m_btnRetrieve, m_btnDate, m_editSourceDirs);
         WindowLockWaiter waiter(*this, *m_staticFile);
         held = m_sourceLocks.Take(sourceText, waiter);
     }
@@ -335,9 +340,9 @@ void CQuorvelDlg::DismissWindowsAbove()
 
 bool CQuorvelDlg::event(QEvent *event)
 {
-    // The pass drains the events after every picture and the widgets take every picture's values
-    // at once, but their painting waits for the next frame: an update asked for sooner is held,
-    // and made when the frame comes.
+    // The pass drains the events after every picture, and the widgets take its values before any
+    // event is delivered, but their painting waits for the next frame: an update asked for sooner
+    // is held, and made when the frame comes.
     if (event->type() != QEvent::UpdateRequest || !m_bPassRunning)
         return QDialog::event(event);
     if (m_sincePaint.isValid() && m_sincePaint.elapsed() < kFrameMs) {
@@ -422,7 +427,8 @@ void CQuorvelDlg::OnUndoLastPass()
         m_sourceLocks.Release();
         undoBegan = true;
         {
-            PassGuard guard(m_bPassRunning, m_btnRetrieve, m_btnDate, m_editSourceDirs);
+            PassGuard guard(m_bPassRunning, m_heldLabels, m_btnRetrieve, m_btnDate,
+                            m_editSourceDirs);
             WindowLockWaiter waiter(*this, *m_staticFile);
             UndoSession session{*m_listLog, *this, m_bCancel, {}, JournalFrontEnd::Window};
             const UndoResult result = UndoPass(journal, pass->id, session, waiter);
@@ -484,6 +490,10 @@ void CQuorvelDlg::SetStatusLabel(StatusLabel label, const std::string &text)
     case StatusLabel::Percent:
         target = m_staticPercent;
         break;
+    }
+    if (m_heldLabels.IsHolding()) {
+        m_heldLabels.Hold(target, text);
+        return;
     }
     target->setText(QFile::decodeName(QByteArray::fromStdString(text)));
 }

@@ -4,6 +4,7 @@
 
 #include "browse_roots.h"
 #include "dating_session.h"
+#include "held_label_texts.h"
 #include "program_state.h"
 #include "settings_record.h"
 #include "settings_store.h"
@@ -127,6 +128,9 @@ private:
     // During a pass the window is painted at most once a screen frame.
     QElapsedTimer m_sincePaint;
     QTimer m_paintTimer;
+    // During a pass or a wait for a folder, the status labels take their texts when an event
+    // can see them.
+    HeldLabelTexts m_heldLabels;
 
     QLabel *m_staticTotal;
     QLabel *m_staticOf;
