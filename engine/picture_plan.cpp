@@ -189,7 +189,7 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
     // The shift comes first; the already-dated test then sees the time its write gives the file.
     bool lastWriteKnown = read.lastWriteKnown;
     CalendarTime lastWrite = read.lastWrite;
-    std::optional<std::int64_t> lastWriteSeconds = read.lastWriteSeconds;
+    bool lastWriteIsRead = true;
     if (!shiftedBefore && ShiftHoursFor(path, IdentityOf(read), record, adjustment) != 0) {
         plan.shift = ShiftChange{path, adjustment, read.pairOffset, read.shiftedPair};
         if (!read.shiftPassesOver && read.updateError != 0) {
@@ -200,7 +200,7 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
         if (read.pairOffset) {
             lastWriteKnown = true;
             lastWrite = now;
-            lastWriteSeconds.reset();
+            lastWriteIsRead = false;
         }
     }
 
@@ -217,7 +217,7 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
                               shiftedBefore->passStarted.c_str());
 
     if (IsAlreadyDated(plan.fileName, lastWriteKnown, lastWrite, read.twoSecondTimes,
-                       lastWriteSeconds)) {
+                       lastWriteIsRead ? read.lastWriteSeconds : std::nullopt)) {
         plan.outcome = PictureOutcome::AlreadyDated;
         return plan;
     }
