@@ -9,6 +9,7 @@
 #include "file_services.h"
 #include "journal_commands.h"
 #include "journal_recovery.h"
+#include "local_clock.h"
 #include "log_file.h"
 #include "pass_preview.h"
 #include "picture_scan.h"
@@ -88,6 +89,7 @@ int main(int argc, char **argv)
 {
     using namespace kronvik;
 
+    PinSystemTimeZone();
     CliOptions options;
     std::string error;
     switch (ParseCliOptions(argc, argv, options, error)) {

@@ -6,6 +6,7 @@
 // bench/run.py. The pictures are renamed: run it on copies only.
 //   kronvik-window-bench [--adjust H] SOURCE
 // Settings come from $XDG_CONFIG_HOME as in the window; the run log is not written on exit.
+#include "local_clock.h"
 #include "log_list_view.h"
 #include "quorvel_app.h"
 #include "quorvel_dlg.h"
@@ -29,6 +30,7 @@ double Milliseconds(const QElapsedTimer &clock)
 
 int main(int argc, char **argv)
 {
+    kronvik::PinSystemTimeZone(); // as the window's program does
     kronvik::ProgramState state;
     kronvik::CQuorvelApp application(argc, argv);
     int adjust = 0;

@@ -21,6 +21,12 @@ std::int64_t ThreadCpuNanoseconds()
     return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
+void PinSystemTimeZone()
+{
+    if (!std::getenv("TZ"))
+        setenv("TZ", ":/etc/localtime", 0);
+}
+
 void FollowTimeZoneInForce()
 {
     // tzset itself would do, but where TZ is unset it looks at /etc/localtime on every call.

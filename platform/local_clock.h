@@ -15,6 +15,13 @@ std::int64_t SystemClockSeconds();
 // The processor time the calling thread has used, in nanoseconds.
 std::int64_t ThreadCpuNanoseconds();
 
+// Where TZ is unset, sets it to the system's zone file, ":/etc/localtime", which glibc reads as
+// the same zone. An unset TZ makes every mktime look at /etc/localtime again: a pass asks for one
+// or two moments a picture, and that look was a system call each. A program calls this first,
+// before it starts a thread or reads a time; a change of the system's zone while it runs is then
+// no longer followed, so the whole run keeps one zone.
+void PinSystemTimeZone();
+
 // Makes the next localtime_r use the time zone in force, as mktime does by itself at every call,
 // so that a time read back matches the time set. Cheap: the zone is read again only when TZ has
 // changed since the last call (where TZ is unset, mktime follows a change of the system's zone).
