@@ -12,7 +12,7 @@ namespace kronvik {
 
 HeldLabelTexts::~HeldLabelTexts()
 {
-    if (m_holding)
+    if (m_holding && QCoreApplication::instance())
         QCoreApplication::instance()->removeEventFilter(this);
 }
 
