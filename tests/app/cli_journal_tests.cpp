@@ -6,6 +6,7 @@
 #include "journal.h"
 #include "journaled_pass.h"
 #include "jpeg_fixture.h"
+#include "paused_child.h"
 #include "state_home.h"
 #include "temp_dir.h"
 
@@ -122,23 +123,13 @@ TEST_F(TheCliJournal, listsThePassesNewestFirstAndOnePassWithItsChanges)
 
 TEST_F(TheCliJournal, listsAPassAsRunningOnlyWhileItsProcessRuns)
 {
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const pid_t child = ForkPausedAfter([&] {
         JournalOptions options;
         options.clock = [] { return kPinnedClock; };
         Journal running(Journal::DefaultPath(), options);
         running.BeginPass({JournalFrontEnd::Cli, pictures.Path(), 2, true, 0});
-        (void)!write(ready[1], "x", 1);
-        pause();
-        _exit(0);
-    }
-    close(ready[1]);
-    char byte;
-    ASSERT_EQ(read(ready[0], &byte, 1), 1);
-    close(ready[0]);
+    });
+    ASSERT_GT(child, 0);
     const std::string line = "   1  2006-01-02 03:04:05  cli     +2 hours  0 dated, 0 refused  ";
 
     const struct

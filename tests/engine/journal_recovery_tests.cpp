@@ -5,6 +5,7 @@
 #include "journal_recovery.h"
 #include "journal_sandbox.h"
 #include "journaled_pass.h"
+#include "paused_child.h"
 
 #include <fcntl.h>
 #include <functional>
@@ -542,24 +543,14 @@ TEST_F(AKilledPass, ofAnUndoGivesThePictureBackItsDatedNameAndBytes)
 TEST_F(AKilledPass, isLeftAloneWhileItsProcessStillRuns)
 {
     const std::string picture = Picture("IMG_0001.JPG", kDate);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const pid_t child = ForkPausedAfter([&] {
         Journal running(Journal::DefaultPath(), Options());
         running.BeginPass({JournalFrontEnd::Cli, pictures.Path(), 2, true, 0});
         const PlannedPicture plan = PlanDating(picture, 2);
         running.PlanBatch({plan});
         MakeChange(plan.changes[0]);
-        (void)!write(ready[1], "x", 1);
-        pause();
-        _exit(0);
-    }
-    close(ready[1]);
-    char byte;
-    ASSERT_EQ(read(ready[0], &byte, 1), 1);
-    close(ready[0]);
+    });
+    ASSERT_GT(child, 0);
     const std::string shifted = ReadBytes(picture);
 
     EXPECT_TRUE(Recover(pictures.Path()).empty());
