@@ -39,18 +39,23 @@ std::vector<ChangeId> PassJournal::Plan(std::size_t index,
 PassJournal::Batch
 PassJournal::PlanBatch(std::vector<std::pair<std::size_t, std::vector<JournalChange>>> pictures)
 {
-    return Post([this, pictures = std::move(pictures)] {
+    return Post([this, pictures = std::move(pictures)]() mutable {
         std::vector<PlannedPicture> planned;
-        for (const auto &[index, changes] : pictures)
+        planned.reserve(pictures.size());
+        std::vector<std::size_t> counts;
+        counts.reserve(pictures.size());
+        for (auto &[index, changes] : pictures) {
+            counts.push_back(changes.size());
             if (!changes.empty())
-                planned.push_back({changes, static_cast<std::int64_t>(index)});
+                planned.push_back({std::move(changes), static_cast<std::int64_t>(index)});
+        }
         std::vector<std::vector<ChangeId>> ids(pictures.size());
         if (planned.empty())
             return ids;
         const std::vector<ChangeId> all = m_journal.PlanBatch(planned);
         std::size_t next = 0;
-        for (std::size_t i = 0; i < pictures.size(); ++i)
-            for (std::size_t k = 0; k < pictures[i].second.size(); ++k)
+        for (std::size_t i = 0; i < counts.size(); ++i)
+            for (std::size_t k = 0; k < counts[i]; ++k)
                 ids[i].push_back(all[next++]);
         return ids;
     });

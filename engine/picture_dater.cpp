@@ -32,11 +32,10 @@ std::optional<FileIdentity> IdentityOf(const PictureRead &read)
 // the picture's turn.
 bool StillHolds(const PictureRead &ahead, const PassRecord &record, int adjustment, bool restamp)
 {
-    if (record.renamedAway.count(ahead.path) || record.namesTaken.count(ahead.path)
-        || record.shiftedPaths.count(ahead.path))
+    if (record.MarksOf(ahead.path) != 0)
         return false;
     const std::optional<FileIdentity> identity = IdentityOf(ahead);
-    if (identity && record.shiftedFiles.count(*identity))
+    if (identity && record.ShiftedFile(*identity))
         return false;
     if (restamp) {
         FileStamp now;
@@ -106,11 +105,12 @@ public:
             m_rows.push_back({changes[i], ids[i], false});
     }
 
-    // The rows planned ahead, as they are.
-    void Take(const PlannedAhead &planned)
+    // The rows planned ahead, as they are: their changes are the rows' from here on.
+    void Take(PlannedAhead &planned)
     {
         for (std::size_t i = 0; i < planned.changes.size(); ++i)
-            m_rows.push_back({planned.changes[i], planned.ids[i], false});
+            m_rows.push_back({std::move(planned.changes[i]), planned.ids[i], false});
+        planned.changes.clear();
     }
 
     // After the shift: the changes still to make, as the picture is planned again from the file
@@ -373,7 +373,7 @@ constexpr int kShiftTries = 3;
 
 AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
                            std::optional<PictureRead> ahead, PassJournal *journal,
-                           const PlannedAhead *planned)
+                           PlannedAhead *planned)
 {
     ProgramState &state = session.state;
     PassApplier &applier = session.applier ? *session.applier : FileSystemApplier();

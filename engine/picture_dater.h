@@ -65,11 +65,12 @@ PlannedBatch PlanAhead(DatingSession &session, std::size_t first, std::size_t en
 // time, and reports the outcome as a run-log line. `ahead` is a read of the picture made earlier
 // (PictureReadAhead); it is used only while nothing can have changed the file since, else the
 // picture is read again now. With `journal`, each change is committed to it before it is made
-// (`planned`: the rows committed ahead for it, taken over while they say the same) and marked
+// (`planned`: the rows committed ahead for it, taken over with their changes while they say the
+// same) and marked
 // done or abandoned after. Throws FileError only from the time shift, JournalError when the
 // journal cannot be written (before the change it was to record).
 AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord &record,
                            std::optional<PictureRead> ahead = std::nullopt,
-                           PassJournal *journal = nullptr, const PlannedAhead *planned = nullptr);
+                           PassJournal *journal = nullptr, PlannedAhead *planned = nullptr);
 
 } // namespace kronvik

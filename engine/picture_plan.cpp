@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "picture_plan.h"
 
+#include "date_fields.h"
 #include "local_clock.h"
 #include "path_names.h"
 #include "run_log.h"
@@ -26,30 +27,6 @@ const char *const kUnreadableLine =
 const char *const kShiftedBeforeLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s: EXIF dates already "
                                        "shifted by %+d hours on %s; not shifted again.";
 
-// The date fields are 16-bit calendar fields: only the low 16 bits of a scanned number are kept,
-// so a scanned -1 becomes 65535.
-struct DateFields
-{
-    std::uint16_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-
-    CalendarTime AsCalendarTime() const { return {year, month, day, hour, minute, second}; }
-};
-
-// Scans up to six numbers with `format`; fields without a number stay 0. Returns the result of
-// sscanf (EOF, or the count of numbers read).
-int ScanDateFields(const char *text, const char *format, DateFields &fields)
-{
-    int values[6] = {};
-    int scanned = std::sscanf(text, format, &values[0], &values[1], &values[2], &values[3],
-                              &values[4], &values[5]);
-    fields = DateFields{};
-    std::uint16_t *targets[6] = {&fields.year, &fields.month,  &fields.day,
-                                 &fields.hour, &fields.minute, &fields.second};
-    for (int i = 0; i < 6; ++i)
-        *targets[i] = static_cast<std::uint16_t>(values[i]);
-    return scanned;
-}
-
 std::string FileNameOf(const std::string &path)
 {
     const auto split = path.rfind(kPathSeparator);
@@ -60,7 +37,7 @@ std::string FileNameOf(const std::string &path)
 std::optional<CalendarTime> NamedDate(const std::string &fileName)
 {
     DateFields named;
-    ScanDateFields(fileName.c_str(), "%d-%d-%d %d.%d.%d", named);
+    ScanDateFields(fileName.c_str(), '-', '.', named);
     if (named.year == 0 || named.month == 0 || named.day == 0)
         return std::nullopt;
     return named.AsCalendarTime();
@@ -105,12 +82,6 @@ std::optional<FileIdentity> IdentityOf(const PictureRead &read)
 
 } // namespace
 
-std::string PictureFileName(const CalendarTime &date)
-{
-    return FormatText("%04d-%02d-%02d %02d.%02d.%02d.JPG", date.year, date.month, date.day,
-                      date.hour, date.minute, date.second);
-}
-
 bool NeedsTwoSecondTest(const std::string &path, const CalendarTime &lastWrite)
 {
     const std::optional<CalendarTime> named = NamedDate(FileNameOf(path));
@@ -120,61 +91,72 @@ bool NeedsTwoSecondTest(const std::string &path, const CalendarTime &lastWrite)
 int ShiftHoursFor(const std::string &path, const std::optional<FileIdentity> &identity,
                   const PassRecord &record, int adjustment)
 {
-    if (adjustment == 0 || record.shiftedPaths.count(path) || record.renamedAway.count(path))
+    if (adjustment == 0
+        || (record.MarksOf(path) & (PassRecord::kShiftedUnder | PassRecord::kRenamedAway)) != 0)
         return 0;
-    if (identity && record.shiftedFiles.count(*identity))
+    if (identity && record.ShiftedFile(*identity))
         return 0;
     return adjustment;
 }
 
-namespace {
-
-void Add(PassRecord &record, PathSet &names, const std::string &name)
+void PassRecord::Mark(const std::string &path, std::uint8_t mark)
 {
-    if (names.insert(name).second && record.trial)
-        record.trial->push_back({&names, name, true, {}});
+    std::uint8_t &marks = m_paths.try_emplace(path, 0).first->second;
+    if ((marks & mark) == mark)
+        return;
+    if (m_trial)
+        m_trial->push_back({&marks, marks, {}});
+    marks |= mark;
 }
 
-void Remove(PassRecord &record, PathSet &names, const std::string &name)
+void PassRecord::Unmark(const std::string &path, std::uint8_t mark)
 {
-    if (names.erase(name) != 0 && record.trial)
-        record.trial->push_back({&names, name, false, {}});
+    const auto found = m_paths.find(path);
+    if (found == m_paths.end() || (found->second & mark) == 0)
+        return;
+    if (m_trial)
+        m_trial->push_back({&found->second, found->second, {}});
+    found->second &= static_cast<std::uint8_t>(~mark);
 }
 
-} // namespace
+void PassRecord::MarkShifted(const FileIdentity &file)
+{
+    if (m_shiftedFiles.insert(file).second && m_trial)
+        m_trial->push_back({nullptr, 0, file});
+}
 
 RecordTrial::RecordTrial(PassRecord &record)
     : m_record(record)
 {
-    m_record.trial = &m_notes;
+    // A batch of pictures, and the one before it, notes up to three paths a picture.
+    m_notes.reserve(512);
+    m_record.m_trial = &m_notes;
 }
 
 RecordTrial::~RecordTrial()
 {
-    m_record.trial = nullptr;
+    m_record.m_trial = nullptr;
     for (auto note = m_notes.rbegin(); note != m_notes.rend(); ++note) {
-        if (!note->names)
-            m_record.shiftedFiles.erase(note->file);
-        else if (note->added)
-            note->names->erase(note->name);
+        if (note->marks)
+            *note->marks = note->before;
         else
-            note->names->insert(note->name);
+            m_record.m_shiftedFiles.erase(note->file);
     }
 }
 
 void NoteShift(PassRecord &record, const std::string &path,
                const std::optional<FileIdentity> &identity)
 {
-    Add(record, record.shiftedPaths, path);
-    if (identity && record.shiftedFiles.insert(*identity).second && record.trial)
-        record.trial->push_back({nullptr, {}, true, *identity});
+    record.Mark(path, PassRecord::kShiftedUnder);
+    if (identity)
+        record.MarkShifted(*identity);
 }
 
 void NoteRename(PassRecord &record, const RenameChange &rename)
 {
-    Add(record, record.renamedAway, rename.from);
-    Remove(record, record.namesTaken, rename.from);
-    Add(record, record.namesTaken, rename.to);
+    record.Mark(rename.from, PassRecord::kRenamedAway);
+    record.Unmark(rename.from, PassRecord::kNameTaken);
+    record.Mark(rename.to, PassRecord::kNameTaken);
 }
 
 PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
@@ -238,7 +220,7 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
     }
 
     DateFields date;
-    const int scanned = ScanDateFields(read.exif.dateText.c_str(), "%d:%d:%d %d:%d:%d", date);
+    const int scanned = ScanDateFields(read.exif.dateText.c_str(), ':', ':', date);
     if (scanned == 0 || scanned == EOF) {
         plan.outcome = PictureOutcome::BadDate;
         if (lines)
@@ -252,7 +234,7 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
     // A picture that already carries its new name needs no rename; only its time is set.
     if (plan.newPath != path)
         plan.rename = RenameChange{path, plan.newPath};
-    if (plan.rename && record.namesTaken.count(plan.newPath)) {
+    if (plan.rename && (record.MarksOf(plan.newPath) & PassRecord::kNameTaken) != 0) {
         plan.outcome = PictureOutcome::Refused;
         if (lines)
             plan.line =

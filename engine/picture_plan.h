@@ -3,48 +3,68 @@
 #pragma once
 
 #include "calendar_time.h"
+#include "date_fields.h"
 #include "directory_listing.h"
 #include "picture_reader.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace kronvik {
 
-// Paths the pass looks every picture up in: hashed, since long paths that share their folder
-// compare slowly in order.
-using PathSet = std::unordered_set<std::string>;
-
 // What one dating pass has done so far that decides what later pictures become.
-struct PassRecord
+class PassRecord
 {
-    // The files whose EXIF dates the pass has shifted, and the paths under which it shifted them:
-    // a file listed twice (a folder listed twice, or a folder and its own subfolder) is moved
-    // once. A path is checked as well as the file's identity: a FUSE mount may give one file
-    // another inode number at each lookup, and on a case-insensitive file system a name changed
-    // only in letter case still reaches the file.
-    std::set<FileIdentity> shiftedFiles;
-    PathSet shiftedPaths;
-    // The paths the pass renamed pictures away from (the shift passes them over: their file was
-    // shifted under its first entry), and the names it gave pictures and still holds.
-    PathSet renamedAway;
-    PathSet namesTaken;
+public:
+    // What the pass did to or with a path. A picture listed twice (a folder listed twice, or a
+    // folder and its own subfolder) is shifted once: under its first path, and the paths it was
+    // shifted under or renamed away from are passed over.
+    enum Mark : std::uint8_t {
+        kShiftedUnder = 1, // the file at this path had its EXIF dates shifted
+        kRenamedAway = 2, // the pass renamed a picture away from this path
+        kNameTaken = 4, // the pass gave a picture this name, and it still holds it
+    };
+
+    // The marks of `path`: 0 for a path the pass has done nothing with.
+    std::uint8_t MarksOf(const std::string &path) const
+    {
+        const auto found = m_paths.find(path);
+        return found == m_paths.end() ? 0 : found->second;
+    }
+    // Whether the pass shifted the EXIF dates of this file. A path is checked as well as the
+    // file's identity: a FUSE mount may give one file another inode number at each lookup, and on
+    // a case-insensitive file system a name changed only in letter case still reaches the file.
+    bool ShiftedFile(const FileIdentity &file) const { return m_shiftedFiles.count(file) != 0; }
+
+    void Mark(const std::string &path, std::uint8_t mark);
+    void Unmark(const std::string &path, std::uint8_t mark);
+    void MarkShifted(const FileIdentity &file);
+
+private:
+    friend class RecordTrial;
+
+    // One entry for every path the pass has marked, kept with no marks left once they are taken
+    // back: looked up once for all its marks, and a trial takes a mark back through the entry
+    // itself (an unordered map's entries stay where they are). Hashed, since long paths that
+    // share their folder compare slowly in order.
+    std::unordered_map<std::string, std::uint8_t> m_paths;
+    std::set<FileIdentity> m_shiftedFiles;
 
     // While pictures are planned ahead on the record itself: what their notes changed, in order,
     // for RecordTrial to take back. Copying the record for them instead would cost a pass time
     // that grows with the square of its pictures.
     struct TrialNote
     {
-        PathSet *names = nullptr; // null: `file` was added to shiftedFiles
-        std::string name;
-        bool added = true;
+        std::uint8_t *marks = nullptr; // null: `file` was added to m_shiftedFiles
+        std::uint8_t before = 0;
         FileIdentity file{};
     };
-    std::vector<TrialNote> *trial = nullptr;
+    std::vector<TrialNote> *m_trial = nullptr;
 };
 
 // Notes made on `record` while it lives are taken back when it ends.
@@ -156,9 +176,6 @@ int ShiftHoursFor(const std::string &path, const std::optional<FileIdentity> &id
 void NoteShift(PassRecord &record, const std::string &path,
                const std::optional<FileIdentity> &identity);
 void NoteRename(PassRecord &record, const RenameChange &rename);
-
-// The new name for a date: "%04d-%02d-%02d %02d.%02d.%02d.JPG".
-std::string PictureFileName(const CalendarTime &date);
 
 // Whether the already-dated test of the picture at `path` must ask whether its file system keeps
 // 2-second times: its name reads as a date that `lastWrite` misses.
