@@ -3,7 +3,6 @@
 #pragma once
 
 #include "calendar_time.h"
-#include "date_fields.h"
 #include "directory_listing.h"
 #include "picture_reader.h"
 
