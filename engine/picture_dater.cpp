@@ -353,15 +353,18 @@ PlannedBatch PlanAhead(DatingSession &session, std::size_t first, std::size_t en
                 PlanPicture(read, foreseen, std::string(), adjustment, now, shiftedBefore, false);
         if (plan.outcome == PictureOutcome::PassEnds) {
             // Nothing after it is reached.
-            planned.pictures.push_back({std::move(read), {}, {}, std::move(plan), shiftedBefore});
-            batch.push_back({index, {}});
+            planned.pictures.emplace_back(std::move(read), std::vector<JournalChange>{},
+                                          std::vector<ChangeId>{}, std::move(plan),
+                                          std::move(shiftedBefore));
+            batch.emplace_back(index, std::vector<JournalChange>{});
             break;
         }
         std::vector<JournalChange> changes = JournalChangesOf(read, plan, FactsOf(read));
         Foresee(foreseen, path, read, plan, false);
-        batch.push_back({index, changes});
-        planned.pictures.push_back(
-                {std::move(read), std::move(changes), {}, std::move(plan), shiftedBefore});
+        batch.emplace_back(index, changes);
+        // Built in place: a read and a plan hold many strings, short ones copied even by a move.
+        planned.pictures.emplace_back(std::move(read), std::move(changes), std::vector<ChangeId>{},
+                                      std::move(plan), std::move(shiftedBefore));
     }
     planned.rows = journal.PlanBatch(std::move(batch));
     return planned;

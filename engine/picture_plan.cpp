@@ -128,15 +128,15 @@ void PassRecord::MarkShifted(const FileIdentity &file)
 RecordTrial::RecordTrial(PassRecord &record)
     : m_record(record)
 {
-    // A batch of pictures, and the one before it, notes up to three paths a picture.
-    m_notes.reserve(512);
-    m_record.m_trial = &m_notes;
+    m_record.m_trialNotes.clear();
+    m_record.m_trial = &m_record.m_trialNotes;
 }
 
 RecordTrial::~RecordTrial()
 {
     m_record.m_trial = nullptr;
-    for (auto note = m_notes.rbegin(); note != m_notes.rend(); ++note) {
+    const std::vector<PassRecord::TrialNote> &notes = m_record.m_trialNotes;
+    for (auto note = notes.rbegin(); note != notes.rend(); ++note) {
         if (note->marks)
             *note->marks = note->before;
         else

@@ -64,6 +64,8 @@ private:
         FileIdentity file{};
     };
     std::vector<TrialNote> *m_trial = nullptr;
+    // Kept from one trial to the next, so that a batch's notes need no new memory.
+    std::vector<TrialNote> m_trialNotes;
 };
 
 // Notes made on `record` while it lives are taken back when it ends.
@@ -77,7 +79,6 @@ public:
 
 private:
     PassRecord &m_record;
-    std::vector<PassRecord::TrialNote> m_notes;
 };
 
 // Moves the EXIF dates of a picture by whole hours: opens it for update (a picture that cannot be
