@@ -42,6 +42,7 @@ std::vector<JournalChange> JournalChangesOf(const PictureRead &read, const Pictu
                                             const FileFacts &facts)
 {
     std::vector<JournalChange> changes;
+    changes.reserve(3);
     if (plan.shift && plan.shift->offset && plan.outcome != PictureOutcome::PassEnds) {
         const std::size_t at = *plan.shift->offset;
         changes.push_back(JournalChange::Shift(
