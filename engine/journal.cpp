@@ -304,8 +304,15 @@ struct Journal::Statements
         , endPass(store.Prepare("UPDATE passes SET ended = ?2, dated_successfully = ?3,"
                                 " dated_unsuccessfully = ?4, outcome = ?5 WHERE id = ?1"))
         , markUndone(store.Prepare("UPDATE passes SET undone = ?2, undone_by = ?3 WHERE id = ?1"))
-        , prune(store.Prepare("DELETE FROM passes WHERE ended IS NOT NULL AND id NOT IN"
-                              " (SELECT id FROM passes ORDER BY id DESC LIMIT ?1)"))
+        , prunable(store.Prepare("SELECT id FROM passes WHERE ended IS NOT NULL AND id NOT IN"
+                                 " (SELECT id FROM passes ORDER BY id DESC LIMIT ?1)"))
+        , deletePass(store.Prepare("DELETE FROM passes WHERE id = ?1"))
+        , deleteMarksOf(store.Prepare("DELETE FROM marks WHERE pass = ?1"))
+        , nextChangedPass(
+                  store.Prepare("SELECT pass FROM changes WHERE pass > ?1 ORDER BY pass LIMIT 1"))
+        , passExists(store.Prepare("SELECT EXISTS(SELECT 1 FROM passes WHERE id = ?1)"))
+        , deleteChangesOf(store.Prepare("DELETE FROM changes WHERE id IN"
+                                        " (SELECT id FROM changes WHERE pass = ?1 LIMIT ?2)"))
         , findPass(store.Prepare(Select(kPassColumns, "FROM passes WHERE id = ?1").c_str()))
         , passes(store.Prepare(Select(kPassColumns, "FROM passes ORDER BY id DESC").c_str()))
         , lastUndoable(store.Prepare(
@@ -313,8 +320,11 @@ struct Journal::Statements
                           .c_str()))
         , unfinished(store.Prepare(
                   Select(kPassColumns, "FROM passes WHERE ended IS NULL ORDER BY id DESC").c_str()))
-        , changes(store.Prepare(
-                  Select(kChangeColumns, "FROM changes WHERE pass = ?1 ORDER BY id").c_str()))
+        // The rows of a pruned pass stay until a later batch collects them (CollectPruned).
+        , changes(store.Prepare(Select(kChangeColumns, "FROM changes WHERE pass = ?1 AND"
+                                                       " EXISTS(SELECT 1 FROM passes WHERE id = ?1)"
+                                                       " ORDER BY id")
+                                        .c_str()))
         , endInterrupted(store.Prepare("UPDATE passes SET ended = ?2, outcome = 'interrupted'"
                                        " WHERE id = ?1 AND ended IS NULL"))
         , shiftPairsSince(store.Prepare(
@@ -338,7 +348,8 @@ struct Journal::Statements
     {
     }
 
-    JournalStatement insertPass, insertChange, insertMark, marksOfPass, endPass, markUndone, prune,
+    JournalStatement insertPass, insertChange, insertMark, marksOfPass, endPass, markUndone,
+            prunable, deletePass, deleteMarksOf, nextChangedPass, passExists, deleteChangesOf,
             findPass, passes, lastUndoable, unfinished, changes, endInterrupted, shiftPairsSince,
             shiftWriting, shiftsBy, renamesOfPicture, renamesOfFileTo, renamesOfFileToBefore;
 };
@@ -469,6 +480,7 @@ std::vector<ChangeId> Journal::PlanBatch(const std::vector<PlannedPicture> &pict
             ids.push_back(m_store->LastInsertId());
         }
     }
+    CollectPruned(kCollectedRowsPerBatch);
     transaction.Commit();
     m_nextPicture = next;
     return ids;
@@ -606,15 +618,20 @@ void Journal::EndPass(const PassEnd &end)
             .Bind(4, end.datedUnsuccessfully)
             .BindBytes(5, OutcomeName(end.outcome))
             .Run();
-    // After the work rather than before it: pruning a journal of large passes takes a while.
-    Prune();
     if (pass && pass->undoes != 0 && end.outcome == PassOutcome::Finished)
         m_statements->markUndone.Bind(1, pass->undoes).Bind(2, pass->started).Bind(3, m_pass).Run();
     transaction.Commit();
-
-    const std::lock_guard<std::mutex> guard(s_runningLock);
-    s_running.erase({Path(), m_pass});
-    m_pass = 0;
+    {
+        const std::lock_guard<std::mutex> guard(s_runningLock);
+        s_running.erase({Path(), m_pass});
+        m_pass = 0;
+    }
+    // After the work rather than before it. The pass is ended whatever becomes of the prune; one
+    // that fails leaves its passes to the next pass's end.
+    try {
+        Prune();
+    } catch (const JournalError &) {
+    }
 }
 
 PassId Journal::CurrentPass() const
@@ -622,9 +639,93 @@ PassId Journal::CurrentPass() const
     return m_pass;
 }
 
+namespace {
+
+// While it lives, deleting a pass leaves its changes in place: the foreign key would delete them
+// all at once, in the commit that ends a pass.
+class ForeignKeysOff
+{
+public:
+    explicit ForeignKeysOff(JournalStore &store)
+        : m_store(store)
+    {
+        m_store.Execute("PRAGMA foreign_keys=OFF");
+    }
+    ~ForeignKeysOff()
+    {
+        try {
+            m_store.Execute("PRAGMA foreign_keys=ON");
+        } catch (const JournalError &) {
+            // The setting is the connection's own; a pragma outside a transaction fails only
+            // when the database is gone.
+        }
+    }
+    ForeignKeysOff(const ForeignKeysOff &) = delete;
+    ForeignKeysOff &operator=(const ForeignKeysOff &) = delete;
+
+private:
+    JournalStore &m_store;
+};
+
+} // namespace
+
 void Journal::Prune()
 {
-    m_statements->prune.Bind(1, static_cast<std::int64_t>(m_options.keptPasses)).Run();
+    // A pruned pass is gone at once for everyone: its row and its marks, a few rows. Its changes,
+    // thousands for a large pass, would keep the end of every pass of a journal in long use
+    // waiting while SQLite deletes them and their index entries; they are left for the batches
+    // of later passes to collect, a few hundred at a time on the journal's own thread. Every
+    // reader reaches a change through its pass, so none of them sees the rows left behind.
+    JournalStatement &query = m_statements->prunable;
+    query.Bind(1, static_cast<std::int64_t>(m_options.keptPasses));
+    const std::vector<PassId> passes =
+            AllRows<PassId>(query, [](const JournalStatement &row) { return row.Integer(0); });
+    if (passes.empty())
+        return;
+    const ForeignKeysOff keysOff(*m_store);
+    JournalTransaction transaction(*m_store);
+    for (const PassId pass : passes) {
+        m_statements->deleteMarksOf.Bind(1, pass).Run();
+        m_statements->deletePass.Bind(1, pass).Run();
+    }
+    transaction.Commit();
+    m_collected = false;
+}
+
+void Journal::CollectPruned(std::int64_t rows)
+{
+    while (rows > 0 && !m_collected) {
+        if (m_pruned == 0) {
+            // The changes of passes that are gone: they come before those of the passes kept,
+            // but for passes kept unfinished for their recovery.
+            PassId after = 0;
+            for (;;) {
+                JournalStatement &next = m_statements->nextChangedPass;
+                next.Bind(1, after);
+                const bool found = next.Step();
+                const PassId pass = found ? next.Integer(0) : 0;
+                next.Reset();
+                if (!found) {
+                    m_collected = true;
+                    return;
+                }
+                JournalStatement &exists = m_statements->passExists;
+                exists.Bind(1, pass);
+                const bool kept = exists.Step() && exists.Integer(0) != 0;
+                exists.Reset();
+                if (!kept) {
+                    m_pruned = pass;
+                    break;
+                }
+                after = pass;
+            }
+        }
+        m_statements->deleteChangesOf.Bind(1, m_pruned).Bind(2, rows).Run();
+        const std::int64_t deleted = m_store->ChangedRows();
+        if (deleted < rows)
+            m_pruned = 0;
+        rows -= deleted;
+    }
 }
 
 std::optional<JournaledPass> Journal::FindPass(PassId pass)

@@ -257,13 +257,22 @@ private:
     void Upgrade();
     void FlushMarks();
     ChangeState StateOf(PassId pass, ChangeId change);
+    // Deletes the passes beyond the kept ones, with their marks; their changes are left to
+    // CollectPruned. Throws JournalError.
     void Prune();
+    // Deletes up to `rows` changes of passes already pruned, in the transaction under way.
+    void CollectPruned(std::int64_t rows);
+    // What a batch's commit collects: a fraction of what the batch itself writes.
+    static constexpr std::int64_t kCollectedRowsPerBatch = 256;
 
     JournalOptions m_options;
     std::unique_ptr<JournalStore> m_store;
     std::unique_ptr<Statements> m_statements;
     PassId m_pass = 0;
     std::int64_t m_nextPicture = 0;
+    PassId m_pruned = 0; // a pruned pass whose changes are being collected
+    bool m_collected = false; // no pruned pass has changes left
+
     struct MarkRange
     {
         PassId pass;

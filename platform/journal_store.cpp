@@ -403,6 +403,11 @@ std::int64_t JournalStore::LastInsertId() const
     return sqlite3_last_insert_rowid(m_database.get());
 }
 
+std::int64_t JournalStore::ChangedRows() const
+{
+    return sqlite3_changes(m_database.get());
+}
+
 JournalTransaction::JournalTransaction(JournalStore &store)
     : m_store(store)
 {

@@ -100,6 +100,8 @@ public:
     void Rollback() noexcept;
 
     std::int64_t LastInsertId() const;
+    // The rows the last statement inserted, changed or deleted.
+    std::int64_t ChangedRows() const;
     const std::string &Path() const { return m_path; }
 
     // The error for SQLite's `result` on this database, with its message.

@@ -334,6 +334,57 @@ TEST(TheJournal, keepsTheLastHundredPassesAndTheirChanges)
     EXPECT_GT(journal.BeginPass({}), ids.back());
 }
 
+// The rows a table holds for `pass`, as they are stored, on a connection of its own.
+std::int64_t StoredRows(const std::string &path, const char *table, PassId pass)
+{
+    JournalStore store(path, 1000);
+    JournalStatement count = store.Prepare(
+            (std::string("SELECT count(*) FROM ") + table + " WHERE pass = ?1").c_str());
+    count.Bind(1, pass);
+    EXPECT_TRUE(count.Step());
+    return count.Integer(0);
+}
+
+TEST(TheJournal, leavesAPrunedPassesChangesForTheBatchesOfLaterPassesToDelete)
+{
+    ScopedStateHome state;
+    JournalOptions options;
+    options.keptPasses = 2;
+    Journal journal(Journal::DefaultPath(), options);
+    const auto pass = [&](const std::string &folder, int pictures) {
+        const PassId id = journal.BeginPass({JournalFrontEnd::Cli, folder, 0, true, 0});
+        std::vector<PlannedPicture> batch;
+        for (int i = 0; i < pictures; ++i)
+            batch.push_back(RenameOf(folder + "/" + std::to_string(i), folder + "/x"));
+        for (const ChangeId change : journal.PlanBatch(batch))
+            journal.MarkDone(change);
+        journal.EndPass({pictures, 0, PassOutcome::Finished});
+        return id;
+    };
+    const PassId first = pass("/a", 600);
+    const PassId second = pass("/b", 600);
+    const PassId third = pass("/c", 10);
+    const auto stored = [&](PassId id) { return StoredRows(journal.Path(), "changes", id); };
+
+    // The third pass's end pruned the first: gone for every reader at once, with its marks, but
+    // its changes not deleted by that end.
+    EXPECT_FALSE(journal.FindPass(first));
+    EXPECT_TRUE(journal.Changes(first).empty());
+    EXPECT_EQ(StoredRows(journal.Path(), "marks", first), 0);
+    EXPECT_EQ(stored(first), 600);
+
+    // The batches of the next pass delete them, 256 a batch, and nothing of the passes kept.
+    journal.BeginPass({JournalFrontEnd::Cli, "/d", 0, true, 0});
+    journal.PlanBatch({RenameOf("/d/1", "/d/x")});
+    EXPECT_EQ(stored(first), 600 - 256);
+    journal.PlanBatch({RenameOf("/d/2", "/d/y")});
+    journal.PlanBatch({RenameOf("/d/3", "/d/z")});
+    EXPECT_EQ(stored(first), 0);
+    EXPECT_EQ(stored(second), 600);
+    EXPECT_EQ(stored(third), 10);
+    EXPECT_EQ(StatesOf(journal.Changes(second)), std::vector<ChangeState>(600, ChangeState::Done));
+}
+
 TEST(TheJournal, copiesItsLogIntoTheDatabaseAlongsideItsCommits)
 {
     TempDir folder;
