@@ -82,20 +82,21 @@ std::string PictureFileName(const CalendarTime &date)
         || date.second < 0)
         return FormatText("%04d-%02d-%02d %02d.%02d.%02d.JPG", date.year, date.month, date.day,
                           date.hour, date.minute, date.second);
+    struct Field
+    {
+        int value;
+        std::size_t width;
+        char after;
+    };
+    const Field fields[] = {{date.year, 4, '-'}, {date.month, 2, '-'},  {date.day, 2, ' '},
+                            {date.hour, 2, '.'}, {date.minute, 2, '.'}, {date.second, 2, '.'}};
     std::string name;
     name.reserve(23);
-    AppendPadded(name, date.year, 4);
-    name += '-';
-    AppendPadded(name, date.month, 2);
-    name += '-';
-    AppendPadded(name, date.day, 2);
-    name += ' ';
-    AppendPadded(name, date.hour, 2);
-    name += '.';
-    AppendPadded(name, date.minute, 2);
-    name += '.';
-    AppendPadded(name, date.second, 2);
-    name += ".JPG";
+    for (const Field &field : fields) {
+        AppendPadded(name, field.value, field.width);
+        name += field.after;
+    }
+    name += "JPG";
     return name;
 }
 
