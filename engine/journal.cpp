@@ -310,7 +310,7 @@ struct Journal::Statements
         , deleteMarksOf(store.Prepare("DELETE FROM marks WHERE pass = ?1"))
         , nextChangedPass(
                   store.Prepare("SELECT pass FROM changes WHERE pass > ?1 ORDER BY pass LIMIT 1"))
-        , passExists(store.Prepare("SELECT EXISTS(SELECT 1 FROM passes WHERE id = ?1)"))
+        , passEnded(store.Prepare("SELECT ended IS NOT NULL FROM passes WHERE id = ?1"))
         , deleteChangesOf(store.Prepare("DELETE FROM changes WHERE id IN"
                                         " (SELECT id FROM changes WHERE pass = ?1 LIMIT ?2)"))
         , findPass(store.Prepare(Select(kPassColumns, "FROM passes WHERE id = ?1").c_str()))
@@ -349,7 +349,7 @@ struct Journal::Statements
     }
 
     JournalStatement insertPass, insertChange, insertMark, marksOfPass, endPass, markUndone,
-            prunable, deletePass, deleteMarksOf, nextChangedPass, passExists, deleteChangesOf,
+            prunable, deletePass, deleteMarksOf, nextChangedPass, passEnded, deleteChangesOf,
             findPass, passes, lastUndoable, unfinished, changes, endInterrupted, shiftPairsSince,
             shiftWriting, shiftsBy, renamesOfPicture, renamesOfFileTo, renamesOfFileToBefore;
 };
@@ -696,8 +696,9 @@ void Journal::CollectPruned(std::int64_t rows)
 {
     while (rows > 0 && !m_collected) {
         if (m_pruned == 0) {
-            // The changes of passes that are gone: they come before those of the passes kept,
-            // but for passes kept unfinished for their recovery.
+            // A prune takes the oldest finished passes, so the changes of passes that are gone
+            // come before those of every finished pass kept; only passes kept unfinished, for
+            // their recovery, can come before them.
             PassId after = 0;
             for (;;) {
                 JournalStatement &next = m_statements->nextChangedPass;
@@ -709,10 +710,15 @@ void Journal::CollectPruned(std::int64_t rows)
                     m_collected = true;
                     return;
                 }
-                JournalStatement &exists = m_statements->passExists;
-                exists.Bind(1, pass);
-                const bool kept = exists.Step() && exists.Integer(0) != 0;
-                exists.Reset();
+                JournalStatement &ended = m_statements->passEnded;
+                ended.Bind(1, pass);
+                const bool kept = ended.Step();
+                const bool finished = kept && ended.Integer(0) != 0;
+                ended.Reset();
+                if (finished) {
+                    m_collected = true;
+                    return;
+                }
                 if (!kept) {
                     m_pruned = pass;
                     break;

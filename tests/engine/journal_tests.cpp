@@ -348,6 +348,13 @@ std::int64_t StoredRows(const std::string &path, const char *table, PassId pass)
 TEST(TheJournal, leavesAPrunedPassesChangesForTheBatchesOfLaterPassesToDelete)
 {
     ScopedStateHome state;
+    PassId unfinished = 0;
+    {
+        // Kept for its recovery, before every pass that is pruned.
+        Journal killed;
+        unfinished = killed.BeginPass({JournalFrontEnd::Cli, "/k", 0, true, 0});
+        killed.PlanBatch({RenameOf("/k/a.jpg", "/k/b.jpg")});
+    }
     JournalOptions options;
     options.keptPasses = 2;
     Journal journal(Journal::DefaultPath(), options);
@@ -382,6 +389,7 @@ TEST(TheJournal, leavesAPrunedPassesChangesForTheBatchesOfLaterPassesToDelete)
     EXPECT_EQ(stored(first), 0);
     EXPECT_EQ(stored(second), 600);
     EXPECT_EQ(stored(third), 10);
+    EXPECT_EQ(stored(unfinished), 1);
     EXPECT_EQ(StatesOf(journal.Changes(second)), std::vector<ChangeState>(600, ChangeState::Done));
 }
 
