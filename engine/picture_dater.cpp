@@ -353,18 +353,22 @@ PlannedBatch PlanAhead(DatingSession &session, std::size_t first, std::size_t en
                 PlanPicture(read, foreseen, std::string(), adjustment, now, shiftedBefore, false);
         if (plan.outcome == PictureOutcome::PassEnds) {
             // Nothing after it is reached.
-            planned.pictures.emplace_back(std::move(read), std::vector<JournalChange>{},
-                                          std::vector<ChangeId>{}, std::move(plan),
-                                          std::move(shiftedBefore));
+            PlannedAhead &ends = planned.pictures.emplace_back();
+            ends.read = std::move(read);
+            ends.plan = std::move(plan);
+            ends.shiftedBefore = std::move(shiftedBefore);
             batch.emplace_back(index, std::vector<JournalChange>{});
             break;
         }
         std::vector<JournalChange> changes = JournalChangesOf(read, plan, FactsOf(read));
         Foresee(foreseen, path, read, plan, false);
         batch.emplace_back(index, changes);
-        // Built in place: a read and a plan hold many strings, short ones copied even by a move.
-        planned.pictures.emplace_back(std::move(read), std::move(changes), std::vector<ChangeId>{},
-                                      std::move(plan), std::move(shiftedBefore));
+        // Filled in place: a read and a plan hold many strings, short ones copied even by a move.
+        PlannedAhead &entry = planned.pictures.emplace_back();
+        entry.read = std::move(read);
+        entry.changes = std::move(changes);
+        entry.plan = std::move(plan);
+        entry.shiftedBefore = std::move(shiftedBefore);
     }
     planned.rows = journal.PlanBatch(std::move(batch));
     return planned;
