@@ -53,6 +53,16 @@ PlannedPicture RenameOf(const std::string &from, const std::string &to)
     return PlannedPicture{{JournalChange::Rename(from, to, 1000)}};
 }
 
+// A pass that a killed process left without an end, with one change planned: the journal keeps
+// it for its recovery.
+PassId UnfinishedPass()
+{
+    Journal killed;
+    const PassId pass = killed.BeginPass({JournalFrontEnd::Cli, "/k", 0, true, 0});
+    killed.PlanBatch({RenameOf("/k/a.jpg", "/k/b.jpg")});
+    return pass;
+}
+
 std::vector<ChangeState> StatesOf(const std::vector<ChangeRecord> &changes)
 {
     std::vector<ChangeState> states;
@@ -305,13 +315,7 @@ TEST(TheJournal, cannotBeWrittenOnAFullDiskAndKeepsWhatItHad)
 TEST(TheJournal, keepsTheLastHundredPassesAndTheirChanges)
 {
     ScopedStateHome state;
-    PassId unfinished = 0;
-    {
-        // A pass that a killed process left without an end is kept for its recovery.
-        Journal killed;
-        unfinished = killed.BeginPass({JournalFrontEnd::Cli, "/k", 0, true, 0});
-        killed.PlanBatch({RenameOf("/k/a.jpg", "/k/b.jpg")});
-    }
+    const PassId unfinished = UnfinishedPass();
     Journal journal;
     std::vector<PassId> ids;
     for (int i = 0; i < 103; ++i) {
@@ -348,13 +352,8 @@ std::int64_t StoredRows(const std::string &path, const char *table, PassId pass)
 TEST(TheJournal, leavesAPrunedPassesChangesForTheBatchesOfLaterPassesToDelete)
 {
     ScopedStateHome state;
-    PassId unfinished = 0;
-    {
-        // Kept for its recovery, before every pass that is pruned.
-        Journal killed;
-        unfinished = killed.BeginPass({JournalFrontEnd::Cli, "/k", 0, true, 0});
-        killed.PlanBatch({RenameOf("/k/a.jpg", "/k/b.jpg")});
-    }
+    // Kept for its recovery, before every pass that is pruned.
+    const PassId unfinished = UnfinishedPass();
     JournalOptions options;
     options.keptPasses = 2;
     Journal journal(Journal::DefaultPath(), options);
