@@ -42,22 +42,25 @@ PassJournal::PlanBatch(std::vector<std::pair<std::size_t, std::vector<JournalCha
     return Post([this, pictures = std::move(pictures)]() mutable {
         std::vector<PlannedPicture> planned;
         planned.reserve(pictures.size());
-        std::vector<std::size_t> counts;
-        counts.reserve(pictures.size());
-        for (auto &[index, changes] : pictures) {
-            counts.push_back(changes.size());
+        for (auto &[index, changes] : pictures)
             if (!changes.empty())
                 planned.push_back({std::move(changes), static_cast<std::int64_t>(index)});
-        }
-        std::vector<std::vector<ChangeId>> ids(pictures.size());
+        std::vector<PictureRows> rows(pictures.size());
         if (planned.empty())
-            return ids;
+            return rows;
         const std::vector<ChangeId> all = m_journal.PlanBatch(planned);
         std::size_t next = 0;
-        for (std::size_t i = 0; i < counts.size(); ++i)
-            for (std::size_t k = 0; k < counts[i]; ++k)
-                ids[i].push_back(all[next++]);
-        return ids;
+        auto back = planned.begin();
+        for (std::size_t i = 0; i < pictures.size(); ++i) {
+            if (back == planned.end()
+                || back->picture != static_cast<std::int64_t>(pictures[i].first))
+                continue;
+            rows[i].changes = std::move(back->changes);
+            ++back;
+            for (std::size_t k = 0; k < rows[i].changes.size(); ++k)
+                rows[i].ids.push_back(all[next++]);
+        }
+        return rows;
     });
 }
 

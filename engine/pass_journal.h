@@ -32,16 +32,23 @@ struct ShiftedBefore;
 class PassJournal
 {
 public:
-    // The ids of a batch's changes, each picture's apart, once they are committed: get() waits
-    // for the commit and throws its JournalError.
-    using Batch = std::future<std::vector<std::vector<ChangeId>>>;
+    // One picture's changes of a batch, given back with their ids once they are committed.
+    struct PictureRows
+    {
+        std::vector<ChangeId> ids;
+        std::vector<JournalChange> changes;
+    };
+    // A batch's rows, each picture's apart, once they are committed: get() waits for the commit
+    // and throws its JournalError.
+    using Batch = std::future<std::vector<PictureRows>>;
 
     // Throws JournalError.
     PassJournal(Journal &journal, const PassStart &start);
 
     // The ids of `changes`, committed. Throws JournalError.
     std::vector<ChangeId> Plan(std::size_t index, const std::vector<JournalChange> &changes);
-    // The changes of several pictures, by their index, to be committed in one transaction.
+    // The changes of several pictures, by their index, to be committed in one transaction. They
+    // come back with the batch's ids: the batch is made on the journal's thread without a copy.
     Batch PlanBatch(std::vector<std::pair<std::size_t, std::vector<JournalChange>>> pictures);
     void Done(ChangeId change) { m_marks.push_back({change, ChangeState::Done}); }
     void Abandon(ChangeId change) { m_marks.push_back({change, ChangeState::Abandoned}); }

@@ -309,9 +309,11 @@ std::optional<std::size_t> PlannedBatch::Next() const
 
 void PlannedBatch::AwaitRows()
 {
-    std::vector<std::vector<ChangeId>> ids = rows.get();
-    for (std::size_t i = 0; i < pictures.size() && i < ids.size(); ++i)
-        pictures[i].ids = std::move(ids[i]);
+    std::vector<PassJournal::PictureRows> committed = rows.get();
+    for (std::size_t i = 0; i < pictures.size() && i < committed.size(); ++i) {
+        pictures[i].ids = std::move(committed[i].ids);
+        pictures[i].changes = std::move(committed[i].changes);
+    }
 }
 
 PlannedBatch PlanAhead(DatingSession &session, std::size_t first, std::size_t end,
@@ -360,13 +362,12 @@ PlannedBatch PlanAhead(DatingSession &session, std::size_t first, std::size_t en
             batch.emplace_back(index, std::vector<JournalChange>{});
             break;
         }
-        std::vector<JournalChange> changes = JournalChangesOf(read, plan, FactsOf(read));
         Foresee(foreseen, path, read, plan, false);
-        batch.emplace_back(index, changes);
+        // The changes come back with their rows (AwaitRows).
+        batch.emplace_back(index, JournalChangesOf(read, plan, FactsOf(read)));
         // Filled in place: a read and a plan hold many strings, short ones copied even by a move.
         PlannedAhead &entry = planned.pictures.emplace_back();
         entry.read = std::move(read);
-        entry.changes = std::move(changes);
         entry.plan = std::move(plan);
         entry.shiftedBefore = std::move(shiftedBefore);
     }
