@@ -415,6 +415,9 @@ void CQuorvelDlg::OnUndoLastPass()
                 QByteArray::fromStdString(DescribeUndo(*pass, journal.CountDoneChanges(pass->id))));
         QMessageBox ask(QMessageBox::Question, QStringLiteral("Kronvik"), question,
                         QMessageBox::Yes | QMessageBox::No, this);
+        // An undo cannot itself be undone: Enter, or a key pressed before the box was seen,
+        // leaves the pass as it is.
+        ask.setDefaultButton(QMessageBox::No);
         // The folders are named as they are, never read as markup.
         ask.setTextFormat(Qt::PlainText);
         // Its buttons show their captions alone, as the program's other boxes do.

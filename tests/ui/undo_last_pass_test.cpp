@@ -54,7 +54,8 @@ public:
                         std::any_of(buttons.begin(), buttons.end(), [](QAbstractButton *button) {
                             return !button->icon().isNull();
                         });
-                boxes.push_back({box->icon(), box->text(), box->textFormat(), icons});
+                boxes.push_back({box->icon(), box->text(), box->textFormat(), icons,
+                                 box->standardButton(box->defaultButton())});
                 QAbstractButton *button = box->button(m_answer);
                 (button ? button : box->button(QMessageBox::Ok))->click();
             }
@@ -68,6 +69,7 @@ public:
         QString text;
         Qt::TextFormat format;
         bool buttonIcons; // a button of the box shows an icon
+        QMessageBox::StandardButton defaultButton;
     };
     std::vector<Box> boxes;
 
@@ -163,6 +165,7 @@ private slots:
                              + "?\n\n2 pictures get back their names (2), their EXIF dates (2) "
                                "and their modification times (2).");
             QVERIFY(!no.boxes[0].buttonIcons);
+            QCOMPARE(no.boxes[0].defaultButton, QMessageBox::No);
             QVERIFY(!fs::exists(first));
             QVERIFY(Messages(window).empty());
         }
@@ -301,7 +304,8 @@ private slots:
                 auto *box = qobject_cast<QMessageBox *>(widget);
                 if (!box || !box->isVisible())
                     continue;
-                boxes.push_back({box->icon(), box->text(), box->textFormat(), false});
+                boxes.push_back({box->icon(), box->text(), box->textFormat(), false,
+                                 box->standardButton(box->defaultButton())});
                 if (QAbstractButton *yes = box->button(QMessageBox::Yes)) {
                     disk.Fill();
                     yes->click();
