@@ -5,9 +5,11 @@
 #include "temp_dir.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -107,4 +109,43 @@ TEST(AProcessStamp, staysTheSameWhileTheProcessRunsAndIsGoneOnceItEnds)
         _exit(0);
     waitpid(child, nullptr, 0);
     EXPECT_EQ(ProcessStamp(child), "") << "a process that has ended has no stamp";
+}
+
+TEST(AProcessStamp, isTheBootAndTheStartOfAProcessWhateverItsName)
+{
+    // A name with a parenthesis and blanks, which end the name field in /proc/PID/stat only at
+    // the last ')'. The child starts later than this process, in clock ticks.
+    int started[2];
+    int release[2];
+    ASSERT_EQ(pipe(started), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        prctl(PR_SET_NAME, "a) 1 2 (b");
+        char byte = 0;
+        (void)!write(started[1], &byte, 1);
+        (void)!read(release[0], &byte, 1);
+        _exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(started[0], &byte, 1), 1);
+    const std::string mine = ProcessStamp(CurrentProcessId());
+    const std::string its = ProcessStamp(child);
+    (void)!write(release[1], &byte, 1);
+    waitpid(child, nullptr, 0);
+    for (int end : {started[0], started[1], release[0], release[1]})
+        close(end);
+
+    std::string boot(36, '\0');
+    FILE *file = std::fopen("/proc/sys/kernel/random/boot_id", "r");
+    ASSERT_NE(file, nullptr);
+    boot.resize(std::fread(boot.data(), 1, boot.size(), file));
+    std::fclose(file);
+    for (const std::string &stamp : {mine, its}) {
+        ASSERT_EQ(stamp.rfind(boot + "/", 0), 0u) << stamp;
+        const std::string ticks = stamp.substr(boot.size() + 1);
+        ASSERT_FALSE(ticks.empty());
+        EXPECT_EQ(ticks.find_first_not_of("0123456789"), std::string::npos) << stamp;
+    }
+    EXPECT_GE(std::stoull(its.substr(boot.size() + 1)), std::stoull(mine.substr(boot.size() + 1)));
 }
