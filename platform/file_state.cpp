@@ -50,8 +50,8 @@ FileState StateOf(const struct stat &status)
     return state;
 }
 
-// Read with plain system calls: a journaled run reads its process's stamp first thing, and the
-// first file stream of a process sets up its locale, about half a millisecond.
+// Read with plain system calls: through file and string streams, the stamp that every journaled
+// run reads as its pass begins took about 0.3 ms of it.
 std::string FirstLineOf(const std::string &path)
 {
     const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
