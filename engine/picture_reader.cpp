@@ -110,7 +110,8 @@ void LearnTwoSecondTimes(PictureRead &read)
 }
 
 PictureReadAhead::PictureReadAhead(const std::vector<std::string> &list, std::size_t count,
-                                   unsigned threads, const int &adjustment)
+                                   unsigned threads, const int &adjustment,
+                                   std::optional<unsigned> diskThreads)
     : m_list(list)
     , m_count(std::min(count, list.size()))
     , m_adjustment(adjustment)
@@ -123,9 +124,10 @@ PictureReadAhead::PictureReadAhead(const std::vector<std::string> &list, std::si
     m_slots.resize(std::max<std::size_t>(128, 8 * std::size_t(threads)));
     // The library's shared parts are set up before any worker uses them.
     PrepareExifReading();
-    m_workers.reserve(2 * threads);
+    const unsigned workers = threads + diskThreads.value_or(threads);
+    m_workers.reserve(workers);
     try {
-        for (unsigned i = 0; i < 2 * threads; ++i)
+        for (unsigned i = 0; i < workers; ++i)
             m_workers.emplace_back(
                     [this, i, threads](std::stop_token stop) { Work(stop, i >= threads); });
     } catch (const std::system_error &) {
@@ -195,12 +197,15 @@ constexpr int kReadAheadNiceness = 5;
 
 } // namespace
 
-void PictureReadAhead::NoteReadTime(std::int64_t wallNanoseconds, std::int64_t cpuNanoseconds)
+void PictureReadAhead::NoteReadTime(std::int64_t wallNanoseconds, const ThreadUsage &used)
 {
-    // Called with the lock held.
-    const double waited =
-            static_cast<double>(std::max<std::int64_t>(0, wallNanoseconds - cpuNanoseconds))
-            / static_cast<double>(wallNanoseconds);
+    // Called with the lock held. A read that never gave up its core waited for no disk: the time
+    // it did not compute, another thread had its core (the pass, the journal's thread), and
+    // more workers would only take more of it.
+    const double waited = used.waits == 0 ? 0.0
+                                          : static_cast<double>(std::max<std::int64_t>(
+                                                    0, wallNanoseconds - used.cpuNanoseconds))
+                                                    / static_cast<double>(wallNanoseconds);
     m_waitingShare = 0.8 * m_waitingShare + 0.2 * waited;
     // Two thresholds, so that the extra workers do not come and go with every read.
     const bool diskBound = m_diskBound ? m_waitingShare > 0.3 : m_waitingShare > 0.5;
@@ -233,7 +238,7 @@ void PictureReadAhead::Work(std::stop_token stop, bool extra)
             m_jobs.pop_front();
         }
         const auto start = std::chrono::steady_clock::now();
-        const std::int64_t cpuStart = timed ? ThreadCpuNanoseconds() : 0;
+        const ThreadUsage usageStart = timed ? ReadThreadUsage() : ThreadUsage{};
         std::optional<PictureRead> read;
         try {
             read = ReadPicture(job.path, job.hours);
@@ -244,13 +249,18 @@ void PictureReadAhead::Work(std::stop_token stop, bool extra)
                                           std::chrono::steady_clock::now() - start)
                                           .count();
         const bool telling = wall >= kTellingRead;
-        const std::int64_t cpu = telling && timed ? ThreadCpuNanoseconds() - cpuStart : -1;
+        std::optional<ThreadUsage> used;
+        if (telling && timed) {
+            const ThreadUsage now = ReadThreadUsage();
+            used = ThreadUsage{now.cpuNanoseconds - usageStart.cpuNanoseconds,
+                               now.waits - usageStart.waits};
+        }
         timed = telling;
         bool awaited = false;
         {
             std::lock_guard lock(m_mutex);
-            if (cpu >= 0)
-                NoteReadTime(wall, cpu);
+            if (used)
+                NoteReadTime(wall, *used);
             Slot &slot = m_slots[job.index % m_slots.size()];
             slot.read = std::move(read);
             slot.done = true;

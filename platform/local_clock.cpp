@@ -6,6 +6,7 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <sys/resource.h>
 
 namespace kronvik {
 
@@ -14,11 +15,17 @@ std::int64_t SystemClockSeconds()
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-std::int64_t ThreadCpuNanoseconds()
+ThreadUsage ReadThreadUsage()
 {
-    timespec time{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
-    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    rusage usage{};
+    if (getrusage(RUSAGE_THREAD, &usage) != 0)
+        return {};
+    const auto nanoseconds = [](const timeval &time) {
+        return static_cast<std::int64_t>(time.tv_sec) * 1000000000
+               + static_cast<std::int64_t>(time.tv_usec) * 1000;
+    };
+    return {nanoseconds(usage.ru_utime) + nanoseconds(usage.ru_stime),
+            static_cast<std::int64_t>(usage.ru_nvcsw)};
 }
 
 void PinSystemTimeZone()

@@ -12,8 +12,14 @@ namespace kronvik {
 // Seconds since the epoch, read from the system clock.
 std::int64_t SystemClockSeconds();
 
-// The processor time the calling thread has used, in nanoseconds.
-std::int64_t ThreadCpuNanoseconds();
+// What the calling thread has used so far: processor time, and the times it gave up its core to
+// wait (for the disk, a lock), as against the times the scheduler took the core from it.
+struct ThreadUsage
+{
+    std::int64_t cpuNanoseconds = 0;
+    std::int64_t waits = 0;
+};
+ThreadUsage ReadThreadUsage();
 
 // Where TZ is unset, sets it to the system's zone file, ":/etc/localtime", which glibc reads as
 // the same zone. An unset TZ makes every mktime look at /etc/localtime again: a pass asks for one
