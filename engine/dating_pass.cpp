@@ -30,26 +30,12 @@ const char *const kFailureLine =
 constexpr std::size_t kFirstPlannedAhead = 4;
 constexpr std::size_t kMostPlannedAhead = 64;
 
-struct ReadAheadWorkers
-{
-    unsigned threads = 0;
-    std::optional<unsigned> diskThreads;
-};
-
-ReadAheadWorkers ReadAheadThreads(const DatingSession &session, const PassApplier &applier,
-                                  bool journaled)
+unsigned ReadAheadThreads(const DatingSession &session, const PassApplier &applier)
 {
     if (!applier.ReadsAhead())
-        return {};
-    if (session.readAheadThreads >= 0)
-        return {static_cast<unsigned>(session.readAheadThreads), std::nullopt};
-    const unsigned cores = PictureReadAhead::DefaultThreads();
-    // A journaled pass has a thread of its own committing rows, which the pass waits for: with a
-    // worker a core as well, the pass and the journal's thread waited for a core. The reads keep
-    // up with one worker fewer; on a cold disk, the disk's workers read as many as before.
-    if (journaled && cores > 1)
-        return {cores - 1, cores};
-    return {cores, std::nullopt};
+        return 0;
+    return session.readAheadThreads < 0 ? PictureReadAhead::DefaultThreads()
+                                        : static_cast<unsigned>(session.readAheadThreads);
 }
 
 } // namespace
@@ -125,9 +111,8 @@ void DatePictures(DatingSession &session)
     try {
         // Reads run ahead on worker threads; each picture is still decided and changed at its
         // turn, in list order, here. Leaving the loop stops the reads at hand.
-        const ReadAheadWorkers workers = ReadAheadThreads(session, applier, rows != nullptr);
-        PictureReadAhead ahead(state.pictureList, count, workers.threads, session.timeAdjust,
-                               workers.diskThreads);
+        PictureReadAhead ahead(state.pictureList, count, ReadAheadThreads(session, applier),
+                               session.timeAdjust);
         const auto planFrom = [&](std::size_t first, const PlannedBatch *before) {
             PlannedBatch batch =
                     PlanAhead(session, first, std::min<std::size_t>(first + plannedAhead, count),

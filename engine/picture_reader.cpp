@@ -110,8 +110,7 @@ void LearnTwoSecondTimes(PictureRead &read)
 }
 
 PictureReadAhead::PictureReadAhead(const std::vector<std::string> &list, std::size_t count,
-                                   unsigned threads, const int &adjustment,
-                                   std::optional<unsigned> diskThreads)
+                                   unsigned threads, const int &adjustment)
     : m_list(list)
     , m_count(std::min(count, list.size()))
     , m_adjustment(adjustment)
@@ -124,10 +123,9 @@ PictureReadAhead::PictureReadAhead(const std::vector<std::string> &list, std::si
     m_slots.resize(std::max<std::size_t>(128, 8 * std::size_t(threads)));
     // The library's shared parts are set up before any worker uses them.
     PrepareExifReading();
-    const unsigned workers = threads + diskThreads.value_or(threads);
-    m_workers.reserve(workers);
+    m_workers.reserve(2 * threads);
     try {
-        for (unsigned i = 0; i < workers; ++i)
+        for (unsigned i = 0; i < 2 * threads; ++i)
             m_workers.emplace_back(
                     [this, i, threads](std::stop_token stop) { Work(stop, i >= threads); });
     } catch (const std::system_error &) {

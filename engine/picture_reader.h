@@ -72,19 +72,18 @@ void LearnTwoSecondTimes(PictureRead &read);
 //   workers:      take a posted read, ReadPicture, put the result in its slot
 // One bounded queue; results are taken strictly in list order; every worker has its own Exiv2
 // objects. Stopping (or destroying) ends the workers after the reads at hand. As many workers as
-// asked for read all the time; the disk's workers join them only while the reads wait for the
-// disk more than they compute (a cold disk wants more reads in flight, memory wants no more
-// threads than cores).
+// asked for read all the time; as many again join them only while the reads wait for the disk
+// more than they compute (a cold disk wants more reads in flight, memory wants no more threads
+// than cores).
 class PictureReadAhead
 {
 public:
     // Reads entries [0, count) of `list` with `threads` workers (none: Take returns nothing and
-    // each picture is read at its turn), and `diskThreads` more while the disk is the bound (as
-    // many as `threads` unless given). `adjustment` is read when a read is posted, so a change
+    // each picture is read at its turn). `adjustment` is read when a read is posted, so a change
     // during the pass reaches the reads posted after it. The list must not change meanwhile,
     // except entries already taken.
     PictureReadAhead(const std::vector<std::string> &list, std::size_t count, unsigned threads,
-                     const int &adjustment, std::optional<unsigned> diskThreads = std::nullopt);
+                     const int &adjustment);
     ~PictureReadAhead();
     PictureReadAhead(const PictureReadAhead &) = delete;
     PictureReadAhead &operator=(const PictureReadAhead &) = delete;
