@@ -455,18 +455,18 @@ std::vector<ChangeId> Journal::PlanBatch(const std::vector<PlannedPicture> &pict
             insert.Bind(1, m_pass)
                     .Bind(2, picture)
                     .Bind(3, static_cast<int>(change.kind))
-                    .BindBytes(4, change.path)
+                    .BindKeptBytes(4, change.path)
                     .Bind(6, static_cast<std::int64_t>(change.size))
                     .Bind(13, static_cast<std::int64_t>(change.identity.device))
                     .Bind(14, static_cast<std::int64_t>(change.identity.inode));
             switch (change.kind) {
             case ChangeKind::Rename:
-                insert.BindBytes(5, change.newPath);
+                insert.BindKeptBytes(5, change.newPath);
                 break;
             case ChangeKind::Shift:
                 insert.Bind(7, static_cast<std::int64_t>(change.offset))
-                        .BindBytes(8, change.bytesBefore)
-                        .BindBytes(9, change.bytesAfter)
+                        .BindKeptBytes(8, change.bytesBefore)
+                        .BindKeptBytes(9, change.bytesAfter)
                         .Bind(10, change.hours)
                         .Bind(11, change.timeBefore);
                 break;
@@ -475,7 +475,7 @@ std::vector<ChangeId> Journal::PlanBatch(const std::vector<PlannedPicture> &pict
                 break;
             }
             if (!change.fileSystemUuid.empty())
-                insert.BindBytes(15, change.fileSystemUuid);
+                insert.BindKeptBytes(15, change.fileSystemUuid);
             insert.Run();
             ids.push_back(m_store->LastInsertId());
         }

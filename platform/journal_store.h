@@ -46,6 +46,9 @@ public:
     JournalStatement &Bind(int parameter, std::int64_t value);
     // Bytes as they are (paths need not be valid UTF-8): stored as a blob.
     JournalStatement &BindBytes(int parameter, std::string_view bytes);
+    // The same, for bytes that stay where they are until the statement's next Run or Reset:
+    // SQLite reads them in place instead of copying them first.
+    JournalStatement &BindKeptBytes(int parameter, std::string_view bytes);
     JournalStatement &BindNull(int parameter);
 
     // Runs the statement to its next row: true when a row is there to read, false once it is
@@ -72,7 +75,8 @@ private:
 };
 
 // The journal's database: the one place that talks to SQLite. Every failure becomes a
-// JournalError whose message names the database file and gives SQLite's reason.
+// JournalError whose message names the database file and gives SQLite's reason. One thread at a
+// time may use a store and its statements: SQLite does not lock them for others.
 class JournalStore
 {
 public:
