@@ -5,10 +5,10 @@
 #include "calendar_time.h"
 #include "exif_date_reader.h"
 #include "file_stamp.h"
-#include "local_clock.h"
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -18,6 +18,8 @@
 #include <vector>
 
 namespace kronvik {
+
+struct ThreadUsage;
 
 // What one read of a picture file found: everything the pass decides the picture's fate from,
 // taken through one open of the file. A read changes nothing in the file system.
