@@ -392,6 +392,32 @@ TEST(TheJournal, leavesAPrunedPassesChangesForTheBatchesOfLaterPassesToDelete)
     EXPECT_EQ(StatesOf(journal.Changes(second)), std::vector<ChangeState>(600, ChangeState::Done));
 }
 
+TEST(AJournalStatement, keepsNoBytesBoundInPlaceByAUseThatFailed)
+{
+    TempDir folder;
+    JournalStore store(folder / "journal.sqlite3", 1000);
+    store.Execute("CREATE TABLE t(a INTEGER UNIQUE, b BLOB)");
+    JournalStatement insert = store.Prepare("INSERT INTO t VALUES (?1, ?2)");
+    {
+        const std::string bytes = "kept";
+        insert.Bind(1, 1).BindKeptBytes(2, bytes).Run();
+    }
+    {
+        const std::string bytes = "refused";
+        insert.Bind(1, 1).BindKeptBytes(2, bytes);
+        EXPECT_THROW(insert.Run(), JournalError);
+    }
+    // The refused use's bytes went with it: a use that binds less stores nothing of them.
+    insert.Bind(1, 2).Run();
+    JournalStatement rows = store.Prepare("SELECT a, b FROM t ORDER BY a");
+    ASSERT_TRUE(rows.Step());
+    EXPECT_EQ(rows.Bytes(1), "kept");
+    ASSERT_TRUE(rows.Step());
+    EXPECT_EQ(rows.Integer(0), 2);
+    EXPECT_TRUE(rows.IsNull(1));
+    EXPECT_FALSE(rows.Step());
+}
+
 TEST(TheJournal, copiesItsLogIntoTheDatabaseAlongsideItsCommits)
 {
     TempDir folder;
