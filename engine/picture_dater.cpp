@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace kronvik {
 
@@ -411,7 +412,6 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
     PicturePlan plan =
             PlanPicture(read, record, state.lastDirectory, adjustment, now, shiftedBefore);
     AppliedChanges applied;
-    applied.plan = plan;
 
     // The changes are made here, in the order of the plan: the shift, the rename, the time, each
     // committed to the journal before it is made and marked after.
@@ -431,7 +431,6 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
          ++tries) {
         read = applier.Read(path, adjustment);
         plan = PlanPicture(read, record, state.lastDirectory, adjustment, now);
-        applied.plan = plan;
         if (journal) {
             facts = FactsOf(read);
             rows.Replan(JournalChangesOf(read, plan, facts));
@@ -443,7 +442,7 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
         PicturePlan rest = PlanPicture(read, record, state.lastDirectory, adjustment, now);
         if (journal && !SameChanges(rest, plan, false))
             rows.Replan(JournalChangesOf(read, rest, facts));
-        plan = std::move(rest);
+        applied.plan = std::exchange(plan, std::move(rest));
     }
 
     if (plan.directoryLine) {
@@ -469,6 +468,9 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
     }
     if (journal)
         rows.AbandonOpen();
+    // Without a shift the plan is still the first: it goes with the outcome, not a copy of it.
+    if (!applied.plan.shift)
+        applied.plan = std::move(plan);
     return applied;
 }
 
