@@ -28,8 +28,15 @@ public:
 
     void LearnShiftWritten(PictureRead &read) override
     {
-        // The write gave the file a new modification time.
+        // The write gave the file a new modification time. Its access time stays the one the pass
+        // found, before its own reads moved it.
+        const FileStamp found = read.stamp;
+        const bool known = read.stampError == 0;
         read.stampError = StampFile(read.path, read.stamp);
+        if (known && read.stampError == 0) {
+            read.stamp.accessedSeconds = found.accessedSeconds;
+            read.stamp.accessedNanoseconds = found.accessedNanoseconds;
+        }
         read.lastWriteKnown =
                 read.stampError == 0 && LocalModificationTime(read.stamp, read.lastWrite);
         read.lastWriteSeconds = read.lastWriteKnown
@@ -46,7 +53,8 @@ public:
 
     bool SetTime(const TimeChange &time, int &error) override
     {
-        return SetLastWriteTime(time.path, time.time, &error);
+        return SetLastWriteTime(time.path, time.time, &error,
+                                time.accessTime ? &*time.accessTime : nullptr);
     }
 };
 

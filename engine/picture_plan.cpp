@@ -246,8 +246,12 @@ PicturePlan PlanPicture(const PictureRead &read, const PassRecord &record,
     if (lines)
         plan.line = FormatLogLine(now, kRenamedLine, plan.fileName.c_str(), plan.newName.c_str());
     // Fields that name no real moment (month 13, all zero) leave the file times as they were.
-    if (IsValidCalendarTime(taken))
-        plan.time = TimeChange{plan.newPath, taken};
+    if (IsValidCalendarTime(taken)) {
+        plan.time = TimeChange{plan.newPath, taken, std::nullopt};
+        if (read.stampError == 0)
+            plan.time->accessTime =
+                    timespec{read.stamp.accessedSeconds, read.stamp.accessedNanoseconds};
+    }
     plan.datedSuccessfully = 1;
     return plan;
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <set>
 #include <string>
@@ -108,8 +109,14 @@ struct TimeChange
 {
     std::string path;
     CalendarTime time;
+    // The access time the file had when the pass read it, which it keeps: none, the one it has
+    // then. It is no part of the change.
+    std::optional<timespec> accessTime;
 
-    friend bool operator==(const TimeChange &, const TimeChange &) = default;
+    friend bool operator==(const TimeChange &a, const TimeChange &b)
+    {
+        return a.path == b.path && a.time == b.time;
+    }
 };
 
 // A journaled shift of an earlier pass by the same hours that left the picture's date pair as it

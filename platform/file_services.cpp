@@ -217,7 +217,8 @@ bool IsRecordableFileTime(std::int64_t seconds)
     return seconds >= -kHeldSeconds && seconds <= kHeldSeconds;
 }
 
-bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error)
+bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error,
+                      const timespec *accessTime)
 {
     if (error)
         *error = 0;
@@ -232,17 +233,25 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
         return false;
     }
     const auto seconds = static_cast<std::time_t>(*moment);
+    // A file system clamps a time outside its range (ext4 keeps 1901 to 2446, FAT 1980 to 2107)
+    // without a word: the file would then hold a time that neither its name nor the journal says,
+    // and an undo would take it for a file modified since. Such a time is checked, and the file
+    // given back the time it had. Every file system holds 1980 to 2037, so the times of real
+    // pictures cost no second look.
+    constexpr std::int64_t kEveryFileSystemFrom = 315619200; // 1980-01-02 00:00:00 UTC
+    constexpr std::int64_t kEveryFileSystemUntil = 2145830400; // 2037-12-31 00:00:00 UTC
+    const bool checked = *moment < kEveryFileSystemFrom || *moment > kEveryFileSystemUntil;
     struct stat status
     {
     };
-    if (stat(path.c_str(), &status) != 0) {
+    if ((!accessTime || checked) && stat(path.c_str(), &status) != 0) {
         if (error)
             *error = errno;
         return false;
     }
     // The access time is passed as it is, not as UTIME_OMIT: some FUSE mounts ignore the whole
     // call when one of the times is omitted.
-    const timespec times[2] = {status.st_atim, timespec{seconds, 0}};
+    const timespec times[2] = {accessTime ? *accessTime : status.st_atim, timespec{seconds, 0}};
     if (const int fault = WriteFault(WriteStep::SetFileTime)) {
         if (error)
             *error = fault;
@@ -253,18 +262,12 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
             *error = errno;
         return false;
     }
-    // A file system clamps a time outside its range (ext4 keeps 1901 to 2446, FAT 1980 to 2107)
-    // without a word: the file would then hold a time that neither its name nor the journal says,
-    // and an undo would take it for a file modified since. Give it back the time it had. Every
-    // file system holds 1980 to 2037, so the times of real pictures cost no second look.
-    constexpr std::int64_t kEveryFileSystemFrom = 315619200; // 1980-01-02 00:00:00 UTC
-    constexpr std::int64_t kEveryFileSystemUntil = 2145830400; // 2037-12-31 00:00:00 UTC
     struct stat stored
     {
     };
-    if ((*moment < kEveryFileSystemFrom || *moment > kEveryFileSystemUntil)
-        && stat(path.c_str(), &stored) == 0 && std::llabs(stored.st_mtim.tv_sec - seconds) > 2) {
-        const timespec before[2] = {status.st_atim, status.st_mtim};
+    if (checked && stat(path.c_str(), &stored) == 0
+        && std::llabs(stored.st_mtim.tv_sec - seconds) > 2) {
+        const timespec before[2] = {times[0], status.st_mtim};
         utimensat(AT_FDCWD, path.c_str(), before, 0);
         if (error)
             *error = EOVERFLOW;

@@ -4,6 +4,7 @@
 
 #include "calendar_time.h"
 
+#include <ctime>
 #include <string>
 
 namespace kronvik {
@@ -24,11 +25,14 @@ std::string SystemErrorText(int error);
 // status cannot be read or the time cannot be broken down.
 bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime);
 
-// Sets the modification time of the file to the local calendar time, keeping its access time.
-// False, and nothing changed, when the time is not a valid calendar time, the call fails, or the
-// time lies outside 1677 to 2262 or the file system cannot hold it (EOVERFLOW); then `error`, when
-// given, receives the errno value of the failed call, or 0 for a time that names no moment.
-bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error = nullptr);
+// Sets the modification time of the file to the local calendar time, keeping its access time:
+// `accessTime` when given (the one a caller read before it read the file itself), else the one the
+// file has. False, and nothing changed, when the time is not a valid calendar time, the call
+// fails, or the time lies outside 1677 to 2262 or the file system cannot hold it (EOVERFLOW); then
+// `error`, when given, receives the errno value of the failed call, or 0 for a time that names no
+// moment.
+bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error = nullptr,
+                      const timespec *accessTime = nullptr);
 
 // Whether a modification time (seconds since the epoch) fits the journal's 64-bit nanoseconds,
 // 1677 to 2262: SetLastWriteTime refuses any other.

@@ -21,6 +21,8 @@ FileStamp StampOfStatus(const struct stat &status)
     stamp.modifiedNanoseconds = status.st_mtim.tv_nsec;
     stamp.changedSeconds = status.st_ctim.tv_sec;
     stamp.changedNanoseconds = status.st_ctim.tv_nsec;
+    stamp.accessedSeconds = status.st_atim.tv_sec;
+    stamp.accessedNanoseconds = status.st_atim.tv_nsec;
     return stamp;
 }
 

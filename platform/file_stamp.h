@@ -23,8 +23,18 @@ struct FileStamp
     std::int64_t modifiedNanoseconds = 0;
     std::int64_t changedSeconds = 0;
     std::int64_t changedNanoseconds = 0;
+    // When the file was last read. No part of a change: reading the file moves it.
+    std::int64_t accessedSeconds = 0;
+    std::int64_t accessedNanoseconds = 0;
 
-    friend bool operator==(const FileStamp &, const FileStamp &) = default;
+    friend bool operator==(const FileStamp &a, const FileStamp &b)
+    {
+        return a.identity == b.identity && a.isRegular == b.isRegular && a.size == b.size
+               && a.modifiedSeconds == b.modifiedSeconds
+               && a.modifiedNanoseconds == b.modifiedNanoseconds
+               && a.changedSeconds == b.changedSeconds
+               && a.changedNanoseconds == b.changedNanoseconds;
+    }
 };
 
 // A file time as nanoseconds since 1970, as the journal keeps times. A time beyond them (before

@@ -8,6 +8,7 @@
 #include "run_as_nobody.h"
 #include "temp_dir.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -85,6 +86,33 @@ TEST_F(ADatingPass, countsOnlyRenamesInItsSummary)
     EXPECT_EQ(Summary(), SummaryOf(1, 1));
     // Both summary lines carry one reading of the clock and the top-level prefix.
     EXPECT_EQ(sandbox.front.Lines().back().substr(0, 21), kTopPrefix);
+}
+
+TEST_F(ADatingPass, leavesEachPictureTheAccessTimeItHadBeforeThePass)
+{
+    // Older than the files' modification times: reading them moves it, even under relatime.
+    const timespec accessed{978307200, 123456789}; // 2001-01-01
+    for (const int hours : {0, 2}) {
+        SCOPED_TRACE(hours);
+        EngineSandbox run;
+        run.timeAdjust = hours;
+        const std::string path = dir / ("IMG_" + std::to_string(hours) + ".JPG");
+        WriteJpegWithExif(path, {{"Exif.Photo.DateTimeOriginal", "2005:07:14 09:03:27"},
+                                 {"Exif.Photo.DateTimeDigitized", "2005:07:14 09:03:27"}});
+        const timespec times[2] = {accessed, {0, UTIME_OMIT}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        run.state.pictureList.push_back(path);
+        DatePictures(run.session);
+
+        const std::string dated =
+                dir / (hours == 0 ? "2005-07-14 09.03.27.JPG" : "2005-07-14 11.03.27.JPG");
+        struct stat status
+        {
+        };
+        ASSERT_EQ(stat(dated.c_str(), &status), 0);
+        EXPECT_EQ(status.st_atim.tv_sec, accessed.tv_sec);
+        EXPECT_EQ(status.st_atim.tv_nsec, accessed.tv_nsec);
+    }
 }
 
 TEST_F(ADatingPass, overAnEmptyListWritesOnlyTheSummary)
