@@ -71,8 +71,10 @@ PictureRead ReadPicture(const std::string &path, int shiftHours)
     if (shiftHours != 0) {
         read.shiftPassesOver = openError == PictureFile::kNotRegularFile || openError == ENOENT
                                || openError == ENOTDIR || openError == ELOOP;
+        // An open file's mode was seen by its open: no second look by path.
         if (!read.shiftPassesOver)
-            read.updateError = CheckUpdateAccess(path);
+            read.updateError = openError == 0 ? CheckUpdateAccess(path, file.ReadOnlyToAll())
+                                              : CheckUpdateAccess(path);
     }
 
     if (openError == PictureFile::kNotRegularFile) {

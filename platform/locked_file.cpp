@@ -169,11 +169,18 @@ int LockedFile::Write(const void *buffer, std::size_t size) const
     return WriteAll(m_fd, buffer, size, -1);
 }
 
-int CheckUpdateAccess(const std::string &path)
+int CheckUpdateAccess(const std::string &path, bool readOnlyToAll)
 {
     // The effective user decides, as it does for open.
     if (faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0)
         return errno;
+    return readOnlyToAll ? EACCES : 0;
+}
+
+int CheckUpdateAccess(const std::string &path)
+{
+    if (const int error = CheckUpdateAccess(path, false))
+        return error;
     struct stat status
     {
     };

@@ -58,5 +58,8 @@ private:
 // 0, or the errno it would meet for permissions, a read-only file system or a missing file. A lock
 // that another process holds is not foreseen.
 int CheckUpdateAccess(const std::string &path);
+// The same for a file whose mode was just seen, by a descriptor open on it: whether it grants no
+// one a write permission.
+int CheckUpdateAccess(const std::string &path, bool readOnlyToAll);
 
 } // namespace kronvik

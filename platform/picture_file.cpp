@@ -3,6 +3,7 @@
 #include "picture_file.h"
 
 #include "file_stamp_of_status.h"
+#include "read_only.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -45,6 +46,7 @@ int PictureFile::Open(const std::string &path, FileStamp *stamp)
     }
     m_fd = fd;
     m_size = static_cast<std::uint64_t>(status.st_size);
+    m_readOnlyToAll = IsReadOnlyToAll(status.st_mode);
     return 0;
 }
 

@@ -31,6 +31,8 @@ public:
     bool IsOpen() const { return m_fd >= 0; }
     // The size the file had when it was opened.
     std::uint64_t Size() const { return m_size; }
+    // Whether the file, as opened, granted no one a write permission.
+    bool ReadOnlyToAll() const { return m_readOnlyToAll; }
 
     // Reads up to `size` bytes at `offset` without moving any file position. Returns the count
     // read, short only at the end of the file, or a negated errno value.
@@ -41,6 +43,7 @@ public:
 private:
     int m_fd = -1;
     std::uint64_t m_size = 0;
+    bool m_readOnlyToAll = false;
 };
 
 } // namespace kronvik

@@ -69,6 +69,8 @@ TEST(ALockedFile, opensForUpdateOnlyAFileSomeoneMayWrite)
         EXPECT_EQ(file.OpenExistingForUpdate(path), expected) << std::oct << row.mode;
         EXPECT_EQ(file.IsOpen(), expected == 0);
         EXPECT_EQ(kronvik::CheckUpdateAccess(path), expected) << std::oct << row.mode;
+        EXPECT_EQ(kronvik::CheckUpdateAccess(path, (row.mode & 0222) == 0), expected)
+                << std::oct << row.mode;
         EXPECT_EQ(ReadBytes(path), "picture");
     }
 }
