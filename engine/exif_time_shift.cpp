@@ -205,9 +205,10 @@ namespace {
 ShiftMade ShiftAtTurn(const std::string &path, int hours, const PlannedShift *plan)
 {
     LockedFile file;
+    FileStamp opened;
     // What is passed over here (a FIFO, a device, a vanished file, a video named like a picture)
     // the picture dater then reports as an unreadable picture.
-    if (const int openError = file.OpenExistingForUpdate(path)) {
+    if (const int openError = file.OpenExistingForUpdate(path, &opened)) {
         if (IsPassedOver(path))
             return ShiftMade{};
         throw FileError::FromErrno(openError, path);
@@ -220,7 +221,7 @@ ShiftMade ShiftAtTurn(const std::string &path, int hours, const PlannedShift *pl
     head.resize(static_cast<std::size_t>(count));
 
     ShiftMade made;
-    made.asPlanned = plan && plan->head == head;
+    made.asPlanned = plan && plan->head == head && (!plan->stamp || *plan->stamp == opened);
     if (plan && plan->onlyAsPlanned && !made.asPlanned) {
         file.CloseUnflushed();
         made.outcome = ShiftMade::Outcome::NothingWritten;
@@ -252,6 +253,10 @@ ShiftMade ShiftAtTurn(const std::string &path, int hours, const PlannedShift *pl
     // The write is flushed before the file is closed, once.
     if (int error = file.WriteAt(pair.data(), pair.size(), static_cast<off_t>(*at)))
         throw FileError::FromErrno(error, path);
+    // The time the write gave the file, seen through the descriptor rather than looked up again
+    // by path.
+    if (FileStamp after; file.Stamp(after) == 0)
+        made.written = after;
     file.CloseUnflushed();
     made.outcome = ShiftMade::Outcome::Written;
     return made;

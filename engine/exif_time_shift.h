@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "file_stamp.h"
+
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -46,7 +48,10 @@ struct PlannedShift
     std::string head;
     std::optional<std::size_t> offset;
     std::string pair;
-    // A file that no longer begins with `head` is left unwritten, for its caller to read again.
+    // The file's status when it was read, when known: a file opened with another one (written,
+    // replaced, renamed over) changed since, whatever its first bytes still are.
+    std::optional<FileStamp> stamp;
+    // A file that changed since the read is left unwritten, for its caller to read again.
     bool onlyAsPlanned = false;
     UnforeseenShiftWrite beforeUnforeseenWrite; // may be empty
 };
@@ -60,15 +65,16 @@ struct ShiftMade
         Written,
     };
     Outcome outcome = Outcome::PassedOver;
-    // The file still began with the bytes of the plan: what was done is what was planned.
+    // The file was still as read for the plan: what was done is what was planned.
     bool asPlanned = false;
+    // The file's status once the write was flushed, when it was written and could be asked.
+    std::optional<FileStamp> written;
 };
 
 // ShiftExifTime with a plan made from an earlier read: while the file (opened for update and
-// locked) still begins with the planned bytes, the planned pair is written without searching
-// again; otherwise the pair is searched in what the file holds now (or, with onlyAsPlanned,
-// nothing is written). Throws FileError as
-// ShiftExifTime does.
+// locked) still begins with the planned bytes and has the planned status, the planned pair is
+// written without searching again; otherwise the pair is searched in what the file holds now (or,
+// with onlyAsPlanned, nothing is written). Throws FileError as ShiftExifTime does.
 ShiftMade ShiftExifTime(const std::string &path, int hours, const PlannedShift &plan);
 
 // Opens `path` for update as the shift does and closes it with nothing written: the system error

@@ -21,18 +21,25 @@ public:
     ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &,
                     bool onlyAsPlanned, const UnforeseenShiftWrite &beforeUnforeseen) override
     {
-        return ShiftExifTime(shift.path, shift.hours,
-                             PlannedShift{std::move(read.head), shift.offset, shift.pair,
-                                          onlyAsPlanned, beforeUnforeseen});
+        return ShiftExifTime(
+                shift.path, shift.hours,
+                PlannedShift{std::move(read.head), shift.offset, shift.pair,
+                             read.stampError == 0 ? std::optional(read.stamp) : std::nullopt,
+                             onlyAsPlanned, beforeUnforeseen});
     }
 
-    void LearnShiftWritten(PictureRead &read) override
+    void LearnShiftWritten(PictureRead &read, const std::optional<FileStamp> &written) override
     {
         // The write gave the file a new modification time. Its access time stays the one the pass
         // found, before its own reads moved it.
         const FileStamp found = read.stamp;
         const bool known = read.stampError == 0;
-        read.stampError = StampFile(read.path, read.stamp);
+        if (written) {
+            read.stamp = *written;
+            read.stampError = 0;
+        } else {
+            read.stampError = StampFile(read.path, read.stamp);
+        }
         if (known && read.stampError == 0) {
             read.stamp.accessedSeconds = found.accessedSeconds;
             read.stamp.accessedNanoseconds = found.accessedNanoseconds;

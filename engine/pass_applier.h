@@ -34,8 +34,9 @@ public:
     // `beforeUnforeseen` throws.
     virtual ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &now,
                             bool onlyAsPlanned, const UnforeseenShiftWrite &beforeUnforeseen) = 0;
-    // After a shift wrote the date pair: `read` learns the file's status as the write left it.
-    virtual void LearnShiftWritten(PictureRead &read) = 0;
+    // After a shift wrote the date pair: `read` learns the file's status as the write left it
+    // (`written`, when the shift saw it).
+    virtual void LearnShiftWritten(PictureRead &read, const std::optional<FileStamp> &written) = 0;
     // RenameNoReplace: 0 or an errno value.
     virtual int Rename(const RenameChange &rename) = 0;
     // SetLastWriteTime: false when the time was not set, with the errno of the call that failed

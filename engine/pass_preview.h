@@ -25,7 +25,7 @@ public:
     // Throws the FileError the run's shift would meet opening a picture it cannot write.
     ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &now,
                     bool onlyAsPlanned, const UnforeseenShiftWrite &beforeUnforeseen) override;
-    void LearnShiftWritten(PictureRead &read) override;
+    void LearnShiftWritten(PictureRead &read, const std::optional<FileStamp> &written) override;
     // The refusal the run would meet: a name taken on disk or by this preview, or a directory
     // that cannot be written.
     int Rename(const RenameChange &rename) override;

@@ -235,7 +235,7 @@ bool MakeShift(PassApplier &applier, const ShiftChange &shift, PictureRead &read
     read.shiftHours = 0;
     read.pairOffset.reset();
     if (written)
-        applier.LearnShiftWritten(read);
+        applier.LearnShiftWritten(read, made.written);
     return false;
 }
 
@@ -391,26 +391,49 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
     const CalendarTime now = ReadLogTime(session.clock);
     const int adjustment = session.timeAdjust;
 
-    bool readAsPlanned = false;
+    // A read made ahead that found a date pair to shift is checked against the file by the
+    // shift, which opens the file first and takes it as changed when its status is not the
+    // read's (PlannedShift::stamp): no look by path before. A file that the shift then finds
+    // missing or no regular file has its pair read again (MakeShift). Any other read made ahead
+    // is checked here.
+    const bool shiftChecks =
+            ahead && ahead->shiftHours != 0 && ahead->pairOffset && ahead->stampError == 0;
+    bool kept = false;
     PictureRead read =
-            ReadAtTurn(applier, path, record, adjustment, std::move(ahead), true, &readAsPlanned);
-    readAsPlanned = readAsPlanned && planned;
-    // A date pair that still holds what a journaled shift by these hours wrote is not moved
-    // again: the picture is dated from its dates as they are. The read the plan was made from
-    // was looked up then; the pass's own shifts since are on its record.
+            ReadAtTurn(applier, path, record, adjustment, std::move(ahead), !shiftChecks, &kept);
+    bool unchecked = shiftChecks && kept;
+    bool readAsPlanned = kept && planned;
     std::optional<ShiftedBefore> shiftedBefore;
-    if (readAsPlanned)
-        shiftedBefore = planned->shiftedBefore;
-    else if (journal && !session.reshift)
-        shiftedBefore = journal->EarlierShiftOf(read);
-    else if (session.journal && !session.reshift)
-        shiftedBefore = FindShiftedBefore(*session.journal, read);
-    if (shiftedBefore) {
-        NoteShift(record, path, IdentityOf(read));
-        read = applier.Read(path, 0);
+    PicturePlan plan;
+    const auto decide = [&] {
+        // A date pair that still holds what a journaled shift by these hours wrote is not moved
+        // again: the picture is dated from its dates as they are. The read the plan was made
+        // from was looked up then; the pass's own shifts since are on its record.
+        if (readAsPlanned)
+            shiftedBefore = planned->shiftedBefore;
+        else if (journal && !session.reshift)
+            shiftedBefore = journal->EarlierShiftOf(read);
+        else if (session.journal && !session.reshift)
+            shiftedBefore = FindShiftedBefore(*session.journal, read);
+        if (shiftedBefore) {
+            NoteShift(record, path, IdentityOf(read));
+            read = applier.Read(path, 0);
+            unchecked = false;
+        }
+        plan = PlanPicture(read, record, state.lastDirectory, adjustment, now, shiftedBefore);
+    };
+    decide();
+    if (unchecked && !plan.shift) {
+        // No shift opens the file first after all: the read is checked as any other.
+        FileStamp found;
+        if (StampFile(path, found) != 0 || !(found == read.stamp)) {
+            readAsPlanned = false;
+            unchecked = false;
+            shiftedBefore.reset();
+            read = ReadAtTurn(applier, path, record, adjustment, std::nullopt);
+            decide();
+        }
     }
-    PicturePlan plan =
-            PlanPicture(read, record, state.lastDirectory, adjustment, now, shiftedBefore);
     AppliedChanges applied;
 
     // The changes are made here, in the order of the plan: the shift, the rename, the time, each

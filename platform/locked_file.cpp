@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "locked_file.h"
 
+#include "file_stamp_of_status.h"
 #include "read_only.h"
 #include "write_faults.h"
 
@@ -87,7 +88,7 @@ LockedFile &LockedFile::operator=(LockedFile &&other) noexcept
     return *this;
 }
 
-int LockedFile::OpenExistingForUpdate(const std::string &path)
+int LockedFile::OpenExistingForUpdate(const std::string &path, FileStamp *opened)
 {
     *this = LockedFile();
     if (const int error = WriteFault(WriteStep::OpenForUpdate))
@@ -97,8 +98,11 @@ int LockedFile::OpenExistingForUpdate(const std::string &path)
     };
     if (const int error = OpenLocked(path, O_RDWR, m_fd, status))
         return error;
-    if (!IsReadOnlyToAll(status.st_mode))
+    if (!IsReadOnlyToAll(status.st_mode)) {
+        if (opened)
+            *opened = StampOfStatus(status);
         return 0;
+    }
     *this = LockedFile();
     return EACCES;
 }
@@ -167,6 +171,17 @@ int LockedFile::WriteAt(const void *buffer, std::size_t size, off_t offset) cons
 int LockedFile::Write(const void *buffer, std::size_t size) const
 {
     return WriteAll(m_fd, buffer, size, -1);
+}
+
+int LockedFile::Stamp(FileStamp &stamp) const
+{
+    struct stat status
+    {
+    };
+    if (fstat(m_fd, &status) != 0)
+        return errno;
+    stamp = StampOfStatus(status);
+    return 0;
 }
 
 int CheckUpdateAccess(const std::string &path, bool readOnlyToAll)

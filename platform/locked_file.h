@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "file_stamp.h"
+
 #include <cstddef>
 #include <string>
 #include <sys/types.h>
@@ -23,8 +25,8 @@ public:
     // Opens an existing regular file for reading and writing, non-blocking (a FIFO cannot hang
     // the call), and locks it. Returns 0 or an errno value: ENOENT when missing, EACCES when
     // read-only, EWOULDBLOCK when another process holds the lock, EINVAL when it is not a regular
-    // file.
-    int OpenExistingForUpdate(const std::string &path);
+    // file. `opened`, when given, receives the status of the file opened.
+    int OpenExistingForUpdate(const std::string &path, FileStamp *opened = nullptr);
 
     // Creates the file or opens it for writing only, locks it, and only then empties it, so a
     // file that another process is writing is never cut short. Returns 0 or an errno value.
@@ -49,6 +51,8 @@ public:
     void CloseUnflushed();
 
     bool IsOpen() const { return m_fd >= 0; }
+    // The open file's status now. Returns 0 or an errno value.
+    int Stamp(FileStamp &stamp) const;
 
 private:
     int m_fd = -1;

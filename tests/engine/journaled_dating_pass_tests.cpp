@@ -94,9 +94,9 @@ public:
         }
         return FileSystemApplier().Shift(shift, read, now, onlyAsPlanned, beforeUnforeseen);
     }
-    void LearnShiftWritten(PictureRead &read) override
+    void LearnShiftWritten(PictureRead &read, const std::optional<FileStamp> &written) override
     {
-        FileSystemApplier().LearnShiftWritten(read);
+        FileSystemApplier().LearnShiftWritten(read, written);
     }
     int Rename(const RenameChange &rename) override { return FileSystemApplier().Rename(rename); }
     bool SetTime(const TimeChange &time, int &error) override
@@ -191,6 +191,34 @@ TEST_F(ADatingPassWithItsJournal, commitsEachChangeBeforeItIsMadeAndUndoesToTheT
     const UndoResult result = UndoPass(*journal, std::nullopt, undo, waiter);
     EXPECT_EQ(result.outcome, UndoOutcome::Undone);
     EXPECT_EQ(result.left, 0);
+    EXPECT_EQ(TreeOf(pictures.Path()), before);
+}
+
+// A picture read ahead and touched before its turn, its bytes the same: the time the journal
+// keeps for an undo is the one the pass found at the picture's turn, not at its read.
+TEST_F(ADatingPassWithItsJournal, recordsTheTimeAPictureHadAtItsTurnNotAtItsRead)
+{
+    Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    const std::string touched = Picture("IMG_0002.JPG", "2005:12:31 23:30:00");
+    Tree before = TreeOf(pictures.Path());
+    constexpr std::int64_t kTouchedTime = kOldTime + 86400LL * 1000000000;
+    session.readAheadThreads = 1;
+    timeAdjust = 2;
+    bool first = true;
+    front.onDrain = [&] {
+        if (std::exchange(first, false)) {
+            SetModificationTime(touched, kTouchedTime);
+            before["IMG_0002.JPG"].modified = kTouchedTime;
+        }
+        return true;
+    };
+    RetrieveFileList(session);
+    DatePictures(session);
+    ASSERT_EQ(state.datedSuccessfully, 2) << ::testing::PrintToString(Messages());
+
+    UndoSession undo{front, front, cancel, session.clock, JournalFrontEnd::Cli};
+    NoWait waiter;
+    EXPECT_EQ(UndoPass(*journal, std::nullopt, undo, waiter).outcome, UndoOutcome::Undone);
     EXPECT_EQ(TreeOf(pictures.Path()), before);
 }
 

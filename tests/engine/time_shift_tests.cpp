@@ -326,6 +326,7 @@ TEST(ATimeShift, tellsAWriteItsPlanDidNotForeseeBeforeMakingIt)
         kronvik::PlannedShift plan{planned.substr(0, kronvik::kShiftReadBytes),
                                    100,
                                    Pair("2005:07:14 11:03:27"),
+                                   std::nullopt,
                                    false,
                                    {}};
         std::string told;
@@ -341,5 +342,49 @@ TEST(ATimeShift, tellsAWriteItsPlanDidNotForeseeBeforeMakingIt)
             EXPECT_NO_THROW(ShiftExifTime(path, 2, plan));
         EXPECT_EQ(told, row.told);
         EXPECT_EQ(ReadBytes(path).substr(100, 40), row.left);
+    }
+}
+
+// The status the file was read with is part of the plan: a file with the same first bytes that
+// was touched or replaced since is not the one planned, and is left for its caller to read again.
+// A write tells the status it gave the file.
+TEST(ATimeShift, writesAsPlannedOnlyAFileWithTheStatusItWasReadWith)
+{
+    TempDir dir;
+    const std::string path = dir / "p.jpg";
+    const std::string bytes = Place(Filler(4096), 100, Pair("2005:07:14 09:03:27"));
+    const struct
+    {
+        const char *change; // made between the read and the shift
+        bool asPlanned;
+    } rows[] = {{"none", true}, {"touched", false}, {"replaced", false}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.change);
+        WriteBytes(path, bytes);
+        kronvik::FileStamp read;
+        ASSERT_EQ(kronvik::StampFile(path, read), 0);
+        if (std::string(row.change) == "touched") {
+            const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+            ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        } else if (std::string(row.change) == "replaced") {
+            WriteBytes(dir / "new.jpg", bytes);
+            fs::rename(dir / "new.jpg", path);
+        }
+        const kronvik::PlannedShift plan{bytes.substr(0, kronvik::kShiftReadBytes),
+                                         100,
+                                         Pair("2005:07:14 11:03:27"),
+                                         read,
+                                         true,
+                                         {}};
+        const kronvik::ShiftMade made = ShiftExifTime(path, 2, plan);
+        EXPECT_EQ(made.asPlanned, row.asPlanned);
+        EXPECT_EQ(ReadBytes(path).substr(100, 40),
+                  Pair(row.asPlanned ? "2005:07:14 11:03:27" : "2005:07:14 09:03:27"));
+        kronvik::FileStamp after;
+        ASSERT_EQ(kronvik::StampFile(path, after), 0);
+        EXPECT_EQ(made.written.has_value(), row.asPlanned);
+        if (made.written) {
+            EXPECT_TRUE(*made.written == after);
+        }
     }
 }
