@@ -452,8 +452,11 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
          plan.shift
          && MakeShift(applier, *plan.shift, read, record, now, rows, applied, tries == kShiftTries);
          ++tries) {
+        // What the file holds now may be a pair that a journaled shift left.
+        readAsPlanned = false;
+        shiftedBefore.reset();
         read = applier.Read(path, adjustment);
-        plan = PlanPicture(read, record, state.lastDirectory, adjustment, now);
+        decide();
         if (journal) {
             facts = FactsOf(read);
             rows.Replan(JournalChangesOf(read, plan, facts));

@@ -11,6 +11,7 @@
 
 #include "small_disk.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -146,6 +147,35 @@ TEST_F(ADatingPassWithItsJournal, journalsTheShiftOfAPictureRewrittenSinceItWasR
         EXPECT_NE(rewritten.find(last), std::string::npos);
         EXPECT_EQ(rewritten.find("12:00:00"), std::string::npos);
     }
+}
+
+// A picture rewritten between its read and its shift to the very pair that a journaled shift by
+// the same hours left is not shifted again: the journal is asked again for what the shift found.
+TEST_F(ADatingPassWithItsJournal, doesNotShiftAgainAPictureRewrittenToThePairItsShiftLeft)
+{
+    Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    timeAdjust = 2;
+    RetrieveFileList(session);
+    DatePictures(session);
+    const std::string dated = pictures / "2005-07-14 11.03.27.JPG";
+    ASSERT_TRUE(fs::exists(dated)) << ::testing::PrintToString(Messages());
+    const std::string shifted = ReadBytes(dated);
+    std::string other = shifted;
+    for (auto at = other.find("2005:07:14 11:03:27"); at != std::string::npos;
+         at = other.find("2005:07:14 11:03:27"))
+        other.replace(at, 19, "2006:01:01 10:00:00");
+    WriteBytes(dated, other);
+
+    RewrittenBeforeItsShift applier;
+    applier.rewrites = {{"2006:01:01 10:00:00", "2005:07:14 11:03:27"}};
+    session.applier = &applier;
+    RetrieveFileList(session);
+    DatePictures(session);
+    const auto messages = Messages();
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string &line) {
+        return line.find("EXIF dates already shifted by +2 hours") != std::string::npos;
+    })) << ::testing::PrintToString(messages);
+    EXPECT_EQ(ReadBytes(dated), shifted);
 }
 
 TEST_F(ADatingPassWithItsJournal, commitsEachChangeBeforeItIsMadeAndUndoesToTheTreeBefore)
