@@ -391,18 +391,18 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
     const CalendarTime now = ReadLogTime(session.clock);
     const int adjustment = session.timeAdjust;
 
-    // A read made ahead that found a date pair to shift is checked against the file by the
-    // shift, which opens the file first and takes it as changed when its status is not the
-    // read's (PlannedShift::stamp): no look by path before. A file that the shift then finds
-    // missing or no regular file has its pair read again (MakeShift). Any other read made ahead
-    // is checked here.
+    // A read made ahead that found a date pair to shift is planned with its shift: its hours still
+    // hold, and a picture that a journaled shift left as it is was read again without them when
+    // it was planned ahead (PlanAhead). The shift opens the file first and takes it as changed
+    // when its status is not the read's (PlannedShift::stamp): no look by path before. A file that
+    // the shift finds missing or no regular file has its pair read again (MakeShift). Any other
+    // read made ahead is checked here.
     const bool shiftChecks =
             ahead && ahead->shiftHours != 0 && ahead->pairOffset && ahead->stampError == 0;
-    bool kept = false;
-    PictureRead read =
-            ReadAtTurn(applier, path, record, adjustment, std::move(ahead), !shiftChecks, &kept);
-    bool unchecked = shiftChecks && kept;
-    bool readAsPlanned = kept && planned;
+    bool readAsPlanned = false;
+    PictureRead read = ReadAtTurn(applier, path, record, adjustment, std::move(ahead), !shiftChecks,
+                                  &readAsPlanned);
+    readAsPlanned = readAsPlanned && planned;
     std::optional<ShiftedBefore> shiftedBefore;
     PicturePlan plan;
     const auto decide = [&] {
@@ -418,22 +418,10 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
         if (shiftedBefore) {
             NoteShift(record, path, IdentityOf(read));
             read = applier.Read(path, 0);
-            unchecked = false;
         }
         plan = PlanPicture(read, record, state.lastDirectory, adjustment, now, shiftedBefore);
     };
     decide();
-    if (unchecked && !plan.shift) {
-        // No shift opens the file first after all: the read is checked as any other.
-        FileStamp found;
-        if (StampFile(path, found) != 0 || !(found == read.stamp)) {
-            readAsPlanned = false;
-            unchecked = false;
-            shiftedBefore.reset();
-            read = ReadAtTurn(applier, path, record, adjustment, std::nullopt);
-            decide();
-        }
-    }
     AppliedChanges applied;
 
     // The changes are made here, in the order of the plan: the shift, the rename, the time, each

@@ -178,6 +178,36 @@ TEST_F(ADatingPassWithItsJournal, doesNotShiftAgainAPictureRewrittenToThePairIts
     EXPECT_EQ(ReadBytes(dated), shifted);
 }
 
+// A picture whose read ahead holds the pair a journaled shift left, rewritten to another date
+// before its turn: it is shifted, as what it holds at its turn was never shifted.
+TEST_F(ADatingPassWithItsJournal, shiftsAPictureRewrittenAfterItsReadFoundItShiftedBefore)
+{
+    Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    Picture("IMG_0002.JPG", "2005:12:31 20:00:00");
+    timeAdjust = 2;
+    RetrieveFileList(session);
+    DatePictures(session);
+    const std::string second = pictures / "2005-12-31 22.00.00.JPG";
+    ASSERT_TRUE(fs::exists(second)) << ::testing::PrintToString(Messages());
+
+    session.readAheadThreads = 1;
+    bool first = true;
+    front.onDrain = [&] {
+        if (std::exchange(first, false)) {
+            std::string bytes = ReadBytes(second);
+            for (auto at = bytes.find("2005:12:31 22:00:00"); at != std::string::npos;
+                 at = bytes.find("2005:12:31 22:00:00"))
+                bytes.replace(at, 19, "2006:03:03 10:00:00");
+            WriteBytes(second, bytes);
+        }
+        return true;
+    };
+    RetrieveFileList(session);
+    DatePictures(session);
+    EXPECT_TRUE(fs::exists(pictures / "2006-03-03 12.00.00.JPG"))
+            << ::testing::PrintToString(Messages());
+}
+
 TEST_F(ADatingPassWithItsJournal, commitsEachChangeBeforeItIsMadeAndUndoesToTheTreeBefore)
 {
     const std::string first = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
