@@ -69,6 +69,16 @@ protected:
     }
 };
 
+// Puts `to` in place of every `from` in the file at `path`, as another program rewriting a date
+// would.
+void ReplaceInFile(const std::string &path, const std::string &from, const std::string &to)
+{
+    std::string bytes = ReadBytes(path);
+    for (auto at = bytes.find(from); at != std::string::npos; at = bytes.find(from))
+        bytes.replace(at, from.size(), to);
+    WriteBytes(path, bytes);
+}
+
 // The file system's applier, with another program rewriting the date pair of a picture between
 // its read and its shift: the first rewrite before the first try, and so on.
 class RewrittenBeforeItsShift : public PassApplier
@@ -88,10 +98,7 @@ public:
         if (!rewrites.empty()) {
             const auto [from, to] = rewrites.front();
             rewrites.erase(rewrites.begin());
-            std::string bytes = ReadBytes(shift.path);
-            for (auto at = bytes.find(from); at != std::string::npos; at = bytes.find(from))
-                bytes.replace(at, from.size(), to);
-            WriteBytes(shift.path, bytes);
+            ReplaceInFile(shift.path, from, to);
         }
         return FileSystemApplier().Shift(shift, read, now, onlyAsPlanned, beforeUnforeseen);
     }
@@ -160,11 +167,7 @@ TEST_F(ADatingPassWithItsJournal, doesNotShiftAgainAPictureRewrittenToThePairIts
     const std::string dated = pictures / "2005-07-14 11.03.27.JPG";
     ASSERT_TRUE(fs::exists(dated)) << ::testing::PrintToString(Messages());
     const std::string shifted = ReadBytes(dated);
-    std::string other = shifted;
-    for (auto at = other.find("2005:07:14 11:03:27"); at != std::string::npos;
-         at = other.find("2005:07:14 11:03:27"))
-        other.replace(at, 19, "2006:01:01 10:00:00");
-    WriteBytes(dated, other);
+    ReplaceInFile(dated, "2005:07:14 11:03:27", "2006:01:01 10:00:00");
 
     RewrittenBeforeItsShift applier;
     applier.rewrites = {{"2006:01:01 10:00:00", "2005:07:14 11:03:27"}};
@@ -193,13 +196,8 @@ TEST_F(ADatingPassWithItsJournal, shiftsAPictureRewrittenAfterItsReadFoundItShif
     session.readAheadThreads = 1;
     bool first = true;
     front.onDrain = [&] {
-        if (std::exchange(first, false)) {
-            std::string bytes = ReadBytes(second);
-            for (auto at = bytes.find("2005:12:31 22:00:00"); at != std::string::npos;
-                 at = bytes.find("2005:12:31 22:00:00"))
-                bytes.replace(at, 19, "2006:03:03 10:00:00");
-            WriteBytes(second, bytes);
-        }
+        if (std::exchange(first, false))
+            ReplaceInFile(second, "2005:12:31 22:00:00", "2006:03:03 10:00:00");
         return true;
     };
     RetrieveFileList(session);
