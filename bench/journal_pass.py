@@ -5,7 +5,7 @@
 on fresh copies of the camera-like corpus, taking turns, medians of the runs.
 
     bench/journal_pass.py [-n PICTURES] [--runs N] [--work DIR] [--state DIR] [--cold]
-                          [--history PASSES]
+                          [--history PASSES [--history-hours H]]
 
 The corpus and its copies go to --work (default /dev/shm, memory, so the pictures' own disk
 writes do not drown the journal's); the journal goes to --state (default a folder under build/,
@@ -15,9 +15,10 @@ the same bytes under the same names, and a journal that had seen them shifted be
 look each picture up against every earlier copy, which no user's pictures do. With --cold, each
 copy is written out and dropped from the page cache before its timed run (as bench/run.py's cold
 mode does): put --work on a disk then, such as build/. With --history, each journal already
-holds that many finished passes of as many pictures (a shift by 5 hours, a rename and a time
-each, written straight into its tables), as a journal in use for long does: the oldest is pruned
-in each timed run. The last row, a run over an empty folder, is the part of the journal's cost
+holds that many finished passes of as many pictures (a shift by 5 hours, or --history-hours, a
+rename and a time each, written straight into its tables), as a journal in use for long does: the
+oldest is pruned in each timed run. With --history-hours 2, the shift looks every picture up
+among all those earlier shifts. The last row, a run over an empty folder, is the part of the journal's cost
 that comes with every run, whatever its size. Not a test.
 """
 import argparse
@@ -50,30 +51,50 @@ def timed_run(cli, args, tree, state):
     return elapsed
 
 
-def fill_history(journal, passes, pictures):
+def shift_pair_key(offset, size, pair):
+    """The key under which the journal lists a shift (ShiftPairKey in engine/shift_keys.cpp)."""
+    mask = (1 << 64) - 1
+    key = 0xcbf29ce484222325
+    for byte in pair + offset.to_bytes(8, "little") + size.to_bytes(8, "little"):
+        key = ((key ^ byte) * 0x100000001b3) & mask
+    key = ((key ^ (key >> 30)) * 0xbf58476d1ce4e5b9) & mask
+    key = ((key ^ (key >> 27)) * 0x94d049bb133111eb) & mask
+    return key ^ (key >> 31)
+
+
+def fill_history(journal, passes, pictures, hours):
     """Finished passes with random date pairs, as earlier runs of the same size leave them."""
     random.seed(1)
     database = sqlite3.connect(journal)
     for number in range(passes):
         cursor = database.execute(
             "INSERT INTO passes(started, ended, front_end, sources, time_adjust, recurse, outcome,"
-            " process, process_stamp) VALUES(?, ?, 'cli', ?, 5, 1, 'finished', 1, 'bench')",
-            (1600000000 + number, 1600000001 + number, b"/home/user/Pictures"))
+            " process, process_stamp) VALUES(?, ?, 'cli', ?, ?, 1, 'finished', 1, 'bench')",
+            (1600000000 + number, 1600000001 + number, b"/home/user/Pictures", hours))
         pass_id = cursor.lastrowid
-        rows = []
+        keys = b""
         for picture in range(pictures):
             old = b"/home/user/Pictures/100CANON/IMG_%04d.JPG" % picture
             new = b"/home/user/Pictures/100CANON/2019-04-21 %02d.%02d.%02d.JPG" % (
                 picture // 3600 % 24, picture // 60 % 60, picture % 60)
             size, moment = 3000000 + picture, 1600000000000000000 + picture
-            rows += [(pass_id, picture, 1, old, None, size, 1000, random.randbytes(40),
-                      random.randbytes(40), 5, moment, None),
-                     (pass_id, picture, 2, old, new, size, None, None, None, None, None, None),
-                     (pass_id, picture, 3, new, None, size, None, None, None, None, moment, moment)]
-        database.executemany(
-            "INSERT INTO changes(pass, picture, kind, path, new_path, size, offset, bytes_before,"
-            " bytes_after, hours, time_before, time_after) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-            rows)
+            after = random.randbytes(40)
+            change = [(pass_id, picture, 1, old, None, size, 1000, random.randbytes(40), after,
+                       hours, moment, None),
+                      (pass_id, picture, 2, old, new, size, None, None, None, None, None, None),
+                      (pass_id, picture, 3, new, None, size, None, None, None, None, moment, moment)]
+            shift = database.execute(
+                "INSERT INTO changes(pass, picture, kind, path, new_path, size, offset,"
+                " bytes_before, bytes_after, hours, time_before, time_after)"
+                " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", change[0]).lastrowid
+            keys += shift_pair_key(1000, size, after).to_bytes(8, "little") + shift.to_bytes(
+                8, "little")
+            database.executemany(
+                "INSERT INTO changes(pass, picture, kind, path, new_path, size, offset,"
+                " bytes_before, bytes_after, hours, time_before, time_after)"
+                " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", change[1:])
+        database.execute("INSERT INTO shift_keys(pass, hours, keys) VALUES(?, ?, ?)",
+                         (pass_id, hours, keys))
         database.execute("INSERT INTO marks(pass, first, last, state) SELECT ?, min(id), max(id),"
                          " 1 FROM changes WHERE pass = ?", (pass_id, pass_id))
     database.commit()
@@ -87,6 +108,9 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--work", default="/dev/shm")
     parser.add_argument("--state", default=os.path.join(ROOT, "build", "journal-pass-state"))
+    parser.add_argument("--history-hours", type=int, default=5,
+                        help="the hours those passes shifted by (default 5: a -t 2 pass looks none"
+                             " of them up; 2: it looks up every one)")
     parser.add_argument("--history", type=int, default=0,
                         help="finished passes of -n pictures each already in the journal")
     parser.add_argument("--cold", action="store_true",
@@ -117,7 +141,7 @@ def main():
         timed_run(options.cli, [], os.path.join(work, "empty"), template)
         if options.history:
             fill_history(os.path.join(template, "kronvik", "journal.sqlite3"), options.history,
-                         options.pictures)
+                         options.pictures, options.history_hours)
         for run in range(options.runs):
             for work_name, work_args in works.items():
                 order = list(modes.items())
@@ -140,7 +164,8 @@ def main():
         print(f"{options.pictures} camera-like pictures of 3 MB in {options.work}"
               f"{' (cold: ' + how + ')' if options.cold else ''}, journal in "
               f"{options.state}"
-              f"{f' holding {options.history} earlier passes' if options.history else ''}, "
+              f"{f' holding {options.history} earlier passes' if options.history else ''}"
+              f"{f' shifted by {options.history_hours} h' if options.history else ''}, "
               f"median of {options.runs} runs\n")
         print("| work | journal (ms) | --no-journal (ms) | journal's cost |")
         print("| --- | --- | --- | --- |")

@@ -22,7 +22,7 @@ namespace kronvik {
 namespace {
 
 // The schema this program writes. Each step of kUpgrades brings a journal one version up.
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 
 const char *const kUpgrades[kSchemaVersion] = {
         // 0 -> 1: a new journal.
@@ -84,6 +84,19 @@ const char *const kUpgrades[kSchemaVersion] = {
         "DROP INDEX shifts_by_bytes;"
         "DROP INDEX shifts_by_hours;"
         "CREATE INDEX shift_pairs ON changes(hours, id, offset, size, bytes_after) WHERE kind = 1;",
+        // 3 -> 4: each batch's shifts as one list of keys (shift_keys.h) in place of that index:
+        // a pass reads the lists of every earlier shift by its hours as it starts, and a row of
+        // the index for each shift made that read the longest part of a pass once the journal
+        // held 100 passes of shifts by the same hours. The lists of the journal's shifts so far
+        // are made from their rows (Journal::Upgrade).
+        "CREATE TABLE shift_keys("
+        " id INTEGER PRIMARY KEY,"
+        " pass INTEGER NOT NULL REFERENCES passes(id) ON DELETE CASCADE,"
+        " hours INTEGER NOT NULL,"
+        " keys BLOB NOT NULL);"
+        "CREATE INDEX shift_keys_by_hours ON shift_keys(hours, id);"
+        "CREATE INDEX shift_keys_of_pass ON shift_keys(pass);"
+        "DROP INDEX shift_pairs;",
 };
 
 const char *const kPassColumns =
@@ -163,15 +176,6 @@ ChangeRecord ReadChange(const JournalStatement &row)
                        static_cast<std::uint64_t>(row.Integer(15))};
     change.fileSystemUuid = row.Bytes(16);
     return record;
-}
-
-// A shift's pair, where it was written and the file's size, as a key of Journal::ShiftPairs.
-std::uint64_t PairKey(std::uint64_t offset, std::uint64_t size, std::string_view pair)
-{
-    std::uint64_t key = std::hash<std::string_view>{}(pair);
-    for (const std::uint64_t part : {offset, size})
-        key = (key ^ part) * 0x100000001b3ULL;
-    return key;
 }
 
 std::string Select(const char *columns, const char *rest)
@@ -327,15 +331,18 @@ struct Journal::Statements
                                         .c_str()))
         , endInterrupted(store.Prepare("UPDATE passes SET ended = ?2, outcome = 'interrupted'"
                                        " WHERE id = ?1 AND ended IS NULL"))
-        , shiftPairsSince(store.Prepare(
-                  "SELECT id, offset, size, bytes_after FROM changes INDEXED BY shift_pairs"
-                  " WHERE kind = 1 AND hours = ?1 AND id > ?2"))
+        , insertShiftKeys(
+                  store.Prepare("INSERT INTO shift_keys(pass, hours, keys) VALUES(?1, ?2, ?3)"))
+        , deleteShiftKeysOf(store.Prepare("DELETE FROM shift_keys WHERE pass = ?1"))
+        , shiftKeyBytes(store.Prepare(
+                  "SELECT coalesce(sum(length(keys)), 0) FROM shift_keys WHERE hours = ?1"))
+        , shiftKeysSince(store.Prepare(
+                  "SELECT id, keys FROM shift_keys WHERE hours = ?1 AND id > ?2 ORDER BY id"))
         , shiftWriting(store.Prepare(
                   "SELECT c.pass, p.started, c.picture, c.path, c.device, c.inode,"
                   " c.file_system_uuid, c.bytes_after, c.hours, c.offset, c.size FROM changes c"
                   " JOIN passes p ON p.id = c.pass WHERE c.id = ?1 AND c.kind = 1"))
-        , shiftsBy(store.Prepare(
-                  "SELECT EXISTS(SELECT 1 FROM changes WHERE kind = 1 AND hours = ?1)"))
+        , shiftsBy(store.Prepare("SELECT EXISTS(SELECT 1 FROM shift_keys WHERE hours = ?1)"))
         , renamesOfPicture(store.Prepare(
                   "SELECT id, new_path FROM changes WHERE pass = ?1 AND picture = ?2 AND kind = 2"
                   " ORDER BY id DESC"))
@@ -350,8 +357,9 @@ struct Journal::Statements
 
     JournalStatement insertPass, insertChange, insertMark, marksOfPass, endPass, markUndone,
             prunable, deletePass, deleteMarksOf, nextChangedPass, passEnded, deleteChangesOf,
-            findPass, passes, lastUndoable, unfinished, changes, endInterrupted, shiftPairsSince,
-            shiftWriting, shiftsBy, renamesOfPicture, renamesOfFileTo, renamesOfFileToBefore;
+            findPass, passes, lastUndoable, unfinished, changes, endInterrupted, insertShiftKeys,
+            deleteShiftKeysOf, shiftKeyBytes, shiftKeysSince, shiftWriting, shiftsBy,
+            renamesOfPicture, renamesOfFileTo, renamesOfFileToBefore;
 };
 
 std::string Journal::DefaultPath()
@@ -403,10 +411,33 @@ void Journal::Upgrade()
                                 + std::to_string(kSchemaVersion) + ")"));
     if (version < 0)
         throw JournalError(JournalErrorMessage(Path(), "its version number is not valid"));
-    for (int step = version; step < kSchemaVersion; ++step)
+    for (int step = version; step < kSchemaVersion; ++step) {
         m_store->Execute(kUpgrades[step]);
+        if (step == 3)
+            ListShiftKeys();
+    }
     m_store->SetUserVersion(kSchemaVersion);
     transaction.Commit();
+}
+
+void Journal::ListShiftKeys()
+{
+    // One list for each pass and hours; a pass pruned already has none.
+    std::map<std::pair<PassId, int>, std::string> lists;
+    JournalStatement shifts = m_store->Prepare(
+            "SELECT c.pass, c.hours, c.id, c.offset, c.size, c.bytes_after FROM changes c"
+            " JOIN passes p ON p.id = c.pass WHERE c.kind = 1 ORDER BY c.id");
+    while (shifts.Step())
+        AppendShiftKey(lists[{shifts.Integer(0), static_cast<int>(shifts.Integer(1))}],
+                       ShiftPairKey(static_cast<std::uint64_t>(shifts.Integer(3)),
+                                    static_cast<std::uint64_t>(shifts.Integer(4)),
+                                    shifts.BytesView(5)),
+                       shifts.Integer(2));
+    shifts.Reset();
+    JournalStatement insert =
+            m_store->Prepare("INSERT INTO shift_keys(pass, hours, keys) VALUES(?1, ?2, ?3)");
+    for (const auto &[of, keys] : lists)
+        insert.Bind(1, of.first).Bind(2, of.second).BindKeptBytes(3, keys).Run();
 }
 
 PassId Journal::BeginPass(const PassStart &start)
@@ -448,6 +479,7 @@ std::vector<ChangeId> Journal::PlanBatch(const std::vector<PlannedPicture> &pict
     FlushMarks();
     JournalStatement &insert = m_statements->insertChange;
     std::int64_t next = m_nextPicture;
+    std::map<int, std::string> shiftKeys; // by hours
     for (const PlannedPicture &planned : pictures) {
         const std::int64_t picture = planned.picture >= 0 ? planned.picture : next;
         next = std::max(next, picture + 1);
@@ -478,8 +510,14 @@ std::vector<ChangeId> Journal::PlanBatch(const std::vector<PlannedPicture> &pict
                 insert.BindKeptBytes(15, change.fileSystemUuid);
             insert.Run();
             ids.push_back(m_store->LastInsertId());
+            if (change.kind == ChangeKind::Shift)
+                AppendShiftKey(shiftKeys[change.hours],
+                               ShiftPairKey(change.offset, change.size, change.bytesAfter),
+                               ids.back());
         }
     }
+    for (const auto &[hours, keys] : shiftKeys)
+        m_statements->insertShiftKeys.Bind(1, m_pass).Bind(2, hours).BindKeptBytes(3, keys).Run();
     CollectPruned(kCollectedRowsPerBatch);
     transaction.Commit();
     m_nextPicture = next;
@@ -686,6 +724,7 @@ void Journal::Prune()
     JournalTransaction transaction(*m_store);
     for (const PassId pass : passes) {
         m_statements->deleteMarksOf.Bind(1, pass).Run();
+        m_statements->deleteShiftKeysOf.Bind(1, pass).Run();
         m_statements->deletePass.Bind(1, pass).Run();
     }
     transaction.Commit();
@@ -846,28 +885,30 @@ bool Journal::HasShiftsBy(int hours)
 
 void Journal::ReadShiftsBy(int hours)
 {
-    // The pairs by these hours committed since the last read, by any connection, join those
-    // known; one that was pruned since is not found again by FindEarlierShift.
+    // The lists of shifts by these hours committed since the last read, by any connection, join
+    // those known; a shift that was pruned since is not found again by FindEarlierShift.
     ShiftPairs &known = m_shiftPairs[hours];
-    JournalStatement &since = m_statements->shiftPairsSince;
-    since.Bind(1, hours).Bind(2, known.last);
-    // The first read may hold every shift of a long journal, the later ones a batch or two.
-    const bool first = known.last == 0;
-    for (const auto &[key, id] :
-         AllRows<std::pair<std::uint64_t, ChangeId>>(since, [](const JournalStatement &row) {
-             return std::make_pair(PairKey(static_cast<std::uint64_t>(row.Integer(1)),
-                                           static_cast<std::uint64_t>(row.Integer(2)),
-                                           row.BytesView(3)),
-                                   row.Integer(0));
-         })) {
-        if (first)
-            known.firstRead.emplace_back(key, id);
-        else
-            known.since.emplace(key, id);
-        known.last = std::max(known.last, id);
+    if (known.last == 0) {
+        // The first read may hold every shift of a long journal, the later ones a batch or two.
+        JournalStatement &count = m_statements->shiftKeyBytes;
+        count.Bind(1, hours);
+        const std::int64_t bytes = count.Step() ? count.Integer(0) : 0;
+        count.Reset();
+        known.table.Reserve(static_cast<std::size_t>(bytes) / 16);
     }
-    if (first)
-        std::sort(known.firstRead.begin(), known.firstRead.end());
+    JournalStatement &since = m_statements->shiftKeysSince;
+    since.Bind(1, hours).Bind(2, known.last);
+    try {
+        while (since.Step()) {
+            if (!known.table.AddAll(since.BytesView(1)))
+                throw JournalError(JournalErrorMessage(Path(), "a list of its shifts is damaged"));
+            known.last = since.Integer(0);
+        }
+    } catch (...) {
+        since.Reset();
+        throw;
+    }
+    since.Reset();
 }
 
 Journal::ShiftRecord *Journal::ShiftRecordOf(ChangeId shift)
@@ -920,19 +961,13 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
 {
     if (!m_keepShiftsRead || !m_shiftPairs.count(hours))
         ReadShiftsBy(hours);
-    const ShiftPairs &known = m_shiftPairs[hours];
-    const std::uint64_t key = PairKey(offset, size, pair);
     std::vector<ChangeId> ids;
-    for (auto at = std::lower_bound(known.firstRead.begin(), known.firstRead.end(),
-                                    std::make_pair(key, std::numeric_limits<ChangeId>::min()));
-         at != known.firstRead.end() && at->first == key; ++at)
-        ids.push_back(at->second);
-    for (auto [at, end] = known.since.equal_range(key); at != end; ++at)
-        ids.push_back(at->second);
+    m_shiftPairs[hours].table.Find(ShiftPairKey(offset, size, pair), ids);
     std::sort(ids.rbegin(), ids.rend()); // the newest first
     std::vector<std::pair<ChangeId, ShiftRecord *>> candidates;
     for (const ChangeId id : ids) {
-        // The key is a hash of the pair, its offset and the file's size.
+        // The key is a hash of the pair, its offset and the file's size; a list may also name a
+        // change already collected after its pass was pruned.
         ShiftRecord *record = ShiftRecordOf(id);
         if (record && record->pair == pair && record->hours == hours && record->offset == offset
             && record->size == size)

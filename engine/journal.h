@@ -5,6 +5,7 @@
 #include "directory_listing.h"
 #include "journal_store.h"
 #include "log_clock.h"
+#include "shift_keys.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -255,6 +256,8 @@ public:
 private:
     struct Statements;
     void Upgrade();
+    // Lists the keys of the shifts journaled before the journal kept lists of them.
+    void ListShiftKeys();
     void FlushMarks();
     ChangeState StateOf(PassId pass, ChangeId change);
     // Deletes the passes beyond the kept ones, with their marks; their changes are left to
@@ -282,13 +285,12 @@ private:
     std::vector<MarkRange> m_marks;
     std::map<PassId, ChangeStates> m_marksOf; // read for FindEarlierShift
     bool m_keepShiftsRead = false;
-    // The journaled shifts by some hours, by a key of their pairs (PairKey), up to the newest
-    // change read: FindEarlierShift reads only the shifts committed since.
+    // The journaled shifts by some hours, by the keys of their pairs (ShiftPairKey), up to the
+    // newest list of them read: FindEarlierShift reads only the lists committed since.
     struct ShiftPairs
     {
-        ChangeId last = 0;
-        std::vector<std::pair<std::uint64_t, ChangeId>> firstRead; // sorted
-        std::unordered_multimap<std::uint64_t, ChangeId> since;
+        std::int64_t last = 0; // of shift_keys
+        ShiftKeyTable table;
     };
     std::map<int, ShiftPairs> m_shiftPairs;
     // A journaled shift as FindEarlierShift reads it: its row, and the renames of its picture,

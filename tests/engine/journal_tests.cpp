@@ -220,7 +220,7 @@ TEST(TheJournal, cannotBeUsedWhenItCannotBeOpenedOrWritten)
                  store.SetUserVersion(7);
              },
              "it was written by a newer version of Kronvik (journal version 7, this version reads "
-             "up to 3)",
+             "up to 4)",
              open},
             {"a file where its folder belongs",
              [](const std::string &path) {
@@ -640,12 +640,14 @@ TEST(TheShiftLookup, knowsOnlyTheSameFileShiftedByTheSameHours)
     // A journal of the first version is brought up to date on opening, and keeps what it knew.
     {
         JournalStore store(Journal::DefaultPath(), 0);
-        store.Execute("DROP INDEX shift_pairs;"
+        store.Execute("DROP TABLE shift_keys;"
                       "CREATE INDEX shifts_by_bytes ON changes(bytes_after) WHERE kind = 1;");
         store.SetUserVersion(1);
     }
     Journal upgraded(Journal::DefaultPath(), PinnedOptions());
     EXPECT_TRUE(upgraded.HasShiftsBy(2));
     EXPECT_TRUE(upgraded.FindEarlierShift(dated, bytes.size(), at, pair, 2).has_value());
-    EXPECT_EQ(JournalStore(Journal::DefaultPath(), 0).UserVersion(), 3);
+    EXPECT_TRUE(upgraded.FindEarlierShift(later, laterBytes.size(), laterAt, laterPair, 2));
+    EXPECT_FALSE(upgraded.FindEarlierShift(later, laterBytes.size(), laterAt, pair, 2));
+    EXPECT_EQ(JournalStore(Journal::DefaultPath(), 0).UserVersion(), 4);
 }
