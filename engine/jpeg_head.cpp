@@ -48,6 +48,20 @@ JpegHead::JpegHead(ByteSource &source, std::size_t firstRead)
     : m_source(source)
     , m_firstRead(std::max<std::size_t>(firstRead, 1))
 {
+    m_bytes.swap(Spare());
+    m_bytes.clear();
+}
+
+JpegHead::~JpegHead()
+{
+    if (m_bytes.capacity() <= kLargestSpare && m_bytes.capacity() > Spare().capacity())
+        Spare().swap(m_bytes);
+}
+
+JpegHead::Bytes &JpegHead::Spare()
+{
+    thread_local Bytes spare;
+    return spare;
 }
 
 bool JpegHead::Have(std::size_t count)

@@ -81,6 +81,9 @@ public:
 
     // Reads nothing yet; the first read takes at least `firstRead` bytes.
     explicit JpegHead(ByteSource &source, std::size_t firstRead = kFirstRead);
+    ~JpegHead();
+    JpegHead(const JpegHead &) = delete;
+    JpegHead &operator=(const JpegHead &) = delete;
 
     // True when the first `count` bytes are there; false past the end of the file or the cap.
     // Throws std::runtime_error with the system's reason when a read fails.
@@ -116,6 +119,15 @@ public:
     unsigned Reads() const { return m_reads; }
 
 private:
+    using Bytes = std::vector<unsigned char, UninitialisedAllocator<unsigned char>>;
+    // The bytes of the last head of this thread, kept for the next: each picture's head in new
+    // memory grew the heap of a thread that reads picture after picture by megabytes, while the
+    // read-ahead kept what it had read of the pictures between, and every page of it was new to
+    // the process (a page fault each, the costliest part of a read on some virtual machines).
+    static Bytes &Spare();
+    // Beyond this, a head's memory is given back rather than kept.
+    static constexpr std::size_t kLargestSpare = 4u << 20;
+
     // Reads until the first `count` bytes are there, taking at least `atLeast` bytes at once.
     bool Fill(std::size_t count, std::size_t atLeast);
     void Keep(std::size_t count);
@@ -129,7 +141,7 @@ private:
 
     ByteSource &m_source;
     std::size_t m_firstRead;
-    std::vector<unsigned char, UninitialisedAllocator<unsigned char>> m_bytes;
+    Bytes m_bytes;
     std::vector<ByteRange> m_unread;
     bool m_atEnd = false;
     std::uint64_t m_bytesRead = 0;
