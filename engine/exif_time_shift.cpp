@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace kronvik {
 
@@ -214,11 +215,13 @@ ShiftMade ShiftAtTurn(const std::string &path, int hours, const PlannedShift *pl
         throw FileError::FromErrno(openError, path);
     }
 
-    std::string head(kShiftReadBytes, '\0');
-    const ssize_t count = file.ReadAt(head.data(), head.size(), 0);
+    // One window a thread, read into picture after picture: the pass's thread made, zeroed and
+    // freed a new one for every picture.
+    thread_local const std::unique_ptr<char[]> window(new char[kShiftReadBytes]);
+    const ssize_t count = file.ReadAt(window.get(), kShiftReadBytes, 0);
     if (count < 0)
         throw FileError::FromErrno(errno, path);
-    head.resize(static_cast<std::size_t>(count));
+    const std::string_view head(window.get(), static_cast<std::size_t>(count));
 
     ShiftMade made;
     made.asPlanned = plan && plan->head == head && (!plan->stamp || *plan->stamp == opened);
