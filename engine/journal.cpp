@@ -84,11 +84,11 @@ const char *const kUpgrades[kSchemaVersion] = {
         "DROP INDEX shifts_by_bytes;"
         "DROP INDEX shifts_by_hours;"
         "CREATE INDEX shift_pairs ON changes(hours, id, offset, size, bytes_after) WHERE kind = 1;",
-        // 3 -> 4: each batch's shifts as one list of keys (shift_keys.h) in place of that index:
-        // a pass reads the lists of every earlier shift by its hours as it starts, and a row of
-        // the index for each shift made that read the longest part of a pass once the journal
-        // held 100 passes of shifts by the same hours. The lists of the journal's shifts so far
-        // are made from their rows (Journal::Upgrade).
+        // 3 -> 4: the keys of each batch's shifts in one row (shift_keys.h), in place of that
+        // index. A pass reads every earlier shift by its hours as it starts; with 100 passes of
+        // shifts by the same hours in the journal, reading them one index row each was the
+        // longest part of a pass. The lists of the shifts already journaled are made from their
+        // rows (Journal::ListShiftKeys).
         "CREATE TABLE shift_keys("
         " id INTEGER PRIMARY KEY,"
         " pass INTEGER NOT NULL REFERENCES passes(id) ON DELETE CASCADE,"
@@ -894,7 +894,7 @@ void Journal::ReadShiftsBy(int hours)
         count.Bind(1, hours);
         const std::int64_t bytes = count.Step() ? count.Integer(0) : 0;
         count.Reset();
-        known.table.Reserve(static_cast<std::size_t>(bytes) / 16);
+        known.table.Reserve(static_cast<std::size_t>(bytes) / kShiftKeyBytes);
     }
     JournalStatement &since = m_statements->shiftKeysSince;
     since.Bind(1, hours).Bind(2, known.last);

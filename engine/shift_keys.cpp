@@ -6,8 +6,6 @@ namespace kronvik {
 
 namespace {
 
-constexpr std::size_t kEntryBytes = 16;
-
 void HashBytes(std::uint64_t &hash, const unsigned char *bytes, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i)
@@ -47,7 +45,7 @@ std::uint64_t ShiftPairKey(std::uint64_t offset, std::uint64_t size, std::string
 
 void AppendShiftKey(std::string &keys, std::uint64_t key, std::int64_t change)
 {
-    unsigned char entry[kEntryBytes];
+    unsigned char entry[kShiftKeyBytes];
     PutLittleEndian(entry, key);
     PutLittleEndian(entry + 8, static_cast<std::uint64_t>(change));
     keys.append(reinterpret_cast<const char *>(entry), sizeof entry);
@@ -56,11 +54,11 @@ void AppendShiftKey(std::string &keys, std::uint64_t key, std::int64_t change)
 bool ShiftKeyTable::AddAll(std::string_view keys)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(keys.data());
-    Reserve(m_count + keys.size() / kEntryBytes);
-    for (std::size_t at = 0; at + kEntryBytes <= keys.size(); at += kEntryBytes)
+    Reserve(m_count + keys.size() / kShiftKeyBytes);
+    for (std::size_t at = 0; at + kShiftKeyBytes <= keys.size(); at += kShiftKeyBytes)
         Add(GetLittleEndian(bytes + at),
             static_cast<std::int64_t>(GetLittleEndian(bytes + at + 8)));
-    return keys.size() % kEntryBytes == 0;
+    return keys.size() % kShiftKeyBytes == 0;
 }
 
 void ShiftKeyTable::Add(std::uint64_t key, std::int64_t change)

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,6 +18,9 @@ namespace kronvik {
 // The date pair a shift wrote, where it wrote it and the size of the file, as one number. Kept
 // in the journal: it never changes between versions.
 std::uint64_t ShiftPairKey(std::uint64_t offset, std::uint64_t size, std::string_view pair);
+
+// The bytes of one shift in a list: its key and its change id, little-endian.
+inline constexpr std::size_t kShiftKeyBytes = 16;
 
 // Adds a shift to a list of keys as the journal stores it.
 void AppendShiftKey(std::string &keys, std::uint64_t key, std::int64_t change);
