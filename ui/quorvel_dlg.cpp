@@ -10,6 +10,7 @@
 #include "log_file.h"
 #include "log_list_view.h"
 #include "message_box.h"
+#include "mnemonic_keys.h"
 #include "picture_scan.h"
 #include "quorvel_browse.h"
 #include "quorvel_prefs.h"
@@ -123,6 +124,7 @@ CQuorvelDlg::CQuorvelDlg(ProgramState &state, QWidget *parent)
     // A line edit cuts any text set into it at 32767 characters by default; a long source list
     // must come back whole, never as a shorter path.
     m_editSourceDirs->setMaxLength(std::numeric_limits<int>::max());
+    KeepMnemonicKeysOutOf(m_editSourceDirs);
 
     connect(m_btnBrowse, &QPushButton::clicked, this, &CQuorvelDlg::OnBrowse);
     connect(m_btnRetrieve, &QPushButton::clicked, this, &CQuorvelDlg::RetrieveFileList);

@@ -4,6 +4,7 @@
 
 #include "dialog_units.h"
 #include "message_box.h"
+#include "mnemonic_keys.h"
 #include "ui_quorvel_prefs.h"
 
 #include <QFile>
@@ -68,6 +69,8 @@ CQuorvelPrefs::CQuorvelPrefs(QWidget *parent)
     // A line edit cuts any text set into it at 32767 characters by default; a long logs
     // directory must come back whole, never as another folder.
     m_editLogDir->setMaxLength(std::numeric_limits<int>::max());
+    KeepMnemonicKeysOutOf(m_editLogDir);
+    KeepMnemonicKeysOutOf(m_ui->editTimeAdjust);
 
     connect(m_checkSaveLog, &QCheckBox::clicked, this, &CQuorvelPrefs::OnSaveLogClicked);
     connect(m_ui->buttonOk, &QPushButton::clicked, this, &CQuorvelPrefs::OnOK);

@@ -267,6 +267,29 @@ private slots:
         QVERIFY(!window.isVisible());
     }
 
+    void typesNoLetterForAnAltKeyThatNoEnabledCommandTakes()
+    {
+        AddPicture("a.jpg", "2005:07:14 09:03:27");
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QLineEdit *edit = SourceEdit(window);
+        edit->setFocus();
+        QTest::keyClicks(edit, m_pictures->Path().c_str());
+        const QString typed = edit->text();
+        // "&Date Pictures" waits for a list; no command at all has Q.
+        QVERIFY(!Button(window, "btnDate")->isEnabled());
+        QTest::keyClick(edit, Qt::Key_D, Qt::AltModifier);
+        QTest::keyClick(edit, Qt::Key_Q, Qt::AltModifier);
+        QCOMPARE(edit->text(), typed);
+        // An enabled command takes its key as before (a button pressed by its key is let go
+        // after a moment).
+        QTest::keyClick(edit, Qt::Key_R, Qt::AltModifier);
+        QTRY_COMPARE(Label(window, "staticTotal"), QStringLiteral("1"));
+        QCOMPARE(edit->text(), typed);
+    }
+
     void keepsTheFocusOnACommandPressedFromTheKeyboard_data()
     {
         QTest::addColumn<QString>("button");
