@@ -2,9 +2,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "mnemonic_keys.h"
 
+#include <QAbstractButton>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QObject>
+#include <QShortcutEvent>
 #include <QWidget>
 
 namespace kronvik {
@@ -30,11 +32,42 @@ protected:
     }
 };
 
+class ImmediateMnemonic : public QObject
+{
+public:
+    explicit ImmediateMnemonic(QAbstractButton *box)
+        : QObject(box)
+        , m_box(box)
+    {
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        // Two controls that share a letter take turns at the focus, as Qt does it.
+        if (event->type() == QEvent::Shortcut
+            && !static_cast<const QShortcutEvent *>(event)->isAmbiguous()) {
+            m_box->setFocus(Qt::ShortcutFocusReason);
+            m_box->click();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QAbstractButton *m_box;
+};
+
 } // namespace
 
 void KeepMnemonicKeysOutOf(QWidget *edit)
 {
     edit->installEventFilter(new MnemonicKeyFilter(edit));
+}
+
+void TickAtOnceOnMnemonic(QAbstractButton *box)
+{
+    box->installEventFilter(new ImmediateMnemonic(box));
 }
 
 } // namespace kronvik

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+class QAbstractButton;
 class QWidget;
 
 namespace kronvik {
@@ -11,5 +12,10 @@ namespace kronvik {
 // with the settings and, in the source list, names a folder the user never typed. The dialog's
 // own keys do nothing instead. Ctrl with Alt (AltGr on some keyboards) still types.
 void KeepMnemonicKeysOutOf(QWidget *edit);
+
+// A check box ticks or clears at once when its mnemonic is pressed, as it does when clicked. Qt
+// lets it go only a tenth of a second later, and Enter pressed within that time closed the dialog
+// with the box as it was.
+void TickAtOnceOnMnemonic(QAbstractButton *box);
 
 } // namespace kronvik

@@ -7,6 +7,7 @@
 #include "mnemonic_keys.h"
 #include "ui_quorvel_prefs.h"
 
+#include <QAbstractButton>
 #include <QFile>
 
 #include <climits>
@@ -71,6 +72,10 @@ CQuorvelPrefs::CQuorvelPrefs(QWidget *parent)
     m_editLogDir->setMaxLength(std::numeric_limits<int>::max());
     KeepMnemonicKeysOutOf(m_editLogDir);
     KeepMnemonicKeysOutOf(m_ui->editTimeAdjust);
+    for (QAbstractButton *box : {static_cast<QAbstractButton *>(m_ui->checkSaveSourceDirs),
+                                 static_cast<QAbstractButton *>(m_ui->checkRecurse),
+                                 static_cast<QAbstractButton *>(m_checkSaveLog)})
+        TickAtOnceOnMnemonic(box);
 
     connect(m_checkSaveLog, &QCheckBox::clicked, this, &CQuorvelPrefs::OnSaveLogClicked);
     connect(m_ui->buttonOk, &QPushButton::clicked, this, &CQuorvelPrefs::OnOK);

@@ -305,6 +305,26 @@ private slots:
         QCOMPARE(values.timeAdjust, shown.toInt());
     }
 
+    void okRightAfterACheckBoxsKeyTakesTheBoxAsTheKeyLeftIt()
+    {
+        // Alt with a box's letter, then Enter at once: each box as its key left it.
+        Preferences values{true, false, true, "/logs", 0};
+        const int result = RunPreferences(values, [&](CQuorvelPrefs &dialog) {
+            QVERIFY(QTest::qWaitForWindowActive(&dialog));
+            QTest::keyClick(&dialog, Qt::Key_R, Qt::AltModifier);
+            QTest::keyClick(&dialog, Qt::Key_D, Qt::AltModifier);
+            QTest::keyClick(&dialog, Qt::Key_S, Qt::AltModifier);
+            QCOMPARE(dialog.focusWidget(),
+                     static_cast<QWidget *>(Control<QCheckBox>(dialog, "checkSaveLog")));
+            QTest::keyClick(&dialog, Qt::Key_Return);
+        });
+        QCOMPARE(result, QDialog::Accepted);
+        QVERIFY(!values.recurse);
+        QVERIFY(!values.saveSourceDirs);
+        QVERIFY(values.saveLog);
+        QCOMPARE(values.logDir, std::string("/logs"));
+    }
+
     void cancelEscapeAndTheCloseBoxHandNothingBack_data()
     {
         QTest::addColumn<int>("way");
