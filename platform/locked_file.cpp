@@ -19,10 +19,30 @@ namespace kronvik {
 
 namespace {
 
+// The file systems of the kernel's own whose regular files ignore O_NONBLOCK: a read or write of
+// one waits for the disk whatever the flag says. A FUSE server sees the flag, and may answer a
+// read or a write that would wait with EAGAIN.
+bool IgnoresNonBlocking(decltype(statfs::f_type) type)
+{
+    switch (type) {
+    case EXT4_SUPER_MAGIC: // ext2 and ext3 too
+    case TMPFS_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case XFS_SUPER_MAGIC:
+    case F2FS_SUPER_MAGIC:
+    case MSDOS_SUPER_MAGIC: // vfat
+    case EXFAT_SUPER_MAGIC:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Opens `path` with `flags`, refuses anything but a regular file and takes the exclusive lock;
-// `status` is the file's. The open is non-blocking so that a FIFO cannot hang it; blocking is
-// restored afterwards (F_SETFL ignores the access mode and creation flags among `flags`).
-int OpenLocked(const std::string &path, int flags, int &fd, struct stat &status)
+// `status` is the file's, `fuse` whether it lies on a FUSE mount. The open is non-blocking so
+// that a FIFO cannot hang it; blocking is restored afterwards where the file system would see
+// the flag (F_SETFL ignores the access mode and creation flags among `flags`).
+int OpenLocked(const std::string &path, int flags, int &fd, struct stat &status, bool &fuse)
 {
     fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
@@ -34,7 +54,13 @@ int OpenLocked(const std::string &path, int flags, int &fd, struct stat &status)
         error = EINVAL;
     else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         error = errno;
-    else if (fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    struct statfs system
+    {
+    };
+    const bool known = error == 0 && fstatfs(fd, &system) == 0;
+    fuse = known && system.f_type == FUSE_SUPER_MAGIC;
+    if (error == 0 && !(known && IgnoresNonBlocking(system.f_type))
+        && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
         error = errno;
     if (error != 0) {
         close(fd);
@@ -75,6 +101,7 @@ LockedFile::~LockedFile()
 
 LockedFile::LockedFile(LockedFile &&other) noexcept
     : m_fd(std::exchange(other.m_fd, -1))
+    , m_fuse(std::exchange(other.m_fuse, false))
 {
 }
 
@@ -84,6 +111,7 @@ LockedFile &LockedFile::operator=(LockedFile &&other) noexcept
         if (m_fd >= 0)
             close(m_fd);
         m_fd = std::exchange(other.m_fd, -1);
+        m_fuse = std::exchange(other.m_fuse, false);
     }
     return *this;
 }
@@ -96,7 +124,7 @@ int LockedFile::OpenExistingForUpdate(const std::string &path, FileStamp *opened
     struct stat status
     {
     };
-    if (const int error = OpenLocked(path, O_RDWR, m_fd, status))
+    if (const int error = OpenLocked(path, O_RDWR, m_fd, status, m_fuse))
         return error;
     if (!IsReadOnlyToAll(status.st_mode)) {
         if (opened)
@@ -113,7 +141,7 @@ int LockedFile::CreateAlways(const std::string &path)
     struct stat status
     {
     };
-    const int error = OpenLocked(path, O_WRONLY | O_CREAT, m_fd, status);
+    const int error = OpenLocked(path, O_WRONLY | O_CREAT, m_fd, status, m_fuse);
     if (error != 0)
         return error;
     // Emptied only now that the lock is ours.
@@ -151,8 +179,7 @@ int LockedFile::WriteAt(const void *buffer, std::size_t size, off_t offset) cons
     // descriptor that has never read writes where it is told, so on a FUSE mount the write goes
     // through a second descriptor of this same open file (not of its path, which may name another
     // file by now). Elsewhere the detour through /proc would cost a shift a third of its time.
-    struct statfs system;
-    const bool fuse = m_fd >= 0 && fstatfs(m_fd, &system) == 0 && system.f_type == FUSE_SUPER_MAGIC;
+    const bool fuse = m_fd >= 0 && m_fuse;
     const std::string self = fuse ? "/proc/self/fd/" + std::to_string(m_fd) : std::string();
     const int writer = fuse ? open(self.c_str(), O_WRONLY | O_CLOEXEC) : -1;
     const int fd = writer < 0 ? m_fd : writer;

@@ -56,6 +56,7 @@ public:
 
 private:
     int m_fd = -1;
+    bool m_fuse = false; // the file lies on a FUSE mount
 };
 
 // Whether LockedFile::OpenExistingForUpdate is expected to open `path`, asked without opening it:
