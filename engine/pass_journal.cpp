@@ -13,16 +13,20 @@ PassJournal::PassJournal(Journal &journal, const PassStart &start)
     : m_journal(journal)
 {
     m_journal.BeginPass(start);
-    if (start.timeAdjust != 0)
-        m_lookupsAhead =
-                std::async(std::launch::async, [path = journal.Path(), hours = start.timeAdjust] {
-                    Lookups lookups{std::make_unique<Journal>(path), hours, false};
-                    lookups.journal->KeepShiftsRead();
-                    lookups.shiftsBy = lookups.journal->HasShiftsBy(hours);
-                    if (lookups.shiftsBy)
-                        lookups.journal->ReadShiftsBy(hours);
-                    return lookups;
-                });
+    if (start.timeAdjust == 0)
+        return;
+    // Asked here, on the journal's own connection: a pass by hours that no pass shifted by, the
+    // most common, needs no second connection at all.
+    const int hours = start.timeAdjust;
+    const bool shiftsBy = m_journal.HasShiftsBy(hours);
+    m_shiftsBy.emplace(hours, shiftsBy);
+    if (shiftsBy)
+        m_lookupsAhead = std::async(std::launch::async, [path = journal.Path(), hours] {
+            auto lookups = std::make_unique<Journal>(path);
+            lookups->KeepShiftsRead();
+            lookups->ReadShiftsBy(hours);
+            return lookups;
+        });
 }
 
 std::vector<ChangeId> PassJournal::Plan(std::size_t index,
@@ -76,11 +80,6 @@ std::optional<ShiftedBefore> PassJournal::EarlierShiftOf(const PictureRead &read
 {
     if (read.shiftHours == 0)
         return std::nullopt;
-    if (m_lookupsAhead.valid()) {
-        Lookups ahead = m_lookupsAhead.get();
-        m_lookups = std::move(ahead.journal);
-        m_shiftsBy.emplace(ahead.hours, ahead.shiftsBy);
-    }
     auto known = m_shiftsBy.find(read.shiftHours);
     if (known == m_shiftsBy.end()) {
         const int hours = read.shiftHours;
@@ -91,6 +90,8 @@ std::optional<ShiftedBefore> PassJournal::EarlierShiftOf(const PictureRead &read
     }
     if (!known->second)
         return std::nullopt;
+    if (m_lookupsAhead.valid())
+        m_lookups = m_lookupsAhead.get();
     // Through the journal's thread, each picture would wait for the batch being committed there.
     // What earlier passes did is committed: a reader of its own sees it all.
     if (!m_lookups) {

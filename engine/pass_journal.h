@@ -89,15 +89,9 @@ private:
     bool m_ended = false;
     std::map<int, bool> m_shiftsBy;
     std::unique_ptr<Journal> m_lookups; // opened for the first picture looked up
-    // A pass with a time adjustment has its connection opened, and the shifts by its hours read,
-    // while it starts: the first read of a long journal takes a while.
-    struct Lookups
-    {
-        std::unique_ptr<Journal> journal;
-        int hours;
-        bool shiftsBy;
-    };
-    std::future<Lookups> m_lookupsAhead;
+    // A pass by hours that earlier passes shifted by has its connection opened, and their shifts
+    // read, while it starts: the first read of a long journal takes a while.
+    std::future<std::unique_ptr<Journal>> m_lookupsAhead;
     std::vector<PendingMark> m_marks;
     JournalThread m_thread; // last: it stops, with its work done, before the rest goes
 };
