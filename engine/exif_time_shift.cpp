@@ -6,6 +6,7 @@
 #include "locked_file.h"
 #include "picture_file.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -218,18 +219,33 @@ ShiftMade ShiftAtTurn(const std::string &path, int hours, const PlannedShift *pl
     // One window a thread, read into picture after picture: the pass's thread made, zeroed and
     // freed a new one for every picture.
     thread_local const std::unique_ptr<char[]> window(new char[kShiftReadBytes]);
-    const ssize_t count = file.ReadAt(window.get(), kShiftReadBytes, 0);
+    // A plan that found a pair holds the bytes up to its end, and no byte after them can change
+    // where the first pair lies: those are read first, the rest of the window only when they
+    // differ.
+    const std::size_t planned =
+            plan && plan->offset ? std::min(plan->head.size(), kShiftReadBytes) : kShiftReadBytes;
+    ssize_t count = file.ReadAt(window.get(), planned, 0);
     if (count < 0)
         throw FileError::FromErrno(errno, path);
-    const std::string_view head(window.get(), static_cast<std::size_t>(count));
-
     ShiftMade made;
-    made.asPlanned = plan && plan->head == head && (!plan->stamp || *plan->stamp == opened);
+    made.asPlanned =
+            plan && plan->head == std::string_view(window.get(), static_cast<std::size_t>(count))
+            && (!plan->stamp || *plan->stamp == opened);
     if (plan && plan->onlyAsPlanned && !made.asPlanned) {
         file.CloseUnflushed();
         made.outcome = ShiftMade::Outcome::NothingWritten;
         return made;
     }
+    if (!made.asPlanned && static_cast<std::size_t>(count) == planned
+        && planned < kShiftReadBytes) {
+        const ssize_t rest = file.ReadAt(window.get() + planned, kShiftReadBytes - planned,
+                                         static_cast<off_t>(planned));
+        if (rest < 0)
+            throw FileError::FromErrno(errno, path);
+        count += rest;
+    }
+    const std::string_view head(window.get(), static_cast<std::size_t>(count));
+
     // Only a JPEG picture is ever written: a sidecar or a video can hold a date pair too.
     const std::optional<std::size_t> at = made.asPlanned       ? plan->offset
                                           : HasJpegStart(head) ? FindDatePair(head, hours)

@@ -41,8 +41,9 @@ void ShiftExifTime(const std::string &path, int hours);
 using UnforeseenShiftWrite =
         std::function<void(std::size_t offset, std::string_view before, std::string_view after)>;
 
-// What a read of the picture found for the shift: the file's first bytes (up to the shift's
-// window), and the date pair in them with the 40 bytes that replace it.
+// What a read of the picture found for the shift: the file's first bytes (up to the end of the
+// date pair, or the shift's whole window where it found none), and the date pair in them with the
+// 40 bytes that replace it.
 struct PlannedShift
 {
     std::string head;

@@ -44,6 +44,9 @@ void FindShift(PictureRead &read, JpegHead &head, int hours)
     read.pairOffset = FindDatePair(read.head, hours);
     if (!read.pairOffset)
         return;
+    // The first pair found depends on no byte after it: the shift at the picture's turn compares
+    // only these with the file (ShiftAtTurn), and the pass keeps fewer bytes in hand.
+    read.head.resize(*read.pairOffset + 2 * kDateStringBytes);
     const std::string shifted =
             *ShiftDateString(std::string_view(read.head).substr(*read.pairOffset, 19), hours);
     read.shiftedPair = shifted + '\0' + shifted + '\0';

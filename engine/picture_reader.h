@@ -54,8 +54,9 @@ struct PictureRead
     // The first date pair and the 40 bytes that replace it.
     std::optional<std::size_t> pairOffset;
     std::string shiftedPair;
-    // The first bytes of the file as read (up to the shift's window), before any change: the
-    // shift writes its planned bytes only while the file still holds these.
+    // The first bytes of the file as read, before any change: up to the end of the first date
+    // pair where there is one, else the shift's whole window. The shift writes its planned bytes
+    // only while the file still holds these.
     std::string head;
 };
 

@@ -301,29 +301,44 @@ TEST(ATimeShift, passesOverAReadOnlyFileThatIsNotAJpeg)
     EXPECT_EQ(outcome, 0);
 }
 
+// A read keeps the file's bytes up to the end of the pair it found: at the picture's turn a change
+// after them leaves the plan standing, and any change before its end sends the shift through the
+// whole window again.
 TEST(ATimeShift, tellsAWriteItsPlanDidNotForeseeBeforeMakingIt)
 {
     TempDir dir;
     const std::string path = dir / "p.jpg";
     const std::string planned = Place(Filler(4096), 100, Pair("2005:07:14 09:03:27"));
     const std::string found = Place(Filler(4096), 100, Pair("2006:01:01 10:00:00"));
+    const std::string moved = Place(Filler(4096), 3000, Pair("2006:01:01 10:00:00"));
+    const std::string changedAfter = Place(planned, 2000, "\xff\xe1");
+    const std::size_t whole = kronvik::kShiftReadBytes;
+    const std::size_t toPairEnd = 140;
     const struct
     {
         const std::string &onDisk;
+        std::size_t planKeeps; // bytes of the file the plan holds
         bool refuse; // the one told throws
         std::string told; // what it was told: offset, 40 bytes before, 40 after
-        std::string left; // the pair the file holds afterwards
+        std::size_t at;
+        std::string left; // the pair the file holds there afterwards
     } rows[] = {
-            {planned, false, "", Pair("2005:07:14 11:03:27")},
-            {found, false, "100 " + Pair("2006:01:01 10:00:00") + " " + Pair("2006:01:01 12:00:00"),
+            {planned, whole, false, "", 100, Pair("2005:07:14 11:03:27")},
+            {found, whole, false,
+             "100 " + Pair("2006:01:01 10:00:00") + " " + Pair("2006:01:01 12:00:00"), 100,
              Pair("2006:01:01 12:00:00")},
-            {found, true, "100 " + Pair("2006:01:01 10:00:00") + " " + Pair("2006:01:01 12:00:00"),
+            {found, whole, true,
+             "100 " + Pair("2006:01:01 10:00:00") + " " + Pair("2006:01:01 12:00:00"), 100,
              Pair("2006:01:01 10:00:00")},
+            {changedAfter, toPairEnd, false, "", 100, Pair("2005:07:14 11:03:27")},
+            {moved, toPairEnd, false,
+             "3000 " + Pair("2006:01:01 10:00:00") + " " + Pair("2006:01:01 12:00:00"), 3000,
+             Pair("2006:01:01 12:00:00")},
     };
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.left);
+        SCOPED_TRACE(row.told);
         WriteBytes(path, row.onDisk);
-        kronvik::PlannedShift plan{planned.substr(0, kronvik::kShiftReadBytes),
+        kronvik::PlannedShift plan{planned.substr(0, row.planKeeps),
                                    100,
                                    Pair("2005:07:14 11:03:27"),
                                    std::nullopt,
@@ -341,7 +356,7 @@ TEST(ATimeShift, tellsAWriteItsPlanDidNotForeseeBeforeMakingIt)
         else
             EXPECT_NO_THROW(ShiftExifTime(path, 2, plan));
         EXPECT_EQ(told, row.told);
-        EXPECT_EQ(ReadBytes(path).substr(100, 40), row.left);
+        EXPECT_EQ(ReadBytes(path).substr(row.at, 40), row.left);
     }
 }
 
