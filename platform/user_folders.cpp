@@ -30,6 +30,10 @@ int MakeDirectories(const std::string &path)
 {
     if (path.empty())
         return ENOENT;
+    // The folder is there on every run but the first: one look instead of a mkdir a level.
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+        return 0;
     for (std::size_t at = 1; at <= path.size(); ++at) {
         if (at != path.size() && path[at] != '/')
             continue;
@@ -37,7 +41,6 @@ int MakeDirectories(const std::string &path)
         if (mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
             return errno;
     }
-    struct stat status;
     if (stat(path.c_str(), &status) != 0)
         return errno;
     return S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
