@@ -99,6 +99,9 @@ const char *const kUpgrades[kSchemaVersion] = {
         "DROP INDEX shift_pairs;",
 };
 
+// Written by each batch, and by the upgrade that lists the shifts journaled before the lists.
+const char *const kInsertShiftKeys = "INSERT INTO shift_keys(pass, hours, keys) VALUES(?1, ?2, ?3)";
+
 const char *const kPassColumns =
         "id, started, ended, front_end, sources, time_adjust, recurse, dated_successfully,"
         " dated_unsuccessfully, outcome, undoes, undone, undone_by, process, process_stamp";
@@ -331,8 +334,7 @@ struct Journal::Statements
                                         .c_str()))
         , endInterrupted(store.Prepare("UPDATE passes SET ended = ?2, outcome = 'interrupted'"
                                        " WHERE id = ?1 AND ended IS NULL"))
-        , insertShiftKeys(
-                  store.Prepare("INSERT INTO shift_keys(pass, hours, keys) VALUES(?1, ?2, ?3)"))
+        , insertShiftKeys(store.Prepare(kInsertShiftKeys))
         , deleteShiftKeysOf(store.Prepare("DELETE FROM shift_keys WHERE pass = ?1"))
         , shiftKeyBytes(store.Prepare(
                   "SELECT coalesce(sum(length(keys)), 0) FROM shift_keys WHERE hours = ?1"))
@@ -434,8 +436,7 @@ void Journal::ListShiftKeys()
                                     shifts.BytesView(5)),
                        shifts.Integer(2));
     shifts.Reset();
-    JournalStatement insert =
-            m_store->Prepare("INSERT INTO shift_keys(pass, hours, keys) VALUES(?1, ?2, ?3)");
+    JournalStatement insert = m_store->Prepare(kInsertShiftKeys);
     for (const auto &[of, keys] : lists)
         insert.Bind(1, of.first).Bind(2, of.second).BindKeptBytes(3, keys).Run();
 }
