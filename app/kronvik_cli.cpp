@@ -26,7 +26,9 @@
 namespace {
 
 // Each asks the run to stop as Ctrl-C does: the picture at hand is finished, the totals printed.
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE too: a reader of the run log that goes away (`| head`, a pager quit) would otherwise
+// end the tool between a picture's rename and its time, without its log file.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 void OnStopSignal(int signal)
 {

@@ -460,11 +460,18 @@ TEST_F(TheCli, reportsALogDirectoryItCannotWriteTo)
               "kronvik-cli: " + output / "missing" + "/Kronvik.log contains an incorrect path.\n");
 }
 
-// Runs kronvik-cli on `source` and sends it `signal` once its pass has begun (the first
-// "Processing" line is out). With `ignored`, the signal is ignored in the tool from its start, as
-// nohup leaves SIGHUP. The status is -1 when the tool did not exit by itself.
-CliRun SignalMidPass(const std::string &source, int signal, bool ignored, const std::string &err)
+// Runs kronvik-cli with `options` on `source` and sends it `signal` once its pass has begun (the
+// first "Processing" line is out); SIGPIPE is sent as a reader sends it, by closing its end of
+// the output. With `ignored`, the signal is ignored in the tool from its start, as nohup leaves
+// SIGHUP. The status is -1 when the tool did not exit by itself.
+CliRun SignalMidPass(const std::string &source, int signal, bool ignored, const std::string &err,
+                     std::vector<std::string> options = {})
 {
+    std::vector<char *> argv{const_cast<char *>(KRONVIK_CLI_PATH)};
+    options.push_back(source);
+    for (std::string &option : options)
+        argv.push_back(option.data());
+    argv.push_back(nullptr);
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
         return {};
@@ -475,11 +482,12 @@ CliRun SignalMidPass(const std::string &source, int signal, bool ignored, const 
     if (child == 0) {
         if (ignored)
             std::signal(signal, SIG_IGN);
+        setenv("TZ", "UTC", 1);
         dup2(pipeFds[1], STDOUT_FILENO);
         close(pipeFds[0]);
         const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         dup2(errFd, STDERR_FILENO);
-        execl(KRONVIK_CLI_PATH, KRONVIK_CLI_PATH, source.c_str(), nullptr);
+        execv(KRONVIK_CLI_PATH, argv.data());
         _exit(127);
     }
     close(pipeFds[1]);
@@ -489,8 +497,10 @@ CliRun SignalMidPass(const std::string &source, int signal, bool ignored, const 
     for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
         run.out.append(buffer, static_cast<std::size_t>(got));
         if (!signalled && run.out.find("Processing") != std::string::npos) {
-            kill(child, signal);
             signalled = true;
+            if (signal == SIGPIPE)
+                break;
+            kill(child, signal);
         }
     }
     close(pipeFds[0]);
@@ -529,6 +539,37 @@ TEST_F(TheCli, finishesThePictureAtHandOnAStopSignalAndExitsWith128PlusIt)
                   "kronvik-cli: cannot search '" + missing + "': No such file or directory\n")
                 << row.name;
     }
+}
+
+TEST_F(TheCli, finishesThePictureAtHandWhenItsOutputPipeIsClosedAndStillWritesItsLog)
+{
+    // Dated pictures, so that a picture cut short would be renamed without its time.
+    for (int i = 0; i < 300; ++i)
+        Picture("p" + std::to_string(1000 + i) + ".jpg",
+                "2001:01:01 0" + std::to_string(i / 60) + ":" + std::to_string(10 + i % 60 / 2)
+                        + ":" + std::to_string(10 + i % 2 * 20));
+    fs::create_directory(output / "logs");
+    const CliRun run = SignalMidPass(pictures.Path().string(), SIGPIPE, false, output / "err",
+                                     {"-l", output / "logs"});
+    EXPECT_EQ(run.status, 141);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(fs::is_regular_file(output / "logs/Kronvik.log"));
+    int renamed = 0;
+    for (const auto &entry : fs::directory_iterator(pictures.Path())) {
+        const std::string name = entry.path().filename();
+        if (name[0] == 'p')
+            continue;
+        ++renamed;
+        std::tm named{};
+        ASSERT_NE(strptime(name.c_str(), "%Y-%m-%d %H.%M.%S.JPG", &named), nullptr) << name;
+        struct stat status
+        {
+        };
+        ASSERT_EQ(stat(entry.path().c_str(), &status), 0);
+        EXPECT_EQ(status.st_mtim.tv_sec, timegm(&named)) << name;
+    }
+    EXPECT_GT(renamed, 0);
+    EXPECT_LT(renamed, 300);
 }
 
 TEST_F(TheCli, runsToItsEndThroughAHangupThatNohupIgnores)
