@@ -208,12 +208,25 @@ ShiftMade ShiftAtTurn(const std::string &path, int hours, const PlannedShift *pl
 {
     LockedFile file;
     FileStamp opened;
+    std::optional<int> openError;
+    if (plan && plan->opened.IsOpen() && plan->stamp) {
+        // The read's open stands in for the shift's while the path names the file it opened,
+        // unchanged: one look by path instead of an open and its looks at the file.
+        LockedFile read = std::move(plan->opened);
+        if (StampFile(path, opened) == 0 && opened == *plan->stamp) {
+            openError = read.Lock();
+            if (*openError == 0)
+                file = std::move(read);
+        }
+    }
+    if (!openError)
+        openError = file.OpenExistingForUpdate(path, &opened);
     // What is passed over here (a FIFO, a device, a vanished file, a video named like a picture)
     // the picture dater then reports as an unreadable picture.
-    if (const int openError = file.OpenExistingForUpdate(path, &opened)) {
+    if (*openError != 0) {
         if (IsPassedOver(path))
             return ShiftMade{};
-        throw FileError::FromErrno(openError, path);
+        throw FileError::FromErrno(*openError, path);
     }
 
     // One window a thread, read into picture after picture: the pass's thread made, zeroed and

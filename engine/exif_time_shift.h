@@ -3,6 +3,7 @@
 #pragma once
 
 #include "file_stamp.h"
+#include "locked_file.h"
 
 #include <cstddef>
 #include <functional>
@@ -55,6 +56,10 @@ struct PlannedShift
     // A file that changed since the read is left unwritten, for its caller to read again.
     bool onlyAsPlanned = false;
     UnforeseenShiftWrite beforeUnforeseenWrite; // may be empty
+    // The file as the read opened it for update, unlocked, when it did: the shift takes it over,
+    // and locks it, when the path still names it with the status `stamp`, and closes it
+    // otherwise.
+    mutable LockedFile opened;
 };
 
 // What ShiftExifTime did at the picture's turn.

@@ -13,7 +13,7 @@ class FileSystem : public PassApplier
 public:
     PictureRead Read(const std::string &path, int shiftHours) override
     {
-        return ReadPicture(path, shiftHours);
+        return ReadPicture(path, shiftHours, true);
     }
     bool ReadsAhead() const override { return true; }
     bool MakesChanges() const override { return true; }
@@ -25,7 +25,7 @@ public:
                 shift.path, shift.hours,
                 PlannedShift{std::move(read.head), shift.offset, shift.pair,
                              read.stampError == 0 ? std::optional(read.stamp) : std::nullopt,
-                             onlyAsPlanned, beforeUnforeseen});
+                             onlyAsPlanned, beforeUnforeseen, read.update.Take()});
     }
 
     void LearnShiftWritten(PictureRead &read, const std::optional<FileStamp> &written) override

@@ -13,6 +13,7 @@
 #include "thread_priority.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <exception>
@@ -53,16 +54,69 @@ void FindShift(PictureRead &read, JpegHead &head, int hours)
     std::copy(read.shiftedPair.begin(), read.shiftedPair.end(), head.Data() + *read.pairOffset);
 }
 
+// The files the reads hold for update (HeldForUpdate), of all passes of the process.
+std::atomic<std::size_t> g_heldForUpdate{0};
+
+std::size_t MostHeldForUpdate()
+{
+    static const std::size_t most = std::min<std::size_t>(512, OpenFilesAllowed() / 4);
+    return most;
+}
+
 } // namespace
 
-PictureRead ReadPicture(const std::string &path, int shiftHours)
+HeldForUpdate::~HeldForUpdate()
+{
+    if (m_file.IsOpen())
+        --g_heldForUpdate;
+}
+
+HeldForUpdate::HeldForUpdate(HeldForUpdate &&other) noexcept
+    : m_file(std::move(other.m_file))
+{
+}
+
+HeldForUpdate &HeldForUpdate::operator=(HeldForUpdate &&other) noexcept
+{
+    if (this != &other) {
+        if (m_file.IsOpen())
+            --g_heldForUpdate;
+        m_file = std::move(other.m_file);
+    }
+    return *this;
+}
+
+bool HeldForUpdate::Open(const std::string &path, FileStamp &status)
+{
+    *this = HeldForUpdate();
+    if (++g_heldForUpdate > MostHeldForUpdate()
+        || m_file.OpenExistingUnlocked(path, &status) != 0) {
+        --g_heldForUpdate;
+        return false;
+    }
+    return true;
+}
+
+LockedFile HeldForUpdate::Take()
+{
+    if (m_file.IsOpen())
+        --g_heldForUpdate;
+    return std::move(m_file);
+}
+
+PictureRead ReadPicture(const std::string &path, int shiftHours, bool holdForUpdate)
 {
     PictureRead read;
     read.path = path;
     read.shiftHours = shiftHours;
 
+    // With an adjustment, the file is opened for update first, as the shift will open it; what
+    // cannot be is opened for reading.
     PictureFile file;
-    const int openError = file.Open(path, &read.stamp);
+    const bool held = shiftHours != 0 && holdForUpdate && read.update.Open(path, read.stamp);
+    if (held)
+        file.Borrow(read.update.Descriptor(), read.stamp);
+    const int openError = held ? 0 : file.Open(path, &read.stamp);
     // What cannot be opened may still be looked at: an unreadable file has a modification time.
     if (openError != 0 && openError != PictureFile::kNotRegularFile)
         read.stampError = StampFile(path, read.stamp);
@@ -75,7 +129,7 @@ PictureRead ReadPicture(const std::string &path, int shiftHours)
         read.shiftPassesOver = openError == PictureFile::kNotRegularFile || openError == ENOENT
                                || openError == ENOTDIR || openError == ELOOP;
         // An open file's mode was seen by its open: no second look by path.
-        if (!read.shiftPassesOver)
+        if (!read.shiftPassesOver && !held)
             read.updateError = openError == 0 ? CheckUpdateAccess(path, file.ReadOnlyToAll())
                                               : CheckUpdateAccess(path);
     }
@@ -244,7 +298,7 @@ void PictureReadAhead::Work(std::stop_token stop, bool extra)
         const ThreadUsage usageStart = timed ? ReadThreadUsage() : ThreadUsage{};
         std::optional<PictureRead> read;
         try {
-            read = ReadPicture(job.path, job.hours);
+            read = ReadPicture(job.path, job.hours, true);
         } catch (...) {
             // Out of memory, say: the pass reads this picture again at its turn.
         }

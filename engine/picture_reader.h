@@ -5,6 +5,7 @@
 #include "calendar_time.h"
 #include "exif_date_reader.h"
 #include "file_stamp.h"
+#include "locked_file.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -20,6 +21,39 @@
 namespace kronvik {
 
 struct ThreadUsage;
+
+// A picture file that a read made with a time adjustment opened for update, unlocked, for the
+// shift at the picture's turn to write through: that open then stands in for the shift's own while
+// the path still names the file unchanged. The reads in hand hold a few hundred of them at most,
+// and never more than a quarter of the files the process may have open; past that a read holds
+// none, and the shift opens the file itself.
+class HeldForUpdate
+{
+public:
+    HeldForUpdate() = default;
+    ~HeldForUpdate();
+    HeldForUpdate(HeldForUpdate &&other) noexcept;
+    HeldForUpdate &operator=(HeldForUpdate &&other) noexcept;
+    // A copy of a read holds no file: the file stays with the read that opened it.
+    HeldForUpdate(const HeldForUpdate &) { }
+    HeldForUpdate &operator=(const HeldForUpdate &other)
+    {
+        if (this != &other)
+            *this = HeldForUpdate();
+        return *this;
+    }
+
+    // Opens `path` for update (LockedFile::OpenExistingUnlocked); true when it is held, with its
+    // status in `status`.
+    bool Open(const std::string &path, FileStamp &status);
+    bool IsOpen() const { return m_file.IsOpen(); }
+    int Descriptor() const { return m_file.Descriptor(); }
+    // The file, now the caller's; nothing is held after.
+    LockedFile Take();
+
+private:
+    LockedFile m_file;
+};
 
 // What one read of a picture file found: everything the pass decides the picture's fate from,
 // taken through one open of the file. A read changes nothing in the file system.
@@ -58,12 +92,16 @@ struct PictureRead
     // pair where there is one, else the shift's whole window. The shift writes its planned bytes
     // only while the file still holds these.
     std::string head;
+    // With a time adjustment, the file as the read opened it for update, when it could and was
+    // asked to; its status then is `stamp`.
+    HeldForUpdate update;
 };
 
 // Reads a picture: its status, its date text or why there is none, and with `shiftHours` what the
 // shift will do to it. Never throws for what the file holds; a failed read is an unreadable
-// picture.
-PictureRead ReadPicture(const std::string &path, int shiftHours);
+// picture. With `holdForUpdate` and `shiftHours`, the file is read through an open for update
+// that the read keeps (PictureRead::update); a preview, which writes nothing, opens none.
+PictureRead ReadPicture(const std::string &path, int shiftHours, bool holdForUpdate = false);
 
 // Asks the file system whether it keeps 2-second times when the read's name and modification
 // time need that answer, and only then.

@@ -8,8 +8,10 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <limits>
 #include <linux/magic.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -38,11 +40,12 @@ bool IgnoresNonBlocking(decltype(statfs::f_type) type)
     }
 }
 
-// Opens `path` with `flags`, refuses anything but a regular file and takes the exclusive lock;
-// `status` is the file's, `fuse` whether it lies on a FUSE mount. The open is non-blocking so
-// that a FIFO cannot hang it; blocking is restored afterwards where the file system would see
-// the flag (F_SETFL ignores the access mode and creation flags among `flags`).
-int OpenLocked(const std::string &path, int flags, int &fd, struct stat &status, bool &fuse)
+// Opens `path` with `flags`, refuses anything but a regular file and, with `lock`, takes the
+// exclusive lock; `status` is the file's, `fuse` whether it lies on a FUSE mount. The open is
+// non-blocking so that a FIFO cannot hang it; blocking is restored afterwards where the file
+// system would see the flag (F_SETFL ignores the access mode and creation flags among `flags`).
+int OpenLocked(const std::string &path, int flags, int &fd, struct stat &status, bool &fuse,
+               bool lock = true)
 {
     fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
@@ -52,7 +55,7 @@ int OpenLocked(const std::string &path, int flags, int &fd, struct stat &status,
         error = errno;
     else if (!S_ISREG(status.st_mode))
         error = EINVAL;
-    else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+    else if (lock && flock(fd, LOCK_EX | LOCK_NB) != 0)
         error = errno;
     struct statfs system
     {
@@ -118,13 +121,31 @@ LockedFile &LockedFile::operator=(LockedFile &&other) noexcept
 
 int LockedFile::OpenExistingForUpdate(const std::string &path, FileStamp *opened)
 {
-    *this = LockedFile();
+    return OpenForUpdate(path, opened, true);
+}
+
+int LockedFile::OpenExistingUnlocked(const std::string &path, FileStamp *opened)
+{
+    return OpenForUpdate(path, opened, false);
+}
+
+int LockedFile::Lock() const
+{
+    // What the open stands for in the write it prepares: a fault of the shift's open meets it here.
     if (const int error = WriteFault(WriteStep::OpenForUpdate))
+        return error;
+    return flock(m_fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+}
+
+int LockedFile::OpenForUpdate(const std::string &path, FileStamp *opened, bool lock)
+{
+    *this = LockedFile();
+    if (const int error = lock ? WriteFault(WriteStep::OpenForUpdate) : 0)
         return error;
     struct stat status
     {
     };
-    if (const int error = OpenLocked(path, O_RDWR, m_fd, status, m_fuse))
+    if (const int error = OpenLocked(path, O_RDWR, m_fd, status, m_fuse, lock))
         return error;
     if (!IsReadOnlyToAll(status.st_mode)) {
         if (opened)
@@ -209,6 +230,14 @@ int LockedFile::Stamp(FileStamp &stamp) const
         return errno;
     stamp = StampOfStatus(status);
     return 0;
+}
+
+std::size_t OpenFilesAllowed()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::numeric_limits<std::size_t>::max();
+    return static_cast<std::size_t>(limit.rlim_cur);
 }
 
 int CheckUpdateAccess(const std::string &path, bool readOnlyToAll)

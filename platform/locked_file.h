@@ -28,6 +28,14 @@ public:
     // file. `opened`, when given, receives the status of the file opened.
     int OpenExistingForUpdate(const std::string &path, FileStamp *opened = nullptr);
 
+    // OpenExistingForUpdate without the lock: for a read that hands the open file on to the
+    // write it prepares, which takes the lock (Lock) only then. Another open of the same file
+    // by this process may take the lock meanwhile, as for two names of one file.
+    int OpenExistingUnlocked(const std::string &path, FileStamp *opened = nullptr);
+    // Takes the exclusive lock of a file so opened. Returns 0 or an errno value: EWOULDBLOCK when
+    // another open of the file holds it.
+    int Lock() const;
+
     // Creates the file or opens it for writing only, locks it, and only then empties it, so a
     // file that another process is writing is never cut short. Returns 0 or an errno value.
     int CreateAlways(const std::string &path);
@@ -51,13 +59,21 @@ public:
     void CloseUnflushed();
 
     bool IsOpen() const { return m_fd >= 0; }
+    // For reading through another object while this one stays open: -1 when closed.
+    int Descriptor() const { return m_fd; }
     // The open file's status now. Returns 0 or an errno value.
     int Stamp(FileStamp &stamp) const;
 
 private:
+    int OpenForUpdate(const std::string &path, FileStamp *opened, bool lock);
+
     int m_fd = -1;
     bool m_fuse = false; // the file lies on a FUSE mount
 };
+
+// How many files the process may have open at once: its soft limit, or a large number when there
+// is none.
+std::size_t OpenFilesAllowed();
 
 // Whether LockedFile::OpenExistingForUpdate is expected to open `path`, asked without opening it:
 // 0, or the errno it would meet for permissions, a read-only file system or a missing file. A lock

@@ -70,11 +70,22 @@ std::int64_t PictureFile::ReadAt(std::uint64_t offset, void *buffer, std::size_t
     return static_cast<std::int64_t>(done);
 }
 
+void PictureFile::Borrow(int fd, const FileStamp &status)
+{
+    Close();
+    m_fd = fd;
+    m_owned = false;
+    m_size = status.size;
+    // It opened for update: someone may write it.
+    m_readOnlyToAll = false;
+}
+
 void PictureFile::Close()
 {
-    if (m_fd >= 0)
+    if (m_fd >= 0 && m_owned)
         ::close(m_fd);
     m_fd = -1;
+    m_owned = true;
     m_size = 0;
 }
 

@@ -28,6 +28,9 @@ public:
     // `stamp`, when given, receives the status of what was opened, also of what is refused for not
     // being a regular file.
     int Open(const std::string &path, FileStamp *stamp = nullptr);
+    // Reads through `fd`, a regular file that another object opened for update and keeps open
+    // (LockedFile), whose status is `status`.
+    void Borrow(int fd, const FileStamp &status);
     bool IsOpen() const { return m_fd >= 0; }
     // The size the file had when it was opened.
     std::uint64_t Size() const { return m_size; }
@@ -42,6 +45,7 @@ public:
 
 private:
     int m_fd = -1;
+    bool m_owned = true;
     std::uint64_t m_size = 0;
     bool m_readOnlyToAll = false;
 };

@@ -13,7 +13,8 @@ enum class WriteStep {
     WriteTemporary, // ReplacingFile::Write
     FlushTemporary, // ReplacingFile::Flush: fsync of the new version
     ReplaceByRename, // ReplacingFile::Replace: the rename over the file
-    OpenForUpdate, // LockedFile::OpenExistingForUpdate: the shift's open
+    OpenForUpdate, // LockedFile::OpenExistingForUpdate, or Lock of a file the read opened: the
+                   // shift's open
     WriteInPlace, // LockedFile::WriteAt: the shift's write
     FlushInPlace, // LockedFile::WriteAt: the fsync after the shift's write
     RenamePicture, // RenameNoReplace

@@ -22,6 +22,7 @@
 #include <sched.h>
 #include <sstream>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -376,6 +377,30 @@ TEST_F(TheCli, shiftsDatesByTheGivenHours)
     CliRun run = Run({"-t", "-10", pictures.Path().string()});
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_TRUE(fs::exists(pictures / "2005-07-13 23.03.27.JPG"));
+}
+
+TEST_F(TheCli, shiftsEveryPictureWhenItMayHaveFewFilesOpen)
+{
+    // The reads made ahead keep the pictures they read open for their shifts, as many as the
+    // limit on open files leaves room for.
+    for (int i = 0; i < 300; ++i)
+        Picture("p" + std::to_string(i) + ".jpg", "2005:07:14 0" + std::to_string(i / 60) + ":"
+                                                          + std::to_string(10 + i % 60 / 2) + ":"
+                                                          + std::to_string(10 + i % 2 * 20));
+    const pid_t child = fork();
+    if (child == 0) {
+        const rlimit few{64, 64};
+        setrlimit(RLIMIT_NOFILE, &few);
+        ExecCli(KRONVIK_CLI_PATH, {"-t", "2", pictures.Path().string()}, output / "out",
+                output / "err");
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadBytes(output / "err");
+    EXPECT_NE(ReadBytes(output / "out").find(": Digital pictures dated successfully: 300\n"),
+              std::string::npos)
+            << ReadBytes(output / "out");
+    EXPECT_TRUE(fs::exists(pictures / "2005-07-14 06.39.30.JPG"));
 }
 
 TEST_F(TheCli, reportsAFileErrorWithStatus3AndStillWritesTheLog)

@@ -4,6 +4,7 @@
 
 #include "file_error.h"
 #include "jpeg_fixture.h"
+#include "picture_reader.h"
 #include "run_as_nobody.h"
 #include "temp_dir.h"
 
@@ -178,15 +179,39 @@ TEST(ATimeShift, reportsAPictureLockedByAnotherOpenAsASharingViolation)
     const int holder = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
-    try {
-        ShiftExifTime(path, 2);
-        ADD_FAILURE() << "no file error";
-    } catch (const FileError &error) {
-        EXPECT_EQ(error.Kind(), FileErrorKind::SharingViolation);
-        EXPECT_EQ(error.Message(), "Encountered a sharing violation while accessing " + path + ".");
+    // The shift's own open, and the open of a read made ahead, which the shift locks at its turn.
+    for (const bool readOpened : {false, true}) {
+        SCOPED_TRACE(readOpened ? "opened by the read" : "opened by the shift");
+        kronvik::PlannedShift plan{
+                original.substr(0, 50), 10, Pair("2005:07:14 11:03:27"), {}, false, {}, {}};
+        plan.stamp.emplace();
+        if (readOpened) {
+            ASSERT_EQ(plan.opened.OpenExistingUnlocked(path, &*plan.stamp), 0);
+        }
+        try {
+            ShiftExifTime(path, 2, plan);
+            ADD_FAILURE() << "no file error";
+        } catch (const FileError &error) {
+            EXPECT_EQ(error.Kind(), FileErrorKind::SharingViolation);
+            EXPECT_EQ(error.Message(),
+                      "Encountered a sharing violation while accessing " + path + ".");
+        }
     }
     close(holder);
     EXPECT_EQ(ReadBytes(path), original);
+}
+
+TEST(ATimeShift, isNotKeptFromAFileByAReadHoldingAnotherNameOfItOpen)
+{
+    TempDir dir;
+    const std::string path = dir / "picture.jpg";
+    WriteBytes(path, Place(Filler(500), 10, Pair("2005:07:14 09:03:27")));
+    ASSERT_EQ(link(path.c_str(), (dir / "again.jpg").c_str()), 0);
+    // A read of the second name, made ahead while the first waits for its turn.
+    const kronvik::PictureRead read = kronvik::ReadPicture(dir / "again.jpg", 2, true);
+    ASSERT_TRUE(read.update.IsOpen());
+    EXPECT_NO_THROW(ShiftExifTime(path, 2));
+    EXPECT_EQ(ReadBytes(path).substr(10, 40), Pair("2005:07:14 11:03:27"));
 }
 
 TEST(ATimeShift, reportsAReadOnlyPictureAsAccessDenied)
@@ -343,6 +368,7 @@ TEST(ATimeShift, tellsAWriteItsPlanDidNotForeseeBeforeMakingIt)
                                    Pair("2005:07:14 11:03:27"),
                                    std::nullopt,
                                    false,
+                                   {},
                                    {}};
         std::string told;
         plan.beforeUnforeseenWrite = [&](std::size_t offset, std::string_view before,
@@ -373,33 +399,47 @@ TEST(ATimeShift, writesAsPlannedOnlyAFileWithTheStatusItWasReadWith)
         const char *change; // made between the read and the shift
         bool asPlanned;
     } rows[] = {{"none", true}, {"touched", false}, {"replaced", false}};
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.change);
-        WriteBytes(path, bytes);
-        kronvik::FileStamp read;
-        ASSERT_EQ(kronvik::StampFile(path, read), 0);
-        if (std::string(row.change) == "touched") {
-            const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
-            ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-        } else if (std::string(row.change) == "replaced") {
-            WriteBytes(dir / "new.jpg", bytes);
-            fs::rename(dir / "new.jpg", path);
-        }
-        const kronvik::PlannedShift plan{bytes.substr(0, kronvik::kShiftReadBytes),
-                                         100,
-                                         Pair("2005:07:14 11:03:27"),
-                                         read,
-                                         true,
-                                         {}};
-        const kronvik::ShiftMade made = ShiftExifTime(path, 2, plan);
-        EXPECT_EQ(made.asPlanned, row.asPlanned);
-        EXPECT_EQ(ReadBytes(path).substr(100, 40),
-                  Pair(row.asPlanned ? "2005:07:14 11:03:27" : "2005:07:14 09:03:27"));
-        kronvik::FileStamp after;
-        ASSERT_EQ(kronvik::StampFile(path, after), 0);
-        EXPECT_EQ(made.written.has_value(), row.asPlanned);
-        if (made.written) {
-            EXPECT_TRUE(*made.written == after);
+    // The read may have kept the file open for the shift: the shift then writes through that open
+    // only while the path still names the same file, unchanged.
+    for (const bool readOpened : {false, true}) {
+        for (const auto &row : rows) {
+            SCOPED_TRACE(std::string(row.change) + (readOpened ? ", opened by the read" : ""));
+            fs::remove(dir / "old.jpg");
+            WriteBytes(path, bytes);
+            kronvik::FileStamp read;
+            ASSERT_EQ(kronvik::StampFile(path, read), 0);
+            kronvik::LockedFile opened;
+            if (readOpened) {
+                ASSERT_EQ(opened.OpenExistingUnlocked(path), 0);
+            }
+            if (std::string(row.change) == "touched") {
+                const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+                ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+            } else if (std::string(row.change) == "replaced") {
+                ASSERT_EQ(link(path.c_str(), (dir / "old.jpg").c_str()), 0);
+                WriteBytes(dir / "new.jpg", bytes);
+                fs::rename(dir / "new.jpg", path);
+            }
+            const kronvik::PlannedShift plan{bytes.substr(0, kronvik::kShiftReadBytes),
+                                             100,
+                                             Pair("2005:07:14 11:03:27"),
+                                             read,
+                                             true,
+                                             {},
+                                             std::move(opened)};
+            const kronvik::ShiftMade made = ShiftExifTime(path, 2, plan);
+            if (std::string(row.change) == "replaced") {
+                EXPECT_EQ(ReadBytes(dir / "old.jpg"), bytes);
+            }
+            EXPECT_EQ(made.asPlanned, row.asPlanned);
+            EXPECT_EQ(ReadBytes(path).substr(100, 40),
+                      Pair(row.asPlanned ? "2005:07:14 11:03:27" : "2005:07:14 09:03:27"));
+            kronvik::FileStamp after;
+            ASSERT_EQ(kronvik::StampFile(path, after), 0);
+            EXPECT_EQ(made.written.has_value(), row.asPlanned);
+            if (made.written) {
+                EXPECT_TRUE(*made.written == after);
+            }
         }
     }
 }
