@@ -3,6 +3,7 @@
 #include "locked_file.h"
 
 #include "file_stamp_of_status.h"
+#include "open_keeping_access_time.h"
 #include "read_only.h"
 #include "write_faults.h"
 
@@ -47,7 +48,10 @@ bool IgnoresNonBlocking(decltype(statfs::f_type) type)
 int OpenLocked(const std::string &path, int flags, int &fd, struct stat &status, bool &fuse,
                bool lock = true)
 {
-    fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    // A file opened to be read as well keeps its access time where the system allows.
+    fd = (flags & O_ACCMODE) == O_WRONLY
+                 ? open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666)
+                 : OpenKeepingAccessTime(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         return errno;
     int error = 0;

@@ -3,6 +3,7 @@
 #include "picture_file.h"
 
 #include "file_stamp_of_status.h"
+#include "open_keeping_access_time.h"
 #include "read_only.h"
 
 #include <cerrno>
@@ -21,7 +22,7 @@ int PictureFile::Open(const std::string &path, FileStamp *stamp)
 {
     Close();
     // O_NOCTTY: a terminal device named like a picture must not become our controlling terminal.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    int fd = OpenKeepingAccessTime(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     struct stat status
     {
     };

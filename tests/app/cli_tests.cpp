@@ -403,6 +403,37 @@ TEST_F(TheCli, shiftsEveryPictureWhenItMayHaveFewFilesOpen)
     EXPECT_TRUE(fs::exists(pictures / "2005-07-14 06.39.30.JPG"));
 }
 
+TEST_F(TheCli, leavesTheAccessTimesOfThePicturesItReadsAsTheyWere)
+{
+    // Read before their modification time, as relatime would move them at a read. The second
+    // picture ends the pass: those after it were read ahead and never reached.
+    constexpr std::time_t kRead = 978307200, kModified = 1104537600; // 2001, 2005
+    for (int i = 0; i < 40; ++i) {
+        const std::string path = Picture("p" + std::to_string(10 + i) + ".jpg",
+                                         "2005:07:14 09:03:" + std::to_string(10 + i));
+        const timespec times[2] = {{kRead, 0}, {kModified, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    }
+    chmod((pictures / "p11.jpg").c_str(), 0444);
+    for (const char *preview : {"", "-n"}) {
+        SCOPED_TRACE(*preview ? "the preview" : "the run");
+        std::vector<std::string> args{"-t", "2", pictures.Path().string()};
+        if (*preview)
+            args.insert(args.begin(), preview);
+        EXPECT_EQ(Run(args).status, 3);
+        int files = 0;
+        for (const auto &entry : fs::directory_iterator(pictures.Path())) {
+            ++files;
+            struct stat status
+            {
+            };
+            ASSERT_EQ(stat(entry.path().c_str(), &status), 0);
+            EXPECT_EQ(status.st_atim.tv_sec, kRead) << entry.path();
+        }
+        EXPECT_EQ(files, 40);
+    }
+}
+
 TEST_F(TheCli, reportsAFileErrorWithStatus3AndStillWritesTheLog)
 {
     Picture("a.jpg", "2005:07:14 09:03:27");
