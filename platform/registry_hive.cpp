@@ -16,12 +16,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace kronvik {
@@ -106,6 +108,19 @@ struct OpenKey
 std::mutex g_registryMutex;
 std::map<RegistryKeyHandle, OpenKey> g_openKeys;
 RegistryKeyHandle g_nextHandle = 0x1000;
+
+// What the last open of a key read when it found the key missing. A key that cannot be opened is
+// most often created next (SaveSettings opens, then creates), and a save reads the hive once: the
+// next call, when it creates that key, starts from this reading while the file is still the
+// version read. Any other call forgets it. Its file is not kept open: the version's change time
+// tells a later file from it.
+struct MissingKeyRead
+{
+    RegistryKeyHandle root = kNoRegistryKey;
+    std::string path;
+    std::shared_ptr<HiveSnapshot> hive;
+};
+std::optional<MissingKeyRead> g_missingKeyRead;
 
 // The open key of a handle; null for a root or an unknown handle.
 OpenKey *FindOpenKey(RegistryKeyHandle handle)
@@ -485,6 +500,18 @@ RegistryError SnapshotBelow(RegistryKeyHandle root, std::shared_ptr<HiveSnapshot
     return ReadHive(RegistryHivePath(), *snapshot);
 }
 
+// The version of the file at the hive's path now; one that does not exist when there is none.
+FileVersion HiveVersionNow()
+{
+    struct stat status
+    {
+    };
+    const std::string path = RegistryHivePath();
+    if (path.empty() || stat(path.c_str(), &status) != 0)
+        return FileVersion();
+    return FileVersion::Of(status);
+}
+
 std::string HomeFolder()
 {
     const char *home = std::getenv("HOME");
@@ -523,14 +550,20 @@ RegistryError RegistryOpenKey(RegistryKeyHandle root, const std::string &subKey,
         return kErrorInvalidParameter;
     *result = kNoRegistryKey;
     std::lock_guard<std::mutex> lock(g_registryMutex);
+    g_missingKeyRead.reset();
     std::string path;
     if (RegistryError error = JoinKeyPath(root, subKey, path))
         return error;
     std::shared_ptr<HiveSnapshot> hive;
     if (RegistryError error = SnapshotBelow(root, hive))
         return error;
-    if (path != kHkeyCurrentUserName && !RegistryKeyExists(hive->contents, path))
+    if (path != kHkeyCurrentUserName && !RegistryKeyExists(hive->contents, path)) {
+        if (!FindOpenKey(root)) {
+            hive->Forget();
+            g_missingKeyRead = MissingKeyRead{root, path, std::move(hive)};
+        }
         return kErrorFileNotFound;
+    }
     *result = AddOpenKey(path, access, std::move(hive));
     return kErrorSuccess;
 }
@@ -544,11 +577,15 @@ RegistryError RegistryCreateKey(RegistryKeyHandle root, const std::string &subKe
         return kErrorInvalidParameter;
     *result = kNoRegistryKey;
     std::lock_guard<std::mutex> lock(g_registryMutex);
+    const std::optional<MissingKeyRead> missing = std::exchange(g_missingKeyRead, std::nullopt);
     std::string path;
     if (RegistryError error = JoinKeyPath(root, subKey, path))
         return error;
     std::shared_ptr<HiveSnapshot> hive;
-    if (RegistryError error = SnapshotBelow(root, hive))
+    if (missing && missing->root == root && missing->path == path
+        && HiveVersionNow() == missing->hive->version)
+        hive = missing->hive;
+    else if (RegistryError error = SnapshotBelow(root, hive))
         return error;
     bool created = false;
     if (path != kHkeyCurrentUserName && !RegistryKeyExists(hive->contents, path)) {
@@ -574,6 +611,7 @@ RegistryError RegistryQueryValue(RegistryKeyHandle key, const std::string &name,
                                  std::uint32_t *type, unsigned char *data, std::uint32_t *byteCount)
 {
     std::lock_guard<std::mutex> lock(g_registryMutex);
+    g_missingKeyRead.reset();
     if (!IsKnownHandle(key))
         return kErrorInvalidHandle;
     const OpenKey *open = FindOpenKey(key);
@@ -614,6 +652,7 @@ RegistryError RegistrySetValue(RegistryKeyHandle key, const std::string &name, s
                                const unsigned char *data, std::uint32_t byteCount)
 {
     std::lock_guard<std::mutex> lock(g_registryMutex);
+    g_missingKeyRead.reset();
     if (!IsKnownHandle(key))
         return kErrorInvalidHandle;
     OpenKey *open = FindOpenKey(key);
@@ -642,9 +681,10 @@ RegistryError RegistrySetValue(RegistryKeyHandle key, const std::string &name, s
 
 RegistryError RegistryCloseKey(RegistryKeyHandle key)
 {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    g_missingKeyRead.reset();
     if (key == kHkeyCurrentUser)
         return kErrorSuccess;
-    std::lock_guard<std::mutex> lock(g_registryMutex);
     auto found = g_openKeys.find(key);
     if (found == g_openKeys.end())
         return kErrorInvalidHandle;

@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace kronvik;
 using kronvik::test::ReadBytes;
@@ -270,6 +273,51 @@ TEST(SavingSettings, keepsEveryKeyAndValueOfAHiveEditedByHand)
     }
     EXPECT_EQ(StoredSetting(home, "Recurse"), Zeroed("1"));
     EXPECT_EQ(StoredSetting(home, "LogDir"), Zeroed(""));
+}
+
+// How many times `save` opened the hive file, as the kernel saw it.
+int HiveOpensDuring(const ScopedConfigHome &home, const std::function<void()> &save)
+{
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    EXPECT_GE(watch, 0);
+    // The closes too: the kernel merges an event into the same one just before it, unread.
+    EXPECT_GE(inotify_add_watch(watch, home.KronvikFolder().c_str(), IN_OPEN | IN_CLOSE), 0);
+    save();
+    int opens = 0;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t got; (got = read(watch, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < got;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            if ((event->mask & IN_OPEN) && event->len > 0
+                && std::string(event->name) == "registry.reg")
+                ++opens;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    close(watch);
+    return opens;
+}
+
+TEST(SavingSettings, readsTheHiveOnceWhetherItHoldsTheKeyOrNot)
+{
+    const struct
+    {
+        const char *told;
+        std::string keys;
+    } rows[] = {
+            {"the settings key", std::string(kSection) + "\"Recurse\"=\"0\"\n"},
+            {"another program's key only", "[HKEY_CURRENT_USER\\Software\\Other]\n\"x\"=\"y\"\n"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.told);
+        ScopedConfigHome home;
+        std::filesystem::create_directories(home.KronvikFolder());
+        WriteBytes(home.HivePath(), "REGEDIT4\n\n" + row.keys);
+        SettingsRecord record;
+        RecordedControls controls;
+        EXPECT_EQ(HiveOpensDuring(home, [&] { SaveSettings(record, controls); }), 1);
+        EXPECT_EQ(StoredSetting(home, "Recurse"), Zeroed("1"));
+    }
 }
 
 TEST(SavingSettings, keepsACorruptHiveAsideAndStartsAFreshOne)
