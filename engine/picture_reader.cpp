@@ -110,8 +110,8 @@ PictureRead ReadPicture(const std::string &path, int shiftHours, bool holdForUpd
     read.path = path;
     read.shiftHours = shiftHours;
 
-    // With an adjustment, the file is opened for update first, as the shift will open it; what
-    // cannot be is opened for reading.
+    // A read for a pass with an adjustment opens the file for update first, as the shift will
+    // open it; a file that cannot be, and any other read, is opened for reading.
     PictureFile file;
     const bool held = shiftHours != 0 && holdForUpdate && read.update.Open(path, read.stamp);
     if (held)
