@@ -149,6 +149,15 @@ protected:
         return pictures / name;
     }
 
+    // `count` pictures p1000.jpg on, each dated 2005-07-14 at its own time from 00:10:10 on.
+    void DatedPictures(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            Picture("p" + std::to_string(1000 + i) + ".jpg",
+                    "2005:07:14 0" + std::to_string(i / 60) + ":" + std::to_string(10 + i % 60 / 2)
+                            + ":" + std::to_string(10 + i % 2 * 20));
+    }
+
     TempDir pictures;
     TempDir output;
 };
@@ -383,10 +392,7 @@ TEST_F(TheCli, shiftsEveryPictureWhenItMayHaveFewFilesOpen)
 {
     // The reads made ahead keep the pictures they read open for their shifts, as many as the
     // limit on open files leaves room for.
-    for (int i = 0; i < 300; ++i)
-        Picture("p" + std::to_string(i) + ".jpg", "2005:07:14 0" + std::to_string(i / 60) + ":"
-                                                          + std::to_string(10 + i % 60 / 2) + ":"
-                                                          + std::to_string(10 + i % 2 * 20));
+    DatedPictures(300);
     const pid_t child = fork();
     if (child == 0) {
         const rlimit few{64, 64};
@@ -600,10 +606,7 @@ TEST_F(TheCli, finishesThePictureAtHandOnAStopSignalAndExitsWith128PlusIt)
 TEST_F(TheCli, finishesThePictureAtHandWhenItsOutputPipeIsClosedAndStillWritesItsLog)
 {
     // Dated pictures, so that a picture cut short would be renamed without its time.
-    for (int i = 0; i < 300; ++i)
-        Picture("p" + std::to_string(1000 + i) + ".jpg",
-                "2001:01:01 0" + std::to_string(i / 60) + ":" + std::to_string(10 + i % 60 / 2)
-                        + ":" + std::to_string(10 + i % 2 * 20));
+    DatedPictures(300);
     fs::create_directory(output / "logs");
     const CliRun run = SignalMidPass(pictures.Path().string(), SIGPIPE, false, output / "err",
                                      {"-l", output / "logs"});
