@@ -343,7 +343,9 @@ struct Journal::Statements
         , shiftWriting(store.Prepare(
                   "SELECT c.pass, p.started, c.picture, c.path, c.device, c.inode,"
                   " c.file_system_uuid, c.bytes_after, c.hours, c.offset, c.size FROM changes c"
-                  " JOIN passes p ON p.id = c.pass WHERE c.id = ?1 AND c.kind = 1"))
+                  " JOIN passes p ON p.id = c.pass WHERE c.id = ?1 AND c.kind = 1"
+                  // Undos listed their writes before they were left out of the lists.
+                  " AND p.undoes IS NULL"))
         , shiftsBy(store.Prepare("SELECT EXISTS(SELECT 1 FROM shift_keys WHERE hours = ?1)"))
         , renamesOfPicture(store.Prepare(
                   "SELECT id, new_path FROM changes WHERE pass = ?1 AND picture = ?2 AND kind = 2"
@@ -428,7 +430,7 @@ void Journal::ListShiftKeys()
     std::map<std::pair<PassId, int>, std::string> lists;
     JournalStatement shifts = m_store->Prepare(
             "SELECT c.pass, c.hours, c.id, c.offset, c.size, c.bytes_after FROM changes c"
-            " JOIN passes p ON p.id = c.pass WHERE c.kind = 1 ORDER BY c.id");
+            " JOIN passes p ON p.id = c.pass WHERE c.kind = 1 AND p.undoes IS NULL ORDER BY c.id");
     while (shifts.Step())
         AppendShiftKey(lists[{shifts.Integer(0), static_cast<int>(shifts.Integer(1))}],
                        ShiftPairKey(static_cast<std::uint64_t>(shifts.Integer(3)),
@@ -469,6 +471,7 @@ PassId Journal::BeginPass(const PassStart &start)
     s_running.erase({Path(), m_pass});
     m_pass = pass;
     m_nextPicture = 0;
+    m_passIsUndo = start.undoes != 0;
     s_running.insert({Path(), m_pass});
     return pass;
 }
@@ -511,7 +514,7 @@ std::vector<ChangeId> Journal::PlanBatch(const std::vector<PlannedPicture> &pict
                 insert.BindKeptBytes(15, change.fileSystemUuid);
             insert.Run();
             ids.push_back(m_store->LastInsertId());
-            if (change.kind == ChangeKind::Shift)
+            if (change.kind == ChangeKind::Shift && !m_passIsUndo)
                 AppendShiftKey(shiftKeys[change.hours],
                                ShiftPairKey(change.offset, change.size, change.bytesAfter),
                                ids.back());

@@ -273,6 +273,9 @@ private:
     std::unique_ptr<Statements> m_statements;
     PassId m_pass = 0;
     std::int64_t m_nextPicture = 0;
+    // An undo's writes of the bytes a shift found are listed among no shifts: they are no shift
+    // by the opposite hours, and a pass by those hours must still shift the picture.
+    bool m_passIsUndo = false;
     PassId m_pruned = 0; // a pruned pass whose changes are being collected
     bool m_collected = false; // no pruned pass has changes left
 

@@ -128,6 +128,34 @@ TEST_F(TheJournaledPass, shiftsNoPictureTwiceByTheSameHours)
     EXPECT_EQ(again.out.find("already shifted"), std::string::npos) << again.out;
 }
 
+// +2 typed where -2 was meant: the undo writes the pictures' own dates back, which is no shift by
+// -2 hours, and the pass by -2 that follows shifts every picture from its own dates.
+TEST_F(TheJournaledPass, shiftsByTheMeantHoursAfterAnUndoOfTheMistypedOnes)
+{
+    Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    Picture("IMG_0002.JPG", "2006:01:01 01:30:00");
+    const std::string folder = pictures.Path();
+    ASSERT_EQ(Run({"-t", "2", folder}).status, 0);
+    const CliRun undo = Run({"--undo"});
+    ASSERT_EQ(undo.status, 0) << undo.out << undo.err;
+    ASSERT_TRUE(Holds("IMG_0001.JPG", "2005:07:14 09:03:27")) << undo.out;
+
+    for (const bool preview : {true, false}) {
+        std::vector<std::string> args = {"-t", "-2", folder};
+        if (preview)
+            args.insert(args.begin(), "--dry-run");
+        const CliRun meant = Run(args);
+        EXPECT_EQ(meant.status, 0) << meant.err;
+        EXPECT_EQ(meant.out.find("already shifted"), std::string::npos) << meant.out;
+        EXPECT_NE(meant.out.find("IMG_0001.JPG -> 2005-07-14 07.03.27.JPG"), std::string::npos)
+                << meant.out;
+        EXPECT_NE(meant.out.find("IMG_0002.JPG -> 2005-12-31 23.30.00.JPG"), std::string::npos)
+                << meant.out;
+    }
+    EXPECT_TRUE(Holds("2005-07-14 07.03.27.JPG", "2005:07:14 07:03:27"));
+    EXPECT_TRUE(Holds("2005-12-31 23.30.00.JPG", "2005:12:31 23:30:00"));
+}
+
 TEST_F(TheJournaledPass, shiftsNoPictureTwiceThatItShiftedThroughASymbolicLink)
 {
     // The link, listed first, is renamed, and the picture shifted through it; the picture is then
