@@ -145,9 +145,7 @@ int main(int argc, char **argv)
                                + " unfinished pass(es) over these directories will be recovered "
                                  "first by a run that is not a dry run.");
             } else if (journal) {
-                for (const std::string &line :
-                     RecoverUnfinishedPasses(*journal, options.sources, session.clock))
-                    front.AppendLogLine(line);
+                RecoverUnfinishedPasses(*journal, options.sources, session.clock, front);
             }
             RetrieveFileList(session);
             if (!TerminalFrontEnd::s_interrupted)

@@ -325,10 +325,9 @@ int CountPendingRecoveries(Journal &journal, const std::string &heldSources)
     return pending;
 }
 
-std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources,
-                                                 const LogClock &clock)
+void RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources,
+                             const LogClock &clock, RunLog &log)
 {
-    std::vector<std::string> lines;
     HeldFolders held(heldSources);
     for (const JournaledPass &pass : journal.UnfinishedPasses()) {
         if (ProcessStillRuns(pass))
@@ -367,56 +366,68 @@ std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::st
             journal.Mark(row.id, state, pass.id);
             return state;
         };
-        for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-            if (row->state != ChangeState::Planned)
-                continue;
-            const auto rename = renames.find(row->picture);
-            if (row->change.kind != ChangeKind::Time || rename == renames.end()) {
-                takeBack(*row, row->change);
-                continue;
-            }
-            ChangeRecord &renamed = *rename->second;
-            if (renamed.state == ChangeState::Planned) {
-                // An undo gives a file its old name before its old bytes: a shift it planned
-                // after the rename was made under the old name, and goes back while the file
-                // is still there.
-                for (ChangeRecord *between = &*row; between > &renamed + 1;) {
-                    --between;
-                    if (between->picture == row->picture && between->state == ChangeState::Planned
-                        && between->change.kind == ChangeKind::Shift)
-                        takeBack(*between, between->change);
+        // The pass's line goes to the log once its files are taken back, before their marks are
+        // written: a journal that fails then must not keep from the user what was changed.
+        const auto report = [&] {
+            log.AppendLogLine(FormatLogLine(ReadLogTime(clock), kRecoveredLine,
+                                            JournalTimeText(pass.started).c_str(), takenBack));
+        };
+        try {
+            for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+                if (row->state != ChangeState::Planned)
+                    continue;
+                const auto rename = renames.find(row->picture);
+                if (row->change.kind != ChangeKind::Time || rename == renames.end()) {
+                    takeBack(*row, row->change);
+                    continue;
                 }
-                takeBack(renamed, renamed.change);
+                ChangeRecord &renamed = *rename->second;
+                if (renamed.state == ChangeState::Planned) {
+                    // An undo gives a file its old name before its old bytes: a shift it planned
+                    // after the rename was made under the old name, and goes back while the file
+                    // is still there.
+                    for (ChangeRecord *between = &*row; between > &renamed + 1;) {
+                        --between;
+                        if (between->picture == row->picture
+                            && between->state == ChangeState::Planned
+                            && between->change.kind == ChangeKind::Shift)
+                            takeBack(*between, between->change);
+                    }
+                    takeBack(renamed, renamed.change);
+                }
+                JournalChange time = row->change;
+                // The file is under its old name: renamed back (by this recovery, under this entry
+                // or another of the same picture), never renamed, or renamed back by a recovery
+                // killed before it took back the time. Only a file that holds exactly the time set
+                // gets its old one.
+                if (renamed.state == ChangeState::TakenBack
+                    || renamed.state == ChangeState::Abandoned
+                    || std::any_of(renamedBack.begin(), renamedBack.end(), [&](const auto &back) {
+                           return SameEntry(back.first, renamed.change.path)
+                                  && SameEntry(back.second, renamed.change.newPath);
+                       }))
+                    time.path = renamed.change.path;
+                else if (renamed.state != ChangeState::Done)
+                    time.path.clear(); // never renamed, so never timed
+                if (time.path.empty() && held.Contains(DirectoryOf(row->change.path)))
+                    journal.Mark(row->id, ChangeState::Abandoned, pass.id);
+                else if (time.path.empty())
+                    remaining = true;
+                else
+                    takeBack(*row, time);
             }
-            JournalChange time = row->change;
-            // The file is under its old name: renamed back (by this recovery, under this entry
-            // or another of the same picture), never renamed, or renamed back by a recovery
-            // killed before it took back the time. Only a file that holds exactly the time set
-            // gets its old one.
-            if (renamed.state == ChangeState::TakenBack || renamed.state == ChangeState::Abandoned
-                || std::any_of(renamedBack.begin(), renamedBack.end(), [&](const auto &back) {
-                       return SameEntry(back.first, renamed.change.path)
-                              && SameEntry(back.second, renamed.change.newPath);
-                   }))
-                time.path = renamed.change.path;
-            else if (renamed.state != ChangeState::Done)
-                time.path.clear(); // never renamed, so never timed
-            if (time.path.empty() && held.Contains(DirectoryOf(row->change.path)))
-                journal.Mark(row->id, ChangeState::Abandoned, pass.id);
-            else if (time.path.empty())
-                remaining = true;
-            else
-                takeBack(*row, time);
+        } catch (const JournalError &) {
+            if (takenBack > 0)
+                report();
+            throw;
         }
         if (!relevant)
             continue;
+        report();
         journal.Flush();
         if (!remaining)
             journal.EndInterruptedPass(pass.id);
-        lines.push_back(FormatLogLine(ReadLogTime(clock), kRecoveredLine,
-                                      JournalTimeText(pass.started).c_str(), takenBack));
     }
-    return lines;
 }
 
 bool ProcessStillRuns(const JournaledPass &pass)

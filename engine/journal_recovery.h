@@ -4,6 +4,7 @@
 
 #include "journal.h"
 #include "log_clock.h"
+#include "run_log.h"
 
 #include <string>
 #include <vector>
@@ -23,11 +24,12 @@ namespace kronvik {
 //   a modification time found as set gets its old value back.
 // A change found never made is marked abandoned, one rolled back taken back; done changes stay
 // for an undo. A pass none of whose changes is left planned gets its end, as interrupted.
-// Returns one run-log line for each pass recovered:
+// Appends one line to `log` for each pass recovered, once its files are taken back (before the
+// journal marks them, which may fail):
 // "... Recovered the unfinished pass of YYYY-MM-DD HH:MM:SS: N changes taken back."
 // Throws JournalError.
-std::vector<std::string> RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources,
-                                                 const LogClock &clock);
+void RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources,
+                             const LogClock &clock, RunLog &log);
 
 // How many unfinished passes RecoverUnfinishedPasses would recover over `heldSources`, without
 // touching a file or the journal (for a preview, which recovers nothing). Throws JournalError.

@@ -291,8 +291,7 @@ UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &s
         result.outcome = UndoOutcome::WaitEnded;
         return result;
     }
-    for (const std::string &line : RecoverUnfinishedPasses(journal, target->sources, session.clock))
-        session.log.AppendLogLine(line);
+    RecoverUnfinishedPasses(journal, target->sources, session.clock, session.log);
     // Another undo may have run while this one waited.
     target = journal.FindPass(target->id);
     if (!target)

@@ -184,9 +184,7 @@ void CQuorvelDlg::RetrieveFileList()
         // What a killed pass left half done in these folders is taken back before they are
         // searched, so the list names the pictures as they were.
         Journal journal;
-        for (const std::string &line :
-             RecoverUnfinishedPasses(journal, m_sourceLocks.SourceText(), session.clock))
-            m_listLog->AppendLogLine(line);
+        RecoverUnfinishedPasses(journal, m_sourceLocks.SourceText(), session.clock, *m_listLog);
     } catch (const JournalError &error) {
         m_listLog->ShowPendingLines();
         m_sourceLocks.Release();

@@ -6,6 +6,8 @@
 #include "journal_sandbox.h"
 #include "journaled_pass.h"
 #include "paused_child.h"
+#include "run_log.h"
+#include "small_disk.h"
 
 #include <fcntl.h>
 #include <functional>
@@ -69,11 +71,45 @@ protected:
 
     std::vector<std::string> Recover(const std::string &held)
     {
-        return RecoverUnfinishedPasses(*journal, held, session.clock);
+        RunLogLines log;
+        RecoverUnfinishedPasses(*journal, held, session.clock, log);
+        return log.Lines();
     }
 };
 
 } // namespace
+
+// The journal's disk fills once the killed pass's rows are in: the recovery takes the files back,
+// then cannot mark them. The log still says what it did before the failure ends the run.
+TEST_F(AKilledPass, isReportedWhenItsMarksCannotBeWrittenAfterward)
+{
+    TempDir dir;
+    const std::string point = dir / "small";
+    fs::create_directory(point);
+    SmallDisk disk(point, "512k");
+    if (!disk.IsMounted())
+        GTEST_SKIP() << disk.Problem();
+    const std::string path = point + "/journal.sqlite3";
+    const std::string picture = Picture("IMG_0001.JPG", kDate);
+    const std::string folder = pictures.Path();
+    const Tree before = TreeOf(folder);
+    {
+        Journal killed(path, Options());
+        killed.BeginPass({JournalFrontEnd::Cli, folder, 2, true, 0});
+        const PlannedPicture plan = PlanDating(picture, 2);
+        ASSERT_EQ(plan.changes.size(), 3u); // shift, rename, time
+        killed.PlanBatch({plan});
+        for (const JournalChange &change : plan.changes)
+            ASSERT_EQ(MakeChange(change), 0);
+    }
+    Journal reopened(path, Options());
+    disk.Fill();
+    RunLogLines log;
+    EXPECT_THROW(RecoverUnfinishedPasses(reopened, folder, session.clock, log), JournalError);
+    disk.Empty();
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{RecoveredLine(3)});
+    EXPECT_EQ(TreeOf(folder), before);
+}
 
 TEST_F(AKilledPass, isRolledBackFromEveryStateAKillCanLeave)
 {

@@ -334,7 +334,8 @@ TEST_F(AnUndo, afterRecoveryRestoresATreeWhosePassWasKilledAtAnyMoment)
         waitpid(child, nullptr, 0);
 
         OpenJournal();
-        RecoverUnfinishedPasses(*journal, folder, session.clock);
+        RunLogLines log;
+        RecoverUnfinishedPasses(*journal, folder, session.clock, log);
         const std::optional<JournaledPass> last = journal->LastUndoablePass();
         if (last && last->sources == folder)
             Undo(last->id);
