@@ -76,10 +76,16 @@ std::unique_ptr<kronvik::Journal> OpenJournal(const kronvik::CliOptions &options
         // The run would make the journal: one that it could not make ends the preview as it
         // would end the run.
         const std::string path = Journal::DefaultPath();
-        if (const int error = kronvik::CheckCreatableDirectory(path.substr(0, path.rfind('/'))))
-            throw kronvik::JournalError(
-                    kronvik::JournalErrorMessage(path, kronvik::SystemErrorText(error)));
+        const std::string folder = path.substr(0, path.rfind('/'));
+        if (const int error = kronvik::CheckCreatableDirectory(folder)) {
+            // As the run meets it: the folder it cannot make, or SQLite the file in the folder.
+            const bool folderThere = stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+            throw kronvik::JournalError(kronvik::JournalErrorMessage(
+                    path, folderThere ? kronvik::CannotMakeJournalReason(error)
+                                      : kronvik::SystemErrorText(error)));
+        }
         kronvik::CheckNewJournalFolder(path);
+        kronvik::CheckNewJournalRoom(path);
         return nullptr;
     }
     return std::make_unique<Journal>();

@@ -74,6 +74,8 @@ void DatePictures(DatingSession &session)
                                                             ? session.view.SourceDirectoryText()
                                                             : session.journalSources,
                                                     session.timeAdjust, session.recurse, 0});
+    else if (session.journal)
+        session.journal->CheckWritable(); // a preview ends here as its run would
     PassJournal *const rows = journal ? &*journal : nullptr;
     const auto end = [&](PassOutcome outcome) {
         return PassEnd{state.datedSuccessfully, state.datedUnsuccessfully, outcome};

@@ -382,6 +382,7 @@ Journal::Journal(const std::string &path, JournalOptions options)
     }
     m_store = std::make_unique<JournalStore>(path, m_options.busyMilliseconds);
     Upgrade();
+    CheckTableEnds();
     m_statements = std::make_unique<Statements>(*m_store);
 }
 
@@ -399,6 +400,32 @@ const std::string &Journal::Path() const
 std::int64_t Journal::Now() const
 {
     return m_options.clock ? m_options.clock() : SystemClockSeconds();
+}
+
+void Journal::CheckTableEnds()
+{
+    // A pass adds its rows at the end of each table and index, and prunes and collects those of
+    // old passes at their start. Damage there would end a pass part way, after pictures were
+    // changed, or a preview that does not write at all would go through: the paths down to both
+    // ends of each are read now, as a pass would first reach them.
+    JournalStatement query = m_store->Prepare(
+            "SELECT (SELECT min(id) FROM passes), (SELECT max(id) FROM passes),"
+            " (SELECT min(id) FROM changes), (SELECT max(id) FROM changes),"
+            " (SELECT min(pass) FROM changes), (SELECT max(pass) FROM changes),"
+            " (SELECT min(id) FROM marks), (SELECT max(id) FROM marks),"
+            " (SELECT min(pass) FROM marks), (SELECT max(pass) FROM marks),"
+            " (SELECT min(id) FROM shift_keys), (SELECT max(id) FROM shift_keys),"
+            " (SELECT min(hours) FROM shift_keys), (SELECT max(hours) FROM shift_keys),"
+            " (SELECT min(pass) FROM shift_keys), (SELECT max(pass) FROM shift_keys),"
+            " (SELECT max(seq) FROM sqlite_sequence)");
+    query.Step();
+}
+
+void Journal::CheckWritable()
+{
+    // The write lock is taken as a pass's first transaction takes it, with its wait, and given
+    // back at once: nothing is written.
+    JournalTransaction probe(*m_store);
 }
 
 void Journal::Upgrade()

@@ -187,13 +187,19 @@ public:
 
     // Opens the journal, creating its folder and file where they are missing, and brings an older
     // schema up to date in one transaction. Throws JournalError when it cannot be opened or
-    // written, or when a newer version of the program wrote it.
+    // written, when a newer version of the program wrote it, or when the ends of its tables, where
+    // a pass adds and prunes its rows, are damaged.
     explicit Journal(const std::string &path = DefaultPath(), JournalOptions options = {});
     ~Journal();
     Journal(const Journal &) = delete;
     Journal &operator=(const Journal &) = delete;
 
     const std::string &Path() const;
+
+    // What the first write of a pass would meet, found without writing, for a preview that must
+    // end as its run would: the journal held by another process beyond the wait. Throws
+    // JournalError.
+    void CheckWritable();
 
     // One pass at a time per object. Every call below may throw JournalError.
     PassId BeginPass(const PassStart &start);
@@ -256,6 +262,7 @@ public:
 private:
     struct Statements;
     void Upgrade();
+    void CheckTableEnds();
     // Lists the keys of the shifts journaled before the journal kept lists of them.
     void ListShiftKeys();
     void FlushMarks();

@@ -8,11 +8,14 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <thread>
+#include <unistd.h>
 
 namespace kronvik {
 
@@ -61,8 +64,40 @@ void CheckNewJournalFolder(const std::string &path)
     };
     if (stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode)
         && IsReadOnlyToAll(status.st_mode))
-        throw JournalError(JournalErrorMessage(path, "unable to open database file ("
-                                                             + SystemErrorText(EACCES) + ")"));
+        throw JournalError(JournalErrorMessage(path, CannotMakeJournalReason(EACCES)));
+    // SQLite tries to open a file it could not make for reading and gives the reason that failed:
+    // "No such file or directory" for a folder where the user may not make files.
+    if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0
+        && (errno == EACCES || errno == EROFS))
+        throw JournalError(JournalErrorMessage(path, CannotMakeJournalReason(errno)));
+}
+
+std::string CannotMakeJournalReason(int error)
+{
+    return std::string(sqlite3_errstr(SQLITE_CANTOPEN)) + " (" + SystemErrorText(error) + ")";
+}
+
+void CheckNewJournalRoom(const std::string &path)
+{
+    // A new journal holds its schema in about 100 KB (the database, its write-ahead log and the
+    // log's index), and a pass's row takes a few pages more before any picture is changed.
+    constexpr std::uint64_t kNewJournalBytes = 128u << 10;
+    // The folders still to be made take no room worth counting: the nearest that exists holds
+    // what they will.
+    std::string folder = path.substr(0, path.rfind('/'));
+    struct statvfs room
+    {
+    };
+    while (statvfs(folder.empty() ? "/" : folder.c_str(), &room) != 0) {
+        const auto split = folder.rfind('/');
+        if (errno != ENOENT || split == std::string::npos)
+            return; // the making of the journal meets this itself
+        folder.resize(split);
+    }
+    // The superuser may write into the blocks a file system keeps back.
+    const std::uint64_t blocks = geteuid() == 0 ? room.f_bfree : room.f_bavail;
+    if (blocks * room.f_frsize < kNewJournalBytes)
+        throw JournalError(JournalErrorMessage(path, sqlite3_errstr(SQLITE_FULL)));
 }
 
 JournalStatement::JournalStatement(const JournalStore *store, sqlite3_stmt *statement)

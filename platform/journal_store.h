@@ -129,6 +129,14 @@ std::string JournalErrorMessage(const std::string &path, const std::string &reas
 // permission: read-only to the superuser as well, as the folder of the log file is.
 void CheckNewJournalFolder(const std::string &path);
 
+// Why a new journal cannot be made in a folder that exists, as SQLite says it, for the system's
+// `error`: "unable to open database file (REASON)".
+std::string CannotMakeJournalReason(int error);
+
+// Throws the JournalError that making a new journal at `path` meets on a file system with less
+// room than a new journal and its first pass take (for a preview, which makes none).
+void CheckNewJournalRoom(const std::string &path);
+
 // A write transaction: BEGIN IMMEDIATE now, ROLLBACK unless Commit is reached.
 class JournalTransaction
 {

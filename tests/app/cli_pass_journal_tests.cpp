@@ -6,6 +6,7 @@
 #include "cli_process.h"
 #include "file_state.h"
 #include "journal.h"
+#include "journal_store.h"
 #include "jpeg_fixture.h"
 #include "state_home.h"
 #include "temp_dir.h"
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -42,6 +44,32 @@ std::map<std::string, std::string> Snapshot(const fs::path &root)
                 ReadBytes(entry.path().string()) + "@" + std::to_string(status.st_mtim.tv_sec);
     }
     return files;
+}
+
+// Makes a journal under `state` and overwrites the first page of its table `table` with bytes
+// that are no page, as a disk error might.
+void DamageTable(const ScopedStateHome &state, const std::string &table)
+{
+    std::int64_t page = 0;
+    std::int64_t pageSize = 0;
+    {
+        kronvik::Journal made(state.JournalPath());
+        JournalStore store(state.JournalPath(), 1000);
+        store.Execute("PRAGMA wal_checkpoint(TRUNCATE)");
+        JournalStatement root = store.Prepare(
+                ("SELECT rootpage FROM sqlite_master WHERE name = '" + table + "'").c_str());
+        ASSERT_TRUE(root.Step());
+        page = root.Integer(0);
+        JournalStatement size = store.Prepare("PRAGMA page_size");
+        ASSERT_TRUE(size.Step());
+        pageSize = size.Integer(0);
+    }
+    const int fd = open(state.JournalPath().c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const std::string garbage(static_cast<std::size_t>(pageSize), '\x5a');
+    EXPECT_EQ(pwrite(fd, garbage.data(), garbage.size(), (page - 1) * pageSize),
+              static_cast<ssize_t>(garbage.size()));
+    close(fd);
 }
 
 class TheJournaledPass : public ::testing::Test
@@ -355,38 +383,47 @@ TEST_F(TheJournaledPass, previewEndsAsTheRunWouldWhereTheRunCannotWriteItsFiles)
     const std::string logs = output / "logs";
     fs::create_directory(logs);
     enum class Held { Nothing, Log, Picture }; // what another process holds locked
+    enum class Journal { New, FolderIsAFile, OnAFullDisk, MarksDamaged };
     struct Row
     {
         const char *name;
         std::vector<std::string> args; // before the folder
-        bool journalFolderIsAFile;
+        Journal journal;
         Held held;
         int status;
     } const rows[] = {
             {"a logs directory that is missing",
              {"-l", output / "missing"},
-             false,
+             Journal::New,
              Held::Nothing,
              3},
-            {"a logs directory that is a file", {"-l", aFile}, false, Held::Nothing, 3},
+            {"a logs directory that is a file", {"-l", aFile}, Journal::New, Held::Nothing, 3},
             {"the default logs directory under a file",
              {"--no-journal", "-l", ""},
-             true,
+             Journal::FolderIsAFile,
              Held::Nothing,
              3},
-            {"a journal that cannot be made", {}, true, Held::Nothing, 3},
-            {"a log another process holds", {"-l", logs}, false, Held::Log, 3},
+            {"a journal that cannot be made", {}, Journal::FolderIsAFile, Held::Nothing, 3},
+            {"a journal with no room to be made", {}, Journal::OnAFullDisk, Held::Nothing, 3},
+            {"a journal damaged where a pass marks its changes",
+             {"-t", "1"},
+             Journal::MarksDamaged,
+             Held::Nothing,
+             3},
+            {"a log another process holds", {"-l", logs}, Journal::New, Held::Log, 3},
             {"a shifted picture another process holds",
              {"-l", logs, "-t", "1"},
-             false,
+             Journal::New,
              Held::Picture,
              3},
-            {"a logs directory that takes the log", {"-l", logs}, false, Held::Nothing, 0},
+            {"a logs directory that takes the log", {"-l", logs}, Journal::New, Held::Nothing, 0},
     };
     for (const Row &row : rows) {
         const ScopedStateHome state;
-        if (row.journalFolderIsAFile)
+        if (row.journal == Journal::FolderIsAFile)
             WriteBytes(state.JournalFolder(), "x");
+        if (row.journal == Journal::MarksDamaged)
+            DamageTable(state, "marks");
         fs::remove(logs + "/Kronvik.log");
         const bool logHeld = row.held == Held::Log;
         if (logHeld)
@@ -404,16 +441,29 @@ TEST_F(TheJournaledPass, previewEndsAsTheRunWouldWhereTheRunCannotWriteItsFiles)
         args.push_back(pictures.Path());
         std::vector<std::string> preview = args;
         preview.insert(preview.begin(), "--dry-run");
+        const auto before = Snapshot(pictures.Path());
+        // The journal's folder on a file system of its own, with no room left.
+        const std::string mountPoint =
+                row.journal == Journal::OnAFullDisk ? state.Folder().Path().string() : "";
+        const Mount mount = row.journal == Journal::OnAFullDisk ? Mount::Full : Mount::None;
 
-        const CliRun previewed = Run(preview);
+        const CliRun previewed = Run(preview, mountPoint, mount);
+        if (previewed.status == kNoMount) {
+            std::cout << "[  SKIPPED ] " << row.name << ": no mount namespace here\n";
+            continue;
+        }
         EXPECT_EQ(fs::exists(logs + "/Kronvik.log"), logHeld)
                 << row.name << ": the preview wrote a log";
-        const CliRun ran = Run(args);
+        const CliRun ran = Run(args, mountPoint, mount);
         if (holder >= 0)
             close(holder);
         EXPECT_EQ(ran.status, row.status) << row.name << ": " << ran.err;
         EXPECT_EQ(previewed.status, ran.status) << row.name;
         EXPECT_EQ(previewed.err, ran.err) << row.name;
+        EXPECT_EQ(previewed.Messages(), ran.Messages()) << row.name;
+        if (row.journal == Journal::MarksDamaged) {
+            EXPECT_EQ(Snapshot(pictures.Path()), before) << row.name << ": the run changed them";
+        }
     }
 }
 

@@ -455,6 +455,26 @@ TEST_F(TheCli, reportsAFileErrorWithStatus3AndStillWritesTheLog)
     EXPECT_TRUE(fs::exists(output / "Kronvik.log"));
 }
 
+// The user may not write the folder the journal is to be made in: the preview ends with the run's
+// own message, and both with status 3.
+TEST_F(TheCli, previewsAJournalThatCannotBeMadeWithTheRunsMessage)
+{
+    Picture("a.jpg", "2005:07:14 09:03:27");
+    chmod(pictures.Path().c_str(), 0777);
+    const std::string folder = output / "state/kronvik"; // the journal's, for nobody's runs
+    fs::create_directories(folder);
+    chmod(fs::path(folder).parent_path().c_str(), 0777);
+    chmod(folder.c_str(), 0755); // root's own
+    const CliRun previewed = Run({"--dry-run", pictures.Path().string()}, true);
+    const CliRun ran = Run({pictures.Path().string()}, true);
+    EXPECT_EQ(ran.status, 3);
+    EXPECT_EQ(ran.err, "kronvik-cli: The journal " + folder
+                               + "/journal.sqlite3 cannot be used: unable to open database file "
+                                 "(Permission denied).\n");
+    EXPECT_EQ(previewed.status, ran.status);
+    EXPECT_EQ(previewed.err, ran.err);
+}
+
 TEST_F(TheCli, shiftsEveryPictureOnceAndGoesOnPastEntriesThatAreNoPictures)
 {
     struct Row

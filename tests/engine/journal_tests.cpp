@@ -210,6 +210,15 @@ TEST(TheJournal, cannotBeUsedWhenItCannotBeOpenedOrWritten)
         Journal journal(path, options);
         journal.BeginPass({});
     };
+    // A preview writes nothing, and must still end where its run would.
+    const auto checkWhileLocked = [](const std::string &path) {
+        JournalStore holder(path, 0);
+        holder.BeginImmediate();
+        JournalOptions options;
+        options.busyMilliseconds = 100;
+        Journal journal(path, options);
+        journal.CheckWritable();
+    };
     const Row rows[] = {
             {"a file that is no database",
              [](const std::string &path) { WriteBytes(path, std::string(4096, 'x')); },
@@ -230,6 +239,8 @@ TEST(TheJournal, cannotBeUsedWhenItCannotBeOpenedOrWritten)
              "Not a directory", open},
             {"another program holding its write lock", [](const std::string &) {},
              "database is locked", beginWhileLocked},
+            {"another program holding its write lock, to a preview", [](const std::string &) {},
+             "database is locked", checkWhileLocked},
             // Read-only to root too, who runs this test: the kernel would let root write them.
             {"a journal that grants no one a write permission",
              [](const std::string &path) {
