@@ -45,7 +45,7 @@ std::string PassHistoryLine(const JournaledPass &pass)
         outcome += ", undone on " + JournalTimeText(pass.undone);
     return FormatText("%4lld  %s  %-6s  %s  %s  %s  %s", static_cast<long long>(pass.id),
                       JournalTimeText(pass.started).c_str(), FrontEndName(pass.frontEnd),
-                      what.c_str(), counts.c_str(), outcome.c_str(), pass.sources.c_str());
+                      pass.sources.c_str(), what.c_str(), counts.c_str(), outcome.c_str());
 }
 
 std::string ChangeHistoryLine(const ChangeRecord &record, int position)
