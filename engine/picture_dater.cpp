@@ -217,8 +217,13 @@ bool MakeShift(PassApplier &applier, const ShiftChange &shift, PictureRead &read
         journal.Abandon(ChangeKind::Shift);
         return true;
     }
-    NoteShift(record, shift.path, identity);
+    // The file the shift wrote is the one on the record. One passed over was not opened: the file
+    // read may be gone, and its inode number given to a new file that was never shifted.
     const bool written = made.outcome == ShiftMade::Outcome::Written;
+    NoteShift(record, shift.path,
+              made.outcome == ShiftMade::Outcome::PassedOver ? std::nullopt
+              : written && made.written                      ? std::optional(made.written->identity)
+                                                             : identity);
     const bool holds = made.asPlanned || (!written && !read.pairOffset);
     if (written && made.asPlanned)
         journal.Done(ChangeKind::Shift);
@@ -440,10 +445,11 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
          plan.shift
          && MakeShift(applier, *plan.shift, read, record, now, rows, applied, tries == kShiftTries);
          ++tries) {
-        // What the file holds now may be a pair that a journaled shift left.
+        // What the file holds now may be a pair that a journaled shift left, or a file this pass
+        // shifted already under another name: read for the hours it is now due.
         readAsPlanned = false;
         shiftedBefore.reset();
-        read = applier.Read(path, adjustment);
+        read = ReadAtTurn(applier, path, record, adjustment, std::nullopt);
         decide();
         if (journal) {
             facts = FactsOf(read);

@@ -14,7 +14,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 
@@ -110,6 +112,25 @@ public:
     bool SetTime(const TimeChange &time, int &error) override
     {
         return FileSystemApplier().SetTime(time, error);
+    }
+};
+
+// The file system's applier, with another program changing the folder just before the shift of
+// a picture: each path's action once, at its first try.
+class ChangedBeforeItsShift : public RewrittenBeforeItsShift
+{
+public:
+    std::map<std::string, std::function<void()>> before; // by the picture's path
+
+    ShiftMade Shift(const ShiftChange &shift, PictureRead &read, const CalendarTime &now,
+                    bool onlyAsPlanned, const UnforeseenShiftWrite &beforeUnforeseen) override
+    {
+        if (const auto action = before.find(shift.path); action != before.end()) {
+            const std::function<void()> change = action->second;
+            before.erase(action);
+            change();
+        }
+        return FileSystemApplier().Shift(shift, read, now, onlyAsPlanned, beforeUnforeseen);
     }
 };
 
@@ -380,4 +401,62 @@ TEST_F(ADatingPassWithItsJournal, stopsBeforeThePicturesWhoseRowsCouldNotBeCommi
     EXPECT_NE(failure.find("database or disk is full"), std::string::npos) << failure;
     EXPECT_LT(state.datedSuccessfully, 60);
     EXPECT_EQ(Uncovered(before, path), std::vector<std::string>{});
+}
+
+// Another program puts another file under a picture's name between its read and its shift. The
+// file is dated by what it holds and what this pass did to it: a file the pass shifted under
+// another name is not shifted again, nor named as if it were; a file the pass never shifted is,
+// even when it is one the pass met before under a name that was gone at its shift.
+TEST_F(ADatingPassWithItsJournal, datesAFilePutUnderAPictureNameBeforeItsShiftByWhatItHolds)
+{
+    const TempDir elsewhere;
+    const std::string kept = elsewhere / "kept.jpg";
+    struct Row
+    {
+        const char *name;
+        // What happens before the shift of each picture, by its name.
+        std::function<void(ChangedBeforeItsShift &, const std::string &, const std::string &)>
+                change;
+        std::string shiftedOnce; // the name of the file that must hold its date shifted once
+        std::string notThere; // a name the pass must not give
+    } const rows[] = {
+            {"a link to the picture the pass shifted just before",
+             [&](ChangedBeforeItsShift &applier, const std::string &, const std::string &second) {
+                 applier.before[second] = [&, second] {
+                     fs::remove(second);
+                     fs::create_hard_link(pictures / "2005-07-14 11.03.27.JPG", second);
+                 };
+             },
+             "2005-07-14 11.03.27.JPG", "2005-07-14 13.03.27.JPG"},
+            {"the picture gone at its shift comes back under the next one's name",
+             [&](ChangedBeforeItsShift &applier, const std::string &first,
+                 const std::string &second) {
+                 applier.before[first] = [&, first] { fs::rename(first, kept); };
+                 applier.before[second] = [&, second] {
+                     fs::remove(second);
+                     fs::create_hard_link(kept, second);
+                 };
+             },
+             "2005-07-14 11.03.27.JPG", "2005-07-14 09.03.27.JPG"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        for (const auto &entry : fs::directory_iterator(pictures.Path()))
+            fs::remove_all(entry.path());
+        fs::remove(kept);
+        const std::string first = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+        const std::string second = Picture("IMG_0002.JPG", "2006:01:01 10:00:00");
+        ChangedBeforeItsShift applier;
+        row.change(applier, first, second);
+        session.applier = &applier;
+        timeAdjust = 2;
+        RetrieveFileList(session);
+        DatePictures(session);
+
+        const std::string bytes = ReadBytes(pictures / row.shiftedOnce);
+        EXPECT_NE(bytes.find("2005:07:14 11:03:27"), std::string::npos)
+                << ::testing::PrintToString(Messages());
+        EXPECT_EQ(bytes.find("2005:07:14 13:03:27"), std::string::npos);
+        EXPECT_FALSE(fs::exists(pictures / row.notThere)) << ::testing::PrintToString(Messages());
+    }
 }
