@@ -325,9 +325,10 @@ int CountPendingRecoveries(Journal &journal, const std::string &heldSources)
     return pending;
 }
 
-void RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources,
-                             const LogClock &clock, RunLog &log)
+int RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources, const LogClock &clock,
+                            RunLog &log)
 {
+    int takenBackInAll = 0;
     HeldFolders held(heldSources);
     for (const JournaledPass &pass : journal.UnfinishedPasses()) {
         if (ProcessStillRuns(pass))
@@ -424,10 +425,12 @@ void RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources,
         if (!relevant)
             continue;
         report();
+        takenBackInAll += takenBack;
         journal.Flush();
         if (!remaining)
             journal.EndInterruptedPass(pass.id);
     }
+    return takenBackInAll;
 }
 
 bool ProcessStillRuns(const JournaledPass &pass)

@@ -27,9 +27,9 @@ namespace kronvik {
 // Appends one line to `log` for each pass recovered, once its files are taken back (before the
 // journal marks them, which may fail):
 // "... Recovered the unfinished pass of YYYY-MM-DD HH:MM:SS: N changes taken back."
-// Throws JournalError.
-void RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources,
-                             const LogClock &clock, RunLog &log);
+// Returns how many changes were taken back in all. Throws JournalError.
+int RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources, const LogClock &clock,
+                            RunLog &log);
 
 // How many unfinished passes RecoverUnfinishedPasses would recover over `heldSources`, without
 // touching a file or the journal (for a preview, which recovers nothing). Throws JournalError.

@@ -368,7 +368,7 @@ std::string UndoRefusal(const UndoResult &result)
     return {};
 }
 
-std::string DescribeUndo(const JournaledPass &pass, const PassChangeCounts &counts)
+std::string DescribeUndo(const JournaledPass &pass, const PassChangeCounts &counts, int unfinished)
 {
     std::string text = "Take back the dating pass of " + JournalTimeText(pass.started) + " in "
                        + pass.sources + "?\n\n";
@@ -379,6 +379,11 @@ std::string DescribeUndo(const JournaledPass &pass, const PassChangeCounts &coun
                     : FormatText("%d pictures get back their names (%d), their EXIF dates (%d) "
                                  "and their modification times (%d).",
                                  counts.pictures, counts.renames, counts.shifts, counts.times);
+    if (unfinished == 1)
+        text += "\n\nAn unfinished pass over these folders is rolled back first.";
+    else if (unfinished > 1)
+        text += FormatText("\n\n%d unfinished passes over these folders are rolled back first.",
+                           unfinished);
     return text;
 }
 

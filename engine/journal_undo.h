@@ -73,6 +73,8 @@ std::string UndoRefusal(const UndoResult &result);
 
 // What an undo of `pass` would take back, for a question put before it: when the pass ran, its
 // folders and how many names, date pairs and times.
-std::string DescribeUndo(const JournaledPass &pass, const PassChangeCounts &counts);
+// `unfinished` passes over its folders, killed part way, are rolled back first, and it says so.
+std::string DescribeUndo(const JournaledPass &pass, const PassChangeCounts &counts,
+                         int unfinished = 0);
 
 } // namespace kronvik

@@ -204,9 +204,31 @@ void CQuorvelDlg::DatePictures()
 {
     if (m_bPassRunning)
         return;
-    // A further pass over the same list takes the locks of its retrieval again.
-    if (!m_sourceLocks.IsHeld() && !HoldSourceLocks(m_sourceLocks.SourceText()))
-        return;
+    // A further pass over the same list takes the locks of its retrieval again, and first takes
+    // back what a pass killed since left half done in their folders, as the retrieval did.
+    if (!m_sourceLocks.IsHeld()) {
+        if (!HoldSourceLocks(m_sourceLocks.SourceText()))
+            return;
+        DatingSession session = Session();
+        int takenBack = 0;
+        try {
+            Journal journal;
+            takenBack = RecoverUnfinishedPasses(journal, m_sourceLocks.SourceText(), session.clock,
+                                                *m_listLog);
+        } catch (const JournalError &error) {
+            m_listLog->ShowPendingLines();
+            m_sourceLocks.Release();
+            ReportFileError(error.what());
+            return;
+        }
+        // Pictures renamed back are no longer where the list names them: it is made again.
+        if (takenBack > 0) {
+            m_scanSourceText = m_sourceLocks.SourceText();
+            kronvik::RetrieveFileList(session);
+            m_scanSourceText.reset();
+        }
+        m_listLog->ShowPendingLines();
+    }
     {
         PassGuard guard(m_bPassRunning, m_heldLabels, m_btnRetrieve, m_btnDate, m_editSourceDirs);
         m_progress->setUpdatesEnabled(false);
@@ -411,8 +433,9 @@ void CQuorvelDlg::OnUndoLastPass()
                            QString::fromLocal8Bit(refusal));
             return;
         }
-        const QString question = QFile::decodeName(
-                QByteArray::fromStdString(DescribeUndo(*pass, journal.CountDoneChanges(pass->id))));
+        const QString question = QFile::decodeName(QByteArray::fromStdString(
+                DescribeUndo(*pass, journal.CountDoneChanges(pass->id),
+                             CountPendingRecoveries(journal, pass->sources))));
         QMessageBox ask(QMessageBox::Question, QStringLiteral("Kronvik"), question,
                         QMessageBox::Yes | QMessageBox::No, this);
         // An undo cannot itself be undone: Enter, or a key pressed before the box was seen,

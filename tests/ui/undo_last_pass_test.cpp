@@ -27,6 +27,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kronvik;
 using namespace kronvik::test;
@@ -341,6 +343,80 @@ private slots:
         QVERIFY(Messages(window).empty());
         QVERIFY(!date->isEnabled());
         QVERIFY(retrieve->isEnabled());
+    }
+
+    // The last pass was killed before any of its changes was marked done: the box says that the
+    // undo rolls it back first, where its own counts alone would promise nothing.
+    void saysThatAnUnfinishedPassIsRolledBackFirst()
+    {
+        const std::string picture = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+        const pid_t child = fork();
+        if (child == 0) {
+            JournalOptions options;
+            options.clock = [] { return kPinnedClock; };
+            Journal killed(Journal::DefaultPath(), options);
+            killed.BeginPass({JournalFrontEnd::Cli, m_pictures->Path().string(), 2, true, 0});
+            const PlannedPicture plan = PlanDating(picture, 2);
+            killed.PlanBatch({plan});
+            for (const JournalChange &change : plan.changes)
+                MakeChange(change);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        CQuorvelDlg window(m_state);
+        window.show();
+        MessageBoxAnswer no(QMessageBox::No);
+        TriggerUndo(window);
+        QTRY_COMPARE(no.boxes.size(), 1u);
+        QVERIFY2(no.boxes[0].text.endsWith(
+                         "\n\nAn unfinished pass over these folders is rolled back first."),
+                 qPrintable(no.boxes[0].text));
+    }
+
+    // A pass killed in the folders after the window's own pass: the next "&Date Pictures" takes
+    // it back first, as a retrieval would, and dates the list made again.
+    void takesBackAPassKilledSinceItsLastPassBeforeItDatesAgain()
+    {
+        const std::string first = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+        Picture("IMG_0002.JPG", "2005:07:15 10:00:00");
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.findChild<QLineEdit *>("editSourceDirs")->setText(m_pictures->Path().c_str());
+        window.RetrieveFileList();
+        window.DatePictures();
+        const std::string dated = *m_pictures / "2005-07-14 09.03.27.JPG";
+        QVERIFY(fs::exists(dated));
+        const std::string datedBytes = ReadBytes(dated);
+
+        // Another process shifts, renames and times the picture, and is killed before its marks.
+        const pid_t child = fork();
+        if (child == 0) {
+            JournalOptions options;
+            options.clock = [] { return kPinnedClock; };
+            Journal killed(Journal::DefaultPath(), options);
+            killed.BeginPass({JournalFrontEnd::Cli, m_pictures->Path().string(), 2, true, 0});
+            const PlannedPicture plan = PlanDating(dated, 2);
+            killed.PlanBatch({plan});
+            for (const JournalChange &change : plan.changes)
+                MakeChange(change);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        QVERIFY(!fs::exists(dated));
+
+        window.DatePictures();
+        const std::vector<std::string> lines = Messages(window);
+        QVERIFY(std::find(lines.begin(), lines.end(),
+                          "Recovered the unfinished pass of 2006-01-02 03:04:05: 3 changes taken "
+                          "back.")
+                != lines.end());
+        QCOMPARE(ReadBytes(dated), datedBytes);
+        for (const std::string &line : lines)
+            QVERIFY2(line.find("unreadable") == std::string::npos, line.c_str());
+        Journal journal;
+        QVERIFY(journal.UnfinishedPasses().empty());
     }
 
     // The window's own pass is journaled, and one whose journal cannot be used changes nothing.
