@@ -7,7 +7,8 @@ on fresh copies of the camera-like corpus, taking turns, medians of the runs.
     bench/journal_pass.py [-n PICTURES] [--runs N] [--work DIR] [--state DIR] [--cold]
                           [--history PASSES [--history-hours H]]
 
-The corpus and its copies go to --work (default /dev/shm, memory, so the pictures' own disk
+-n is 2,000 by default, the size of the camera-like corpus of bench/run.py's tables. The corpus
+and its copies go to --work (default /dev/shm, memory, so the pictures' own disk
 writes do not drown the journal's); the journal goes to --state (default a folder under build/,
 on the repository's disk, where a user's ~/.local/state would be). Each run with the journal
 starts from a journal of its own, made beforehand by a run over an empty folder: every copy holds
@@ -104,7 +105,7 @@ def fill_history(journal, passes, pictures, hours):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("-n", "--pictures", type=int, default=1000)
+    parser.add_argument("-n", "--pictures", type=int, default=2000)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--work", default="/dev/shm")
     parser.add_argument("--state", default=os.path.join(ROOT, "build", "journal-pass-state"))
