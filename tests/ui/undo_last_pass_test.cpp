@@ -126,6 +126,25 @@ private:
             messages.push_back(log.Line(i).substr(21));
         return messages;
     }
+    // Another process shifts `picture` by +2 hours, renames and times it, and is killed before
+    // it marks any of that done: its pass is left unfinished.
+    void KilledAfterItsChanges(const std::string &picture)
+    {
+        const pid_t child = fork();
+        if (child == 0) {
+            JournalOptions options;
+            options.clock = [] { return kPinnedClock; };
+            Journal killed(Journal::DefaultPath(), options);
+            killed.BeginPass({JournalFrontEnd::Cli, m_pictures->Path().string(), 2, true, 0});
+            const PlannedPicture plan = PlanDating(picture, 2);
+            killed.PlanBatch({plan});
+            for (const JournalChange &change : plan.changes)
+                MakeChange(change);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+    }
     void TriggerUndo(CQuorvelDlg &window)
     {
         WithContextMenu(window, [](QList<QAction *> actions) {
@@ -349,21 +368,7 @@ private slots:
     // undo rolls it back first, where its own counts alone would promise nothing.
     void saysThatAnUnfinishedPassIsRolledBackFirst()
     {
-        const std::string picture = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
-        const pid_t child = fork();
-        if (child == 0) {
-            JournalOptions options;
-            options.clock = [] { return kPinnedClock; };
-            Journal killed(Journal::DefaultPath(), options);
-            killed.BeginPass({JournalFrontEnd::Cli, m_pictures->Path().string(), 2, true, 0});
-            const PlannedPicture plan = PlanDating(picture, 2);
-            killed.PlanBatch({plan});
-            for (const JournalChange &change : plan.changes)
-                MakeChange(change);
-            _exit(0);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
+        KilledAfterItsChanges(Picture("IMG_0001.JPG", "2005:07:14 09:03:27"));
         CQuorvelDlg window(m_state);
         window.show();
         MessageBoxAnswer no(QMessageBox::No);
@@ -389,21 +394,7 @@ private slots:
         QVERIFY(fs::exists(dated));
         const std::string datedBytes = ReadBytes(dated);
 
-        // Another process shifts, renames and times the picture, and is killed before its marks.
-        const pid_t child = fork();
-        if (child == 0) {
-            JournalOptions options;
-            options.clock = [] { return kPinnedClock; };
-            Journal killed(Journal::DefaultPath(), options);
-            killed.BeginPass({JournalFrontEnd::Cli, m_pictures->Path().string(), 2, true, 0});
-            const PlannedPicture plan = PlanDating(dated, 2);
-            killed.PlanBatch({plan});
-            for (const JournalChange &change : plan.changes)
-                MakeChange(change);
-            _exit(0);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
+        KilledAfterItsChanges(dated);
         QVERIFY(!fs::exists(dated));
 
         window.DatePictures();
