@@ -202,23 +202,20 @@ TEST(TheJournal, cannotBeUsedWhenItCannotBeOpenedOrWritten)
         std::function<void(const std::string &path)> use;
     };
     const auto open = [](const std::string &path) { Journal journal(path); };
-    const auto beginWhileLocked = [](const std::string &path) {
-        JournalStore holder(path, 0);
-        holder.BeginImmediate();
-        JournalOptions options;
-        options.busyMilliseconds = 100;
-        Journal journal(path, options);
-        journal.BeginPass({});
+    // `act` on the journal while another connection holds its write lock.
+    const auto whileLocked = [](void (*act)(Journal &)) {
+        return [act](const std::string &path) {
+            JournalStore holder(path, 0);
+            holder.BeginImmediate();
+            JournalOptions options;
+            options.busyMilliseconds = 100;
+            Journal journal(path, options);
+            act(journal);
+        };
     };
+    const auto beginWhileLocked = whileLocked([](Journal &journal) { journal.BeginPass({}); });
     // A preview writes nothing, and must still end where its run would.
-    const auto checkWhileLocked = [](const std::string &path) {
-        JournalStore holder(path, 0);
-        holder.BeginImmediate();
-        JournalOptions options;
-        options.busyMilliseconds = 100;
-        Journal journal(path, options);
-        journal.CheckWritable();
-    };
+    const auto checkWhileLocked = whileLocked([](Journal &journal) { journal.CheckWritable(); });
     const Row rows[] = {
             {"a file that is no database",
              [](const std::string &path) { WriteBytes(path, std::string(4096, 'x')); },
