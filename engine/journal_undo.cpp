@@ -8,6 +8,7 @@
 #include "locked_file.h"
 #include "path_names.h"
 #include "picture_file.h"
+#include "same_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -197,6 +198,9 @@ void PictureRestorer::Restore(const PictureChanges &picture)
     const ChangeId shiftId = shift ? ids[next++] : 0;
     const ChangeId timeId = (shift || time) ? ids[next++] : 0;
 
+    // The rename and the time set go by path, after the look at the file: another program may
+    // swap files meanwhile, and neither change may then reach another file.
+    std::optional<PathHolds> holds;
     if (rename) {
         if (const int error = RenameNoReplace(endPath, oldPath)) {
             for (ChangeId id : ids)
@@ -205,7 +209,18 @@ void PictureRestorer::Restore(const PictureChanges &picture)
                                          ? "its old name " + NameOf(oldPath) + " is taken"
                                          : "it cannot be renamed (" + SystemErrorText(error) + ")");
         }
+        holds = LookAgain(oldPath, CheckedFileOf(state));
+        if (*holds == PathHolds::AnotherFile) {
+            // What was renamed was not the picture: it goes back to the name it had.
+            m_journal.Mark(renameId, RenameNoReplace(oldPath, endPath) == 0 ? ChangeState::Abandoned
+                                                                            : ChangeState::Done);
+            m_journal.MarkAbandoned(shiftId);
+            m_journal.MarkAbandoned(timeId);
+            return Left(endPath, "another file took its place during the rename");
+        }
         m_journal.MarkDone(renameId);
+    } else if (!shift) {
+        holds = LookAgain(oldPath, CheckedFileOf(state));
     }
     if (shift) {
         int error = file.WriteAt(shift->bytesBefore.data(), shift->bytesBefore.size(),
@@ -225,8 +240,12 @@ void PictureRestorer::Restore(const PictureChanges &picture)
         }
         m_journal.MarkDone(shiftId);
     }
-    if (timeId != 0) {
-        if (const int error = SetModificationTime(oldPath, modifiedBefore)) {
+    if (timeId != 0 && holds == PathHolds::AnotherFile) {
+        m_session.view.ReportTimeNotSet(oldPath, "Another file took its place");
+        m_journal.MarkAbandoned(timeId);
+    } else if (timeId != 0) {
+        if (const int error =
+                    SetModificationTime(oldPath, modifiedBefore, holds != PathHolds::TheFile)) {
             // As in a pass: a time that cannot be set is a warning, not a picture left.
             m_session.view.ReportTimeNotSet(oldPath, SystemErrorText(error));
             m_journal.MarkAbandoned(timeId);

@@ -58,10 +58,15 @@ public:
         return RenameNoReplace(rename.from, rename.to);
     }
 
-    bool SetTime(const TimeChange &time, int &error) override
+    PathHolds LookAgain(const std::string &path, const CheckedFile &checked) override
+    {
+        return kronvik::LookAgain(path, checked);
+    }
+
+    bool SetTime(const TimeChange &time, bool followLinks, int &error) override
     {
         return SetLastWriteTime(time.path, time.time, &error,
-                                time.accessTime ? &*time.accessTime : nullptr);
+                                time.accessTime ? &*time.accessTime : nullptr, followLinks);
     }
 };
 

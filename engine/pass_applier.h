@@ -5,6 +5,7 @@
 #include "exif_time_shift.h"
 #include "picture_plan.h"
 #include "picture_reader.h"
+#include "same_file.h"
 
 #include <string>
 
@@ -39,9 +40,12 @@ public:
     virtual void LearnShiftWritten(PictureRead &read, const std::optional<FileStamp> &written) = 0;
     // RenameNoReplace: 0 or an errno value.
     virtual int Rename(const RenameChange &rename) = 0;
+    // LookAgain: whether `path` still names the file the pass checked, after its rename and
+    // before its time is set, as another program may have swapped files meanwhile.
+    virtual PathHolds LookAgain(const std::string &path, const CheckedFile &checked) = 0;
     // SetLastWriteTime: false when the time was not set, with the errno of the call that failed
     // in `error` (0 for a time that names no moment).
-    virtual bool SetTime(const TimeChange &time, int &error) = 0;
+    virtual bool SetTime(const TimeChange &time, bool followLinks, int &error) = 0;
 };
 
 // The applier of a pass that changes its pictures: the picture reader and the platform layer.

@@ -29,7 +29,12 @@ public:
     // The refusal the run would meet: a name taken on disk or by this preview, or a directory
     // that cannot be written.
     int Rename(const RenameChange &rename) override;
-    bool SetTime(const TimeChange &time, int &error) override;
+    // The run's own changes only: no other program changes the preview's files.
+    PathHolds LookAgain(const std::string &, const CheckedFile &) override
+    {
+        return PathHolds::TheFile;
+    }
+    bool SetTime(const TimeChange &time, bool followLinks, int &error) override;
 
 private:
     // What the run would have done to one file, known by its identity on disk.

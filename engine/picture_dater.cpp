@@ -18,6 +18,8 @@ namespace {
 const char *const kRenamedLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s";
 const char *const kExistsLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s: File already exists!";
 const char *const kRenameFailedLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s: %s.";
+const char *const kReplacedDuringRename = "Another file took its place during the rename";
+const char *const kReplacedBeforeTime = "Another file took its place";
 
 std::optional<FileIdentity> IdentityOf(const PictureRead &read)
 {
@@ -247,11 +249,27 @@ bool MakeShift(PassApplier &applier, const ShiftChange &shift, PictureRead &read
 // Makes the plan's rename and sets the time, in this order, and writes the outcome's line from
 // what the rename really did.
 void MakeRenameAndTime(DatingSession &session, PassApplier &applier, std::size_t index,
-                       const PicturePlan &plan, PassRecord &record, const CalendarTime &now,
-                       PictureJournal &journal, AppliedChanges &applied)
+                       const PicturePlan &plan, const PictureRead &read, PassRecord &record,
+                       const CalendarTime &now, PictureJournal &journal, AppliedChanges &applied)
 {
     ProgramState &state = session.state;
-    if (const int error = plan.rename ? applier.Rename(*plan.rename) : 0) {
+    // The rename and the time set go by path: another program may swap or replace files between
+    // the pass's look at the picture and either change, and neither may then reach another file.
+    const std::optional<CheckedFile> checked =
+            read.stampError == 0 ? std::optional(CheckedFileOf(read.stamp)) : std::nullopt;
+    std::optional<PathHolds> holds;
+    int error = plan.rename ? applier.Rename(*plan.rename) : 0;
+    bool replaced = false;
+    if (error == 0 && plan.rename && checked) {
+        holds = applier.LookAgain(plan.rename->to, *checked);
+        replaced = *holds == PathHolds::AnotherFile;
+        // What the pass renamed was not its picture: it goes back to the name it had.
+        if (replaced && applier.Rename(RenameChange{plan.rename->to, plan.rename->from}) != 0) {
+            journal.Done(ChangeKind::Rename);
+            NoteRename(record, *plan.rename);
+        }
+    }
+    if (error != 0 || replaced) {
         journal.AbandonOpen();
         applied.renameError = error;
         applied.outcome = PictureOutcome::Refused;
@@ -260,8 +278,9 @@ void MakeRenameAndTime(DatingSession &session, PassApplier &applier, std::size_t
                 error == EEXIST
                         ? FormatLogLine(now, kExistsLine, plan.fileName.c_str(),
                                         plan.newName.c_str())
-                        : FormatLogLine(now, kRenameFailedLine, plan.fileName.c_str(),
-                                        plan.newName.c_str(), SystemErrorText(error).c_str()));
+                        : FormatLogLine(
+                                now, kRenameFailedLine, plan.fileName.c_str(), plan.newName.c_str(),
+                                replaced ? kReplacedDuringRename : SystemErrorText(error).c_str()));
         ++state.datedUnsuccessfully;
         return;
     }
@@ -278,14 +297,19 @@ void MakeRenameAndTime(DatingSession &session, PassApplier &applier, std::size_t
                                       : FormatLogLine(now, kRenamedLine, plan.fileName.c_str(),
                                                       plan.newName.c_str()));
     // A call that fails is told to the front end; the picture still counts as dated.
-    int timeError = 0;
     if (plan.time) {
-        const bool set = applier.SetTime(*plan.time, timeError);
+        if (!holds && checked)
+            holds = applier.LookAgain(plan.time->path, *checked);
+        int timeError = 0;
+        const bool set = holds != PathHolds::AnotherFile
+                         && applier.SetTime(*plan.time, holds != PathHolds::TheFile, timeError);
         if (set)
             journal.Done(ChangeKind::Time);
         else
             journal.Abandon(ChangeKind::Time);
-        if (!set && timeError != 0) {
+        if (holds == PathHolds::AnotherFile)
+            session.view.ReportTimeNotSet(plan.time->path, kReplacedBeforeTime);
+        else if (!set && timeError != 0) {
             applied.timeError = timeError;
             session.view.ReportTimeNotSet(plan.time->path, SystemErrorText(timeError));
         }
@@ -483,7 +507,7 @@ AppliedChanges DatePicture(DatingSession &session, std::size_t index, PassRecord
         break;
     case PictureOutcome::Dated:
     case PictureOutcome::Refused: // planned from the pass's record; the rename itself decides
-        MakeRenameAndTime(session, applier, index, plan, record, now, rows, applied);
+        MakeRenameAndTime(session, applier, index, plan, read, record, now, rows, applied);
         break;
     }
     if (journal)

@@ -218,8 +218,9 @@ bool IsRecordableFileTime(std::int64_t seconds)
 }
 
 bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error,
-                      const timespec *accessTime)
+                      const timespec *accessTime, bool followLinks)
 {
+    const int flags = followLinks ? 0 : AT_SYMLINK_NOFOLLOW;
     if (error)
         *error = 0;
     const std::optional<std::int64_t> moment = LocalTimeToSeconds(localTime);
@@ -244,7 +245,8 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
     struct stat status
     {
     };
-    if ((!accessTime || checked) && stat(path.c_str(), &status) != 0) {
+    if ((!accessTime || checked)
+        && (followLinks ? stat(path.c_str(), &status) : lstat(path.c_str(), &status)) != 0) {
         if (error)
             *error = errno;
         return false;
@@ -257,7 +259,7 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
             *error = fault;
         return false;
     }
-    if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+    if (utimensat(AT_FDCWD, path.c_str(), times, flags) != 0) {
         if (error)
             *error = errno;
         return false;
@@ -265,10 +267,10 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
     struct stat stored
     {
     };
-    if (checked && stat(path.c_str(), &stored) == 0
+    if (checked && (followLinks ? stat(path.c_str(), &stored) : lstat(path.c_str(), &stored)) == 0
         && std::llabs(stored.st_mtim.tv_sec - seconds) > 2) {
         const timespec before[2] = {times[0], status.st_mtim};
-        utimensat(AT_FDCWD, path.c_str(), before, 0);
+        utimensat(AT_FDCWD, path.c_str(), before, flags);
         if (error)
             *error = EOVERFLOW;
         return false;

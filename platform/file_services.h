@@ -30,9 +30,10 @@ bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime);
 // file has. False, and nothing changed, when the time is not a valid calendar time, the call
 // fails, or the time lies outside 1677 to 2262 or the file system cannot hold it (EOVERFLOW); then
 // `error`, when given, receives the errno value of the failed call, or 0 for a time that names no
-// moment.
+// moment. With `followLinks` false, a symbolic link at `path` gets the time itself: for a name just
+// found to hold the file, so that a link put there since leads nowhere (LookAgain).
 bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error = nullptr,
-                      const timespec *accessTime = nullptr);
+                      const timespec *accessTime = nullptr, bool followLinks = true);
 
 // Whether a modification time (seconds since the epoch) fits the journal's 64-bit nanoseconds,
 // 1677 to 2262: SetLastWriteTime refuses any other.

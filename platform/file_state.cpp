@@ -87,17 +87,19 @@ int ReadFileState(const std::string &path, FileState &state, bool followLinks)
     return 0;
 }
 
-int SetModificationTime(const std::string &path, std::int64_t modified)
+int SetModificationTime(const std::string &path, std::int64_t modified, bool followLinks)
 {
     struct stat status
     {
     };
-    if (stat(path.c_str(), &status) != 0)
+    if ((followLinks ? stat(path.c_str(), &status) : lstat(path.c_str(), &status)) != 0)
         return errno;
     // The access time is passed as it is, not omitted: some FUSE mounts ignore the whole call
     // when one of the times is omitted.
     const timespec times[2] = {status.st_atim, TimeSpec(modified)};
-    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 ? 0 : errno;
+    return utimensat(AT_FDCWD, path.c_str(), times, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) == 0
+                   ? 0
+                   : errno;
 }
 
 int RemoveEmptyFile(const std::string &path, std::int64_t notBefore)

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include <functional>
+
 namespace kronvik {
 
 // The writing calls of this layer, each of which a test can make fail as a failing or full disk
@@ -24,7 +26,11 @@ enum class WriteStep {
 // Makes a call of `step` fail with `error` once: the `after` calls before it go through.
 void FailWriteStep(WriteStep step, int error, unsigned after = 0);
 
-// Disarms every failure not met yet.
+// Runs `action` just before a call of `step`, once, and lets the call go through: another program
+// changing the files at that moment. The `after` calls before it go through.
+void BeforeWriteStep(WriteStep step, std::function<void()> action, unsigned after = 0);
+
+// Disarms every failure and action not met yet.
 void ClearWriteFaults();
 
 // The error this call of `step` is to fail with, or 0.

@@ -6,6 +6,7 @@
 #include "journal.h"
 #include "jpeg_fixture.h"
 #include "recording_front_end.h"
+#include "source_locks.h"
 #include "state_home.h"
 #include "temp_dir.h"
 
@@ -46,6 +47,13 @@ inline std::ostream &operator<<(std::ostream &out, const Tree &tree)
         out << "\n  " << name << " (" << entry.bytes.size() << " bytes, " << entry.modified << ")";
     return out;
 }
+
+// A waiter for folders that another run holds: it gives up at once.
+class NoWait : public LockWaiter
+{
+public:
+    bool WaitForLock(const std::string &, DirectoryLock &, LockMode) override { return false; }
+};
 
 // A run of the engine with the clock pinned and the time zone UTC (EngineSandbox), a journal under
 // a temporary state folder with the same pinned clock, and a folder of pictures.

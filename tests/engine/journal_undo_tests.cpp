@@ -21,13 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The locks of these tests are always free.
-class NoWait : public LockWaiter
-{
-public:
-    bool WaitForLock(const std::string &, DirectoryLock &, LockMode) override { return false; }
-};
-
 class AnUndo : public ::testing::Test, public JournalSandbox
 {
 protected:

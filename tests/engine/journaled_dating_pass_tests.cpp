@@ -26,12 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class NoWait : public LockWaiter
-{
-public:
-    bool WaitForLock(const std::string &, DirectoryLock &, LockMode) override { return false; }
-};
-
 class ADatingPassWithItsJournal : public ::testing::Test, public JournalSandbox
 {
 protected:
@@ -109,9 +103,13 @@ public:
         FileSystemApplier().LearnShiftWritten(read, written);
     }
     int Rename(const RenameChange &rename) override { return FileSystemApplier().Rename(rename); }
-    bool SetTime(const TimeChange &time, int &error) override
+    PathHolds LookAgain(const std::string &path, const CheckedFile &checked) override
     {
-        return FileSystemApplier().SetTime(time, error);
+        return FileSystemApplier().LookAgain(path, checked);
+    }
+    bool SetTime(const TimeChange &time, bool followLinks, int &error) override
+    {
+        return FileSystemApplier().SetTime(time, followLinks, error);
     }
 };
 
