@@ -342,6 +342,10 @@ UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &s
     session.view.SetStatusLabel(StatusLabel::Caption, "Restoring:");
     session.view.SetStatusLabel(StatusLabel::Of, "of");
     session.view.SetStatusLabel(StatusLabel::Total, std::to_string(count));
+    // None yet: the row still shows the pass before otherwise, and an undo of no picture ends so.
+    session.view.SetStatusLabel(StatusLabel::Current, "0");
+    session.view.SetStatusLabel(StatusLabel::Percent, "0%");
+    session.view.SetProgressPosition(0);
     PictureRestorer restorer(journal, session);
     // The last picture first: a name the pass freed by a later rename is free again before an
     // earlier picture wants it back.

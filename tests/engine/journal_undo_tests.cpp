@@ -216,6 +216,18 @@ TEST(AnUndoQuestion, countsOnePictureInTheSingular)
                         "modification times (3).");
 }
 
+TEST_F(AnUndo, ofAPassThatChangedNothingShowsNoneOfNoneOnTheStatusRow)
+{
+    const PassId pass = DateJournaled(*journal, pictures.Path(), {}, 0);
+    // As the pass before it left the row.
+    front.labels[StatusLabel::Current] = "4";
+    front.labels[StatusLabel::Percent] = "100%";
+    ASSERT_EQ(Undo(pass).outcome, UndoOutcome::Undone);
+    EXPECT_EQ(front.labels[StatusLabel::Current] + " of " + front.labels[StatusLabel::Total] + " "
+                      + front.labels[StatusLabel::Percent],
+              "0 of 0 0%");
+}
+
 TEST_F(AnUndo, isRefusedForAPassItCannotTakeBack)
 {
     EXPECT_EQ(UndoRefusal(Undo()), "the journal holds no dating pass to undo.");
