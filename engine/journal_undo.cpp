@@ -212,11 +212,13 @@ void PictureRestorer::Restore(const PictureChanges &picture)
         holds = LookAgain(oldPath, CheckedFileOf(state));
         if (*holds == PathHolds::AnotherFile) {
             // What was renamed was not the picture: it goes back to the name it had.
-            m_journal.Mark(renameId, RenameNoReplace(oldPath, endPath) == 0 ? ChangeState::Abandoned
-                                                                            : ChangeState::Done);
+            const bool back = RenameNoReplace(oldPath, endPath) == 0;
+            m_journal.Mark(renameId, back ? ChangeState::Abandoned : ChangeState::Done);
             m_journal.MarkAbandoned(shiftId);
             m_journal.MarkAbandoned(timeId);
-            return Left(endPath, "another file took its place during the rename");
+            return Left(endPath, back ? "another file took its place during the rename"
+                                      : "another file took its place during the rename, and "
+                                        "could not be given its name back");
         }
         m_journal.MarkDone(renameId);
     } else if (!shift) {

@@ -19,6 +19,8 @@ const char *const kRenamedLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s";
 const char *const kExistsLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s: File already exists!";
 const char *const kRenameFailedLine = "%4d-%02d-%02d %02d:%02d:%02d:    %s -> %s: %s.";
 const char *const kReplacedDuringRename = "Another file took its place during the rename";
+const char *const kReplacedAndKept =
+        "Another file took its place during the rename, and could not be given its name back";
 const char *const kReplacedBeforeTime = "Another file took its place";
 
 std::optional<FileIdentity> IdentityOf(const PictureRead &read)
@@ -260,11 +262,13 @@ void MakeRenameAndTime(DatingSession &session, PassApplier &applier, std::size_t
     std::optional<PathHolds> holds;
     int error = plan.rename ? applier.Rename(*plan.rename) : 0;
     bool replaced = false;
+    bool keptNewName = false;
     if (error == 0 && plan.rename && checked) {
         holds = applier.LookAgain(plan.rename->to, *checked);
         replaced = *holds == PathHolds::AnotherFile;
         // What the pass renamed was not its picture: it goes back to the name it had.
         if (replaced && applier.Rename(RenameChange{plan.rename->to, plan.rename->from}) != 0) {
+            keptNewName = true;
             journal.Done(ChangeKind::Rename);
             NoteRename(record, *plan.rename);
         }
@@ -275,12 +279,13 @@ void MakeRenameAndTime(DatingSession &session, PassApplier &applier, std::size_t
         applied.outcome = PictureOutcome::Refused;
         // Only a taken name is "File already exists!"; any other failure names its reason.
         session.log.AppendLogLine(
-                error == EEXIST
-                        ? FormatLogLine(now, kExistsLine, plan.fileName.c_str(),
-                                        plan.newName.c_str())
-                        : FormatLogLine(
-                                now, kRenameFailedLine, plan.fileName.c_str(), plan.newName.c_str(),
-                                replaced ? kReplacedDuringRename : SystemErrorText(error).c_str()));
+                error == EEXIST ? FormatLogLine(now, kExistsLine, plan.fileName.c_str(),
+                                                plan.newName.c_str())
+                                : FormatLogLine(now, kRenameFailedLine, plan.fileName.c_str(),
+                                                plan.newName.c_str(),
+                                                !replaced     ? SystemErrorText(error).c_str()
+                                                : keptNewName ? kReplacedAndKept
+                                                              : kReplacedDuringRename));
         ++state.datedUnsuccessfully;
         return;
     }

@@ -143,6 +143,27 @@ TEST_F(AnotherProgram, swappingTwoPicturesDuringARenameGivesNeitherTheOthersName
     }
 }
 
+TEST_F(AnotherProgram, takingThePicturesNameDuringTheRenameBackIsToldAndLosesNothing)
+{
+    const std::string first = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    const std::string second = Picture("IMG_0002.JPG", "2006:01:01 10:00:00");
+    BeforeWriteStep(WriteStep::RenamePicture, [&] { Exchange(first, second); });
+    BeforeWriteStep(WriteStep::RenamePicture, [&] { WriteBytes(first, "a new file"); });
+    Date(0);
+
+    EXPECT_TRUE(HasLine(Messages(), "IMG_0001.JPG -> 2005-07-14 09.03.27.JPG: Another file took "
+                                    "its place during the rename, and could not be given its "
+                                    "name back."))
+            << ::testing::PrintToString(Messages());
+    const Tree left = TreeOf(pictures.Path());
+    EXPECT_EQ(left.size(), 3u) << left;
+    EXPECT_EQ(left.at("IMG_0001.JPG").bytes, "a new file");
+    // The other picture keeps the name it was given, and the time it had.
+    EXPECT_NE(left.at("2005-07-14 09.03.27.JPG").bytes.find("2006:01:01 10:00:00"),
+              std::string::npos);
+    EXPECT_EQ(left.at("2005-07-14 09.03.27.JPG").modified, kOldTime);
+}
+
 TEST_F(AnotherProgram, puttingALinkInPlaceOfAPictureNeverGetsTheLinkedFileATime)
 {
     const struct
