@@ -31,11 +31,14 @@ bool Matches(const std::string &path, const struct stat &status, const CheckedFi
 {
     if (static_cast<std::uint64_t>(status.st_dev) != checked.identity.device
         || S_ISREG(status.st_mode) != checked.regular
-        || static_cast<std::uint64_t>(status.st_size) != checked.size
-        || FileTimeNanoseconds(status.st_mtim.tv_sec, status.st_mtim.tv_nsec) != checked.modified)
+        || static_cast<std::uint64_t>(status.st_size) != checked.size)
         return false;
-    return static_cast<std::uint64_t>(status.st_ino) == checked.identity.inode
-           || NumbersFilesPerLookup(path);
+    if (static_cast<std::uint64_t>(status.st_ino) == checked.identity.inode
+        && FileTimeNanoseconds(status.st_mtim.tv_sec, status.st_mtim.tv_nsec) == checked.modified)
+        return true;
+    // A FUSE server may also give the file the time of a write only when it is closed (fusefat),
+    // after the status the write saw: there the size alone tells another file.
+    return NumbersFilesPerLookup(path);
 }
 
 } // namespace

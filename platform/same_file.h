@@ -33,9 +33,10 @@ enum class PathHolds {
 
 // What `path` names now, against the file a caller checked: a rename and a time set go by path,
 // and another program may swap, replace or link files between the check and the change. The same
-// device, kind, size and modification time, and the same inode number where the file system keeps
-// one per file: FUSE and SMB mounts may number a file anew at each lookup. A time set through a
-// name that holds the file itself must not follow a link put there since (AT_SYMLINK_NOFOLLOW).
+// device, kind, size, inode number and modification time; on FUSE and SMB mounts, which may number
+// a file anew at each lookup and time a write at its close, the same device, kind and size. A time
+// set through a name that holds the file itself must not follow a link put there since
+// (AT_SYMLINK_NOFOLLOW).
 PathHolds LookAgain(const std::string &path, const CheckedFile &checked);
 
 } // namespace kronvik
