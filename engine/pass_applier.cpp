@@ -63,10 +63,11 @@ public:
         return kronvik::LookAgain(path, checked);
     }
 
-    bool SetTime(const TimeChange &time, bool followLinks, int &error) override
+    bool SetTime(const TimeChange &time, const TimeThrough &through, int &error) override
     {
         return SetLastWriteTime(time.path, time.time, &error,
-                                time.accessTime ? &*time.accessTime : nullptr, followLinks);
+                                time.accessTime ? &*time.accessTime : nullptr, through.followLinks,
+                                through.descriptor);
     }
 };
 

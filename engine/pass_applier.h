@@ -11,6 +11,14 @@
 
 namespace kronvik {
 
+// How a time set reaches the picture's file: through `descriptor`, the open its read kept, else by
+// path, following a link there or not (SetLastWriteTime).
+struct TimeThrough
+{
+    int descriptor = -1;
+    bool followLinks = true;
+};
+
 // How a dating pass reaches its pictures: every read and every change of the pass goes through
 // an applier. The pass's own works on the file system; a preview's (pass_preview.h) changes
 // nothing and keeps what each change would have done, so that it reads the pictures afterwards as
@@ -45,7 +53,7 @@ public:
     virtual PathHolds LookAgain(const std::string &path, const CheckedFile &checked) = 0;
     // SetLastWriteTime: false when the time was not set, with the errno of the call that failed
     // in `error` (0 for a time that names no moment).
-    virtual bool SetTime(const TimeChange &time, bool followLinks, int &error) = 0;
+    virtual bool SetTime(const TimeChange &time, const TimeThrough &through, int &error) = 0;
 };
 
 // The applier of a pass that changes its pictures: the picture reader and the platform layer.

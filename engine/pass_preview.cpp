@@ -207,7 +207,7 @@ int PreviewApplier::Rename(const RenameChange &rename)
     return 0;
 }
 
-bool PreviewApplier::SetTime(const TimeChange &time, bool, int &error)
+bool PreviewApplier::SetTime(const TimeChange &time, const TimeThrough &, int &error)
 {
     error = 0;
     const std::string disk = FileOnDisk(time.path);

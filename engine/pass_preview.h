@@ -34,7 +34,7 @@ public:
     {
         return PathHolds::TheFile;
     }
-    bool SetTime(const TimeChange &time, bool followLinks, int &error) override;
+    bool SetTime(const TimeChange &time, const TimeThrough &through, int &error) override;
 
 private:
     // What the run would have done to one file, known by its identity on disk.

@@ -306,8 +306,11 @@ void MakeRenameAndTime(DatingSession &session, PassApplier &applier, std::size_t
         if (!holds && checked)
             holds = applier.LookAgain(plan.time->path, *checked);
         int timeError = 0;
-        const bool set = holds != PathHolds::AnotherFile
-                         && applier.SetTime(*plan.time, holds != PathHolds::TheFile, timeError);
+        // After the look, the time goes through the read's open where it kept one: a file swapped
+        // in since cannot get it.
+        const TimeThrough through{holds ? HeldDescriptor(read) : -1, holds != PathHolds::TheFile};
+        const bool set =
+                holds != PathHolds::AnotherFile && applier.SetTime(*plan.time, through, timeError);
         if (set)
             journal.Done(ChangeKind::Time);
         else

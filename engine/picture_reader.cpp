@@ -18,6 +18,8 @@
 #include <chrono>
 #include <exception>
 #include <system_error>
+#include <unistd.h>
+#include <utility>
 
 namespace kronvik {
 
@@ -104,6 +106,48 @@ LockedFile HeldForUpdate::Take()
     return std::move(m_file);
 }
 
+HeldForTime::~HeldForTime()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        --g_heldForUpdate;
+    }
+}
+
+HeldForTime::HeldForTime(HeldForTime &&other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1))
+{
+}
+
+HeldForTime &HeldForTime::operator=(HeldForTime &&other) noexcept
+{
+    if (this != &other) {
+        HeldForTime gone(std::move(*this));
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+void HeldForTime::Adopt(int fd)
+{
+    *this = HeldForTime();
+    if (fd < 0)
+        return;
+    if (++g_heldForUpdate > MostHeldForUpdate()) {
+        --g_heldForUpdate;
+        ::close(fd);
+        return;
+    }
+    m_fd = fd;
+}
+
+int HeldDescriptor(const PictureRead &read)
+{
+    if (read.held.Descriptor() >= 0)
+        return read.held.Descriptor();
+    return read.update.IsOpen() ? read.update.Descriptor() : -1;
+}
+
 PictureRead ReadPicture(const std::string &path, int shiftHours, bool holdForUpdate)
 {
     PictureRead read;
@@ -158,6 +202,8 @@ PictureRead ReadPicture(const std::string &path, int shiftHours, bool holdForUpd
     } catch (const std::exception &e) { // a read that failed: the reason is the system's
         read.exif = Unreadable(e.what());
     }
+    if (holdForUpdate && !held && read.exif.outcome == ExifDateResult::Outcome::Searched)
+        read.held.Adopt(file.Release());
     return read;
 }
 

@@ -55,6 +55,32 @@ private:
     LockedFile m_file;
 };
 
+// A picture's file as its read opened it, kept for the time the pass sets at the picture's turn:
+// through it the time goes to the file read, whatever another program did to its names since.
+// Counted with HeldForUpdate; a copy of a read holds nothing.
+class HeldForTime
+{
+public:
+    HeldForTime() = default;
+    ~HeldForTime();
+    HeldForTime(HeldForTime &&other) noexcept;
+    HeldForTime &operator=(HeldForTime &&other) noexcept;
+    HeldForTime(const HeldForTime &) { }
+    HeldForTime &operator=(const HeldForTime &other)
+    {
+        if (this != &other)
+            *this = HeldForTime();
+        return *this;
+    }
+
+    // Keeps `fd`, or closes it at once where the reads hold as many files as they may.
+    void Adopt(int fd);
+    int Descriptor() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
 // What one read of a picture file found: everything the pass decides the picture's fate from,
 // taken through one open of the file. A read changes nothing in the file system.
 struct PictureRead
@@ -95,12 +121,18 @@ struct PictureRead
     // With a time adjustment, the file as the read opened it for update, when it could and was
     // asked to; its status then is `stamp`.
     HeldForUpdate update;
+    // Else, where the read found a date and was asked to hold its file, the file as it read it.
+    HeldForTime held;
 };
+
+// The descriptor of the file as the read opened it, which the read keeps; -1 for none.
+int HeldDescriptor(const PictureRead &read);
 
 // Reads a picture: its status, its date text or why there is none, and with `shiftHours` what the
 // shift will do to it. Never throws for what the file holds; a failed read is an unreadable
 // picture. With `holdForUpdate` and `shiftHours`, the file is read through an open for update
-// that the read keeps (PictureRead::update); a preview, which writes nothing, opens none.
+// that the read keeps (PictureRead::update); a preview, which writes nothing, opens none. With
+// `holdForUpdate` alone, a read that finds a date keeps its open (PictureRead::held).
 PictureRead ReadPicture(const std::string &path, int shiftHours, bool holdForUpdate = false);
 
 // Asks the file system whether it keeps 2-second times when the read's name and modification

@@ -218,9 +218,18 @@ bool IsRecordableFileTime(std::int64_t seconds)
 }
 
 bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error,
-                      const timespec *accessTime, bool followLinks)
+                      const timespec *accessTime, bool followLinks, int descriptor)
 {
     const int flags = followLinks ? 0 : AT_SYMLINK_NOFOLLOW;
+    const auto look = [&](struct stat &status) {
+        return descriptor >= 0 ? fstat(descriptor, &status)
+               : followLinks   ? stat(path.c_str(), &status)
+                               : lstat(path.c_str(), &status);
+    };
+    const auto set = [&](const timespec(&times)[2]) {
+        return descriptor >= 0 ? futimens(descriptor, times)
+                               : utimensat(AT_FDCWD, path.c_str(), times, flags);
+    };
     if (error)
         *error = 0;
     const std::optional<std::int64_t> moment = LocalTimeToSeconds(localTime);
@@ -245,8 +254,7 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
     struct stat status
     {
     };
-    if ((!accessTime || checked)
-        && (followLinks ? stat(path.c_str(), &status) : lstat(path.c_str(), &status)) != 0) {
+    if ((!accessTime || checked) && look(status) != 0) {
         if (error)
             *error = errno;
         return false;
@@ -259,7 +267,7 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
             *error = fault;
         return false;
     }
-    if (utimensat(AT_FDCWD, path.c_str(), times, flags) != 0) {
+    if (set(times) != 0) {
         if (error)
             *error = errno;
         return false;
@@ -267,10 +275,9 @@ bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, in
     struct stat stored
     {
     };
-    if (checked && (followLinks ? stat(path.c_str(), &stored) : lstat(path.c_str(), &stored)) == 0
-        && std::llabs(stored.st_mtim.tv_sec - seconds) > 2) {
+    if (checked && look(stored) == 0 && std::llabs(stored.st_mtim.tv_sec - seconds) > 2) {
         const timespec before[2] = {times[0], status.st_mtim};
-        utimensat(AT_FDCWD, path.c_str(), before, flags);
+        set(before);
         if (error)
             *error = EOVERFLOW;
         return false;

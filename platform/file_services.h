@@ -31,9 +31,12 @@ bool ReadLastWriteTime(const std::string &path, CalendarTime &localTime);
 // fails, or the time lies outside 1677 to 2262 or the file system cannot hold it (EOVERFLOW); then
 // `error`, when given, receives the errno value of the failed call, or 0 for a time that names no
 // moment. With `followLinks` false, a symbolic link at `path` gets the time itself: for a name just
-// found to hold the file, so that a link put there since leads nowhere (LookAgain).
+// found to hold the file, so that a link put there since leads nowhere (LookAgain). With
+// `descriptor`, an open of the file, the time goes through it and `path` is not used: no other
+// file can get it, whatever names change meanwhile.
 bool SetLastWriteTime(const std::string &path, const CalendarTime &localTime, int *error = nullptr,
-                      const timespec *accessTime = nullptr, bool followLinks = true);
+                      const timespec *accessTime = nullptr, bool followLinks = true,
+                      int descriptor = -1);
 
 // Whether a modification time (seconds since the epoch) fits the journal's 64-bit nanoseconds,
 // 1677 to 2262: SetLastWriteTime refuses any other.

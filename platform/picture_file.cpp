@@ -81,6 +81,15 @@ void PictureFile::Borrow(int fd, const FileStamp &status)
     m_readOnlyToAll = false;
 }
 
+int PictureFile::Release()
+{
+    const int fd = m_owned ? m_fd : -1;
+    if (m_owned)
+        m_fd = -1;
+    Close();
+    return fd;
+}
+
 void PictureFile::Close()
 {
     if (m_fd >= 0 && m_owned)

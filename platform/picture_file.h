@@ -42,6 +42,8 @@ public:
     std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) const;
 
     void Close();
+    // The descriptor of a file this object opened, now the caller's to close; -1 for none.
+    int Release();
 
 private:
     int m_fd = -1;

@@ -107,9 +107,9 @@ public:
     {
         return FileSystemApplier().LookAgain(path, checked);
     }
-    bool SetTime(const TimeChange &time, bool followLinks, int &error) override
+    bool SetTime(const TimeChange &time, const TimeThrough &through, int &error) override
     {
-        return FileSystemApplier().SetTime(time, followLinks, error);
+        return FileSystemApplier().SetTime(time, through, error);
     }
 };
 

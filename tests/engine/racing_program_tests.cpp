@@ -94,12 +94,15 @@ protected:
         return UndoPass(*journal, std::nullopt, undo, waiter);
     }
 
-    // Puts a symbolic link to a file outside the pass in place of `path`, whose file goes there.
-    std::function<void()> LinkOutsideInPlaceOf(const std::string &path)
+    // Puts a link to a file outside the pass in place of `path`, whose file goes there too.
+    std::function<void()> LinkOutsideInPlaceOf(const std::string &path, bool hard)
     {
-        return [this, path] {
+        return [this, path, hard] {
             fs::rename(path, outside / "moved.JPG");
-            fs::create_symlink(outside / "other.jpg", path);
+            if (hard)
+                fs::create_hard_link(outside / "other.jpg", path);
+            else
+                fs::create_symlink(outside / "other.jpg", path);
         };
     }
 
@@ -166,30 +169,37 @@ TEST_F(AnotherProgram, takingThePicturesNameDuringTheRenameBackIsToldAndLosesNot
 
 TEST_F(AnotherProgram, puttingALinkInPlaceOfAPictureNeverGetsTheLinkedFileATime)
 {
+    constexpr std::int64_t kDated = 1121331807LL * 1000000000; // 2005-07-14 09:03:27 UTC
     const struct
     {
         const char *label;
         WriteStep step;
         const char *replaced; // the name the link takes
+        bool hard;
         const char *line; // that the run log holds
+        std::int64_t pictureTime; // that the picture has then
     } cases[] = {
-            {"during the rename", WriteStep::RenamePicture, "IMG_0001.JPG",
+            {"a symbolic link during the rename", WriteStep::RenamePicture, "IMG_0001.JPG", false,
              "IMG_0001.JPG -> 2005-07-14 09.03.27.JPG: Another file took its place during the "
-             "rename."},
-            {"between the rename and the time", WriteStep::SetFileTime, "2005-07-14 09.03.27.JPG",
-             "IMG_0001.JPG -> 2005-07-14 09.03.27.JPG"},
+             "rename.",
+             kOldTime},
+            // The time goes to the picture read, wherever it went meanwhile.
+            {"a symbolic link between the rename and the time", WriteStep::SetFileTime,
+             "2005-07-14 09.03.27.JPG", false, "IMG_0001.JPG -> 2005-07-14 09.03.27.JPG", kDated},
+            {"a hard link between the rename and the time", WriteStep::SetFileTime,
+             "2005-07-14 09.03.27.JPG", true, "IMG_0001.JPG -> 2005-07-14 09.03.27.JPG", kDated},
     };
     for (const auto &row : cases) {
         SCOPED_TRACE(row.label);
         Clear();
         const std::string bytes = ReadBytes(Picture("IMG_0001.JPG", "2005:07:14 09:03:27"));
-        BeforeWriteStep(row.step, LinkOutsideInPlaceOf(pictures / row.replaced));
+        BeforeWriteStep(row.step, LinkOutsideInPlaceOf(pictures / row.replaced, row.hard));
         Date(0);
 
         EXPECT_TRUE(HasLine(Messages(), row.line)) << ::testing::PrintToString(Messages());
         const Tree left = TreeOf(outside.Path());
         EXPECT_EQ(left.at("other.jpg").modified, kOldTime);
-        EXPECT_EQ(left.at("moved.JPG"), (TreeEntry{bytes, kOldTime}));
+        EXPECT_EQ(left.at("moved.JPG"), (TreeEntry{bytes, row.pictureTime}));
         fs::remove(outside / "moved.JPG");
     }
 }
