@@ -289,7 +289,7 @@ ShiftMade ShiftAtTurn(const std::string &path, int hours, const PlannedShift *pl
     // by path.
     if (FileStamp after; file.Stamp(after) == 0)
         made.written = after;
-    file.CloseUnflushed();
+    made.file = std::move(file);
     made.outcome = ShiftMade::Outcome::Written;
     return made;
 }

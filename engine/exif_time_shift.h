@@ -75,6 +75,8 @@ struct ShiftMade
     bool asPlanned = false;
     // The file's status once the write was flushed, when it was written and could be asked.
     std::optional<FileStamp> written;
+    // The file as written, still open and locked: its time is set through it.
+    LockedFile file;
 };
 
 // ShiftExifTime with a plan made from an earlier read: while the file (opened for update and

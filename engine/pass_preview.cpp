@@ -149,7 +149,7 @@ ShiftMade PreviewApplier::Shift(const ShiftChange &shift, PictureRead &read,
             throw FileError::FromErrno(error, shift.path);
     }
     if (!shift.offset)
-        return ShiftMade{ShiftMade::Outcome::NothingWritten, true, std::nullopt};
+        return ShiftMade{ShiftMade::Outcome::NothingWritten, true, std::nullopt, {}};
     if (Changed *changed = ChangedFile(FileOnDisk(shift.path), true)) {
         changed->shiftedHours = shift.hours;
         // The write gives the file the time of the moment it is made.
@@ -157,7 +157,7 @@ ShiftMade PreviewApplier::Shift(const ShiftChange &shift, PictureRead &read,
         changed->time = now;
         changed->seconds.reset();
     }
-    return ShiftMade{ShiftMade::Outcome::Written, true, std::nullopt};
+    return ShiftMade{ShiftMade::Outcome::Written, true, std::nullopt, {}};
 }
 
 void PreviewApplier::LearnShiftWritten(PictureRead &read, const std::optional<FileStamp> &)

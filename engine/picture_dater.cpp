@@ -243,8 +243,10 @@ bool MakeShift(PassApplier &applier, const ShiftChange &shift, PictureRead &read
     }
     read.shiftHours = 0;
     read.pairOffset.reset();
-    if (written)
+    if (written) {
         applier.LearnShiftWritten(read, made.written);
+        read.update.Keep(std::move(made.file));
+    }
     return false;
 }
 

@@ -99,6 +99,19 @@ bool HeldForUpdate::Open(const std::string &path, FileStamp &status)
     return true;
 }
 
+void HeldForUpdate::Keep(LockedFile &&file)
+{
+    *this = HeldForUpdate();
+    if (!file.IsOpen())
+        return;
+    if (++g_heldForUpdate > MostHeldForUpdate()) {
+        --g_heldForUpdate;
+        file.CloseUnflushed();
+        return;
+    }
+    m_file = std::move(file);
+}
+
 LockedFile HeldForUpdate::Take()
 {
     if (m_file.IsOpen())

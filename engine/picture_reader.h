@@ -50,6 +50,9 @@ public:
     int Descriptor() const { return m_file.Descriptor(); }
     // The file, now the caller's; nothing is held after.
     LockedFile Take();
+    // Holds `file`, the one a shift wrote, for the time set; closes it where the reads hold as
+    // many files as they may.
+    void Keep(LockedFile &&file);
 
 private:
     LockedFile m_file;

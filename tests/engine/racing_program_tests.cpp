@@ -178,6 +178,7 @@ TEST_F(AnotherProgram, puttingALinkInPlaceOfAPictureNeverGetsTheLinkedFileATime)
         bool hard;
         const char *line; // that the run log holds
         std::int64_t pictureTime; // that the picture has then
+        int hours = 0;
     } cases[] = {
             {"a symbolic link during the rename", WriteStep::RenamePicture, "IMG_0001.JPG", false,
              "IMG_0001.JPG -> 2005-07-14 09.03.27.JPG: Another file took its place during the "
@@ -188,18 +189,26 @@ TEST_F(AnotherProgram, puttingALinkInPlaceOfAPictureNeverGetsTheLinkedFileATime)
              "2005-07-14 09.03.27.JPG", false, "IMG_0001.JPG -> 2005-07-14 09.03.27.JPG", kDated},
             {"a hard link between the rename and the time", WriteStep::SetFileTime,
              "2005-07-14 09.03.27.JPG", true, "IMG_0001.JPG -> 2005-07-14 09.03.27.JPG", kDated},
+            {"a hard link between a shifted picture's rename and its time", WriteStep::SetFileTime,
+             "2005-07-14 11.03.27.JPG", true, "IMG_0001.JPG -> 2005-07-14 11.03.27.JPG",
+             kDated + 7200LL * 1000000000, 2},
     };
     for (const auto &row : cases) {
         SCOPED_TRACE(row.label);
         Clear();
         const std::string bytes = ReadBytes(Picture("IMG_0001.JPG", "2005:07:14 09:03:27"));
         BeforeWriteStep(row.step, LinkOutsideInPlaceOf(pictures / row.replaced, row.hard));
-        Date(0);
+        Date(row.hours);
 
         EXPECT_TRUE(HasLine(Messages(), row.line)) << ::testing::PrintToString(Messages());
         const Tree left = TreeOf(outside.Path());
         EXPECT_EQ(left.at("other.jpg").modified, kOldTime);
-        EXPECT_EQ(left.at("moved.JPG"), (TreeEntry{bytes, row.pictureTime}));
+        EXPECT_EQ(left.at("moved.JPG").modified, row.pictureTime);
+        if (row.hours == 0)
+            EXPECT_EQ(left.at("moved.JPG").bytes, bytes);
+        else
+            EXPECT_EQ(Misdated({{"2005-07-14 11.03.27.JPG", left.at("moved.JPG")}}),
+                      std::vector<std::string>{});
         fs::remove(outside / "moved.JPG");
     }
 }
