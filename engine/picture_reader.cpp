@@ -56,13 +56,22 @@ void FindShift(PictureRead &read, JpegHead &head, int hours)
     std::copy(read.shiftedPair.begin(), read.shiftedPair.end(), head.Data() + *read.pairOffset);
 }
 
-// The files the reads hold for update (HeldForUpdate), of all passes of the process.
+// The files the reads hold (HeldForUpdate, HeldForTime), of all passes of the process.
 std::atomic<std::size_t> g_heldForUpdate{0};
 
 std::size_t MostHeldForUpdate()
 {
     static const std::size_t most = std::min<std::size_t>(512, OpenFilesAllowed() / 4);
     return most;
+}
+
+// Counts one more file held, where the reads may hold one more.
+bool HoldOneMore()
+{
+    if (++g_heldForUpdate <= MostHeldForUpdate())
+        return true;
+    --g_heldForUpdate;
+    return false;
 }
 
 } // namespace
@@ -91,8 +100,9 @@ HeldForUpdate &HeldForUpdate::operator=(HeldForUpdate &&other) noexcept
 bool HeldForUpdate::Open(const std::string &path, FileStamp &status)
 {
     *this = HeldForUpdate();
-    if (++g_heldForUpdate > MostHeldForUpdate()
-        || m_file.OpenExistingUnlocked(path, &status) != 0) {
+    if (!HoldOneMore())
+        return false;
+    if (m_file.OpenExistingUnlocked(path, &status) != 0) {
         --g_heldForUpdate;
         return false;
     }
@@ -104,8 +114,7 @@ void HeldForUpdate::Keep(LockedFile &&file)
     *this = HeldForUpdate();
     if (!file.IsOpen())
         return;
-    if (++g_heldForUpdate > MostHeldForUpdate()) {
-        --g_heldForUpdate;
+    if (!HoldOneMore()) {
         file.CloseUnflushed();
         return;
     }
@@ -146,8 +155,7 @@ void HeldForTime::Adopt(int fd)
     *this = HeldForTime();
     if (fd < 0)
         return;
-    if (++g_heldForUpdate > MostHeldForUpdate()) {
-        --g_heldForUpdate;
+    if (!HoldOneMore()) {
         ::close(fd);
         return;
     }
