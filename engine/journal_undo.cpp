@@ -8,10 +8,12 @@
 #include "locked_file.h"
 #include "path_names.h"
 #include "picture_file.h"
+#include "picture_reader.h"
 #include "same_file.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <unistd.h>
 
 namespace kronvik {
 
@@ -180,6 +182,15 @@ void PictureRestorer::Restore(const PictureChanges &picture)
             return Left(endPath, "its EXIF dates changed since");
     }
     const std::int64_t modifiedBefore = shift ? shift->timeBefore : time ? time->timeBefore : 0;
+    // The time goes through an open of the file checked, as in a pass: no file put in its place
+    // after the look at its name can get it.
+    HeldForTime held;
+    if (!shift && time) {
+        PictureFile opened;
+        FileStamp stamp;
+        if (opened.Open(endPath, &stamp) == 0 && stamp.identity == state.identity)
+            held.Adopt(opened.Release());
+    }
 
     // Write-ahead, as a pass: the changes of the undo are in the journal before they are made.
     PlannedPicture plan;
@@ -227,6 +238,8 @@ void PictureRestorer::Restore(const PictureChanges &picture)
     if (shift) {
         int error = file.WriteAt(shift->bytesBefore.data(), shift->bytesBefore.size(),
                                  static_cast<off_t>(shift->offset));
+        if (error == 0 && timeId != 0)
+            held.Adopt(dup(file.Descriptor()));
         const int closeError = file.Close();
         if (error == 0)
             error = closeError;
@@ -247,7 +260,8 @@ void PictureRestorer::Restore(const PictureChanges &picture)
         m_journal.MarkAbandoned(timeId);
     } else if (timeId != 0) {
         if (const int error =
-                    SetModificationTime(oldPath, modifiedBefore, holds != PathHolds::TheFile)) {
+                    SetModificationTime(oldPath, modifiedBefore, holds != PathHolds::TheFile,
+                                        holds ? held.Descriptor() : -1)) {
             // As in a pass: a time that cannot be set is a warning, not a picture left.
             m_session.view.ReportTimeNotSet(oldPath, SystemErrorText(error));
             m_journal.MarkAbandoned(timeId);

@@ -3,6 +3,7 @@
 #include "file_state.h"
 
 #include "file_stamp.h"
+#include "write_faults.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -87,19 +88,26 @@ int ReadFileState(const std::string &path, FileState &state, bool followLinks)
     return 0;
 }
 
-int SetModificationTime(const std::string &path, std::int64_t modified, bool followLinks)
+int SetModificationTime(const std::string &path, std::int64_t modified, bool followLinks,
+                        int descriptor)
 {
     struct stat status
     {
     };
-    if ((followLinks ? stat(path.c_str(), &status) : lstat(path.c_str(), &status)) != 0)
+    if ((descriptor >= 0 ? fstat(descriptor, &status)
+         : followLinks   ? stat(path.c_str(), &status)
+                         : lstat(path.c_str(), &status))
+        != 0)
         return errno;
     // The access time is passed as it is, not omitted: some FUSE mounts ignore the whole call
     // when one of the times is omitted.
     const timespec times[2] = {status.st_atim, TimeSpec(modified)};
-    return utimensat(AT_FDCWD, path.c_str(), times, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) == 0
-                   ? 0
-                   : errno;
+    if (const int fault = WriteFault(WriteStep::SetFileTime))
+        return fault;
+    const int set = descriptor >= 0 ? futimens(descriptor, times)
+                                    : utimensat(AT_FDCWD, path.c_str(), times,
+                                                followLinks ? 0 : AT_SYMLINK_NOFOLLOW);
+    return set == 0 ? 0 : errno;
 }
 
 int RemoveEmptyFile(const std::string &path, std::int64_t notBefore)

@@ -29,8 +29,10 @@ struct FileState
 int ReadFileState(const std::string &path, FileState &state, bool followLinks = true);
 
 // Sets the modification time of the file to `modified` nanoseconds since the epoch, keeping its
-// access time. Returns 0 or an errno value. With `followLinks` false, as SetLastWriteTime.
-int SetModificationTime(const std::string &path, std::int64_t modified, bool followLinks = true);
+// access time. Returns 0 or an errno value. With `followLinks` false, or `descriptor`, as
+// SetLastWriteTime.
+int SetModificationTime(const std::string &path, std::int64_t modified, bool followLinks = true,
+                        int descriptor = -1);
 
 // Removes the name `path` when it names an empty regular file modified no earlier than
 // `notBefore` (nanoseconds since the epoch) and not after now: a placeholder that a rename reserved

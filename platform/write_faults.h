@@ -20,7 +20,7 @@ enum class WriteStep {
     WriteInPlace, // LockedFile::WriteAt: the shift's write
     FlushInPlace, // LockedFile::WriteAt: the fsync after the shift's write
     RenamePicture, // RenameNoReplace
-    SetFileTime, // SetLastWriteTime
+    SetFileTime, // SetLastWriteTime, SetModificationTime
 };
 
 // Makes a call of `step` fail with `error` once: the `after` calls before it go through.

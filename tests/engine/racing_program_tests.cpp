@@ -235,3 +235,25 @@ TEST_F(AnotherProgram, swappingTwoPicturesDuringAnUndoLeavesBothAsTheyAre)
                                               "the rename."))
             << ::testing::PrintToString(Messages());
 }
+
+TEST_F(AnotherProgram, puttingALinkInPlaceOfAPictureDuringAnUndoNeverGetsTheLinkedFileATime)
+{
+    constexpr std::int64_t kOtherTime = kOldTime + 86400LL * 1000000000;
+    for (const int hours : {0, 2}) {
+        SCOPED_TRACE(hours);
+        Clear();
+        SetModificationTime(outside / "other.jpg", kOtherTime);
+        const std::string picture = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+        const std::string bytes = ReadBytes(picture);
+        Date(hours);
+        ASSERT_FALSE(fs::exists(picture)) << ::testing::PrintToString(Messages());
+
+        // Between the undo's rename back and its time set.
+        BeforeWriteStep(WriteStep::SetFileTime, LinkOutsideInPlaceOf(picture, true));
+        EXPECT_EQ(Undo().restored, 1);
+        const Tree left = TreeOf(outside.Path());
+        EXPECT_EQ(left.at("other.jpg").modified, kOtherTime);
+        EXPECT_EQ(left.at("moved.JPG"), (TreeEntry{bytes, kOldTime}));
+        fs::remove(outside / "moved.JPG");
+    }
+}
