@@ -195,6 +195,7 @@ void CQuorvelDlg::RetrieveFileList()
     // The scan searches the list whose folders were locked for it: the box may have been edited
     // while the window waited for them.
     m_scanSourceText = m_sourceLocks.SourceText();
+    m_listSourceText = *m_scanSourceText;
     kronvik::RetrieveFileList(session);
     m_scanSourceText.reset();
     m_listLog->ShowPendingLines();
@@ -206,8 +207,8 @@ void CQuorvelDlg::DatePictures()
         return;
     // A further pass over the same list takes the locks of its retrieval again, and first takes
     // back what a pass killed since left half done in their folders, as the retrieval did.
-    if (!m_sourceLocks.IsHeld()) {
-        if (!HoldSourceLocks(m_sourceLocks.SourceText()))
+    if (!m_sourceLocks.IsHeld() || m_sourceLocks.SourceText() != m_listSourceText) {
+        if (!HoldSourceLocks(m_listSourceText))
             return;
         DatingSession session = Session();
         int takenBack = 0;

@@ -120,6 +120,9 @@ private:
     QString m_sourceDirsShown;
     // While the scan runs: the source list it searches.
     std::optional<std::string> m_scanSourceText;
+    // The source list that the picture list was made from: what "&Date Pictures" locks and
+    // journals, whatever a retrieval that failed since was asked to search.
+    std::string m_listSourceText;
     bool m_bPassRunning = false;
     bool m_bQuitting = false;
     // Held from "&Retrieve File List" to the end of the pass that follows.

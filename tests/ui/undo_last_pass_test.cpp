@@ -364,6 +364,38 @@ private slots:
         QVERIFY(retrieve->isEnabled());
     }
 
+    // A retrieval of other folders that could not use its journal leaves the list of the folders
+    // retrieved before, and the pass that follows locks and journals those folders, not the
+    // ones the failed retrieval was asked for.
+    void aPassAfterARetrievalThatFailedOnItsJournalKeepsToTheFoldersOfItsList()
+    {
+        Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+        TempDir other;
+        CQuorvelDlg window(m_state);
+        window.show();
+        auto *edit = window.findChild<QLineEdit *>("editSourceDirs");
+        edit->setText(m_pictures->Path().c_str());
+        window.RetrieveFileList();
+        edit->setText(other.Path().c_str());
+        const fs::path state = fs::path(*m_home / "state") / "kronvik";
+        fs::rename(state, *m_home / "kept");
+        WriteBytes(state, "a file where the journal's folder belongs");
+        {
+            MessageBoxAnswer ok(QMessageBox::Ok);
+            window.RetrieveFileList();
+            QCOMPARE(ok.boxes.size(), 1u);
+        }
+        fs::remove(state);
+        fs::rename(*m_home / "kept", state);
+
+        window.DatePictures();
+        QVERIFY(fs::exists(*m_pictures / "2005-07-14 09.03.27.JPG"));
+        Journal journal;
+        const std::vector<JournaledPass> passes = journal.Passes();
+        QCOMPARE(passes.size(), 1u);
+        QCOMPARE(passes[0].sources, m_pictures->Path().string());
+    }
+
     // The last pass was killed before any of its changes was marked done: the box says that the
     // undo rolls it back first, where its own counts alone would promise nothing.
     void saysThatAnUnfinishedPassIsRolledBackFirst()
