@@ -322,9 +322,6 @@ struct Journal::Statements
                                         " (SELECT id FROM changes WHERE pass = ?1 LIMIT ?2)"))
         , findPass(store.Prepare(Select(kPassColumns, "FROM passes WHERE id = ?1").c_str()))
         , passes(store.Prepare(Select(kPassColumns, "FROM passes ORDER BY id DESC").c_str()))
-        , lastUndoable(store.Prepare(
-                  Select(kPassColumns, "FROM passes WHERE undoes IS NULL ORDER BY id DESC LIMIT 1")
-                          .c_str()))
         , unfinished(store.Prepare(
                   Select(kPassColumns, "FROM passes WHERE ended IS NULL ORDER BY id DESC").c_str()))
         // The rows of a pruned pass stay until a later batch collects them (CollectPruned).
@@ -361,7 +358,7 @@ struct Journal::Statements
 
     JournalStatement insertPass, insertChange, insertMark, marksOfPass, endPass, markUndone,
             prunable, deletePass, deleteMarksOf, nextChangedPass, passEnded, deleteChangesOf,
-            findPass, passes, lastUndoable, unfinished, changes, endInterrupted, insertShiftKeys,
+            findPass, passes, unfinished, changes, endInterrupted, insertShiftKeys,
             deleteShiftKeysOf, shiftKeyBytes, shiftKeysSince, shiftWriting, shiftsBy,
             renamesOfPicture, renamesOfFileTo, renamesOfFileToBefore;
 };
@@ -821,10 +818,19 @@ std::vector<JournaledPass> Journal::Passes()
 
 std::optional<JournaledPass> Journal::LastUndoablePass()
 {
-    std::vector<JournaledPass> rows = AllRows<JournaledPass>(m_statements->lastUndoable, ReadPass);
-    if (rows.empty())
-        return std::nullopt;
-    return rows.front();
+    // A pass that changed nothing (a second press of "&Date Pictures", a rerun whose pictures
+    // were dated and shifted before) would otherwise stand between the user and the pass they
+    // mean to take back, and after its empty undo the refusal would keep that one out of reach.
+    std::optional<JournaledPass> last;
+    for (JournaledPass &pass : Passes()) {
+        if (pass.undoes != 0)
+            continue;
+        if (!last)
+            last = pass;
+        if (pass.undone != 0 || CountDoneChanges(pass.id).pictures > 0)
+            return pass;
+    }
+    return last;
 }
 
 std::vector<JournaledPass> Journal::UnfinishedPasses()

@@ -257,6 +257,32 @@ TEST_F(AnUndo, isRefusedForAPassItCannotTakeBack)
     EXPECT_EQ(Undo().outcome, UndoOutcome::AlreadyUndone);
 }
 
+// Without a number, the undo passes over passes that changed nothing, so that a second pass
+// over pictures already dated and shifted does not keep the one that changed them out of reach.
+TEST_F(AnUndo, withoutANumberTakesBackTheLastPassThatChangedSomething)
+{
+    // Where no pass changed anything, the last one is taken back, with nothing to restore.
+    const PassId empty = DateJournaled(*journal, pictures.Path(), {}, 0);
+    const UndoResult first = Undo();
+    EXPECT_EQ(first.outcome, UndoOutcome::Undone);
+    EXPECT_EQ(first.pass, empty);
+
+    const std::string picture = Picture("IMG_0001.JPG", kJuly);
+    const PassId changed = DateJournaled(*journal, pictures.Path(), {picture}, 2);
+    ASSERT_FALSE(fs::exists(picture));
+    // A pass that finds nothing to change, as a second run over pictures dated already.
+    DateJournaled(*journal, pictures.Path(), {}, 2);
+
+    const UndoResult result = Undo();
+    EXPECT_EQ(result.outcome, UndoOutcome::Undone);
+    EXPECT_EQ(result.pass, changed);
+    EXPECT_TRUE(fs::exists(picture));
+    // Once undone, it is the one the refusal names.
+    const UndoResult again = Undo();
+    EXPECT_EQ(again.outcome, UndoOutcome::AlreadyUndone);
+    EXPECT_EQ(again.pass, changed);
+}
+
 TEST_F(AnUndo, ofAPassPrunedWhileItWaitedForTheFolderKnowsItNoMoreAndChangesNothing)
 {
     const std::string picture = Picture("IMG_0001.JPG", kJuly);
