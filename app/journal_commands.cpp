@@ -22,6 +22,31 @@ void PrintLine(const std::string &line)
     std::fputc('\n', stdout);
 }
 
+int ListHistory(const CliOptions &options)
+{
+    try {
+        Journal journal;
+        if (options.pass == 0) {
+            for (const JournaledPass &pass : journal.Passes())
+                PrintLine(PassHistoryLine(pass));
+            return kAllDated;
+        }
+        const std::optional<JournaledPass> pass = journal.FindPass(options.pass);
+        if (!pass) {
+            PrintMessage("there is no pass " + std::to_string(options.pass) + " in the journal.");
+            return kUsageError;
+        }
+        PrintLine(PassHistoryLine(*pass));
+        int position = 0;
+        for (const ChangeRecord &change : journal.Changes(pass->id))
+            PrintLine(ChangeHistoryLine(change, ++position));
+        return kAllDated;
+    } catch (const JournalError &failure) {
+        PrintMessage(failure.what());
+        return kFileError;
+    }
+}
+
 } // namespace
 
 int RunUndoCommand(const CliOptions &options)
@@ -61,6 +86,8 @@ int RunUndoCommand(const CliOptions &options)
         status.Raise(kFileError);
     }
     front.EndProgress();
+    if (!front.FinishOutput())
+        status.Raise(kFileError);
     if (TerminalFrontEnd::s_interrupted)
         status.Raise(kSignalBase + TerminalFrontEnd::s_interrupted);
     try {
@@ -75,27 +102,11 @@ int RunUndoCommand(const CliOptions &options)
 
 int RunHistoryCommand(const CliOptions &options)
 {
-    try {
-        Journal journal;
-        if (options.pass == 0) {
-            for (const JournaledPass &pass : journal.Passes())
-                PrintLine(PassHistoryLine(pass));
-            return kAllDated;
-        }
-        const std::optional<JournaledPass> pass = journal.FindPass(options.pass);
-        if (!pass) {
-            PrintMessage("there is no pass " + std::to_string(options.pass) + " in the journal.");
-            return kUsageError;
-        }
-        PrintLine(PassHistoryLine(*pass));
-        int position = 0;
-        for (const ChangeRecord &change : journal.Changes(pass->id))
-            PrintLine(ChangeHistoryLine(change, ++position));
-        return kAllDated;
-    } catch (const JournalError &failure) {
-        PrintMessage(failure.what());
-        return kFileError;
-    }
+    RunStatus status;
+    status.Raise(ListHistory(options));
+    if (!FlushStandardOutput())
+        status.Raise(kFileError);
+    return status.Value();
 }
 
 } // namespace kronvik

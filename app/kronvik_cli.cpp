@@ -154,7 +154,7 @@ int main(int argc, char **argv)
                 RecoverUnfinishedPasses(*journal, options.sources, session.clock, front);
             }
             RetrieveFileList(session);
-            if (!TerminalFrontEnd::s_interrupted)
+            if (!TerminalFrontEnd::s_interrupted && front.OutputError() == 0)
                 DatePictures(session);
         }
         if (state.datedUnsuccessfully > 0)
@@ -169,6 +169,8 @@ int main(int argc, char **argv)
     front.EndProgress();
     if (front.DirectoryUnsearched())
         status.Raise(kNotAllDated);
+    if (!front.FinishOutput())
+        status.Raise(kFileError);
     if (TerminalFrontEnd::s_interrupted)
         status.Raise(kSignalBase + TerminalFrontEnd::s_interrupted);
 

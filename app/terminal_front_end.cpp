@@ -4,6 +4,7 @@
 
 #include "file_services.h"
 
+#include <cerrno>
 #include <cstring>
 #include <unistd.h>
 
@@ -16,6 +17,11 @@ namespace {
 constexpr std::chrono::milliseconds kFlushEvery{10};
 constexpr std::chrono::milliseconds kProgressEvery{16};
 
+std::string OutputErrorMessage(int error)
+{
+    return "cannot write to standard output: " + SystemErrorText(error);
+}
+
 } // namespace
 
 volatile std::sig_atomic_t TerminalFrontEnd::s_interrupted = 0;
@@ -25,6 +31,14 @@ void PrintMessage(const std::string &message)
     const std::string line = "kronvik-cli: " + message + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+}
+
+bool FlushStandardOutput()
+{
+    if (std::fflush(stdout) == 0 || errno == EPIPE)
+        return true;
+    PrintMessage(OutputErrorMessage(errno));
+    return false;
 }
 
 TerminalFrontEnd::TerminalFrontEnd(std::string sourceText, bool printLines, bool &cancel)
@@ -52,8 +66,28 @@ void TerminalFrontEnd::FlushWhenDue(bool now)
     const auto time = std::chrono::steady_clock::now();
     if (!now && time - m_lastFlush < kFlushEvery)
         return;
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0)
+        NoteOutputError(errno);
     m_lastFlush = time;
+}
+
+void TerminalFrontEnd::NoteOutputError(int error)
+{
+    if (error == EPIPE || m_outputError != 0)
+        return;
+    m_outputError = error;
+    m_printLines = false;
+}
+
+bool TerminalFrontEnd::FinishOutput()
+{
+    if (m_printLines && std::fflush(stdout) != 0)
+        NoteOutputError(errno);
+    if (m_outputError == 0)
+        return true;
+    EndProgress();
+    PrintMessage(OutputErrorMessage(m_outputError));
+    return false;
 }
 
 void TerminalFrontEnd::SetStatusLabel(StatusLabel label, const std::string &text)
@@ -90,7 +124,7 @@ void TerminalFrontEnd::SetStatusLabel(StatusLabel label, const std::string &text
 bool TerminalFrontEnd::DrainMessages()
 {
     FlushWhenDue(false);
-    if (s_interrupted)
+    if (s_interrupted || m_outputError != 0)
         m_cancel = true;
     return true;
 }

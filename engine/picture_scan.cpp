@@ -47,6 +47,8 @@ namespace {
 void SearchDirectory(DatingSession &session, const std::string &directory,
                      std::set<FileIdentity> &ancestors)
 {
+    if (session.view.ScanStopRequested())
+        return;
     FileIdentity identity;
     const bool identified = IdentifyFile(directory, identity);
     if (identified)

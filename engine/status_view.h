@@ -40,6 +40,9 @@ public:
     // `reason` is the system's, in English. The picture still counts as dated and the run log
     // does not mention it; a front end may warn.
     virtual void ReportTimeNotSet(const std::string & /*path*/, const std::string & /*reason*/) { }
+    // Whether the scan is to search no further directory: the command-line tool asked to stop.
+    // The window's scan runs to its end.
+    virtual bool ScanStopRequested() const { return false; }
 };
 
 } // namespace kronvik

@@ -651,6 +651,36 @@ TEST_F(TheCli, finishesThePictureAtHandWhenItsOutputPipeIsClosedAndStillWritesIt
     EXPECT_LT(renamed, 300);
 }
 
+// A run log that standard output does not take (a full disk) ends the run as a file error before
+// it changes anything; a run that prints nothing there goes on, and a history that cannot be
+// printed fails too.
+TEST_F(TheCli, endsAsAFileErrorWhenStandardOutputDoesNotTakeTheRunLog)
+{
+    const std::string picture = pictures / "IMG_0001.JPG";
+    WriteJpegWithExif(picture, {{"Exif.Photo.DateTimeDigitized", "2005:07:14 09:03:27"}});
+    const std::string err = output / "err";
+    const auto runIntoAFullDisk = [&](const std::vector<std::string> &args) {
+        const pid_t child = fork();
+        if (child == 0)
+            ExecCli(KRONVIK_CLI_PATH, args, "/dev/full", err);
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    const std::string message =
+            "kronvik-cli: cannot write to standard output: No space left on device\n";
+    EXPECT_EQ(runIntoAFullDisk({pictures.Path()}), 3);
+    EXPECT_EQ(ReadBytes(err), message);
+    EXPECT_TRUE(fs::exists(picture));
+
+    EXPECT_EQ(runIntoAFullDisk({"-q", pictures.Path()}), 0);
+    EXPECT_EQ(ReadBytes(err), "");
+    EXPECT_FALSE(fs::exists(picture));
+
+    EXPECT_EQ(runIntoAFullDisk({"--history"}), 3);
+    EXPECT_EQ(ReadBytes(err), message);
+}
+
 TEST_F(TheCli, runsToItsEndThroughAHangupThatNohupIgnores)
 {
     for (int i = 0; i < 50; ++i)

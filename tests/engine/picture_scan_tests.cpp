@@ -93,6 +93,27 @@ TEST_F(APictureScan, writesEachDirectoryLineAfterItsSubdirectoriesAndCountsOnlyI
                                         a + "/S/T/t.Jpg", a + "/t.jpg"}));
 }
 
+// A stop asked of the command-line tool during its scan: the directory at hand is finished, and
+// no further one is searched.
+TEST_F(APictureScan, searchesNoFurtherDirectoryOnceAStopIsAsked)
+{
+    MakeDirectory("A/S");
+    MakeDirectory("A/U");
+    MakeDirectory("B");
+    Touch("A/a.jpg");
+    Touch("A/S/s.jpg");
+    Touch("A/U/u.jpg");
+    Touch("B/b.jpg");
+    const std::string a = dir / "A";
+    sandbox.front.onScanStop = [this] { return sandbox.front.LineCount() > 0; };
+    Retrieve(a + ";" + (dir / "B"));
+    EXPECT_EQ(sandbox.Messages(), (std::vector<std::string>{
+                                          "Digital pictures found in " + a + "/S: 1",
+                                          "Digital pictures found in " + a + ": 1",
+                                  }));
+    EXPECT_EQ(sandbox.state.pictureList, (std::vector<std::string>{a + "/a.jpg", a + "/S/s.jpg"}));
+}
+
 TEST_F(APictureScan, searchesADirectoryNamedLikeAPictureWithoutListingIt)
 {
     MakeDirectory("A/X.jpg");

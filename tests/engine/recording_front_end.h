@@ -36,6 +36,7 @@ public:
     {
         timesNotSet.push_back(path + ": " + reason);
     }
+    bool ScanStopRequested() const override { return onScanStop && onScanStop(); }
 
     std::map<StatusLabel, std::string> labels;
     std::vector<std::string> currentHistory;
@@ -44,6 +45,7 @@ public:
     bool datePicturesEnabled = false;
     std::string sourceText;
     std::function<bool()> onDrain;
+    std::function<bool()> onScanStop;
     struct Unsearched
     {
         std::string directory;
