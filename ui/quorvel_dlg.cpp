@@ -4,6 +4,7 @@
 
 #include "dating_pass.h"
 #include "dialog_units.h"
+#include "edited_bytes.h"
 #include "file_error.h"
 #include "journal_recovery.h"
 #include "journal_undo.h"
@@ -539,19 +540,13 @@ std::string CQuorvelDlg::SourceDirectoryText() const
 {
     if (m_scanSourceText)
         return *m_scanSourceText;
-    // The list as set keeps its bytes (a folder name that is not valid UTF-8 does not survive a
-    // round trip through text); once the user edits it, the typed text is what counts.
-    const QString shown = m_editSourceDirs->text();
-    if (shown == m_sourceDirsShown)
-        return m_sourceDirsBytes;
-    return QFile::encodeName(shown).toStdString();
+    // A folder name that is not valid UTF-8 keeps its bytes through the user's edits.
+    return BytesOfText(m_editSourceDirs->text());
 }
 
 void CQuorvelDlg::SetSourceDirectoryText(const std::string &text)
 {
-    m_sourceDirsBytes = text;
-    m_sourceDirsShown = QFile::decodeName(QByteArray::fromStdString(text));
-    m_editSourceDirs->setText(m_sourceDirsShown);
+    m_editSourceDirs->setText(TextOfBytes(text));
 }
 
 void CQuorvelDlg::EnableRetrieveFileList()

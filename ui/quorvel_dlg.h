@@ -116,8 +116,6 @@ private:
 
     std::unique_ptr<Ui::CQuorvelDlg> m_ui;
     ProgramState &m_state;
-    std::string m_sourceDirsBytes;
-    QString m_sourceDirsShown;
     // While the scan runs: the source list it searches.
     std::optional<std::string> m_scanSourceText;
     // The source list that the picture list was made from: what "&Date Pictures" locks and

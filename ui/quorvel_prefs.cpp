@@ -3,6 +3,7 @@
 #include "quorvel_prefs.h"
 
 #include "dialog_units.h"
+#include "edited_bytes.h"
 #include "message_box.h"
 #include "mnemonic_keys.h"
 #include "ui_quorvel_prefs.h"
@@ -123,9 +124,7 @@ bool CQuorvelPrefs::DoDataExchange(bool bSaveAndValidate)
         m_checkSaveLog->setChecked(m_bSaveLog);
         m_ui->checkRecurse->setChecked(m_bRecurse);
         m_ui->checkSaveSourceDirs->setChecked(m_bSaveSourceDirs);
-        m_strShownLogDir = m_strLogDir;
-        m_textShownLogDir = QFile::decodeName(QByteArray::fromStdString(m_strLogDir));
-        m_editLogDir->setText(m_textShownLogDir);
+        m_editLogDir->setText(TextOfBytes(m_strLogDir));
         m_ui->editTimeAdjust->setText(QString::number(m_nTimeAdjust));
     }
     m_editLogDir->setEnabled(m_bSaveLog);
@@ -134,10 +133,8 @@ bool CQuorvelPrefs::DoDataExchange(bool bSaveAndValidate)
 
 std::string CQuorvelPrefs::LogDirFromEdit() const
 {
-    const QString text = m_editLogDir->text();
-    if (text == m_textShownLogDir)
-        return m_strShownLogDir;
-    return QFile::encodeName(text).toStdString();
+    // A folder name that is not valid UTF-8 keeps its bytes through the user's edits.
+    return BytesOfText(m_editLogDir->text());
 }
 
 void CQuorvelPrefs::OnSaveLogClicked()

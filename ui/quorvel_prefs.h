@@ -53,10 +53,6 @@ private:
 
     std::unique_ptr<Ui::CQuorvelPrefs> m_ui;
     bool m_bInitialised = false;
-    // The logs directory as last shown, so that a path whose bytes the edit box cannot show
-    // exactly comes back unchanged when the user leaves it alone.
-    std::string m_strShownLogDir;
-    QString m_textShownLogDir;
 
     QCheckBox *m_checkSaveLog;
     QLineEdit *m_editLogDir;

@@ -3,6 +3,7 @@
 // The main window with its real widgets, real temporary folders and real pictures, on the
 // offscreen platform. Settings go to a temporary XDG_CONFIG_HOME.
 #include "about_dlg.h"
+#include "edited_bytes.h"
 #include "jpeg_fixture.h"
 #include "log_list_view.h"
 #include "message_box_catcher.h"
@@ -191,6 +192,34 @@ private slots:
             QCOMPARE(window.SourceDirectoryText(), test.after);
             QCOMPARE(Button(window, "btnRetrieve")->isEnabled(), test.enabled);
         }
+    }
+
+    // Bytes that name folders, shown in an edit box and read back: valid UTF-8 as its characters,
+    // and any other byte as itself, however the text around it is edited.
+    void keepsTheBytesOfAFolderNameThatIsNotUtf8ThroughEdits()
+    {
+        const std::string names[] = {
+                "/Pics/caf\xc3\xa9",  "/Pics/caf\xe9", // valid, and Latin-1
+                "/a\xc0\xaf",         "/a\xed\xa0\x80", // an overlong "/", a surrogate
+                "/a\xe2\x82",         "/a\xf0\x9f\x98\x80", // cut short, beyond the BMP
+                "/a\xf4\x90\x80\x80", "/a\xef\xbf\xbd\xff\x80", // beyond U+10FFFF, U+FFFD
+        };
+        for (const std::string &name : names) {
+            QCOMPARE(BytesOfText(TextOfBytes(name)), name);
+            if (QString::fromUtf8(name.data(), qsizetype(name.size())).toStdString() == name)
+                QCOMPARE(TextOfBytes(name), QString::fromStdString(name));
+        }
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.SetSourceDirectoryText("/Pics/caf\xe9");
+        auto *edit = window.findChild<QLineEdit *>("editSourceDirs");
+        edit->setFocus();
+        edit->end(false);
+        QTest::keyClicks(edit, ";/x");
+        QCOMPARE(window.SourceDirectoryText(), std::string("/Pics/caf\xe9;/x"));
+        edit->home(false);
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QCOMPARE(window.SourceDirectoryText(), std::string("Pics/caf\xe9;/x"));
     }
 
     void enablesRetrieveWheneverTheSourceBoxHoldsText()

@@ -185,6 +185,14 @@ private slots:
             QCOMPARE(RunPreferences(values, [](CQuorvelPrefs &dialog) { ClickOk(dialog); }),
                      QDialog::Accepted);
             QCOMPARE(values.logDir, folder);
+            // Typed after: the folder's bytes stay.
+            RunPreferences(values, [](CQuorvelPrefs &dialog) {
+                auto *edit = Control<QLineEdit>(dialog, "editLogDir");
+                edit->end(false);
+                QTest::keyClicks(edit, "/2006");
+                ClickOk(dialog);
+            });
+            QCOMPARE(values.logDir, folder + "/2006");
         }
     }
 
