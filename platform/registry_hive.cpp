@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -181,6 +182,28 @@ std::string FolderOf(const std::string &path)
 {
     std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+// Where the link `path` leads in the end, following the links it leads through, when that is a
+// name that does not exist; empty when it exists or cannot be told (a loop, an unreadable link).
+std::string LinkEnd(std::string path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat status
+        {
+        };
+        if (lstat(path.c_str(), &status) != 0)
+            return errno == ENOENT ? path : std::string();
+        if (!S_ISLNK(status.st_mode))
+            return {};
+        std::string next(PATH_MAX, '\0');
+        const ssize_t length = readlink(path.c_str(), next.data(), next.size());
+        if (length <= 0 || static_cast<std::size_t>(length) == next.size())
+            return {};
+        next.resize(static_cast<std::size_t>(length));
+        path = next[0] == '/' ? next : FolderOf(path) + "/" + next;
+    }
+    return {};
 }
 
 std::string BaseNameOf(const std::string &path)
@@ -428,6 +451,12 @@ RegistryError WriteChanges(HiveSnapshot &snapshot, bool stillShared)
         if (char *resolved = realpath(hivePath.c_str(), nullptr)) {
             target = resolved;
             std::free(resolved);
+        } else if (const std::string end = LinkEnd(hivePath);
+                   !end.empty() && stat(FolderOf(end).c_str(), &status) == 0
+                   && S_ISDIR(status.st_mode)) {
+            // A link to a file not made yet (a dotfile set up before the first run): it is made
+            // where the link leads, in a folder that exists.
+            target = end;
         }
     }
     FileVersion current;

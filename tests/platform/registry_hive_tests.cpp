@@ -344,6 +344,26 @@ TEST(ARegistryHive, keepsALinkedHiveALinkAndChangesTheFileBehindIt)
     EXPECT_NE(ReadBytes(dotfile).find("[HKEY_CURRENT_USER\\Software\\A]"), std::string::npos);
 }
 
+// A link made before the first run, to a file in a folder that exists: the file is made there.
+// Where its folder does not exist either, the hive is made in the link's place.
+TEST(ARegistryHive, keepsALinkToAFileNotMadeYetALink)
+{
+    ScopedConfigHome home;
+    std::filesystem::create_directories(home.KronvikFolder());
+    std::filesystem::create_directories(home.Folder() / "dotfiles");
+    std::filesystem::create_symlink("../dotfiles/registry.reg", home.HivePath());
+    ASSERT_EQ(Put("Software\\A", "V", kRegSz, std::string("1\0", 2)), kErrorSuccess);
+    EXPECT_TRUE(std::filesystem::is_symlink(home.HivePath()));
+    EXPECT_NE(ReadBytes(home.Folder() / "dotfiles/registry.reg")
+                      .find("[HKEY_CURRENT_USER\\Software\\A]"),
+              std::string::npos);
+
+    std::filesystem::remove(home.HivePath());
+    std::filesystem::create_symlink(home.Folder() / "missing/registry.reg", home.HivePath());
+    ASSERT_EQ(Put("Software\\A", "V", kRegSz, std::string("1\0", 2)), kErrorSuccess);
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(home.HivePath())));
+}
+
 TEST(ARegistryHive, keepsTheChangesOfTwoProcessesWritingAtOnce)
 {
     ScopedConfigHome home;
