@@ -819,11 +819,12 @@ std::vector<JournaledPass> Journal::Passes()
 std::optional<JournaledPass> Journal::LastUndoablePass()
 {
     // A pass that changed nothing (a second press of "&Date Pictures", a rerun whose pictures
-    // were dated and shifted before) would otherwise stand between the user and the pass they
-    // mean to take back, and after its empty undo the refusal would keep that one out of reach.
+    // were dated and shifted before) would otherwise stand between the user and the pass over
+    // the same folders that they mean to take back, and after its empty undo the refusal would
+    // keep that one out of reach. A pass over other folders is never taken for it.
     std::optional<JournaledPass> last;
     for (JournaledPass &pass : Passes()) {
-        if (pass.undoes != 0)
+        if (pass.undoes != 0 || (last && pass.sources != last->sources))
             continue;
         if (!last)
             last = pass;

@@ -222,8 +222,9 @@ public:
     std::optional<JournaledPass> FindPass(PassId pass);
     // Newest first.
     std::vector<JournaledPass> Passes();
-    // The newest pass that is not itself an undo and changed something: it has changes done, or
-    // an undo took them back. Where none has, the newest pass that is not an undo.
+    // The newest pass that is not itself an undo; where it changed nothing, the newest before it
+    // over the same folders that changed something (it has changes done, or an undo took them
+    // back), if there is one.
     std::optional<JournaledPass> LastUndoablePass();
     // Without an end, newest first, leaving out those this process is running.
     std::vector<JournaledPass> UnfinishedPasses();

@@ -257,8 +257,9 @@ TEST_F(AnUndo, isRefusedForAPassItCannotTakeBack)
     EXPECT_EQ(Undo().outcome, UndoOutcome::AlreadyUndone);
 }
 
-// Without a number, the undo passes over passes that changed nothing, so that a second pass
-// over pictures already dated and shifted does not keep the one that changed them out of reach.
+// Without a number, the undo passes over passes that changed nothing back to one over the same
+// folders, so that a second pass over pictures already dated and shifted does not keep the one
+// that changed them out of reach.
 TEST_F(AnUndo, withoutANumberTakesBackTheLastPassThatChangedSomething)
 {
     // Where no pass changed anything, the last one is taken back, with nothing to restore.
@@ -281,6 +282,16 @@ TEST_F(AnUndo, withoutANumberTakesBackTheLastPassThatChangedSomething)
     const UndoResult again = Undo();
     EXPECT_EQ(again.outcome, UndoOutcome::AlreadyUndone);
     EXPECT_EQ(again.pass, changed);
+
+    // A pass over other folders that changed nothing is the one taken back: never a pass over
+    // folders the user did not name last.
+    const std::string other = Picture("Other/IMG_0002.JPG", kJuly);
+    DateJournaled(*journal, pictures.Path(), {other}, 0);
+    const PassId elsewhere = DateJournaled(*journal, pictures / "Other", {}, 0);
+    const UndoResult last = Undo();
+    EXPECT_EQ(last.pass, elsewhere);
+    EXPECT_EQ(last.restored, 0);
+    EXPECT_FALSE(fs::exists(other));
 }
 
 TEST_F(AnUndo, ofAPassPrunedWhileItWaitedForTheFolderKnowsItNoMoreAndChangesNothing)
