@@ -54,25 +54,6 @@ std::size_t ValidSequence(std::string_view rest, char32_t &codePoint)
     return length;
 }
 
-void AppendUtf8(std::string &bytes, char32_t codePoint)
-{
-    if (codePoint < 0x80) {
-        bytes += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        bytes += static_cast<char>(0xc0 | (codePoint >> 6));
-        bytes += static_cast<char>(0x80 | (codePoint & 0x3f));
-    } else if (codePoint < 0x10000) {
-        bytes += static_cast<char>(0xe0 | (codePoint >> 12));
-        bytes += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3f));
-        bytes += static_cast<char>(0x80 | (codePoint & 0x3f));
-    } else {
-        bytes += static_cast<char>(0xf0 | (codePoint >> 18));
-        bytes += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3f));
-        bytes += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3f));
-        bytes += static_cast<char>(0x80 | (codePoint & 0x3f));
-    }
-}
-
 } // namespace
 
 QString TextOfBytes(std::string_view bytes)
@@ -101,20 +82,24 @@ std::string BytesOfText(const QString &text)
 {
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(text.size()));
+    // Runs of characters go out as UTF-8; each escaped byte between them as itself.
+    qsizetype run = 0;
+    const auto endRun = [&](qsizetype end) {
+        const QByteArray utf8 = QStringView(text).mid(run, end - run).toUtf8();
+        bytes.append(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    };
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t unit = text[i].unicode();
-        if (QChar::isHighSurrogate(unit) && i + 1 < text.size()
-            && QChar::isLowSurrogate(text[i + 1].unicode())) {
-            AppendUtf8(bytes, QChar::surrogateToUcs4(unit, text[i + 1].unicode()));
-            ++i;
-        } else if (unit >= kEscapeBase + 0x80 && unit <= kEscapeBase + 0xff) {
-            bytes += static_cast<char>(unit - kEscapeBase);
-        } else if (QChar::isSurrogate(unit)) {
-            AppendUtf8(bytes, QChar::ReplacementCharacter);
-        } else {
-            AppendUtf8(bytes, unit);
-        }
+        if (unit < kEscapeBase + 0x80 || unit > kEscapeBase + 0xff)
+            continue;
+        // The low half of a pair stays with it.
+        if (i > 0 && QChar::isHighSurrogate(text[i - 1].unicode()))
+            continue;
+        endRun(i);
+        bytes += static_cast<char>(unit - kEscapeBase);
+        run = i + 1;
     }
+    endRun(text.size());
     return bytes;
 }
 
