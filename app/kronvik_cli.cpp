@@ -141,6 +141,7 @@ int main(int argc, char **argv)
         // Held from before the scan to the end of the pass: a second run over these folders
         // waits for this one rather than working among its renames.
         SourceLocks locks;
+        session.sourceLocks = &locks;
         TerminalLockWaiter waiter;
         if (locks.Take(options.sources, waiter) && !TerminalFrontEnd::s_interrupted) {
             // What a killed pass left half done in these folders is taken back first, so the

@@ -137,6 +137,12 @@ void TerminalFrontEnd::ReportUnsearchedDirectory(const std::string &directory, i
          + "': " + SystemErrorText(error));
 }
 
+void TerminalFrontEnd::ReportDirectoryHeld(const std::string &directory)
+{
+    m_directoryUnsearched = true;
+    Warn("not searching '" + directory + "': another Kronvik pass holds it");
+}
+
 void TerminalFrontEnd::ReportTimeNotSet(const std::string &path, const std::string &reason)
 {
     Warn("could not set the time of " + path + ": " + reason);

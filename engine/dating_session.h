@@ -11,6 +11,7 @@
 namespace kronvik {
 
 class PassApplier;
+class SourceLocks;
 
 // What the engine's operations work on: the program-wide state, the front end's run log and status
 // row, and the front end's live settings, read at the moment they are needed (a time adjustment
@@ -41,6 +42,9 @@ struct DatingSession
     bool reshift = false;
     // Reads the pictures and makes their changes (pass_applier.h); none: the file system's.
     PassApplier *applier = nullptr;
+    // The locks the run holds on its source directories; the scan adds those of the directories
+    // it enters through links. None: the scan takes no locks.
+    SourceLocks *sourceLocks = nullptr;
 };
 
 } // namespace kronvik

@@ -4,6 +4,7 @@
 
 #include "directory_listing.h"
 #include "path_names.h"
+#include "source_locks.h"
 
 #include <cstring>
 #include <set>
@@ -73,6 +74,15 @@ void SearchDirectory(DatingSession &session, const std::string &directory,
             FileIdentity child;
             if (IdentifyFile(subdirectory, child) && ancestors.count(child))
                 continue;
+            // A directory reached through a link may lie outside the folders locked for this
+            // run; another run over it must not work there at the same time.
+            if (entry.isLink && session.sourceLocks
+                && session.sourceLocks->LockLinkedDirectory(subdirectory) == LockAttempt::Held) {
+                session.view.ReportDirectoryHeld(subdirectory);
+                session.log.AppendLogLine(FormatLogLine(ReadLogTime(session.clock), kFoundLine,
+                                                        subdirectory.c_str(), 0));
+                continue;
+            }
             SearchDirectory(session, subdirectory, ancestors);
             continue;
         }

@@ -4,6 +4,7 @@
 
 #include "picture_scan.h"
 
+#include <algorithm>
 #include <map>
 
 namespace kronvik {
@@ -30,32 +31,53 @@ void Want(std::map<FileIdentity, WantedLock> &wanted, DirectoryLock lock, LockMo
     }
 }
 
+// `directory`, opened following links, then the directories above it as the file system links
+// them (not as the path spells them), up to the root, which is its own parent. Empty when
+// `directory` cannot be opened.
+std::vector<DirectoryLock> DirectoryAndAbove(const std::string &directory)
+{
+    std::vector<DirectoryLock> chain(1);
+    if (!chain.front().Open(directory))
+        return {};
+    for (;;) {
+        DirectoryLock parent;
+        if (!parent.OpenParent(chain.back()) || parent.Identity() == chain.back().Identity())
+            return chain;
+        chain.push_back(std::move(parent));
+    }
+}
+
 } // namespace
 
 bool SourceLocks::Take(const std::string &sourceText, LockWaiter &waiter)
 {
     Release();
+    if (sourceText != m_sourceText)
+        m_linkedDirectories.clear();
     m_sourceText = sourceText;
 
     // Ordered by identity: every run takes its locks in the same global order.
     std::map<FileIdentity, WantedLock> wanted;
+    const auto wantWithAbove = [&](std::vector<DirectoryLock> chain, const std::string &directory) {
+        for (std::size_t i = chain.size(); i-- > 1;)
+            Want(wanted, std::move(chain[i]), LockMode::Shared, directory);
+        Want(wanted, std::move(chain.front()), LockMode::Exclusive, directory);
+    };
+    std::vector<FileIdentity> sources;
     for (const std::string &directory : SplitSourceList(sourceText)) {
-        DirectoryLock source;
-        if (!source.Open(directory))
+        std::vector<DirectoryLock> chain = DirectoryAndAbove(directory);
+        if (chain.empty())
             continue;
-        // The directories above, as the file system links them (not as the path spells them);
-        // the root is its own parent.
-        FileIdentity below = source.Identity();
-        DirectoryLock parent;
-        parent.OpenParent(source);
-        while (parent.IsOpen() && parent.Identity() != below) {
-            below = parent.Identity();
-            DirectoryLock next;
-            next.OpenParent(parent);
-            Want(wanted, std::move(parent), LockMode::Shared, directory);
-            parent = std::move(next);
-        }
-        Want(wanted, std::move(source), LockMode::Exclusive, directory);
+        sources.push_back(chain.front().Identity());
+        wantWithAbove(std::move(chain), directory);
+    }
+    for (const std::string &directory : m_linkedDirectories) {
+        std::vector<DirectoryLock> chain = DirectoryAndAbove(directory);
+        const bool covered = std::any_of(chain.begin(), chain.end(), [&](const DirectoryLock &d) {
+            return std::find(sources.begin(), sources.end(), d.Identity()) != sources.end();
+        });
+        if (!chain.empty() && !covered)
+            wantWithAbove(std::move(chain), directory);
     }
 
     for (auto &[identity, want] : wanted) {
@@ -69,10 +91,54 @@ bool SourceLocks::Take(const std::string &sourceText, LockWaiter &waiter)
         }
         // Where the file system refuses locks, the run goes on without this one.
         if (attempt == LockAttempt::Taken)
-            m_locks.push_back(std::move(want.lock));
+            m_locks.push_back(HeldLock{std::move(want.lock), want.mode});
     }
     m_held = true;
     return true;
+}
+
+const SourceLocks::HeldLock *SourceLocks::Holding(FileIdentity identity) const
+{
+    for (const HeldLock &held : m_locks) {
+        if (held.lock.Identity() == identity)
+            return &held;
+    }
+    return nullptr;
+}
+
+LockAttempt SourceLocks::LockLinkedDirectory(const std::string &directory)
+{
+    std::vector<DirectoryLock> chain = DirectoryAndAbove(directory);
+    // What cannot be opened, the scan reports as it searches it.
+    if (chain.empty())
+        return LockAttempt::Refused;
+    for (const DirectoryLock &above : chain) {
+        const HeldLock *held = Holding(above.Identity());
+        if (held && held->mode == LockMode::Exclusive)
+            return LockAttempt::Taken;
+    }
+    // A second descriptor of a directory this run holds would meet this run's own lock.
+    if (Holding(chain.front().Identity()))
+        return LockAttempt::Held;
+
+    std::vector<HeldLock> taken;
+    for (std::size_t i = chain.size(); i-- > 0;) {
+        if (Holding(chain[i].Identity()))
+            continue;
+        const LockMode mode = i == 0 ? LockMode::Exclusive : LockMode::Shared;
+        const LockAttempt attempt = chain[i].TryLock(mode);
+        // Releasing what this call took on the way: closing the descriptors does.
+        if (attempt == LockAttempt::Held)
+            return LockAttempt::Held;
+        if (attempt == LockAttempt::Taken)
+            taken.push_back(HeldLock{std::move(chain[i]), mode});
+    }
+    for (HeldLock &held : taken)
+        m_locks.push_back(std::move(held));
+    if (std::find(m_linkedDirectories.begin(), m_linkedDirectories.end(), directory)
+        == m_linkedDirectories.end())
+        m_linkedDirectories.push_back(directory);
+    return LockAttempt::Taken;
 }
 
 void SourceLocks::Release()

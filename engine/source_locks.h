@@ -32,8 +32,19 @@ public:
     // that two runs never wait for each other in a circle. A directory that cannot be opened is
     // left out (the scan reports it), and so is one whose file system refuses locks. False, with
     // nothing held, when the waiter gave up.
+    // The directories that the last scan of the same list entered through links are locked
+    // again with them.
     bool Take(const std::string &sourceText, LockWaiter &waiter);
     void Release();
+
+    // Locks a directory that the scan enters through a link (`directory` names it as the scan
+    // reached it): it may lie outside every source directory, where their locks do not reach, so
+    // it is locked exclusively and the directories above it shared, as a source directory is.
+    // Nothing is taken where a directory this run holds exclusively already covers it. Never
+    // waits, since this run holds locks already and two runs could then wait for each other:
+    // Held, with nothing more held, when another run (or a source directory below it, which
+    // this run holds shared) stands in the way; the scan then leaves the directory unsearched.
+    LockAttempt LockLinkedDirectory(const std::string &directory);
 
     // Whether Take succeeded and nothing has been released since.
     bool IsHeld() const { return m_held; }
@@ -43,7 +54,15 @@ public:
     std::size_t Count() const { return m_locks.size(); }
 
 private:
-    std::vector<DirectoryLock> m_locks;
+    struct HeldLock
+    {
+        DirectoryLock lock;
+        LockMode mode;
+    };
+    const HeldLock *Holding(FileIdentity identity) const;
+
+    std::vector<HeldLock> m_locks;
+    std::vector<std::string> m_linkedDirectories;
     std::string m_sourceText;
     bool m_held = false;
 };

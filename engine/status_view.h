@@ -36,6 +36,9 @@ public:
     {
         (void)directory, (void)error, (void)partly;
     }
+    // Told by the scan that it left `directory`, which it reached through a link, unsearched:
+    // another run holds a lock on it, or on one of the directories between it and the root.
+    virtual void ReportDirectoryHeld(const std::string &directory) { (void)directory; }
     // The modification time of a dated picture could not be set, so it keeps its old one;
     // `reason` is the system's, in English. The picture still counts as dated and the run log
     // does not mention it; a front end may warn.

@@ -25,6 +25,14 @@ bool IsDirectoryFollowingLinks(const std::string &path)
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+bool IsLink(const std::string &path)
+{
+    struct stat status
+    {
+    };
+    return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
 } // namespace
 
 bool IdentifyFile(const std::string &path, FileIdentity &identity)
@@ -79,10 +87,13 @@ ListingResult ListDirectory(const std::string &directory, std::vector<DirectoryE
         if (name == "." || name == "..")
             continue;
         bool isDirectory = entry->d_type == DT_DIR;
+        bool isLink = entry->d_type == DT_LNK;
         // A link counts by what it leads to; some file systems give no type at all.
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN)
+        if (entry->d_type == DT_UNKNOWN)
+            isLink = IsLink(prefix + name);
+        if (isLink || entry->d_type == DT_UNKNOWN)
             isDirectory = IsDirectoryFollowingLinks(prefix + name);
-        entries.push_back(DirectoryEntry{name, isDirectory});
+        entries.push_back(DirectoryEntry{name, isDirectory, isLink});
     }
     closedir(stream);
     std::sort(entries.begin(), entries.end(), [](const DirectoryEntry &a, const DirectoryEntry &b) {

@@ -26,6 +26,7 @@ struct DirectoryEntry
 {
     std::string name; // as the kernel returns it, bytes unchanged
     bool isDirectory = false; // true also for a link that leads to a directory
+    bool isLink = false; // a symbolic link, whatever it leads to
 };
 
 // True when `a` comes before `b` in a listing: compared with the ASCII letters upper-cased, and

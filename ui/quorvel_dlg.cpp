@@ -144,7 +144,9 @@ CQuorvelDlg::~CQuorvelDlg() = default;
 
 DatingSession CQuorvelDlg::Session()
 {
-    return DatingSession{m_state, *m_listLog, *this, m_bRecurse, m_nTimeAdjust, m_bCancel, {}};
+    DatingSession session{m_state, *m_listLog, *this, m_bRecurse, m_nTimeAdjust, m_bCancel, {}};
+    session.sourceLocks = &m_sourceLocks;
+    return session;
 }
 
 void CQuorvelDlg::OnInitDialog()
@@ -195,11 +197,25 @@ void CQuorvelDlg::RetrieveFileList()
     }
     // The scan searches the list whose folders were locked for it: the box may have been edited
     // while the window waited for them.
+    m_listSourceText = m_sourceLocks.SourceText();
+    ScanSources(session);
+}
+
+void CQuorvelDlg::ScanSources(DatingSession &session)
+{
     m_scanSourceText = m_sourceLocks.SourceText();
-    m_listSourceText = *m_scanSourceText;
+    m_heldDirectories.clear();
     kronvik::RetrieveFileList(session);
     m_scanSourceText.reset();
     m_listLog->ShowPendingLines();
+    if (m_heldDirectories.empty() || m_bQuitting)
+        return;
+    std::string text = "Another Kronvik pass is dating the pictures in these folders, reached "
+                       "through links; they were not searched:\n";
+    for (const std::string &directory : m_heldDirectories)
+        text += "\n" + directory;
+    ShowMessageBox(this, QMessageBox::Warning, QStringLiteral("Kronvik"),
+                   QFile::decodeName(QByteArray::fromStdString(text)));
 }
 
 void CQuorvelDlg::DatePictures()
@@ -224,11 +240,8 @@ void CQuorvelDlg::DatePictures()
             return;
         }
         // Pictures renamed back are no longer where the list names them: it is made again.
-        if (takenBack > 0) {
-            m_scanSourceText = m_sourceLocks.SourceText();
-            kronvik::RetrieveFileList(session);
-            m_scanSourceText.reset();
-        }
+        if (takenBack > 0)
+            ScanSources(session);
         m_listLog->ShowPendingLines();
     }
     {
@@ -263,6 +276,11 @@ void CQuorvelDlg::DatePictures()
     // now, so its log file holds the summary lines.
     if (m_bQuitting && !m_bClosed)
         OnCancel();
+}
+
+void CQuorvelDlg::ReportDirectoryHeld(const std::string &directory)
+{
+    m_heldDirectories.push_back(directory);
 }
 
 bool CQuorvelDlg::HoldSourceLocks(const std::string &sourceText)

@@ -291,6 +291,48 @@ TEST(TwoCliRuns, waitForThePassUnderWayAndShiftNothingTwice)
     EXPECT_EQ(CheckTreeMovedBy(tree.Path(), kPictures, kMovedByTwoRuns), "");
 }
 
+TEST(TwoCliRuns, throughADirectoryLinkNeverInterleave)
+{
+    constexpr int kPictures = 200;
+    const auto files = MakeTree(kPictures);
+    // A run over A reaches B's pictures through the link A/L.
+    for (const bool linkFirst : {true, false}) {
+        TempDir root(FastParent());
+        const std::string a = root / "A", b = root / "B";
+        fs::create_directories(a);
+        fs::create_directories(b);
+        fs::create_directory_symlink(b, a + "/L");
+        WriteTree(files, b);
+        const std::string firstSource = linkFirst ? a : b, secondSource = linkFirst ? b : a;
+
+        CliProcess first({"-t", "3", firstSource}, 4096);
+        ASSERT_TRUE(first.WaitForOutput("Processing digital pictures")) << first.out;
+        CliProcess second({"-t", "3", secondSource});
+        if (linkFirst) {
+            // The run over B waits for the pass that works in B through the link.
+            ASSERT_TRUE(second.WaitForError(WaitingLine(b))) << second.err;
+            EXPECT_EQ(second.out, "") << "scanned while the other pass ran";
+            EXPECT_EQ(first.Finish(), 0) << first.err;
+            EXPECT_EQ(second.Finish(), 0) << second.err;
+        } else {
+            // The run over A leaves the link's folder to the pass under way there.
+            EXPECT_EQ(second.Finish(), 1) << second.err;
+            EXPECT_EQ(second.err,
+                      "kronvik-cli: not searching '" + a + "/L': another Kronvik pass holds it\n");
+            EXPECT_NE(second.out.find(": Digital pictures found in " + a + "/L: 0\n"),
+                      std::string::npos)
+                    << second.out;
+            EXPECT_EQ(first.Finish(), 0) << first.err;
+        }
+        // Each picture was shifted by one run or by both, one after the other, never by two at
+        // once.
+        const std::string movedOnce = CheckTreeMovedBy(b, kPictures, kMovedByTwoRuns);
+        const std::string movedTwice = CheckTreeMovedBy(b, kPictures, 2 * kMovedByTwoRuns);
+        EXPECT_TRUE(movedOnce.empty() || movedTwice.empty())
+                << (linkFirst ? "link first: " : "link second: ") << movedOnce;
+    }
+}
+
 TEST(TwoCliRuns, withTheirFoldersInOppositeOrdersNeverWaitForEachOther)
 {
     TempDir root;

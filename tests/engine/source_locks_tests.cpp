@@ -152,3 +152,64 @@ TEST_F(TheSourceLocks, releaseWhatTheyHeldBeforeTakingAgain)
     EXPECT_EQ(AnotherRunTries(a, LockMode::Exclusive), LockAttempt::Taken);
     EXPECT_EQ(AnotherRunTries(x, LockMode::Exclusive), LockAttempt::Held);
 }
+
+TEST_F(TheSourceLocks, lockAFolderReachedThroughALinkAsTheyLockTheirOwn)
+{
+    const std::string a = root / "A", s = root / "A/S", x = root / "X", y = root / "Y";
+    fs::create_directories(root.Path() / "X/D");
+    fs::create_directory_symlink(x, root.Path() / "A/toX");
+    fs::create_directory_symlink(root.Path() / "X/D", root.Path() / "A/toD");
+    fs::create_directory_symlink(s, root.Path() / "Y/toS");
+    fs::create_directory_symlink(root.Path(), root.Path() / "A/S/up");
+    const auto held = LockAttempt::Held, taken = LockAttempt::Taken;
+    struct Case
+    {
+        const char *name;
+        std::string list, link;
+        std::string heldByAnother; // exclusively, while the link is locked
+        LockAttempt result;
+        // What another run meets in X after.
+        LockAttempt exclusiveInX, sharedInX;
+    };
+    const std::vector<Case> cases = {
+            {"outside every source folder", a, a + "/toX", "", taken, held, held},
+            {"outside, below a folder it locks shared", a, a + "/toD", "", taken, held, taken},
+            {"below a source folder", a + ";" + y, y + "/toS", "", taken, taken, taken},
+            {"another run holds it", a, a + "/toD", x + "/D", held, taken, taken},
+            {"another run holds a folder above it", a, a + "/toD", x, held, taken, taken},
+            {"a source folder below it", s, s + "/up", "", held, taken, taken},
+    };
+    for (const Case &c : cases) {
+        DirectoryLock other;
+        if (!c.heldByAnother.empty()) {
+            ASSERT_TRUE(other.Open(c.heldByAnother));
+            ASSERT_EQ(other.TryLock(LockMode::Exclusive), taken) << c.name;
+        }
+        SourceLocks run;
+        ASSERT_TRUE(run.Take(c.list, waiter)) << c.name;
+        EXPECT_EQ(run.LockLinkedDirectory(c.link), c.result) << c.name;
+        other.Release();
+        EXPECT_EQ(AnotherRunTries(x, LockMode::Exclusive), c.exclusiveInX) << c.name;
+        EXPECT_EQ(AnotherRunTries(x, LockMode::Shared), c.sharedInX) << c.name;
+    }
+}
+
+TEST_F(TheSourceLocks, takeTheFoldersTheirScanReachedThroughLinksAgainForTheSameList)
+{
+    const std::string a = root / "A", x = root / "X";
+    fs::create_directory_symlink(x, root.Path() / "A/toX");
+    ASSERT_TRUE(locks.Take(a, waiter));
+    ASSERT_EQ(locks.LockLinkedDirectory(a + "/toX"), LockAttempt::Taken);
+    locks.Release();
+
+    // The next pass over the list waits for a run in X, as it does for one in A.
+    Hold(a + "/toX");
+    ASSERT_TRUE(locks.Take(a, waiter));
+    EXPECT_EQ(waiter.waitedFor, std::vector<std::string>{a + "/toX"});
+    EXPECT_EQ(AnotherRunTries(x, LockMode::Shared), LockAttempt::Held);
+
+    // Another list forgets them.
+    ASSERT_TRUE(locks.Take(root / "Y", waiter));
+    ASSERT_TRUE(locks.Take(a, waiter));
+    EXPECT_EQ(AnotherRunTries(x, LockMode::Exclusive), LockAttempt::Taken);
+}

@@ -106,6 +106,10 @@ TEST(ADirectoryListing, flagsDirectoriesAndLinksThatLeadToThem)
     EXPECT_FALSE(Find(entries, "picture.jpg")->isDirectory);
     EXPECT_FALSE(Find(entries, "link to picture.jpg")->isDirectory);
     EXPECT_FALSE(Find(entries, "dangling.jpg")->isDirectory);
+    for (const char *name : {"link to 2005", "link to picture.jpg", "dangling.jpg"})
+        EXPECT_TRUE(Find(entries, name)->isLink) << name;
+    for (const char *name : {"2005", "picture.jpg"})
+        EXPECT_FALSE(Find(entries, name)->isLink) << name;
 }
 
 TEST(ADirectoryListing, failsWhenTheSearchPatternReachesPathMax)

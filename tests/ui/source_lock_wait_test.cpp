@@ -8,6 +8,7 @@
 #include "journaled_pass.h"
 #include "jpeg_fixture.h"
 #include "log_list_view.h"
+#include "message_box_catcher.h"
 #include "quorvel_dlg.h"
 #include "temp_dir.h"
 
@@ -304,6 +305,42 @@ private slots:
         window.RetrieveFileList();
         QCOMPARE(AnotherRunTries(Folder()), LockAttempt::Held);
         window.reject();
+        QCOMPARE(AnotherRunTries(Folder()), LockAttempt::Taken);
+    }
+
+    void leavesAFolderReachedThroughALinkToTheRunThatHoldsItAndSaysSo()
+    {
+        TempDir source;
+        const std::string link = source / "L";
+        fs::create_directory_symlink(Folder(), link);
+        CQuorvelDlg window(m_state);
+        window.show();
+        window.SetSourceDirectoryText(source.Path().string());
+        {
+            DirectoryLock other;
+            QVERIFY(other.Open(Folder()));
+            QCOMPARE(other.TryLock(LockMode::Exclusive), LockAttempt::Taken);
+            MessageBoxCatcher catcher;
+            window.RetrieveFileList();
+            QCOMPARE(catcher.Boxes().size(), std::size_t(1));
+            QCOMPARE(catcher.Boxes()[0].icon, QMessageBox::Warning);
+            QCOMPARE(catcher.Boxes()[0].title, QStringLiteral("Kronvik"));
+            QVERIFY(catcher.Boxes()[0].text.endsWith(QString::fromStdString("\n\n" + link)));
+            QVERIFY(m_state.pictureList.empty());
+            QVERIFY(LogHas(window, "Digital pictures found in " + link + ": 0"));
+        }
+
+        // Once free, the folder is searched, and held through the link like the list's own.
+        MessageBoxCatcher catcher;
+        window.RetrieveFileList();
+        QVERIFY(catcher.Boxes().empty());
+        QCOMPARE(m_state.pictureList.size(), std::size_t(2));
+        QCOMPARE(AnotherRunTries(Folder()), LockAttempt::Held);
+        window.DatePictures();
+        LockAttempt duringPass = LockAttempt::Taken;
+        QTimer::singleShot(0, this, [&] { duringPass = AnotherRunTries(Folder()); });
+        window.DatePictures();
+        QCOMPARE(duringPass, LockAttempt::Held);
         QCOMPARE(AnotherRunTries(Folder()), LockAttempt::Taken);
     }
 };
