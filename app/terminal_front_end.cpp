@@ -137,10 +137,11 @@ void TerminalFrontEnd::ReportUnsearchedDirectory(const std::string &directory, i
          + "': " + SystemErrorText(error));
 }
 
-void TerminalFrontEnd::ReportDirectoryHeld(const std::string &directory)
+void TerminalFrontEnd::ReportHeldByAnotherRun(const std::string &path, bool folder)
 {
     m_directoryUnsearched = true;
-    Warn("not searching '" + directory + "': another Kronvik pass holds it");
+    Warn(folder ? "not searching '" + path + "': another Kronvik pass holds it"
+                : "not dating '" + path + "': another Kronvik pass holds its folder");
 }
 
 void TerminalFrontEnd::ReportTimeNotSet(const std::string &path, const std::string &reason)

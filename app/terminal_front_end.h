@@ -40,7 +40,7 @@ public:
     bool ScanStopRequested() const override { return s_interrupted != 0 || m_outputError != 0; }
     // Warns on standard error, naming the directory and the reason.
     void ReportUnsearchedDirectory(const std::string &directory, int error, bool partly) override;
-    void ReportDirectoryHeld(const std::string &directory) override;
+    void ReportHeldByAnotherRun(const std::string &path, bool folder) override;
     // A warning on standard error; the exit status does not change for it.
     void ReportTimeNotSet(const std::string &path, const std::string &reason) override;
 

@@ -6,6 +6,8 @@
 #include "path_names.h"
 #include "source_locks.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <strings.h>
@@ -43,10 +45,26 @@ std::vector<std::string> SplitSourceList(const std::string &text)
 
 namespace {
 
+// Whether the scan may take the picture at `path`, a link: where its file lies in a folder that
+// another run holds, that run may be changing it.
+bool LinkedPictureFree(DatingSession &session, const std::string &path)
+{
+    char *resolved = realpath(path.c_str(), nullptr);
+    // A link that leads nowhere is the pass's to report.
+    if (!resolved)
+        return true;
+    std::string folder = resolved;
+    std::free(resolved);
+    folder.erase(std::max<std::size_t>(folder.rfind(kPathSeparator), 1));
+    return session.sourceLocks->LockFoundFolder(folder) != FolderCover::HeldByAnotherRun;
+}
+
 // `ancestors` holds the directories of the current descent, so a directory link that leads back
-// up ends the descent at once instead of running until the paths grow too long.
+// up ends the descent at once instead of running until the paths grow too long. `covered`: this
+// run holds `directory`, or a directory above it, exclusively; elsewhere each folder entered
+// is locked as it is found.
 void SearchDirectory(DatingSession &session, const std::string &directory,
-                     std::set<FileIdentity> &ancestors)
+                     std::set<FileIdentity> &ancestors, bool covered)
 {
     if (session.view.ScanStopRequested())
         return;
@@ -76,19 +94,27 @@ void SearchDirectory(DatingSession &session, const std::string &directory,
                 continue;
             // A directory reached through a link may lie outside the folders locked for this
             // run; another run over it must not work there at the same time.
-            if (entry.isLink && session.sourceLocks
-                && session.sourceLocks->LockLinkedDirectory(subdirectory) == LockAttempt::Held) {
-                session.view.ReportDirectoryHeld(subdirectory);
-                session.log.AppendLogLine(FormatLogLine(ReadLogTime(session.clock), kFoundLine,
-                                                        subdirectory.c_str(), 0));
-                continue;
+            bool subdirectoryCovered = covered && !entry.isLink;
+            if (!subdirectoryCovered && session.sourceLocks) {
+                const FolderCover cover = session.sourceLocks->LockFoundFolder(subdirectory);
+                if (cover == FolderCover::HeldByAnotherRun) {
+                    session.view.ReportHeldByAnotherRun(subdirectory, true);
+                    session.log.AppendLogLine(FormatLogLine(ReadLogTime(session.clock), kFoundLine,
+                                                            subdirectory.c_str(), 0));
+                    continue;
+                }
+                subdirectoryCovered = cover != FolderCover::SharedByThisRun;
             }
-            SearchDirectory(session, subdirectory, ancestors);
+            SearchDirectory(session, subdirectory, ancestors, subdirectoryCovered);
             continue;
         }
         const std::string path = base + entry.name;
         if (!EndsWithJpg(path))
             continue;
+        if (entry.isLink && session.sourceLocks && !LinkedPictureFree(session, path)) {
+            session.view.ReportHeldByAnotherRun(path, false);
+            continue;
+        }
         session.state.pictureList.push_back(path);
         session.view.SetStatusLabel(StatusLabel::File, path);
         ++count;
@@ -107,7 +133,7 @@ void SearchDirectory(DatingSession &session, const std::string &directory,
 void ScanDirectory(DatingSession &session, const std::string &directory)
 {
     std::set<FileIdentity> ancestors;
-    SearchDirectory(session, directory, ancestors);
+    SearchDirectory(session, directory, ancestors, true);
 }
 
 void RetrieveFileList(DatingSession &session)

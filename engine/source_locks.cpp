@@ -52,8 +52,6 @@ std::vector<DirectoryLock> DirectoryAndAbove(const std::string &directory)
 bool SourceLocks::Take(const std::string &sourceText, LockWaiter &waiter)
 {
     Release();
-    if (sourceText != m_sourceText)
-        m_linkedDirectories.clear();
     m_sourceText = sourceText;
 
     // Ordered by identity: every run takes its locks in the same global order.
@@ -71,7 +69,7 @@ bool SourceLocks::Take(const std::string &sourceText, LockWaiter &waiter)
         sources.push_back(chain.front().Identity());
         wantWithAbove(std::move(chain), directory);
     }
-    for (const std::string &directory : m_linkedDirectories) {
+    for (const std::string &directory : m_foundFolders[sourceText]) {
         std::vector<DirectoryLock> chain = DirectoryAndAbove(directory);
         const bool covered = std::any_of(chain.begin(), chain.end(), [&](const DirectoryLock &d) {
             return std::find(sources.begin(), sources.end(), d.Identity()) != sources.end();
@@ -106,39 +104,63 @@ const SourceLocks::HeldLock *SourceLocks::Holding(FileIdentity identity) const
     return nullptr;
 }
 
-LockAttempt SourceLocks::LockLinkedDirectory(const std::string &directory)
+bool SourceLocks::HoldsExclusivelyAbove(const std::vector<DirectoryLock> &chain) const
+{
+    return std::any_of(chain.begin(), chain.end(), [this](const DirectoryLock &directory) {
+        const HeldLock *held = Holding(directory.Identity());
+        return held && held->mode == LockMode::Exclusive;
+    });
+}
+
+FolderCover SourceLocks::LockFoundFolder(const std::string &directory)
 {
     std::vector<DirectoryLock> chain = DirectoryAndAbove(directory);
     // What cannot be opened, the scan reports as it searches it.
     if (chain.empty())
-        return LockAttempt::Refused;
-    for (const DirectoryLock &above : chain) {
-        const HeldLock *held = Holding(above.Identity());
-        if (held && held->mode == LockMode::Exclusive)
-            return LockAttempt::Taken;
-    }
-    // A second descriptor of a directory this run holds would meet this run's own lock.
+        return FolderCover::Unlocked;
+    if (HoldsExclusivelyAbove(chain))
+        return FolderCover::Exclusive;
+    // A second descriptor of a directory this run holds shared would meet this run's own lock;
+    // no other run holds it exclusively meanwhile.
     if (Holding(chain.front().Identity()))
-        return LockAttempt::Held;
+        return FolderCover::SharedByThisRun;
 
     std::vector<HeldLock> taken;
+    bool refused = false;
     for (std::size_t i = chain.size(); i-- > 0;) {
         if (Holding(chain[i].Identity()))
             continue;
         const LockMode mode = i == 0 ? LockMode::Exclusive : LockMode::Shared;
         const LockAttempt attempt = chain[i].TryLock(mode);
-        // Releasing what this call took on the way: closing the descriptors does.
+        // What this call took on the way is released as `taken` goes.
         if (attempt == LockAttempt::Held)
-            return LockAttempt::Held;
+            return FolderCover::HeldByAnotherRun;
         if (attempt == LockAttempt::Taken)
             taken.push_back(HeldLock{std::move(chain[i]), mode});
+        else
+            refused = i == 0;
     }
     for (HeldLock &held : taken)
         m_locks.push_back(std::move(held));
-    if (std::find(m_linkedDirectories.begin(), m_linkedDirectories.end(), directory)
-        == m_linkedDirectories.end())
-        m_linkedDirectories.push_back(directory);
-    return LockAttempt::Taken;
+    AddFolders({directory});
+    return refused ? FolderCover::Unlocked : FolderCover::Exclusive;
+}
+
+bool SourceLocks::Covers(const std::vector<std::string> &directories) const
+{
+    return std::all_of(directories.begin(), directories.end(), [this](const std::string &path) {
+        const std::vector<DirectoryLock> chain = DirectoryAndAbove(path);
+        return chain.empty() || HoldsExclusivelyAbove(chain);
+    });
+}
+
+void SourceLocks::AddFolders(const std::vector<std::string> &directories)
+{
+    std::vector<std::string> &found = m_foundFolders[m_sourceText];
+    for (const std::string &directory : directories) {
+        if (std::find(found.begin(), found.end(), directory) == found.end())
+            found.push_back(directory);
+    }
 }
 
 void SourceLocks::Release()

@@ -4,10 +4,20 @@
 
 #include "directory_lock.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
 namespace kronvik {
+
+// What a run holds on a folder its scan found outside its source directories.
+enum class FolderCover {
+    Exclusive, // it, or a folder above it, exclusively: the scan may search it
+    SharedByThisRun, // only shared, above a source directory: its own pictures are safe, and
+                     // each subfolder entered is to be locked in turn
+    HeldByAnotherRun, // the scan leaves it out
+    Unlocked, // it cannot be opened, or its file system refuses locks: as for a source directory
+};
 
 // How a front end waits for a directory that another run holds: it tells the user in its own way
 // and waits (with DirectoryLockWait) while it keeps its own events going.
@@ -31,20 +41,24 @@ public:
     // inode, each directory once, the exclusive lock where a directory is wanted both ways), so
     // that two runs never wait for each other in a circle. A directory that cannot be opened is
     // left out (the scan reports it), and so is one whose file system refuses locks. False, with
-    // nothing held, when the waiter gave up.
-    // The directories that the last scan of the same list entered through links are locked
-    // again with them.
+    // nothing held, when the waiter gave up. The folders that earlier scans of the same list
+    // entered through links, and those added for it, are locked again with them.
     bool Take(const std::string &sourceText, LockWaiter &waiter);
     void Release();
 
-    // Locks a directory that the scan enters through a link (`directory` names it as the scan
-    // reached it): it may lie outside every source directory, where their locks do not reach, so
-    // it is locked exclusively and the directories above it shared, as a source directory is.
-    // Nothing is taken where a directory this run holds exclusively already covers it. Never
-    // waits, since this run holds locks already and two runs could then wait for each other:
-    // Held, with nothing more held, when another run (or a source directory below it, which
-    // this run holds shared) stands in the way; the scan then leaves the directory unsearched.
-    LockAttempt LockLinkedDirectory(const std::string &directory);
+    // Locks a folder that the scan finds outside the reach of this run's exclusive locks: one it
+    // enters through a link, the folder of a picture it reaches through a link, or a subfolder
+    // of a folder it holds only shared. Like a source directory, exclusively, and the directories
+    // above it shared. Never waits, since this run holds locks already and two runs could then
+    // wait for each other in a circle.
+    FolderCover LockFoundFolder(const std::string &directory);
+
+    // Whether this run holds, for each of `directories`, it or a directory above it exclusively
+    // (a directory that cannot be opened counts as held).
+    bool Covers(const std::vector<std::string> &directories) const;
+    // Folders outside the source directories that the next Take of this list locks as well, as
+    // it locks those that scans entered through links: where a recovery or an undo is to work.
+    void AddFolders(const std::vector<std::string> &directories);
 
     // Whether Take succeeded and nothing has been released since.
     bool IsHeld() const { return m_held; }
@@ -60,9 +74,11 @@ private:
         LockMode mode;
     };
     const HeldLock *Holding(FileIdentity identity) const;
+    bool HoldsExclusivelyAbove(const std::vector<DirectoryLock> &chain) const;
 
     std::vector<HeldLock> m_locks;
-    std::vector<std::string> m_linkedDirectories;
+    // By source list: the folders outside it that its scans and recoveries reached.
+    std::map<std::string, std::vector<std::string>> m_foundFolders;
     std::string m_sourceText;
     bool m_held = false;
 };

@@ -36,9 +36,13 @@ public:
     {
         (void)directory, (void)error, (void)partly;
     }
-    // Told by the scan that it left `directory`, which it reached through a link, unsearched:
-    // another run holds a lock on it, or on one of the directories between it and the root.
-    virtual void ReportDirectoryHeld(const std::string &directory) { (void)directory; }
+    // Told by the scan that it left out a folder (`folder`) or a picture that it reached through
+    // a link, at `path`: another run holds a lock on that folder, on the picture's folder, or on
+    // a directory above it.
+    virtual void ReportHeldByAnotherRun(const std::string &path, bool folder)
+    {
+        (void)path, (void)folder;
+    }
     // The modification time of a dated picture could not be set, so it keeps its old one;
     // `reason` is the system's, in English. The picture still counts as dated and the run log
     // does not mention it; a front end may warn.

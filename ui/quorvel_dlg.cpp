@@ -204,16 +204,16 @@ void CQuorvelDlg::RetrieveFileList()
 void CQuorvelDlg::ScanSources(DatingSession &session)
 {
     m_scanSourceText = m_sourceLocks.SourceText();
-    m_heldDirectories.clear();
+    m_heldByAnotherRun.clear();
     kronvik::RetrieveFileList(session);
     m_scanSourceText.reset();
     m_listLog->ShowPendingLines();
-    if (m_heldDirectories.empty() || m_bQuitting)
+    if (m_heldByAnotherRun.empty() || m_bQuitting)
         return;
-    std::string text = "Another Kronvik pass is dating the pictures in these folders, reached "
-                       "through links; they were not searched:\n";
-    for (const std::string &directory : m_heldDirectories)
-        text += "\n" + directory;
+    std::string text = "These folders and pictures, reached through links, were left out: "
+                       "another Kronvik pass is dating the pictures there.\n";
+    for (const std::string &path : m_heldByAnotherRun)
+        text += "\n" + path;
     ShowMessageBox(this, QMessageBox::Warning, QStringLiteral("Kronvik"),
                    QFile::decodeName(QByteArray::fromStdString(text)));
 }
@@ -278,9 +278,9 @@ void CQuorvelDlg::DatePictures()
         OnCancel();
 }
 
-void CQuorvelDlg::ReportDirectoryHeld(const std::string &directory)
+void CQuorvelDlg::ReportHeldByAnotherRun(const std::string &path, bool /*folder*/)
 {
-    m_heldDirectories.push_back(directory);
+    m_heldByAnotherRun.push_back(path);
 }
 
 bool CQuorvelDlg::HoldSourceLocks(const std::string &sourceText)

@@ -80,7 +80,7 @@ public:
     void SetSourceDirectoryText(const std::string &text) override;
     void EnableRetrieveFileList() override;
     bool DrainMessages() override;
-    void ReportDirectoryHeld(const std::string &directory) override;
+    void ReportHeldByAnotherRun(const std::string &path, bool folder) override;
 
     const LogListView &RunLogLines() const { return *m_listLog; }
     bool m_bCancel = false;
@@ -106,8 +106,8 @@ private:
     // Shows a file error's message in a critical message box titled with the program's name;
     // once a quit has been requested, on standard error instead.
     void ReportFileError(const std::string &message);
-    // Searches the locked source list for pictures, and says which folders reached through links
-    // it left unsearched because another run holds them.
+    // Searches the locked source list for pictures, and says which folders and pictures reached
+    // through links it left out because another run holds them.
     void ScanSources(DatingSession &session);
     // Locks the folders of `sourceText`, waiting with the commands disabled while another run
     // holds one. False when the window closed during the wait.
@@ -122,8 +122,8 @@ private:
     ProgramState &m_state;
     // While the scan runs: the source list it searches.
     std::optional<std::string> m_scanSourceText;
-    // The folders the scan left unsearched because another run holds them.
-    std::vector<std::string> m_heldDirectories;
+    // The folders and pictures the scan left out because another run holds them.
+    std::vector<std::string> m_heldByAnotherRun;
     // The source list that the picture list was made from: what "&Date Pictures" locks and
     // journals, whatever a retrieval that failed since was asked to search.
     std::string m_listSourceText;

@@ -333,6 +333,51 @@ TEST(TwoCliRuns, throughADirectoryLinkNeverInterleave)
     }
 }
 
+TEST(ACliRun, leavesOutWhatItReachesThroughALinkOnlyWhereAnotherRunHoldsIt)
+{
+    const auto files = MakeTree(1);
+    const std::string dated = TreePicture::Name(TreePicture::Taken(0));
+    struct Case
+    {
+        const char *name;
+        const char *link, *target; // below the root
+        const char *held; // by another run, exclusively; none when empty
+        int status;
+        const char *warning; // the path it names, below the root
+    };
+    const std::vector<Case> cases = {
+            {"a folder above the source", "A/up", "..", "", 0, ""},
+            {"a picture", "A/zz.jpg", "../B/IMG_0000.JPG", "", 0, ""},
+            {"a picture in a folder held", "A/zz.jpg", "../B/IMG_0000.JPG", "B", 1, "A/zz.jpg"},
+            {"a folder above the source, with a subfolder held", "A/up", "..", "B", 1, "A/up/B"},
+    };
+    for (const Case &c : cases) {
+        TempDir root;
+        fs::create_directories(root / "A");
+        fs::create_directories(root / "B");
+        WriteTree(files, root / "B");
+        fs::create_symlink(c.target, root / c.link);
+        DirectoryLock other;
+        if (*c.held) {
+            ASSERT_TRUE(other.Open(root / c.held));
+            ASSERT_EQ(other.TryLock(LockMode::Exclusive), LockAttempt::Taken);
+        }
+        CliProcess run({"-q", root / "A"});
+        EXPECT_EQ(run.Finish(), c.status) << c.name << ": " << run.err;
+        const std::string path = root / c.warning;
+        const std::string warning = std::string(c.link).ends_with(".jpg")
+                                            ? "kronvik-cli: not dating '" + path
+                                                      + "': another Kronvik pass holds its folder\n"
+                                            : "kronvik-cli: not searching '" + path
+                                                      + "': another Kronvik pass holds it\n";
+        EXPECT_EQ(run.err, *c.warning ? warning : "") << c.name;
+        // Through the link the picture is dated where no other run holds its folder.
+        const bool renamed =
+                fs::exists(root.Path() / "A" / dated) || fs::exists(root.Path() / "B" / dated);
+        EXPECT_EQ(renamed, !*c.held) << c.name;
+    }
+}
+
 TEST(TwoCliRuns, withTheirFoldersInOppositeOrdersNeverWaitForEachOther)
 {
     TempDir root;

@@ -162,22 +162,23 @@ TEST_F(TheSourceLocks, lockAFolderReachedThroughALinkAsTheyLockTheirOwn)
     fs::create_directory_symlink(s, root.Path() / "Y/toS");
     fs::create_directory_symlink(root.Path(), root.Path() / "A/S/up");
     const auto held = LockAttempt::Held, taken = LockAttempt::Taken;
+    const auto exclusive = FolderCover::Exclusive, other = FolderCover::HeldByAnotherRun;
     struct Case
     {
         const char *name;
         std::string list, link;
         std::string heldByAnother; // exclusively, while the link is locked
-        LockAttempt result;
+        FolderCover result;
         // What another run meets in X after.
         LockAttempt exclusiveInX, sharedInX;
     };
     const std::vector<Case> cases = {
-            {"outside every source folder", a, a + "/toX", "", taken, held, held},
-            {"outside, below a folder it locks shared", a, a + "/toD", "", taken, held, taken},
-            {"below a source folder", a + ";" + y, y + "/toS", "", taken, taken, taken},
-            {"another run holds it", a, a + "/toD", x + "/D", held, taken, taken},
-            {"another run holds a folder above it", a, a + "/toD", x, held, taken, taken},
-            {"a source folder below it", s, s + "/up", "", held, taken, taken},
+            {"outside every source folder", a, a + "/toX", "", exclusive, held, held},
+            {"outside, below a folder it locks shared", a, a + "/toD", "", exclusive, held, taken},
+            {"below a source folder", a + ";" + y, y + "/toS", "", exclusive, taken, taken},
+            {"another run holds it", a, a + "/toD", x + "/D", other, taken, taken},
+            {"another run holds a folder above it", a, a + "/toD", x, other, taken, taken},
+            {"above a source folder", s, s + "/up", "", FolderCover::SharedByThisRun, taken, taken},
     };
     for (const Case &c : cases) {
         DirectoryLock other;
@@ -187,7 +188,7 @@ TEST_F(TheSourceLocks, lockAFolderReachedThroughALinkAsTheyLockTheirOwn)
         }
         SourceLocks run;
         ASSERT_TRUE(run.Take(c.list, waiter)) << c.name;
-        EXPECT_EQ(run.LockLinkedDirectory(c.link), c.result) << c.name;
+        EXPECT_EQ(run.LockFoundFolder(c.link), c.result) << c.name;
         other.Release();
         EXPECT_EQ(AnotherRunTries(x, LockMode::Exclusive), c.exclusiveInX) << c.name;
         EXPECT_EQ(AnotherRunTries(x, LockMode::Shared), c.sharedInX) << c.name;
@@ -199,7 +200,7 @@ TEST_F(TheSourceLocks, takeTheFoldersTheirScanReachedThroughLinksAgainForTheSame
     const std::string a = root / "A", x = root / "X";
     fs::create_directory_symlink(x, root.Path() / "A/toX");
     ASSERT_TRUE(locks.Take(a, waiter));
-    ASSERT_EQ(locks.LockLinkedDirectory(a + "/toX"), LockAttempt::Taken);
+    ASSERT_EQ(locks.LockFoundFolder(a + "/toX"), FolderCover::Exclusive);
     locks.Release();
 
     // The next pass over the list waits for a run in X, as it does for one in A.
@@ -208,8 +209,10 @@ TEST_F(TheSourceLocks, takeTheFoldersTheirScanReachedThroughLinksAgainForTheSame
     EXPECT_EQ(waiter.waitedFor, std::vector<std::string>{a + "/toX"});
     EXPECT_EQ(AnotherRunTries(x, LockMode::Shared), LockAttempt::Held);
 
-    // Another list forgets them.
+    // Another list has folders of its own; the first one's come back with it, as after a
+    // retrieval of another list that failed.
     ASSERT_TRUE(locks.Take(root / "Y", waiter));
-    ASSERT_TRUE(locks.Take(a, waiter));
     EXPECT_EQ(AnotherRunTries(x, LockMode::Exclusive), LockAttempt::Taken);
+    ASSERT_TRUE(locks.Take(a, waiter));
+    EXPECT_EQ(AnotherRunTries(x, LockMode::Exclusive), LockAttempt::Held);
 }
