@@ -143,7 +143,12 @@ int main(int argc, char **argv)
         SourceLocks locks;
         session.sourceLocks = &locks;
         TerminalLockWaiter waiter;
-        if (locks.Take(options.sources, waiter) && !TerminalFrontEnd::s_interrupted) {
+        // A recovery works also where the killed pass reached pictures through links.
+        const auto holdFolders = [&] {
+            return !journal || options.dryRun || HoldFoldersToRecover(*journal, locks, waiter);
+        };
+        if (locks.Take(options.sources, waiter) && holdFolders()
+            && !TerminalFrontEnd::s_interrupted) {
             // What a killed pass left half done in these folders is taken back first, so the
             // scan sees the pictures as they were.
             if (journal && options.dryRun) {

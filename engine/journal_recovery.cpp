@@ -325,6 +325,51 @@ int CountPendingRecoveries(Journal &journal, const std::string &heldSources)
     return pending;
 }
 
+std::vector<std::string> FoldersOfChanges(const std::vector<ChangeRecord> &rows)
+{
+    std::set<std::string> folders;
+    for (const ChangeRecord &row : rows) {
+        for (const std::string *path : {&row.change.path, &row.change.newPath}) {
+            if (!path->empty())
+                folders.insert(DirectoryOf(*path));
+        }
+    }
+    return {folders.begin(), folders.end()};
+}
+
+std::vector<std::string> FoldersToRecover(Journal &journal, const std::string &heldSources)
+{
+    std::vector<std::string> folders;
+    HeldFolders held(heldSources);
+    for (const JournaledPass &pass : journal.UnfinishedPasses()) {
+        if (ProcessStillRuns(pass))
+            continue;
+        for (const std::string &folder :
+             FoldersOfChanges(journal.Changes(pass.id, ChangeState::Planned))) {
+            if (held.Contains(folder))
+                folders.push_back(folder);
+        }
+    }
+    return folders;
+}
+
+bool HoldFoldersToRecover(Journal &journal, SourceLocks &locks, LockWaiter &waiter,
+                          const std::vector<std::string> &alsoFolders)
+{
+    // Each time the locks are taken again, a pass killed meanwhile may add folders; a third look
+    // is left as it is, the recovery being what it was before links were locked.
+    for (int look = 0; look < 3; ++look) {
+        std::vector<std::string> folders = FoldersToRecover(journal, locks.SourceText());
+        folders.insert(folders.end(), alsoFolders.begin(), alsoFolders.end());
+        if (locks.Covers(folders))
+            return true;
+        locks.AddFolders(folders);
+        if (!locks.Take(locks.SourceText(), waiter))
+            return false;
+    }
+    return true;
+}
+
 int RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources, const LogClock &clock,
                             RunLog &log)
 {

@@ -5,6 +5,7 @@
 #include "journal.h"
 #include "log_clock.h"
 #include "run_log.h"
+#include "source_locks.h"
 
 #include <string>
 #include <vector>
@@ -34,6 +35,22 @@ int RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources, co
 // How many unfinished passes RecoverUnfinishedPasses would recover over `heldSources`, without
 // touching a file or the journal (for a preview, which recovers nothing). Throws JournalError.
 int CountPendingRecoveries(Journal &journal, const std::string &heldSources);
+
+// The folders that hold the files of `rows`, under their old and new names, as the journal names
+// them.
+std::vector<std::string> FoldersOfChanges(const std::vector<ChangeRecord> &rows);
+
+// The folders where RecoverUnfinishedPasses over `heldSources` would look at files, as the
+// journal names them: a pass that reached pictures through links made changes outside the
+// folders that the source list's locks hold. Throws JournalError.
+std::vector<std::string> FoldersToRecover(Journal &journal, const std::string &heldSources);
+
+// Extends `locks`, held for their source list, to the folders a recovery over it works in and
+// to `alsoFolders` (an undo's), so that no other run works there meanwhile: where they are not
+// covered, every lock is taken again in the one order, waiting with `waiter`. False, with
+// nothing held, when the waiter gave up. Throws JournalError.
+bool HoldFoldersToRecover(Journal &journal, SourceLocks &locks, LockWaiter &waiter,
+                          const std::vector<std::string> &alsoFolders = {});
 
 // Whether the process that ran `pass` still runs: another process whose id and stamp are the
 // pass's (a pass of this process whose journal object is gone does not run).

@@ -320,9 +320,13 @@ UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &s
     if (!target)
         return pruned();
 
-    // No run may work in these folders meanwhile; what a killed run left there goes first.
+    // No run may work in these folders meanwhile, nor in those the pass reached through links;
+    // what a killed run left there goes first.
+    const std::vector<std::string> changedFolders =
+            FoldersOfChanges(journal.Changes(target->id, ChangeState::Done));
     SourceLocks locks;
-    if (!locks.Take(target->sources, waiter)) {
+    if (!locks.Take(target->sources, waiter)
+        || !HoldFoldersToRecover(journal, locks, waiter, changedFolders)) {
         result.outcome = UndoOutcome::WaitEnded;
         return result;
     }

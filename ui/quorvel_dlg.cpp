@@ -187,6 +187,8 @@ void CQuorvelDlg::RetrieveFileList()
         // What a killed pass left half done in these folders is taken back before they are
         // searched, so the list names the pictures as they were.
         Journal journal;
+        if (!HoldFoldersToRecover(journal))
+            return;
         RecoverUnfinishedPasses(journal, m_sourceLocks.SourceText(), session.clock, *m_listLog);
     } catch (const JournalError &error) {
         m_listLog->ShowPendingLines();
@@ -231,6 +233,8 @@ void CQuorvelDlg::DatePictures()
         int takenBack = 0;
         try {
             Journal journal;
+            if (!HoldFoldersToRecover(journal))
+                return;
             takenBack = RecoverUnfinishedPasses(journal, m_sourceLocks.SourceText(), session.clock,
                                                 *m_listLog);
         } catch (const JournalError &error) {
@@ -281,6 +285,19 @@ void CQuorvelDlg::DatePictures()
 void CQuorvelDlg::ReportHeldByAnotherRun(const std::string &path, bool /*folder*/)
 {
     m_heldByAnotherRun.push_back(path);
+}
+
+bool CQuorvelDlg::HoldFoldersToRecover(Journal &journal)
+{
+    bool held = false;
+    {
+        PassGuard guard(m_bPassRunning, m_heldLabels, m_btnRetrieve, m_btnDate, m_editSourceDirs);
+        WindowLockWaiter waiter(*this, *m_staticFile);
+        held = kronvik::HoldFoldersToRecover(journal, m_sourceLocks, waiter);
+    }
+    if (!held && m_bQuitting && !m_bClosed)
+        OnCancel();
+    return held;
 }
 
 bool CQuorvelDlg::HoldSourceLocks(const std::string &sourceText)

@@ -112,6 +112,9 @@ private:
     // Locks the folders of `sourceText`, waiting with the commands disabled while another run
     // holds one. False when the window closed during the wait.
     bool HoldSourceLocks(const std::string &sourceText);
+    // Extends the locks to the folders outside the list where a recovery is to work, waiting as
+    // HoldSourceLocks does. False when the window closed during the wait.
+    bool HoldFoldersToRecover(Journal &journal);
     // "&Retrieve File List" is usable whenever the source box holds text and no pass runs.
     void UpdateRetrieveFileList();
     void DismissWindowsAbove();

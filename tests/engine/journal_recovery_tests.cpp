@@ -643,6 +643,16 @@ TEST_F(AKilledPass, isRecoveredInAFolderItReachedThroughALinkInAFolderHeld)
             },
             held);
 
+    // Not while another run works in the folder beyond the link: the locks reach it first.
+    OtherRunHolding other(pictures / "B");
+    SourceLocks locks;
+    ASSERT_TRUE(locks.Take(held + "/", other));
+    ASSERT_TRUE(HoldFoldersToRecover(*journal, locks, other));
+    EXPECT_EQ(other.waitedFor, std::vector<std::string>{held + "/L"});
+    DirectoryLock another;
+    ASSERT_TRUE(another.Open(pictures / "B"));
+    EXPECT_EQ(another.TryLock(LockMode::Shared), LockAttempt::Held);
+
     EXPECT_EQ(Recover(held + "/"), std::vector<std::string>{RecoveredLine(3)});
     EXPECT_EQ(TreeOf(pictures.Path()), before);
 }

@@ -14,7 +14,9 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kronvik::test {
 
@@ -53,6 +55,28 @@ class NoWait : public LockWaiter
 {
 public:
     bool WaitForLock(const std::string &, DirectoryLock &, LockMode) override { return false; }
+};
+
+// Another run that holds a folder exclusively until it is waited for: the waiter records each
+// folder it is asked to wait for, and lets the folder go.
+class OtherRunHolding : public LockWaiter
+{
+public:
+    explicit OtherRunHolding(const std::string &folder)
+    {
+        if (!m_held.Open(folder) || m_held.TryLock(LockMode::Exclusive) != LockAttempt::Taken)
+            throw std::runtime_error("cannot hold " + folder);
+    }
+    bool WaitForLock(const std::string &directory, DirectoryLock &, LockMode) override
+    {
+        waitedFor.push_back(directory);
+        m_held.Release();
+        return true;
+    }
+    std::vector<std::string> waitedFor;
+
+private:
+    DirectoryLock m_held;
 };
 
 // A run of the engine with the clock pinned and the time zone UTC (EngineSandbox), a journal under

@@ -325,6 +325,22 @@ TEST_F(AnUndo, ofAPassPrunedWhileItWaitedForTheFolderKnowsItNoMoreAndChangesNoth
     EXPECT_EQ(TreeOf(pictures.Path()), dated);
 }
 
+TEST_F(AnUndo, waitsForARunInAFolderItsPassReachedThroughALink)
+{
+    const std::string picture = Picture("B/IMG_0001.JPG", kJuly);
+    const std::string source = pictures / "A";
+    fs::create_directories(source);
+    fs::create_directory_symlink("../B", source + "/L");
+    const Tree before = TreeOf(pictures.Path());
+    const PassId pass = DateJournaled(*journal, source, {source + "/L/IMG_0001.JPG"}, 2);
+
+    OtherRunHolding other(pictures / "B");
+    const UndoResult result = UndoPass(*journal, pass, undoSession, other);
+    EXPECT_EQ(result.outcome, UndoOutcome::Undone);
+    EXPECT_EQ(other.waitedFor, std::vector<std::string>{source + "/L"});
+    EXPECT_EQ(TreeOf(pictures.Path()), before);
+}
+
 TEST_F(AnUndo, afterRecoveryRestoresATreeWhosePassWasKilledAtAnyMoment)
 {
     const std::vector<std::pair<std::string, std::string>> camera = {
