@@ -13,8 +13,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 
 namespace kronvik {
 
@@ -325,32 +327,53 @@ int CountPendingRecoveries(Journal &journal, const std::string &heldSources)
     return pending;
 }
 
+namespace {
+
+// The folder of `path` as the journal names it and, where `path` is a link to a picture, the
+// folder of the picture: a shift and a time reach the picture through the link.
+void AddFoldersOf(const std::string &path, std::set<std::string> &folders)
+{
+    if (path.empty())
+        return;
+    folders.insert(DirectoryOf(path));
+    struct stat status
+    {
+    };
+    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
+        return;
+    if (char *resolved = realpath(path.c_str(), nullptr)) {
+        folders.insert(DirectoryOf(resolved));
+        std::free(resolved);
+    }
+}
+
+} // namespace
+
 std::vector<std::string> FoldersOfChanges(const std::vector<ChangeRecord> &rows)
 {
     std::set<std::string> folders;
     for (const ChangeRecord &row : rows) {
-        for (const std::string *path : {&row.change.path, &row.change.newPath}) {
-            if (!path->empty())
-                folders.insert(DirectoryOf(*path));
-        }
+        AddFoldersOf(row.change.path, folders);
+        AddFoldersOf(row.change.newPath, folders);
     }
     return {folders.begin(), folders.end()};
 }
 
 std::vector<std::string> FoldersToRecover(Journal &journal, const std::string &heldSources)
 {
-    std::vector<std::string> folders;
+    std::set<std::string> folders;
     HeldFolders held(heldSources);
     for (const JournaledPass &pass : journal.UnfinishedPasses()) {
         if (ProcessStillRuns(pass))
             continue;
-        for (const std::string &folder :
-             FoldersOfChanges(journal.Changes(pass.id, ChangeState::Planned))) {
-            if (held.Contains(folder))
-                folders.push_back(folder);
+        for (const ChangeRecord &row : journal.Changes(pass.id, ChangeState::Planned)) {
+            if (!held.Contains(DirectoryOf(row.change.path)))
+                continue;
+            AddFoldersOf(row.change.path, folders);
+            AddFoldersOf(row.change.newPath, folders);
         }
     }
-    return folders;
+    return {folders.begin(), folders.end()};
 }
 
 bool HoldFoldersToRecover(Journal &journal, SourceLocks &locks, LockWaiter &waiter,

@@ -37,7 +37,7 @@ int RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources, co
 int CountPendingRecoveries(Journal &journal, const std::string &heldSources);
 
 // The folders that hold the files of `rows`, under their old and new names, as the journal names
-// them.
+// them, and the folders of the pictures that those of them that are links lead to.
 std::vector<std::string> FoldersOfChanges(const std::vector<ChangeRecord> &rows);
 
 // The folders where RecoverUnfinishedPasses over `heldSources` would look at files, as the

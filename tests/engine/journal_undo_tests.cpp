@@ -327,18 +327,32 @@ TEST_F(AnUndo, ofAPassPrunedWhileItWaitedForTheFolderKnowsItNoMoreAndChangesNoth
 
 TEST_F(AnUndo, waitsForARunInAFolderItsPassReachedThroughALink)
 {
-    const std::string picture = Picture("B/IMG_0001.JPG", kJuly);
-    const std::string source = pictures / "A";
-    fs::create_directories(source);
-    fs::create_directory_symlink("../B", source + "/L");
-    const Tree before = TreeOf(pictures.Path());
-    const PassId pass = DateJournaled(*journal, source, {source + "/L/IMG_0001.JPG"}, 2);
+    struct Case
+    {
+        const char *name;
+        const char *link, *target, *picture; // the link and the picture, as A names them
+        const char *waitedFor; // below A
+    };
+    const std::vector<Case> cases = {
+            {"to the folder", "L", "../B", "L/IMG_0001.JPG", "L"},
+            {"to the picture", "IMG_0001.JPG", "../B/IMG_0001.JPG", "IMG_0001.JPG", ""},
+    };
+    for (const Case &c : cases) {
+        fs::remove_all(pictures.Path());
+        Picture("B/IMG_0001.JPG", kJuly);
+        const std::string source = pictures / "A";
+        fs::create_directories(source);
+        fs::create_symlink(c.target, source + "/" + c.link);
+        const Tree before = TreeOf(pictures.Path());
+        const PassId pass = DateJournaled(*journal, source, {source + "/" + c.picture}, 2);
 
-    OtherRunHolding other(pictures / "B");
-    const UndoResult result = UndoPass(*journal, pass, undoSession, other);
-    EXPECT_EQ(result.outcome, UndoOutcome::Undone);
-    EXPECT_EQ(other.waitedFor, std::vector<std::string>{source + "/L"});
-    EXPECT_EQ(TreeOf(pictures.Path()), before);
+        OtherRunHolding other(pictures / "B");
+        const UndoResult result = UndoPass(*journal, pass, undoSession, other);
+        EXPECT_EQ(result.outcome, UndoOutcome::Undone) << c.name;
+        const std::string folder = *c.waitedFor ? source + "/" + c.waitedFor : pictures / "B";
+        EXPECT_EQ(other.waitedFor, std::vector<std::string>{folder}) << c.name;
+        EXPECT_EQ(TreeOf(pictures.Path()), before) << c.name;
+    }
 }
 
 TEST_F(AnUndo, afterRecoveryRestoresATreeWhosePassWasKilledAtAnyMoment)
