@@ -11,6 +11,7 @@
 #include <cstring>
 #include <set>
 #include <strings.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace kronvik {
@@ -46,9 +47,15 @@ std::vector<std::string> SplitSourceList(const std::string &text)
 namespace {
 
 // Whether the scan may take the picture at `path`, a link: where its file lies in a folder that
-// another run holds, that run may be changing it.
+// another run holds, that run may be changing it. A link to anything but a file leads to nothing
+// a pass changes, and its folder (/dev, say) may be locked by programs other than this one.
 bool LinkedPictureFree(DatingSession &session, const std::string &path)
 {
+    struct stat target
+    {
+    };
+    if (stat(path.c_str(), &target) != 0 || !S_ISREG(target.st_mode))
+        return true;
     char *resolved = realpath(path.c_str(), nullptr);
     // A link that leads nowhere is the pass's to report.
     if (!resolved)
