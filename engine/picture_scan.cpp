@@ -100,8 +100,9 @@ void SearchDirectory(DatingSession &session, const std::string &directory,
             if (IdentifyFile(subdirectory, child) && ancestors.count(child))
                 continue;
             // A directory reached through a link may lie outside the folders locked for this
-            // run; another run over it must not work there at the same time.
-            bool subdirectoryCovered = covered && !entry.isLink;
+            // run, and one that a bind mount shows lies also below another folder; another run
+            // over it must not work there at the same time.
+            bool subdirectoryCovered = covered && !entry.isLink && !IsMountRoot(subdirectory);
             if (!subdirectoryCovered && session.sourceLocks) {
                 const FolderCover cover = session.sourceLocks->LockFoundFolder(subdirectory);
                 if (cover == FolderCover::HeldByAnotherRun) {

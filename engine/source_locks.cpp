@@ -2,10 +2,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "source_locks.h"
 
+#include "mount_types.h"
 #include "picture_scan.h"
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 namespace kronvik {
 
@@ -31,20 +33,74 @@ void Want(std::map<FileIdentity, WantedLock> &wanted, DirectoryLock lock, LockMo
     }
 }
 
-// `directory`, opened following links, then the directories above it as the file system links
-// them (not as the path spells them), up to the root, which is its own parent. Empty when
-// `directory` cannot be opened.
-std::vector<DirectoryLock> DirectoryAndAbove(const std::string &directory)
+// Read once for each look at the locks, and only where a folder above is the root of a mount.
+class MountTable
 {
-    std::vector<DirectoryLock> chain(1);
-    if (!chain.front().Open(directory))
+public:
+    std::string_view Text()
+    {
+        if (!m_text)
+            m_text = ReadMountInfo();
+        return *m_text;
+    }
+
+private:
+    std::optional<std::string> m_text;
+};
+
+using Chain = std::vector<SourceLocks::FolderAbove>;
+
+// Bind mounts of bind mounts are followed this far.
+constexpr int kBoundParentDepth = 8;
+
+// `directory`, opened following links, then the directories above it as the file system links
+// them (not as the path spells them), up to the root, which is its own parent. Above the root of
+// a bind mount, both the folders above its mount point and those above the folder it shows: a
+// run may enter the folder either way. Empty when `directory` cannot be opened.
+Chain DirectoryAndAbove(const std::string &directory, MountTable &mounts, int depth = 0)
+{
+    Chain chain(1);
+    if (!chain.front().lock.Open(directory))
         return {};
     for (;;) {
         DirectoryLock parent;
-        if (!parent.OpenParent(chain.back()) || parent.Identity() == chain.back().Identity())
-            return chain;
-        chain.push_back(std::move(parent));
+        if (!parent.OpenParent(chain.back().lock)
+            || parent.Identity() == chain.back().lock.Identity())
+            break;
+        chain.push_back({std::move(parent), true});
     }
+    // The root, its own parent, is left out: no mount shows a folder above it that a run could
+    // enter.
+    const std::size_t upward = chain.size();
+    std::vector<std::pair<std::size_t, std::string>> bound;
+    for (std::size_t i = 0; i + 1 < upward && depth < kBoundParentDepth; ++i) {
+        if (!chain[i].lock.IsMountRoot())
+            continue;
+        std::string parent = BoundFolderParent(mounts.Text(), chain[i].lock.MountId());
+        if (!parent.empty())
+            bound.emplace_back(i, std::move(parent));
+    }
+    if (bound.empty())
+        return chain;
+    // Above the first bind mount's root, a run over the folders above its mount point never
+    // enters this directory by the folder the mount shows: those folders do not cover it.
+    const std::size_t firstBound = bound.front().first;
+    for (std::size_t i = firstBound + 1; i < upward; ++i)
+        chain[i].covers = false;
+    for (auto &[index, parent] : bound) {
+        for (SourceLocks::FolderAbove &above : DirectoryAndAbove(parent, mounts, depth + 1)) {
+            const bool covers = above.covers && index == firstBound;
+            const FileIdentity identity = above.lock.Identity();
+            auto known = std::find_if(chain.begin(), chain.end(), [&](const auto &folder) {
+                return folder.lock.Identity() == identity;
+            });
+            if (known == chain.end())
+                chain.push_back({std::move(above.lock), covers});
+            else
+                known->covers = known->covers || covers;
+        }
+    }
+    return chain;
 }
 
 } // namespace
@@ -56,23 +112,25 @@ bool SourceLocks::Take(const std::string &sourceText, LockWaiter &waiter)
 
     // Ordered by identity: every run takes its locks in the same global order.
     std::map<FileIdentity, WantedLock> wanted;
-    const auto wantWithAbove = [&](std::vector<DirectoryLock> chain, const std::string &directory) {
+    const auto wantWithAbove = [&](Chain chain, const std::string &directory) {
         for (std::size_t i = chain.size(); i-- > 1;)
-            Want(wanted, std::move(chain[i]), LockMode::Shared, directory);
-        Want(wanted, std::move(chain.front()), LockMode::Exclusive, directory);
+            Want(wanted, std::move(chain[i].lock), LockMode::Shared, directory);
+        Want(wanted, std::move(chain.front().lock), LockMode::Exclusive, directory);
     };
+    MountTable mounts;
     std::vector<FileIdentity> sources;
     for (const std::string &directory : SplitSourceList(sourceText)) {
-        std::vector<DirectoryLock> chain = DirectoryAndAbove(directory);
+        Chain chain = DirectoryAndAbove(directory, mounts);
         if (chain.empty())
             continue;
-        sources.push_back(chain.front().Identity());
+        sources.push_back(chain.front().lock.Identity());
         wantWithAbove(std::move(chain), directory);
     }
     for (const std::string &directory : m_foundFolders[sourceText]) {
-        std::vector<DirectoryLock> chain = DirectoryAndAbove(directory);
-        const bool covered = std::any_of(chain.begin(), chain.end(), [&](const DirectoryLock &d) {
-            return std::find(sources.begin(), sources.end(), d.Identity()) != sources.end();
+        Chain chain = DirectoryAndAbove(directory, mounts);
+        const bool covered = std::any_of(chain.begin(), chain.end(), [&](const FolderAbove &d) {
+            return d.covers
+                   && std::find(sources.begin(), sources.end(), d.lock.Identity()) != sources.end();
         });
         if (!chain.empty() && !covered)
             wantWithAbove(std::move(chain), directory);
@@ -104,17 +162,20 @@ const SourceLocks::HeldLock *SourceLocks::Holding(FileIdentity identity) const
     return nullptr;
 }
 
-bool SourceLocks::HoldsExclusivelyAbove(const std::vector<DirectoryLock> &chain) const
+bool SourceLocks::HoldsExclusivelyAbove(const std::vector<FolderAbove> &chain) const
 {
-    return std::any_of(chain.begin(), chain.end(), [this](const DirectoryLock &directory) {
-        const HeldLock *held = Holding(directory.Identity());
+    return std::any_of(chain.begin(), chain.end(), [this](const FolderAbove &directory) {
+        if (!directory.covers)
+            return false;
+        const HeldLock *held = Holding(directory.lock.Identity());
         return held && held->mode == LockMode::Exclusive;
     });
 }
 
 FolderCover SourceLocks::LockFoundFolder(const std::string &directory)
 {
-    std::vector<DirectoryLock> chain = DirectoryAndAbove(directory);
+    MountTable mounts;
+    Chain chain = DirectoryAndAbove(directory, mounts);
     // What cannot be opened, the scan reports as it searches it.
     if (chain.empty())
         return FolderCover::Unlocked;
@@ -122,21 +183,21 @@ FolderCover SourceLocks::LockFoundFolder(const std::string &directory)
         return FolderCover::Exclusive;
     // A second descriptor of a directory this run holds shared would meet this run's own lock;
     // no other run holds it exclusively meanwhile.
-    if (Holding(chain.front().Identity()))
+    if (Holding(chain.front().lock.Identity()))
         return FolderCover::SharedByThisRun;
 
     std::vector<HeldLock> taken;
     bool refused = false;
     for (std::size_t i = chain.size(); i-- > 0;) {
-        if (Holding(chain[i].Identity()))
+        if (Holding(chain[i].lock.Identity()))
             continue;
         const LockMode mode = i == 0 ? LockMode::Exclusive : LockMode::Shared;
-        const LockAttempt attempt = chain[i].TryLock(mode);
+        const LockAttempt attempt = chain[i].lock.TryLock(mode);
         // What this call took on the way is released as `taken` goes.
         if (attempt == LockAttempt::Held)
             return FolderCover::HeldByAnotherRun;
         if (attempt == LockAttempt::Taken)
-            taken.push_back(HeldLock{std::move(chain[i]), mode});
+            taken.push_back(HeldLock{std::move(chain[i].lock), mode});
         else
             refused = i == 0;
     }
@@ -148,8 +209,9 @@ FolderCover SourceLocks::LockFoundFolder(const std::string &directory)
 
 bool SourceLocks::Covers(const std::vector<std::string> &directories) const
 {
-    return std::all_of(directories.begin(), directories.end(), [this](const std::string &path) {
-        const std::vector<DirectoryLock> chain = DirectoryAndAbove(path);
+    MountTable mounts;
+    return std::all_of(directories.begin(), directories.end(), [&](const std::string &path) {
+        const Chain chain = DirectoryAndAbove(path, mounts);
         return chain.empty() || HoldsExclusivelyAbove(chain);
     });
 }

@@ -73,8 +73,19 @@ private:
         DirectoryLock lock;
         LockMode mode;
     };
+
+public:
+    // A directory, or one above it: `covers` where this run's exclusive lock on it keeps every
+    // other run out of the directory (no bind mount's second way in passes it by).
+    struct FolderAbove
+    {
+        DirectoryLock lock;
+        bool covers = true;
+    };
+
+private:
     const HeldLock *Holding(FileIdentity identity) const;
-    bool HoldsExclusivelyAbove(const std::vector<DirectoryLock> &chain) const;
+    bool HoldsExclusivelyAbove(const std::vector<FolderAbove> &chain) const;
 
     std::vector<HeldLock> m_locks;
     // By source list: the folders outside it that its scans and recoveries reached.

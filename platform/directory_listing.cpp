@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace kronvik {
@@ -45,6 +46,16 @@ bool IdentifyFile(const std::string &path, FileIdentity &identity)
     identity.device = static_cast<std::uint64_t>(status.st_dev);
     identity.inode = static_cast<std::uint64_t>(status.st_ino);
     return true;
+}
+
+bool IsMountRoot(const std::string &path)
+{
+    struct statx status
+    {
+    };
+    return statx(AT_FDCWD, path.c_str(), 0, 0, &status) == 0
+           && (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
+           && (status.stx_attributes & STATX_ATTR_MOUNT_ROOT);
 }
 
 bool ListsBefore(const std::string &a, const std::string &b)

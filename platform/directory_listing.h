@@ -22,6 +22,10 @@ struct FileIdentity
 // The identity of what `path` names, following symbolic links. False when it cannot be read.
 bool IdentifyFile(const std::string &path, FileIdentity &identity);
 
+// Whether `path` (links followed) is the root of a mount, which another folder than the one above
+// its mount point may hold (a bind mount's). False when it cannot be told.
+bool IsMountRoot(const std::string &path);
+
 struct DirectoryEntry
 {
     std::string name; // as the kernel returns it, bytes unchanged

@@ -12,6 +12,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/timerfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -76,6 +77,8 @@ DirectoryLock::~DirectoryLock()
 DirectoryLock::DirectoryLock(DirectoryLock &&other) noexcept
     : m_fd(std::exchange(other.m_fd, -1))
     , m_identity(other.m_identity)
+    , m_mountId(other.m_mountId)
+    , m_mountRoot(other.m_mountRoot)
 {
 }
 
@@ -85,6 +88,8 @@ DirectoryLock &DirectoryLock::operator=(DirectoryLock &&other) noexcept
         Release();
         m_fd = std::exchange(other.m_fd, -1);
         m_identity = other.m_identity;
+        m_mountId = other.m_mountId;
+        m_mountRoot = other.m_mountRoot;
     }
     return *this;
 }
@@ -94,16 +99,20 @@ bool DirectoryLock::Adopt(int fd)
     Release();
     if (fd < 0)
         return false;
-    struct stat status
+    struct statx status
     {
     };
-    if (fstat(fd, &status) != 0) {
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_MNT_ID, &status) != 0) {
         close(fd);
         return false;
     }
     m_fd = fd;
-    m_identity = {static_cast<std::uint64_t>(status.st_dev),
-                  static_cast<std::uint64_t>(status.st_ino)};
+    m_identity = {static_cast<std::uint64_t>(makedev(status.stx_dev_major, status.stx_dev_minor)),
+                  static_cast<std::uint64_t>(status.stx_ino)};
+    // Kernels before 5.8 tell neither; the directory then counts as no mount's root.
+    m_mountId = (status.stx_mask & STATX_MNT_ID) ? status.stx_mnt_id : 0;
+    m_mountRoot = (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
+                  && (status.stx_attributes & STATX_ATTR_MOUNT_ROOT);
     return true;
 }
 

@@ -45,6 +45,10 @@ public:
     bool IsOpen() const { return m_fd >= 0; }
     FileIdentity Identity() const { return m_identity; }
     int Descriptor() const { return m_fd; }
+    // Whether the directory is the root of a mount, and which (as /proc/self/mountinfo numbers
+    // it): a bind mount's root has a second folder above it.
+    bool IsMountRoot() const { return m_mountRoot; }
+    std::uint64_t MountId() const { return m_mountId; }
 
     // Takes the lock if no other holder stands in the way, without waiting.
     LockAttempt TryLock(LockMode mode);
@@ -56,6 +60,8 @@ private:
 
     int m_fd = -1;
     FileIdentity m_identity;
+    std::uint64_t m_mountId = 0;
+    bool m_mountRoot = false;
 };
 
 // A wait for a lock that another run holds. A helper process blocks in flock on the same open

@@ -86,8 +86,12 @@ bool ParseMountInfoLine(std::string_view line, MountEntry &entry)
     if (std::distance(separator, fields.end()) < 3)
         return false;
     MountEntry parsed;
-    if (!ParseDevice(fields[2], parsed.major, parsed.minor))
+    const auto [idEnd, idError] =
+            std::from_chars(fields[0].data(), fields[0].data() + fields[0].size(), parsed.id);
+    if (idError != std::errc() || idEnd != fields[0].data() + fields[0].size()
+        || !ParseDevice(fields[2], parsed.major, parsed.minor))
         return false;
+    parsed.root = Unescape(fields[3]);
     parsed.mountPoint = Unescape(fields[4]);
     // A FUSE mount shows as "fuse.<subtype>" or "fuseblk.<subtype>".
     const std::string type = Unescape(separator[1]);
@@ -100,19 +104,41 @@ bool ParseMountInfoLine(std::string_view line, MountEntry &entry)
     return true;
 }
 
+namespace {
+
+std::vector<MountEntry> ParseMountInfo(std::string_view mountInfo)
+{
+    std::vector<MountEntry> mounts;
+    while (!mountInfo.empty()) {
+        const auto end = mountInfo.find('\n');
+        MountEntry entry;
+        if (ParseMountInfoLine(mountInfo.substr(0, end), entry))
+            mounts.push_back(std::move(entry));
+        if (end == std::string_view::npos)
+            break;
+        mountInfo.remove_prefix(end + 1);
+    }
+    return mounts;
+}
+
+// Whether the folder `path` of a file system lies in or below `folder` of the same one.
+bool IsWithin(std::string_view path, std::string_view folder)
+{
+    if (folder == "/")
+        return true;
+    return path.substr(0, folder.size()) == folder
+           && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+} // namespace
+
 std::optional<MountEntry> FindMountOfDevice(std::string_view mountInfo, unsigned major,
                                             unsigned minor)
 {
     std::optional<MountEntry> found;
-    while (!mountInfo.empty()) {
-        const auto end = mountInfo.find('\n');
-        MountEntry entry;
-        if (ParseMountInfoLine(mountInfo.substr(0, end), entry) && entry.major == major
-            && entry.minor == minor)
+    for (MountEntry &entry : ParseMountInfo(mountInfo)) {
+        if (entry.major == major && entry.minor == minor)
             found = std::move(entry);
-        if (end == std::string_view::npos)
-            break;
-        mountInfo.remove_prefix(end + 1);
     }
     return found;
 }
@@ -129,6 +155,45 @@ bool LosesFilesRenamedOverPlaceholders(const MountEntry &mount)
     return (mount.type == "fuse" || mount.type == "fuseblk") && mount.subtype == "fusefat";
 }
 
+std::string ReadMountInfo()
+{
+    std::ifstream file("/proc/self/mountinfo");
+    if (!file)
+        return {};
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string BoundFolderParent(std::string_view mountInfo, std::uint64_t mountId)
+{
+    const std::vector<MountEntry> mounts = ParseMountInfo(mountInfo);
+    const auto bound = std::find_if(mounts.begin(), mounts.end(),
+                                    [&](const MountEntry &m) { return m.id == mountId; });
+    if (bound == mounts.end() || bound->root.empty() || bound->root == "/")
+        return {};
+    std::string_view parent = bound->root;
+    parent = parent.substr(0, std::max<std::size_t>(parent.rfind('/'), 1));
+    const MountEntry *nearest = nullptr;
+    for (const MountEntry &m : mounts) {
+        if (m.major == bound->major && m.minor == bound->minor && IsWithin(parent, m.root)
+            && (!nearest || m.root.size() > nearest->root.size()))
+            nearest = &m;
+    }
+    if (!nearest)
+        return {};
+    std::string path = nearest->mountPoint;
+    const std::string_view below =
+            nearest->root == "/" ? parent : parent.substr(nearest->root.size());
+    if (!below.empty() && below != "/") {
+        if (path.empty() || path.back() != '/')
+            path += below;
+        else
+            path += below.substr(1);
+    }
+    return path;
+}
+
 std::optional<MountEntry> MountHolding(const std::string &path)
 {
     struct stat status
@@ -136,12 +201,10 @@ std::optional<MountEntry> MountHolding(const std::string &path)
     };
     if (stat(path.c_str(), &status) != 0)
         return std::nullopt;
-    std::ifstream file("/proc/self/mountinfo");
-    if (!file)
+    const std::string text = ReadMountInfo();
+    if (text.empty())
         return std::nullopt;
-    std::ostringstream text;
-    text << file.rdbuf();
-    return FindMountOfDevice(text.str(), major(status.st_dev), minor(status.st_dev));
+    return FindMountOfDevice(text, major(status.st_dev), minor(status.st_dev));
 }
 
 } // namespace kronvik

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,8 @@ struct MountEntry
     std::string type; // "vfat", "ext4", or "fuse" / "fuseblk" for a FUSE mount
     std::string subtype; // what a FUSE mount calls itself ("fusefat"); empty when it says nothing
     std::string source;
+    std::uint64_t id = 0; // as statx gives it (STATX_MNT_ID)
+    std::string root; // the folder of the file system shown at the mount point: "/" but for a bind
 };
 
 // Reads one line of mountinfo. False for a line without the fields every mount has.
@@ -39,5 +42,15 @@ bool LosesFilesRenamedOverPlaceholders(const MountEntry &mount);
 // The mount that holds `path` (following links), from /proc/self/mountinfo. Empty when the path
 // or the mount table cannot be read.
 std::optional<MountEntry> MountHolding(const std::string &path);
+
+// The text of /proc/self/mountinfo; empty when it cannot be read.
+std::string ReadMountInfo();
+
+// For the root of a bind mount of a folder inside its file system (mount --bind /data/B /mnt/b),
+// the path under which another mount of that file system shows the folder that holds that folder
+// (/data): ".." of the mount's root leads above the mount point instead (/mnt). Where several
+// mounts show it, the one nearest to it in the file system. Empty when `mountId` is no such mount
+// or no mount shows that folder.
+std::string BoundFolderParent(std::string_view mountInfo, std::uint64_t mountId);
 
 } // namespace kronvik

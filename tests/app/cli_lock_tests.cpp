@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Two kronvik-cli runs over the same folders, as processes: the second waits for the first pass
 // to end, never works among its renames, and never waits in a circle.
+#include "bind_mount.h"
 #include "jpeg_fixture.h"
 #include "source_locks.h"
 #include "temp_dir.h"
@@ -375,6 +376,40 @@ TEST(ACliRun, leavesOutWhatItReachesThroughALinkOnlyWhereAnotherRunHoldsIt)
         const bool renamed =
                 fs::exists(root.Path() / "A" / dated) || fs::exists(root.Path() / "B" / dated);
         EXPECT_EQ(renamed, !*c.held) << c.name;
+    }
+}
+
+TEST(ACliRun, leavesOutAFolderABindMountShowsWhereAnotherRunHoldsTheFolderAboveIt)
+{
+    const auto files = MakeTree(1);
+    const std::string dated = TreePicture::Name(TreePicture::Taken(0));
+    const struct
+    {
+        const char *name;
+        const char *source, *held; // below the root
+        int status;
+    } cases[] = {
+            {"the folder above what it shows held", "mnt", "data", 1},
+            {"the folder above the mount point held", "data", "mnt", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir root;
+        fs::create_directories(root / "data/B");
+        fs::create_directories(root / "mnt/b");
+        WriteTree(files, root / "data/B");
+        BindMount bind(root / "data/B", root / "mnt/b");
+        if (!bind.Mounted())
+            GTEST_SKIP() << "this process may not mount";
+        DirectoryLock other;
+        ASSERT_TRUE(other.Open(root / c.held));
+        ASSERT_EQ(other.TryLock(LockMode::Exclusive), LockAttempt::Taken);
+        CliProcess run({"-q", root / c.source});
+        EXPECT_EQ(run.Finish(), c.status) << run.err;
+        EXPECT_EQ(run.err, c.status == 0 ? ""
+                                         : "kronvik-cli: not searching '" + root / "mnt/b"
+                                                   + "': another Kronvik pass holds it\n");
+        EXPECT_EQ(fs::exists(root.Path() / "data/B" / dated), c.status == 0);
     }
 }
 

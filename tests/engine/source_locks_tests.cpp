@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "source_locks.h"
 
+#include "bind_mount.h"
 #include "temp_dir.h"
 
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <map>
 
 using namespace kronvik;
+using kronvik::test::BindMount;
 using kronvik::test::TempDir;
 namespace fs = std::filesystem;
 
@@ -215,4 +217,77 @@ TEST_F(TheSourceLocks, takeTheFoldersTheirScanReachedThroughLinksAgainForTheSame
     EXPECT_EQ(AnotherRunTries(x, LockMode::Exclusive), LockAttempt::Taken);
     ASSERT_TRUE(locks.Take(a, waiter));
     EXPECT_EQ(AnotherRunTries(x, LockMode::Exclusive), LockAttempt::Held);
+}
+
+TEST_F(TheSourceLocks, keepTwoRunsApartInAFolderThatABindMountShowsTwice)
+{
+    const std::string data = root / "data", b = root / "data/B", mnt = root / "mnt",
+                      shown = root / "mnt/b";
+    fs::create_directories(root.Path() / "data/B/S");
+    fs::create_directories(root.Path() / "data/C");
+    fs::create_directories(root.Path() / "mnt/b");
+    BindMount bind(b, shown);
+    if (!bind.Mounted())
+        GTEST_SKIP() << "this process may not mount";
+    struct Case
+    {
+        const char *name;
+        std::string first, firstFound; // the first run's list, and a folder its scan entered
+        std::string second, secondFound;
+        bool secondWaits;
+        FolderCover secondCover = FolderCover::Unlocked; // of secondFound
+    };
+    const auto other = FolderCover::HeldByAnotherRun, exclusive = FolderCover::Exclusive;
+    const std::vector<Case> cases = {
+            {"over the folder above what it shows, then over the mount",
+             data,
+             "",
+             shown,
+             "",
+             true,
+             {}},
+            {"over the mount, then over the folder above what it shows",
+             shown,
+             "",
+             data,
+             "",
+             true,
+             {}},
+            {"entered from above the mount point, then over the folder above what it shows",
+             mnt,
+             shown,
+             data,
+             "",
+             true,
+             {}},
+            {"over the folder above what it shows, then entered from above the mount point", data,
+             "", mnt, shown, false, other},
+            {"entered from above the mount point, then over a folder beside what it shows",
+             mnt,
+             shown,
+             root / "data/C",
+             "",
+             false,
+             {}},
+            {"over a folder of what it shows, then entered from above the mount point", b + "/S",
+             "", mnt, shown, false, other},
+            {"over the folder above the mount point, then entering it", mnt, "", mnt, shown, false,
+             exclusive},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SourceLocks first, second;
+        RecordingWaiter givesUp;
+        ASSERT_TRUE(first.Take(c.first, givesUp));
+        if (!c.firstFound.empty()) {
+            ASSERT_EQ(first.LockFoundFolder(c.firstFound), exclusive);
+        }
+        if (c.first == c.second)
+            first.Release();
+        EXPECT_EQ(second.Take(c.second, givesUp), !c.secondWaits);
+        EXPECT_EQ(givesUp.waitedFor.empty(), !c.secondWaits);
+        if (!c.secondFound.empty()) {
+            EXPECT_EQ(second.LockFoundFolder(c.secondFound), c.secondCover);
+        }
+    }
 }
