@@ -336,15 +336,8 @@ void AddFoldersOf(const std::string &path, std::set<std::string> &folders)
     if (path.empty())
         return;
     folders.insert(DirectoryOf(path));
-    struct stat status
-    {
-    };
-    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
-        return;
-    if (char *resolved = realpath(path.c_str(), nullptr)) {
-        folders.insert(DirectoryOf(resolved));
-        std::free(resolved);
-    }
+    if (std::string folder = FolderOfLinkedFile(path); !folder.empty())
+        folders.insert(std::move(folder));
 }
 
 } // namespace

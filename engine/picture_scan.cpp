@@ -11,7 +11,6 @@
 #include <cstring>
 #include <set>
 #include <strings.h>
-#include <sys/stat.h>
 #include <vector>
 
 namespace kronvik {
@@ -47,23 +46,13 @@ std::vector<std::string> SplitSourceList(const std::string &text)
 namespace {
 
 // Whether the scan may take the picture at `path`, a link: where its file lies in a folder that
-// another run holds, that run may be changing it. A link to anything but a file leads to nothing
-// a pass changes, and its folder (/dev, say) may be locked by programs other than this one.
+// another run holds, that run may be changing it.
 bool LinkedPictureFree(DatingSession &session, const std::string &path)
 {
-    struct stat target
-    {
-    };
-    if (stat(path.c_str(), &target) != 0 || !S_ISREG(target.st_mode))
-        return true;
-    char *resolved = realpath(path.c_str(), nullptr);
-    // A link that leads nowhere is the pass's to report.
-    if (!resolved)
-        return true;
-    std::string folder = resolved;
-    std::free(resolved);
-    folder.erase(std::max<std::size_t>(folder.rfind(kPathSeparator), 1));
-    return session.sourceLocks->LockFoundFolder(folder) != FolderCover::HeldByAnotherRun;
+    const std::string folder = FolderOfLinkedFile(path);
+    // A link that leads to no file is the pass's to report.
+    return folder.empty()
+           || session.sourceLocks->LockFoundFolder(folder) != FolderCover::HeldByAnotherRun;
 }
 
 // `ancestors` holds the directories of the current descent, so a directory link that leads back

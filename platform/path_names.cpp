@@ -2,8 +2,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "path_names.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -35,6 +38,23 @@ std::string AbsolutePath(const std::string &path)
     if (absolute.back() != kPathSeparator)
         absolute += kPathSeparator;
     return absolute + path;
+}
+
+std::string FolderOfLinkedFile(const std::string &path)
+{
+    struct stat status
+    {
+    };
+    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)
+        || stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return {};
+    char *resolved = realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return {};
+    std::string folder = resolved;
+    std::free(resolved);
+    folder.erase(std::max<std::size_t>(folder.rfind(kPathSeparator), 1));
+    return folder;
 }
 
 } // namespace kronvik

@@ -16,4 +16,9 @@ inline constexpr char kPathSeparator = '/';
 // absolute or empty path stays as it is.
 std::string AbsolutePath(const std::string &path);
 
+// Where `path` is a symbolic link that leads to a regular file, the folder that holds the file,
+// every link resolved; empty for anything else. A pass changes nothing but files: the folder
+// behind a link to a device (/dev, which other programs may lock) is none of its business.
+std::string FolderOfLinkedFile(const std::string &path);
+
 } // namespace kronvik
