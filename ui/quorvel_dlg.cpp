@@ -289,24 +289,24 @@ void CQuorvelDlg::ReportHeldByAnotherRun(const std::string &path, bool /*folder*
 
 bool CQuorvelDlg::HoldFoldersToRecover(Journal &journal)
 {
-    bool held = false;
-    {
-        PassGuard guard(m_bPassRunning, m_heldLabels, m_btnRetrieve, m_btnDate, m_editSourceDirs);
-        WindowLockWaiter waiter(*this, *m_staticFile);
-        held = kronvik::HoldFoldersToRecover(journal, m_sourceLocks, waiter);
-    }
-    if (!held && m_bQuitting && !m_bClosed)
-        OnCancel();
-    return held;
+    return WaitWithCommandsOff([&](LockWaiter &waiter) {
+        return kronvik::HoldFoldersToRecover(journal, m_sourceLocks, waiter);
+    });
 }
 
 bool CQuorvelDlg::HoldSourceLocks(const std::string &sourceText)
+{
+    return WaitWithCommandsOff(
+            [&](LockWaiter &waiter) { return m_sourceLocks.Take(sourceText, waiter); });
+}
+
+bool CQuorvelDlg::WaitWithCommandsOff(const std::function<bool(LockWaiter &)> &takeLocks)
 {
     bool held = false;
     {
         PassGuard guard(m_bPassRunning, m_heldLabels, m_btnRetrieve, m_btnDate, m_editSourceDirs);
         WindowLockWaiter waiter(*this, *m_staticFile);
-        held = m_sourceLocks.Take(sourceText, waiter);
+        held = takeLocks(waiter);
     }
     // A quit requested during the wait ended it; the window closes now, as it would have at once.
     if (!held && m_bQuitting && !m_bClosed)

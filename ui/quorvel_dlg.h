@@ -16,6 +16,7 @@
 #include <QIcon>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -115,6 +116,8 @@ private:
     // Extends the locks to the folders outside the list where a recovery is to work, waiting as
     // HoldSourceLocks does. False when the window closed during the wait.
     bool HoldFoldersToRecover(Journal &journal);
+    // Runs `takeLocks` with the commands disabled and the wait shown in the File line.
+    bool WaitWithCommandsOff(const std::function<bool(LockWaiter &)> &takeLocks);
     // "&Retrieve File List" is usable whenever the source box holds text and no pass runs.
     void UpdateRetrieveFileList();
     void DismissWindowsAbove();
