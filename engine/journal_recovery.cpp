@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "journal_recovery.h"
 
+#include "folder_chain.h"
+
 #include "file_services.h"
 #include "file_state.h"
 #include "local_clock.h"
@@ -243,8 +245,8 @@ std::string DirectoryOf(const std::string &path)
 }
 
 // The folders a caller holds locked, and whether a directory lies in one of them: itself, or
-// below it as the file system links directories (each ".." up to the root), not as paths spell
-// them.
+// below it as the file system links directories (each ".." up to the root, and what a bind mount
+// shows also below the folders above what it shows), not as paths spell them.
 class HeldFolders
 {
 public:
@@ -272,13 +274,12 @@ public:
                    || (directory.size() > held.size() && directory.starts_with(held)
                        && directory[held.size()] == '/');
         });
-        std::string at = directory;
-        FileIdentity below{~0ull, ~0ull};
-        FileIdentity identity;
-        while (!contained && IdentifyFile(at, identity) && identity != below) {
-            contained = std::find(m_folders.begin(), m_folders.end(), identity) != m_folders.end();
-            below = identity;
-            at += "/..";
+        if (!contained) {
+            const FolderChain chain = DirectoryAndAbove(directory, m_mounts);
+            contained = std::any_of(chain.begin(), chain.end(), [&](const FolderAbove &above) {
+                return std::find(m_folders.begin(), m_folders.end(), above.lock.Identity())
+                       != m_folders.end();
+            });
         }
         m_answers.emplace(directory, contained);
         return contained;
@@ -288,6 +289,7 @@ private:
     std::vector<FileIdentity> m_folders;
     std::vector<std::string> m_spelt;
     std::map<std::string, bool> m_answers;
+    MountTable m_mounts;
 };
 
 } // namespace

@@ -2,7 +2,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "source_locks.h"
 
-#include "mount_types.h"
 #include "picture_scan.h"
 
 #include <algorithm>
@@ -33,75 +32,7 @@ void Want(std::map<FileIdentity, WantedLock> &wanted, DirectoryLock lock, LockMo
     }
 }
 
-// Read once for each look at the locks, and only where a folder above is the root of a mount.
-class MountTable
-{
-public:
-    std::string_view Text()
-    {
-        if (!m_text)
-            m_text = ReadMountInfo();
-        return *m_text;
-    }
-
-private:
-    std::optional<std::string> m_text;
-};
-
-using Chain = std::vector<SourceLocks::FolderAbove>;
-
-// Bind mounts of bind mounts are followed this far.
-constexpr int kBoundParentDepth = 8;
-
-// `directory`, opened following links, then the directories above it as the file system links
-// them (not as the path spells them), up to the root, which is its own parent. Above the root of
-// a bind mount, both the folders above its mount point and those above the folder it shows: a
-// run may enter the folder either way. Empty when `directory` cannot be opened.
-Chain DirectoryAndAbove(const std::string &directory, MountTable &mounts, int depth = 0)
-{
-    Chain chain(1);
-    if (!chain.front().lock.Open(directory))
-        return {};
-    for (;;) {
-        DirectoryLock parent;
-        if (!parent.OpenParent(chain.back().lock)
-            || parent.Identity() == chain.back().lock.Identity())
-            break;
-        chain.push_back({std::move(parent), true});
-    }
-    // The root, its own parent, is left out: no mount shows a folder above it that a run could
-    // enter.
-    const std::size_t upward = chain.size();
-    std::vector<std::pair<std::size_t, std::string>> bound;
-    for (std::size_t i = 0; i + 1 < upward && depth < kBoundParentDepth; ++i) {
-        if (!chain[i].lock.IsMountRoot())
-            continue;
-        std::string parent = BoundFolderParent(mounts.Text(), chain[i].lock.MountId());
-        if (!parent.empty())
-            bound.emplace_back(i, std::move(parent));
-    }
-    if (bound.empty())
-        return chain;
-    // Above the first bind mount's root, a run over the folders above its mount point never
-    // enters this directory by the folder the mount shows: those folders do not cover it.
-    const std::size_t firstBound = bound.front().first;
-    for (std::size_t i = firstBound + 1; i < upward; ++i)
-        chain[i].covers = false;
-    for (auto &[index, parent] : bound) {
-        for (SourceLocks::FolderAbove &above : DirectoryAndAbove(parent, mounts, depth + 1)) {
-            const bool covers = above.covers && index == firstBound;
-            const FileIdentity identity = above.lock.Identity();
-            auto known = std::find_if(chain.begin(), chain.end(), [&](const auto &folder) {
-                return folder.lock.Identity() == identity;
-            });
-            if (known == chain.end())
-                chain.push_back({std::move(above.lock), covers});
-            else
-                known->covers = known->covers || covers;
-        }
-    }
-    return chain;
-}
+using Chain = FolderChain;
 
 } // namespace
 
@@ -117,17 +48,17 @@ bool SourceLocks::Take(const std::string &sourceText, LockWaiter &waiter)
             Want(wanted, std::move(chain[i].lock), LockMode::Shared, directory);
         Want(wanted, std::move(chain.front().lock), LockMode::Exclusive, directory);
     };
-    MountTable mounts;
+    m_mounts.Forget();
     std::vector<FileIdentity> sources;
     for (const std::string &directory : SplitSourceList(sourceText)) {
-        Chain chain = DirectoryAndAbove(directory, mounts);
+        Chain chain = DirectoryAndAbove(directory, m_mounts);
         if (chain.empty())
             continue;
         sources.push_back(chain.front().lock.Identity());
         wantWithAbove(std::move(chain), directory);
     }
     for (const std::string &directory : m_foundFolders[sourceText]) {
-        Chain chain = DirectoryAndAbove(directory, mounts);
+        Chain chain = DirectoryAndAbove(directory, m_mounts);
         const bool covered = std::any_of(chain.begin(), chain.end(), [&](const FolderAbove &d) {
             return d.covers
                    && std::find(sources.begin(), sources.end(), d.lock.Identity()) != sources.end();
@@ -174,8 +105,7 @@ bool SourceLocks::HoldsExclusivelyAbove(const std::vector<FolderAbove> &chain) c
 
 FolderCover SourceLocks::LockFoundFolder(const std::string &directory)
 {
-    MountTable mounts;
-    Chain chain = DirectoryAndAbove(directory, mounts);
+    Chain chain = DirectoryAndAbove(directory, m_mounts);
     // What cannot be opened, the scan reports as it searches it.
     if (chain.empty())
         return FolderCover::Unlocked;
@@ -209,9 +139,8 @@ FolderCover SourceLocks::LockFoundFolder(const std::string &directory)
 
 bool SourceLocks::Covers(const std::vector<std::string> &directories) const
 {
-    MountTable mounts;
     return std::all_of(directories.begin(), directories.end(), [&](const std::string &path) {
-        const Chain chain = DirectoryAndAbove(path, mounts);
+        const Chain chain = DirectoryAndAbove(path, m_mounts);
         return chain.empty() || HoldsExclusivelyAbove(chain);
     });
 }

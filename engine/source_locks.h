@@ -3,8 +3,10 @@
 #pragma once
 
 #include "directory_lock.h"
+#include "folder_chain.h"
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,15 +76,6 @@ private:
         LockMode mode;
     };
 
-public:
-    // A directory, or one above it: `covers` where this run's exclusive lock on it keeps every
-    // other run out of the directory (no bind mount's second way in passes it by).
-    struct FolderAbove
-    {
-        DirectoryLock lock;
-        bool covers = true;
-    };
-
 private:
     const HeldLock *Holding(FileIdentity identity) const;
     bool HoldsExclusivelyAbove(const std::vector<FolderAbove> &chain) const;
@@ -92,6 +85,9 @@ private:
     std::map<std::string, std::vector<std::string>> m_foundFolders;
     std::string m_sourceText;
     bool m_held = false;
+    // Read where a folder above one to lock is a mount's root, once after each Take: a scan
+    // may lock a folder for every link it meets.
+    mutable MountTable m_mounts;
 };
 
 } // namespace kronvik

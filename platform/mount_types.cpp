@@ -106,6 +106,17 @@ bool ParseMountInfoLine(std::string_view line, MountEntry &entry)
 
 namespace {
 
+// Whether the folder `path` of a file system lies in or below `folder` of the same one.
+bool IsWithin(std::string_view path, std::string_view folder)
+{
+    if (folder == "/")
+        return true;
+    return path.substr(0, folder.size()) == folder
+           && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+} // namespace
+
 std::vector<MountEntry> ParseMountInfo(std::string_view mountInfo)
 {
     std::vector<MountEntry> mounts;
@@ -120,17 +131,6 @@ std::vector<MountEntry> ParseMountInfo(std::string_view mountInfo)
     }
     return mounts;
 }
-
-// Whether the folder `path` of a file system lies in or below `folder` of the same one.
-bool IsWithin(std::string_view path, std::string_view folder)
-{
-    if (folder == "/")
-        return true;
-    return path.substr(0, folder.size()) == folder
-           && (path.size() == folder.size() || path[folder.size()] == '/');
-}
-
-} // namespace
 
 std::optional<MountEntry> FindMountOfDevice(std::string_view mountInfo, unsigned major,
                                             unsigned minor)
@@ -165,33 +165,30 @@ std::string ReadMountInfo()
     return text.str();
 }
 
-std::string BoundFolderParent(std::string_view mountInfo, std::uint64_t mountId)
+std::vector<std::string> OtherPlacesOfMountRoot(const std::vector<MountEntry> &mounts,
+                                                std::uint64_t mountId)
 {
-    const std::vector<MountEntry> mounts = ParseMountInfo(mountInfo);
-    const auto bound = std::find_if(mounts.begin(), mounts.end(),
+    const auto shown = std::find_if(mounts.begin(), mounts.end(),
                                     [&](const MountEntry &m) { return m.id == mountId; });
-    if (bound == mounts.end() || bound->root.empty() || bound->root == "/")
+    if (shown == mounts.end() || shown->root.empty())
         return {};
-    std::string_view parent = bound->root;
-    parent = parent.substr(0, std::max<std::size_t>(parent.rfind('/'), 1));
-    const MountEntry *nearest = nullptr;
+    std::vector<std::string> places;
     for (const MountEntry &m : mounts) {
-        if (m.major == bound->major && m.minor == bound->minor && IsWithin(parent, m.root)
-            && (!nearest || m.root.size() > nearest->root.size()))
-            nearest = &m;
+        if (m.id == mountId || m.major != shown->major || m.minor != shown->minor
+            || !IsWithin(shown->root, m.root))
+            continue;
+        std::string_view below =
+                std::string_view(shown->root).substr(m.root == "/" ? 0 : m.root.size());
+        std::string place = m.mountPoint;
+        if (!below.empty() && below != "/") {
+            if (!place.empty() && place.back() == '/')
+                below.remove_prefix(1);
+            place += below;
+        }
+        if (std::find(places.begin(), places.end(), place) == places.end())
+            places.push_back(std::move(place));
     }
-    if (!nearest)
-        return {};
-    std::string path = nearest->mountPoint;
-    const std::string_view below =
-            nearest->root == "/" ? parent : parent.substr(nearest->root.size());
-    if (!below.empty() && below != "/") {
-        if (path.empty() || path.back() != '/')
-            path += below;
-        else
-            path += below.substr(1);
-    }
-    return path;
+    return places;
 }
 
 std::optional<MountEntry> MountHolding(const std::string &path)

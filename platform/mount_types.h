@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kronvik {
 
@@ -24,6 +25,10 @@ struct MountEntry
 
 // Reads one line of mountinfo. False for a line without the fields every mount has.
 bool ParseMountInfoLine(std::string_view line, MountEntry &entry);
+
+// Every mount of mountinfo text, in its order; lines without the fields every mount has are
+// left out.
+std::vector<MountEntry> ParseMountInfo(std::string_view mountInfo);
 
 // The mount of the device major:minor in mountinfo text. All mounts of one device share its
 // file system; when several are listed, the last one is given.
@@ -46,11 +51,12 @@ std::optional<MountEntry> MountHolding(const std::string &path);
 // The text of /proc/self/mountinfo; empty when it cannot be read.
 std::string ReadMountInfo();
 
-// For the root of a bind mount of a folder inside its file system (mount --bind /data/B /mnt/b),
-// the path under which another mount of that file system shows the folder that holds that folder
-// (/data): ".." of the mount's root leads above the mount point instead (/mnt). Where several
-// mounts show it, the one nearest to it in the file system. Empty when `mountId` is no such mount
-// or no mount shows that folder.
-std::string BoundFolderParent(std::string_view mountInfo, std::uint64_t mountId);
+// The paths under which mounts other than `mountId` show the folder at that mount's root: a
+// second mount of the same file system, a bind mount of the same folder, or a mount that shows
+// the folder below its own root (what a bind mount of /data/B at /mnt/b shows is also /data/B,
+// whose parent is /data, while ".." of /mnt/b is /mnt). Each path once; what mounts hide since is
+// not looked at here.
+std::vector<std::string> OtherPlacesOfMountRoot(const std::vector<MountEntry> &mounts,
+                                                std::uint64_t mountId);
 
 } // namespace kronvik

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Recovery of a pass killed part way: the disk states a kill can leave between the journal's plan
 // and its marks, each rolled back to the tree as it was, on real files and a real journal.
+#include "bind_mount.h"
 #include "journal_recovery.h"
 #include "journal_sandbox.h"
 #include "journaled_pass.h"
@@ -655,4 +656,39 @@ TEST_F(AKilledPass, isRecoveredInAFolderItReachedThroughALinkInAFolderHeld)
 
     EXPECT_EQ(Recover(held + "/"), std::vector<std::string>{RecoveredLine(3)});
     EXPECT_EQ(TreeOf(pictures.Path()), before);
+}
+
+TEST_F(AKilledPass, isRecoveredByARunOverTheFolderAboveWhatABindMountShowed)
+{
+    struct Row
+    {
+        const char *name;
+        const char *passOver, *runOver; // below the pictures' folder
+    } const rows[] = {
+            {"killed over the mount, recovered over the folder above what it shows", "mnt/b",
+             "data"},
+            {"killed over a folder above the mount, recovered over the folder above what it shows",
+             "mnt", "data"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(pictures.Path());
+        Picture("data/B/IMG_0001.JPG", kDate);
+        fs::create_directories(pictures / "mnt/b");
+        const Tree before = TreeOf(pictures / "data");
+        BindMount bind(pictures / "data/B", pictures / "mnt/b");
+        if (!bind.Mounted())
+            GTEST_SKIP() << "this process may not mount";
+        const std::string passOver = pictures / row.passOver;
+        KillDuring(
+                {pictures / "mnt/b/IMG_0001.JPG"},
+                [](const std::vector<PlannedPicture> &plans) {
+                    for (const JournalChange &change : plans[0].changes)
+                        MakeChange(change);
+                },
+                passOver);
+
+        EXPECT_EQ(Recover(pictures / row.runOver), std::vector<std::string>{RecoveredLine(3)});
+        EXPECT_EQ(TreeOf(pictures / "data"), before);
+    }
 }

@@ -291,3 +291,52 @@ TEST_F(TheSourceLocks, keepTwoRunsApartInAFolderThatABindMountShowsTwice)
         }
     }
 }
+
+TEST_F(TheSourceLocks, keepRunsApartWhereMountsShowAFolderTwiceOrInsideItself)
+{
+    const auto exclusive = FolderCover::Exclusive, other = FolderCover::HeldByAnotherRun;
+    const auto path = [&](const char *below) { return root / below; };
+    for (const char *folder : {"t", "two/t2", "data/A/in", "P/Q/in", "s"})
+        fs::create_directories(root.Path() / folder);
+
+    // A file system's top folder shown at two places: a run over a folder in it, and one over
+    // the folder above its second place.
+    BindMount memory(path("t"));
+    if (!memory.Mounted())
+        GTEST_SKIP() << "this process may not mount";
+    fs::create_directories(root.Path() / "t/data/B");
+    BindMount again(path("t"), path("two/t2"));
+    ASSERT_TRUE(again.Mounted());
+    {
+        SourceLocks first, second;
+        ASSERT_TRUE(first.Take(path("t/data/B"), waiter));
+        ASSERT_TRUE(second.Take(path("two"), waiter));
+        EXPECT_EQ(second.LockFoundFolder(path("two/t2")), other);
+    }
+    {
+        SourceLocks first, second;
+        ASSERT_TRUE(first.Take(path("two"), waiter));
+        ASSERT_EQ(first.LockFoundFolder(path("two/t2")), exclusive);
+        EXPECT_FALSE(second.Take(path("t/data/B"), waiter));
+        EXPECT_EQ(waiter.waitedFor, std::vector<std::string>{path("t/data/B")});
+    }
+
+    // A folder bound onto a place inside itself: still inside the folders above it.
+    BindMount inside(path("data/A"), path("data/A/in"));
+    ASSERT_TRUE(inside.Mounted());
+    {
+        SourceLocks first, second;
+        ASSERT_TRUE(first.Take(path("data/A/in"), waiter));
+        waiter.waitedFor.clear();
+        EXPECT_FALSE(second.Take(path("data"), waiter));
+        EXPECT_EQ(waiter.waitedFor, std::vector<std::string>{path("data")});
+    }
+
+    // Reached through a link, a folder that is its own folder's parent too is no other run's.
+    BindMount ownParent(path("P"), path("P/Q/in"));
+    ASSERT_TRUE(ownParent.Mounted());
+    fs::create_directory_symlink(path("P/Q/in"), root.Path() / "s/l");
+    SourceLocks alone;
+    ASSERT_TRUE(alone.Take(path("s"), waiter));
+    EXPECT_EQ(alone.LockFoundFolder(path("s/l")), exclusive);
+}

@@ -178,7 +178,7 @@ TEST(AMountTable, holdsTheMountOfARealFolder)
     EXPECT_FALSE(kronvik::MountHolding(dir / "missing"));
 }
 
-TEST(ABindMount, isGivenTheFolderAboveWhatItShowsWhereAnotherMountShowsThatFolder)
+TEST(AMountRoot, isShownAlsoWhereverAnotherMountOfItsFileSystemShowsItsFolder)
 {
     const std::string table = "27 1 254:0 / / rw - ext4 /dev/vda rw\n"
                               "30 27 8:1 / /srv rw - ext4 /dev/sda1 rw\n"
@@ -188,25 +188,32 @@ TEST(ABindMount, isGivenTheFolderAboveWhatItShowsWhereAnotherMountShowsThatFolde
                               "42 27 8:1 /photos/2005/july /mnt/july rw - ext4 /dev/sda1 rw\n"
                               "43 27 8:1 /photosX/a /mnt/x rw - ext4 /dev/sda1 rw\n"
                               "44 27 8:2 /cards/c1 /mnt/c1 rw - ext4 /dev/sda2 rw\n"
-                              "45 27 254:0 /my\\040data/B /mnt/blank rw - ext4 /dev/vda rw\n";
+                              "45 27 254:0 /my\\040data/B /mnt/blank rw - ext4 /dev/vda rw\n"
+                              "46 27 8:1 / /two/srv rw - ext4 /dev/sda1 rw\n";
+    using Places = std::vector<std::string>;
     const struct
     {
         const char *name;
         std::uint64_t id;
-        const char *parent;
+        Places places;
     } rows[] = {
-            {"a folder of the root file system", 40, "/data"},
-            {"a folder at the top of it", 41, "/"},
-            {"the nearest of two mounts that show the folder above", 42, "/media/photos/2005"},
-            {"a root that only starts like another mount's", 43, "/srv/photosX"},
-            {"a file system no other mount shows", 44, ""},
-            {"a path with a blank", 45, "/my data"},
-            {"a mount of a whole file system", 30, ""},
-            {"the root", 27, ""},
-            {"a mount the table does not list", 99, ""},
+            {"a folder of the root file system bound", 40, {"/data/B"}},
+            {"a folder at the top of it bound", 41, {"/B"}},
+            {"a folder three mounts show",
+             42,
+             {"/srv/photos/2005/july", "/media/photos/2005/july", "/two/srv/photos/2005/july"}},
+            {"a root that only starts like another mount's",
+             43,
+             {"/srv/photosX/a", "/two/srv/photosX/a"}},
+            {"a file system no other mount shows", 44, {}},
+            {"a path with a blank", 45, {"/my data/B"}},
+            {"a disk mounted twice", 30, {"/two/srv"}},
+            {"the root, bound nowhere", 27, {}},
+            {"a mount the table does not list", 99, {}},
     };
+    const std::vector<kronvik::MountEntry> mounts = kronvik::ParseMountInfo(table);
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(kronvik::BoundFolderParent(table, row.id), row.parent);
+        EXPECT_EQ(kronvik::OtherPlacesOfMountRoot(mounts, row.id), row.places);
     }
 }

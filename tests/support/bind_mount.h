@@ -12,6 +12,8 @@ class BindMount
 {
 public:
     BindMount(const std::string &folder, const std::string &at);
+    // A small memory file system of its own at `at` instead.
+    explicit BindMount(const std::string &at);
     ~BindMount();
     BindMount(const BindMount &) = delete;
     BindMount &operator=(const BindMount &) = delete;
