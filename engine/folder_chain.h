@@ -15,7 +15,9 @@ namespace kronvik {
 class MountTable
 {
 public:
-    const std::vector<MountEntry> &Mounts();
+    // The places where mounts other than `mountId` show its root (OtherPlacesOfMountRoot). A
+    // mount the table read does not list was made since: the table is read again.
+    std::vector<std::string> OtherPlaces(std::uint64_t mountId);
     void Forget() { m_mounts.reset(); }
 
 private:
