@@ -144,6 +144,12 @@ void TerminalFrontEnd::ReportHeldByAnotherRun(const std::string &path, bool fold
                 : "not dating '" + path + "': another Kronvik pass holds its folder");
 }
 
+void TerminalFrontEnd::ReportRecoveryPending(const std::string &folder, int passes)
+{
+    Warn(std::to_string(passes) + " unfinished pass(es) in '" + folder
+         + "' will be recovered first by a run that is not a dry run.");
+}
+
 void TerminalFrontEnd::ReportTimeNotSet(const std::string &path, const std::string &reason)
 {
     Warn("could not set the time of " + path + ": " + reason);

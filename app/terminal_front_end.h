@@ -41,6 +41,8 @@ public:
     // Warns on standard error, naming the directory and the reason.
     void ReportUnsearchedDirectory(const std::string &directory, int error, bool partly) override;
     void ReportHeldByAnotherRun(const std::string &path, bool folder) override;
+    // A dry run's warning, as for the source directories before its scan.
+    void ReportRecoveryPending(const std::string &folder, int passes) override;
     // A warning on standard error; the exit status does not change for it.
     void ReportTimeNotSet(const std::string &path, const std::string &reason) override;
 

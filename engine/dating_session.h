@@ -31,8 +31,9 @@ struct DatingSession
     int readAheadThreads = -1;
 
     // The journal: a pass that changes its pictures writes each change to it before making it,
-    // and every pass asks it whether an earlier pass shifted a picture's dates already. None: a
-    // pass run without a journal, on purpose.
+    // and every pass asks it whether an earlier pass shifted a picture's dates already; the scan
+    // recovers in the folders it locks beyond the source directories with it. None: a run
+    // without a journal, on purpose.
     Journal *journal = nullptr;
     // What the journal records of the pass: its front end, and the source directory list its
     // pictures were retrieved from (the front end's source text when empty).

@@ -250,9 +250,9 @@ std::string DirectoryOf(const std::string &path)
 class HeldFolders
 {
 public:
-    explicit HeldFolders(const std::string &sources)
+    explicit HeldFolders(const std::vector<std::string> &folders)
     {
-        for (std::string source : SplitSourceList(sources)) {
+        for (std::string source : folders) {
             FileIdentity identity;
             if (IdentifyFile(source, identity))
                 m_folders.push_back(identity);
@@ -312,10 +312,10 @@ bool SameModificationTime(std::int64_t actual, std::int64_t expected, const std:
     return actual == evenSecond && KeepsTwoSecondTimes(path);
 }
 
-int CountPendingRecoveries(Journal &journal, const std::string &heldSources)
+int CountPendingRecoveries(Journal &journal, const std::vector<std::string> &heldFolders)
 {
     int pending = 0;
-    HeldFolders held(heldSources);
+    HeldFolders held(heldFolders);
     for (const JournaledPass &pass : journal.UnfinishedPasses()) {
         if (ProcessStillRuns(pass))
             continue;
@@ -354,10 +354,11 @@ std::vector<std::string> FoldersOfChanges(const std::vector<ChangeRecord> &rows)
     return {folders.begin(), folders.end()};
 }
 
-std::vector<std::string> FoldersToRecover(Journal &journal, const std::string &heldSources)
+std::vector<std::string> FoldersToRecover(Journal &journal,
+                                          const std::vector<std::string> &heldFolders)
 {
     std::set<std::string> folders;
-    HeldFolders held(heldSources);
+    HeldFolders held(heldFolders);
     for (const JournaledPass &pass : journal.UnfinishedPasses()) {
         if (ProcessStillRuns(pass))
             continue;
@@ -377,7 +378,7 @@ bool HoldFoldersToRecover(Journal &journal, SourceLocks &locks, LockWaiter &wait
     // Each time the locks are taken again, a pass killed meanwhile may add folders; a third look
     // is left as it is, the recovery being what it was before links were locked.
     for (int look = 0; look < 3; ++look) {
-        std::vector<std::string> folders = FoldersToRecover(journal, locks.SourceText());
+        std::vector<std::string> folders = FoldersToRecover(journal, locks.Folders());
         folders.insert(folders.end(), alsoFolders.begin(), alsoFolders.end());
         if (locks.Covers(folders))
             return true;
@@ -388,11 +389,11 @@ bool HoldFoldersToRecover(Journal &journal, SourceLocks &locks, LockWaiter &wait
     return true;
 }
 
-int RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources, const LogClock &clock,
-                            RunLog &log)
+int RecoverUnfinishedPasses(Journal &journal, const std::vector<std::string> &heldFolders,
+                            const LogClock &clock, RunLog &log)
 {
     int takenBackInAll = 0;
-    HeldFolders held(heldSources);
+    HeldFolders held(heldFolders);
     for (const JournaledPass &pass : journal.UnfinishedPasses()) {
         if (ProcessStillRuns(pass))
             continue;
@@ -494,6 +495,17 @@ int RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources, co
             journal.EndInterruptedPass(pass.id);
     }
     return takenBackInAll;
+}
+
+int RecoverFoundFolder(Journal &journal, SourceLocks &locks, const std::string &folder,
+                       const LogClock &clock, RunLog &log)
+{
+    for (const std::string &beyond : FoldersToRecover(journal, {folder})) {
+        if (!locks.Covers({beyond})
+            && locks.LockFoundFolder(beyond) == FolderCover::HeldByAnotherRun)
+            return 0;
+    }
+    return RecoverUnfinishedPasses(journal, {folder}, clock, log);
 }
 
 bool ProcessStillRuns(const JournaledPass &pass)

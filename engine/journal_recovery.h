@@ -12,12 +12,12 @@
 
 namespace kronvik {
 
-// Rolls back what killed passes left half done in the folders of `heldSources`, a source
-// directory list whose folders the caller holds locked (SourceLocks), so that no other run can be
-// working in them. A pass is unfinished when its row has no end and its process is gone (the
-// process id and its stamp are the hint; the locks the proof). Of each such pass, every change
-// that was planned and not marked done, and whose file lies in a held folder, is looked at in
-// reverse order and rolled back to the state before it, never replacing a file:
+// Rolls back what killed passes left half done in `heldFolders` (and below them), folders that
+// the caller holds locked (SourceLocks::Folders), so that no other run can be working in them. A
+// pass is unfinished when its row has no end and its process is gone (the process id and its stamp
+// are the hint; the locks the proof). Of each such pass, every change that was planned and not
+// marked done, and whose file lies in a held folder, is looked at in reverse order and rolled back
+// to the state before it, never replacing a file:
 //   a rename found made is renamed back; the empty placeholder that a rename on FAT or exFAT
 //   reserves under the new name is removed if it is still empty; of two names of one file left
 //   by a link and unlink, the new one goes;
@@ -29,23 +29,32 @@ namespace kronvik {
 // journal marks them, which may fail):
 // "... Recovered the unfinished pass of YYYY-MM-DD HH:MM:SS: N changes taken back."
 // Returns how many changes were taken back in all. Throws JournalError.
-int RecoverUnfinishedPasses(Journal &journal, const std::string &heldSources, const LogClock &clock,
-                            RunLog &log);
+int RecoverUnfinishedPasses(Journal &journal, const std::vector<std::string> &heldFolders,
+                            const LogClock &clock, RunLog &log);
 
-// How many unfinished passes RecoverUnfinishedPasses would recover over `heldSources`, without
+// RecoverUnfinishedPasses in `folder`, which the scan has just locked beyond the source
+// directories (LockFoundFolder): a folder reached through a link or a mount. Where the killed
+// pass reached pictures beyond it through links, those folders are locked too, without waiting,
+// since the run holds locks already; where another run holds one, nothing is taken back now and
+// 0 is returned: a later run recovers it. Throws JournalError.
+int RecoverFoundFolder(Journal &journal, SourceLocks &locks, const std::string &folder,
+                       const LogClock &clock, RunLog &log);
+
+// How many unfinished passes RecoverUnfinishedPasses would recover in `heldFolders`, without
 // touching a file or the journal (for a preview, which recovers nothing). Throws JournalError.
-int CountPendingRecoveries(Journal &journal, const std::string &heldSources);
+int CountPendingRecoveries(Journal &journal, const std::vector<std::string> &heldFolders);
 
 // The folders that hold the files of `rows`, under their old and new names, as the journal names
 // them, and the folders of the pictures that those of them that are links lead to.
 std::vector<std::string> FoldersOfChanges(const std::vector<ChangeRecord> &rows);
 
-// The folders where RecoverUnfinishedPasses over `heldSources` would look at files, as the
+// The folders where RecoverUnfinishedPasses in `heldFolders` would look at files, as the
 // journal names them: a pass that reached pictures through links made changes outside the
 // folders that the source list's locks hold. Throws JournalError.
-std::vector<std::string> FoldersToRecover(Journal &journal, const std::string &heldSources);
+std::vector<std::string> FoldersToRecover(Journal &journal,
+                                          const std::vector<std::string> &heldFolders);
 
-// Extends `locks`, held for their source list, to the folders a recovery over it works in and
+// Extends `locks`, held for their source list, to the folders a recovery in them works in and
 // to `alsoFolders` (an undo's), so that no other run works there meanwhile: where they are not
 // covered, every lock is taken again in the one order, waiting with `waiter`. False, with
 // nothing held, when the waiter gave up. Throws JournalError.

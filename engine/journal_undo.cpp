@@ -330,7 +330,7 @@ UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &s
         result.outcome = UndoOutcome::WaitEnded;
         return result;
     }
-    RecoverUnfinishedPasses(journal, target->sources, session.clock, session.log);
+    RecoverUnfinishedPasses(journal, locks.Folders(), session.clock, session.log);
     // Another undo may have run while this one waited.
     target = journal.FindPass(target->id);
     if (!target)

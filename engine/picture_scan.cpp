@@ -3,6 +3,8 @@
 #include "picture_scan.h"
 
 #include "directory_listing.h"
+#include "journal_recovery.h"
+#include "pass_applier.h"
 #include "path_names.h"
 #include "source_locks.h"
 
@@ -45,14 +47,32 @@ std::vector<std::string> SplitSourceList(const std::string &text)
 
 namespace {
 
+// Locks a folder found beyond this run's locks (SourceLocks::LockFoundFolder). One locked now
+// may hold what a killed pass over it left half done: that is taken back before the folder is
+// searched, as in the source directories before the scan, or counted by a preview.
+FolderCover LockFoundFolder(DatingSession &session, const std::string &folder)
+{
+    bool lockedNow = false;
+    const FolderCover cover = session.sourceLocks->LockFoundFolder(folder, &lockedNow);
+    if (!lockedNow || !session.journal)
+        return cover;
+    if (session.applier && !session.applier->MakesChanges()) {
+        if (const int pending = CountPendingRecoveries(*session.journal, {folder}))
+            session.view.ReportRecoveryPending(folder, pending);
+    } else {
+        RecoverFoundFolder(*session.journal, *session.sourceLocks, folder, session.clock,
+                           session.log);
+    }
+    return cover;
+}
+
 // Whether the scan may take the picture at `path`, a link: where its file lies in a folder that
 // another run holds, that run may be changing it.
 bool LinkedPictureFree(DatingSession &session, const std::string &path)
 {
     const std::string folder = FolderOfLinkedFile(path);
     // A link that leads to no file is the pass's to report.
-    return folder.empty()
-           || session.sourceLocks->LockFoundFolder(folder) != FolderCover::HeldByAnotherRun;
+    return folder.empty() || LockFoundFolder(session, folder) != FolderCover::HeldByAnotherRun;
 }
 
 // `ancestors` holds the directories of the current descent, so a directory link that leads back
@@ -93,7 +113,7 @@ void SearchDirectory(DatingSession &session, const std::string &directory,
             // over it must not work there at the same time.
             bool subdirectoryCovered = covered && !entry.isLink && !IsMountRoot(subdirectory);
             if (!subdirectoryCovered && session.sourceLocks) {
-                const FolderCover cover = session.sourceLocks->LockFoundFolder(subdirectory);
+                const FolderCover cover = LockFoundFolder(session, subdirectory);
                 if (cover == FolderCover::HeldByAnotherRun) {
                     session.view.ReportHeldByAnotherRun(subdirectory, true);
                     session.log.AppendLogLine(FormatLogLine(ReadLogTime(session.clock), kFoundLine,

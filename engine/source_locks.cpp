@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <map>
-#include <optional>
 
 namespace kronvik {
 
@@ -32,8 +31,6 @@ void Want(std::map<FileIdentity, WantedLock> &wanted, DirectoryLock lock, LockMo
     }
 }
 
-using Chain = FolderChain;
-
 } // namespace
 
 bool SourceLocks::Take(const std::string &sourceText, LockWaiter &waiter)
@@ -43,7 +40,7 @@ bool SourceLocks::Take(const std::string &sourceText, LockWaiter &waiter)
 
     // Ordered by identity: every run takes its locks in the same global order.
     std::map<FileIdentity, WantedLock> wanted;
-    const auto wantWithAbove = [&](Chain chain, const std::string &directory) {
+    const auto wantWithAbove = [&](FolderChain chain, const std::string &directory) {
         for (std::size_t i = chain.size(); i-- > 1;)
             Want(wanted, std::move(chain[i].lock), LockMode::Shared, directory);
         Want(wanted, std::move(chain.front().lock), LockMode::Exclusive, directory);
@@ -51,14 +48,14 @@ bool SourceLocks::Take(const std::string &sourceText, LockWaiter &waiter)
     m_mounts.Forget();
     std::vector<FileIdentity> sources;
     for (const std::string &directory : SplitSourceList(sourceText)) {
-        Chain chain = DirectoryAndAbove(directory, m_mounts);
+        FolderChain chain = DirectoryAndAbove(directory, m_mounts);
         if (chain.empty())
             continue;
         sources.push_back(chain.front().lock.Identity());
         wantWithAbove(std::move(chain), directory);
     }
     for (const std::string &directory : m_foundFolders[sourceText]) {
-        Chain chain = DirectoryAndAbove(directory, m_mounts);
+        FolderChain chain = DirectoryAndAbove(directory, m_mounts);
         const bool covered = std::any_of(chain.begin(), chain.end(), [&](const FolderAbove &d) {
             return d.covers
                    && std::find(sources.begin(), sources.end(), d.lock.Identity()) != sources.end();
@@ -103,9 +100,11 @@ bool SourceLocks::HoldsExclusivelyAbove(const std::vector<FolderAbove> &chain) c
     });
 }
 
-FolderCover SourceLocks::LockFoundFolder(const std::string &directory)
+FolderCover SourceLocks::LockFoundFolder(const std::string &directory, bool *lockedNow)
 {
-    Chain chain = DirectoryAndAbove(directory, m_mounts);
+    if (lockedNow)
+        *lockedNow = false;
+    FolderChain chain = DirectoryAndAbove(directory, m_mounts);
     // What cannot be opened, the scan reports as it searches it.
     if (chain.empty())
         return FolderCover::Unlocked;
@@ -134,13 +133,15 @@ FolderCover SourceLocks::LockFoundFolder(const std::string &directory)
     for (HeldLock &held : taken)
         m_locks.push_back(std::move(held));
     AddFolders({directory});
+    if (lockedNow)
+        *lockedNow = true;
     return refused ? FolderCover::Unlocked : FolderCover::Exclusive;
 }
 
 bool SourceLocks::Covers(const std::vector<std::string> &directories) const
 {
     return std::all_of(directories.begin(), directories.end(), [&](const std::string &path) {
-        const Chain chain = DirectoryAndAbove(path, m_mounts);
+        const FolderChain chain = DirectoryAndAbove(path, m_mounts);
         return chain.empty() || HoldsExclusivelyAbove(chain);
     });
 }
@@ -152,6 +153,14 @@ void SourceLocks::AddFolders(const std::vector<std::string> &directories)
         if (std::find(found.begin(), found.end(), directory) == found.end())
             found.push_back(directory);
     }
+}
+
+std::vector<std::string> SourceLocks::Folders() const
+{
+    std::vector<std::string> folders = SplitSourceList(m_sourceText);
+    if (const auto found = m_foundFolders.find(m_sourceText); found != m_foundFolders.end())
+        folders.insert(folders.end(), found->second.begin(), found->second.end());
+    return folders;
 }
 
 void SourceLocks::Release()

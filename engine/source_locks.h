@@ -6,7 +6,6 @@
 #include "folder_chain.h"
 
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,8 +51,10 @@ public:
     // enters through a link, the folder of a picture it reaches through a link, or a subfolder
     // of a folder it holds only shared. Like a source directory, exclusively, and the directories
     // above it shared. Never waits, since this run holds locks already and two runs could then
-    // wait for each other in a circle.
-    FolderCover LockFoundFolder(const std::string &directory);
+    // wait for each other in a circle. `lockedNow`, when given, tells whether the folder was
+    // beyond this run's locks until this call (also where its file system refuses locks): what
+    // a killed pass left half done there is still to be taken back.
+    FolderCover LockFoundFolder(const std::string &directory, bool *lockedNow = nullptr);
 
     // Whether this run holds, for each of `directories`, it or a directory above it exclusively
     // (a directory that cannot be opened counts as held).
@@ -66,6 +67,9 @@ public:
     bool IsHeld() const { return m_held; }
     // The source directory list of the last Take.
     const std::string &SourceText() const { return m_sourceText; }
+    // The directories of that list, then the folders outside it that its scans and recoveries
+    // reached: where this run holds the locks, as it names them.
+    std::vector<std::string> Folders() const;
     // How many directories are locked.
     std::size_t Count() const { return m_locks.size(); }
 

@@ -43,6 +43,13 @@ public:
     {
         (void)path, (void)folder;
     }
+    // Told by a preview's scan that a run that changes pictures would first take back what
+    // `passes` killed passes left half done in `folder`, a folder it reached through a link or a
+    // mount.
+    virtual void ReportRecoveryPending(const std::string &folder, int passes)
+    {
+        (void)folder, (void)passes;
+    }
     // The modification time of a dated picture could not be set, so it keeps its old one;
     // `reason` is the system's, in English. The picture still counts as dated and the run log
     // does not mention it; a front end may warn.

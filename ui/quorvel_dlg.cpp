@@ -183,31 +183,42 @@ void CQuorvelDlg::RetrieveFileList()
     if (!HoldSourceLocks(SourceDirectoryText()))
         return;
     DatingSession session = Session();
+    bool scanBegun = false;
     try {
         // What a killed pass left half done in these folders is taken back before they are
-        // searched, so the list names the pictures as they were.
+        // searched, so the list names the pictures as they were; so is what one left in a
+        // folder that the scan reaches through a link or a mount, before it searches it.
         Journal journal;
         if (!HoldFoldersToRecover(journal))
             return;
-        RecoverUnfinishedPasses(journal, m_sourceLocks.SourceText(), session.clock, *m_listLog);
+        RecoverUnfinishedPasses(journal, m_sourceLocks.Folders(), session.clock, *m_listLog);
+        session.journal = &journal;
+        // The scan searches the list whose folders were locked for it: the box may have been
+        // edited while the window waited for them.
+        m_listSourceText = m_sourceLocks.SourceText();
+        scanBegun = true;
+        ScanSources(session);
     } catch (const JournalError &error) {
         m_listLog->ShowPendingLines();
         m_sourceLocks.Release();
-        m_btnDate->setEnabled(dateWasEnabled);
+        m_btnDate->setEnabled(dateWasEnabled && !scanBegun);
         ReportFileError(error.what());
-        return;
     }
-    // The scan searches the list whose folders were locked for it: the box may have been edited
-    // while the window waited for them.
-    m_listSourceText = m_sourceLocks.SourceText();
-    ScanSources(session);
 }
 
 void CQuorvelDlg::ScanSources(DatingSession &session)
 {
     m_scanSourceText = m_sourceLocks.SourceText();
     m_heldByAnotherRun.clear();
-    kronvik::RetrieveFileList(session);
+    try {
+        kronvik::RetrieveFileList(session);
+    } catch (...) {
+        // A recovery on the way could not use the journal: the list is not whole.
+        m_scanSourceText.reset();
+        m_state.pictureList.clear();
+        m_btnDate->setEnabled(false);
+        throw;
+    }
     m_scanSourceText.reset();
     m_listLog->ShowPendingLines();
     if (m_heldByAnotherRun.empty() || m_bQuitting)
@@ -230,22 +241,22 @@ void CQuorvelDlg::DatePictures()
         if (!HoldSourceLocks(m_listSourceText))
             return;
         DatingSession session = Session();
-        int takenBack = 0;
         try {
             Journal journal;
             if (!HoldFoldersToRecover(journal))
                 return;
-            takenBack = RecoverUnfinishedPasses(journal, m_sourceLocks.SourceText(), session.clock,
-                                                *m_listLog);
+            // Pictures renamed back are no longer where the list names them: it is made again.
+            if (RecoverUnfinishedPasses(journal, m_sourceLocks.Folders(), session.clock, *m_listLog)
+                > 0) {
+                session.journal = &journal;
+                ScanSources(session);
+            }
         } catch (const JournalError &error) {
             m_listLog->ShowPendingLines();
             m_sourceLocks.Release();
             ReportFileError(error.what());
             return;
         }
-        // Pictures renamed back are no longer where the list names them: it is made again.
-        if (takenBack > 0)
-            ScanSources(session);
         m_listLog->ShowPendingLines();
     }
     {
@@ -472,7 +483,7 @@ void CQuorvelDlg::OnUndoLastPass()
         }
         const QString question = QFile::decodeName(QByteArray::fromStdString(
                 DescribeUndo(*pass, journal.CountDoneChanges(pass->id),
-                             CountPendingRecoveries(journal, pass->sources))));
+                             CountPendingRecoveries(journal, SplitSourceList(pass->sources)))));
         QMessageBox ask(QMessageBox::Question, QStringLiteral("Kronvik"), question,
                         QMessageBox::Yes | QMessageBox::No, this);
         // An undo cannot itself be undone: Enter, or a key pressed before the box was seen,

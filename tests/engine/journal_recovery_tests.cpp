@@ -6,7 +6,9 @@
 #include "journal_recovery.h"
 #include "journal_sandbox.h"
 #include "journaled_pass.h"
+#include "pass_preview.h"
 #include "paused_child.h"
+#include "picture_scan.h"
 #include "run_log.h"
 #include "small_disk.h"
 
@@ -73,7 +75,7 @@ protected:
     std::vector<std::string> Recover(const std::string &held)
     {
         RunLogLines log;
-        RecoverUnfinishedPasses(*journal, held, session.clock, log);
+        RecoverUnfinishedPasses(*journal, {held}, session.clock, log);
         return log.Lines();
     }
 };
@@ -106,7 +108,7 @@ TEST_F(AKilledPass, isReportedWhenItsMarksCannotBeWrittenAfterward)
     Journal reopened(path, Options());
     disk.Fill();
     RunLogLines log;
-    EXPECT_THROW(RecoverUnfinishedPasses(reopened, folder, session.clock, log), JournalError);
+    EXPECT_THROW(RecoverUnfinishedPasses(reopened, {folder}, session.clock, log), JournalError);
     disk.Empty();
     EXPECT_EQ(log.Lines(), std::vector<std::string>{RecoveredLine(3)});
     EXPECT_EQ(TreeOf(folder), before);
@@ -190,7 +192,7 @@ TEST_F(AKilledPass, isRolledBackFromEveryStateAKillCanLeave)
             ASSERT_NE(TreeOf(folder), before) << row.name;
         }
         const Tree killed = TreeOf(folder);
-        EXPECT_EQ(CountPendingRecoveries(*journal, folder), 1) << row.name;
+        EXPECT_EQ(CountPendingRecoveries(*journal, {folder}), 1) << row.name;
         EXPECT_EQ(TreeOf(folder), killed) << row.name << ": counting changed the tree";
 
         EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(row.takenBack)})
@@ -199,7 +201,7 @@ TEST_F(AKilledPass, isRolledBackFromEveryStateAKillCanLeave)
         EXPECT_EQ(StatesOf(*journal, pass), row.states) << row.name;
         EXPECT_EQ(journal->FindPass(pass)->outcome, PassOutcome::Interrupted) << row.name;
         EXPECT_TRUE(Recover(folder).empty()) << row.name << ": recovered twice";
-        EXPECT_EQ(CountPendingRecoveries(*journal, folder), 0) << row.name;
+        EXPECT_EQ(CountPendingRecoveries(*journal, {folder}), 0) << row.name;
     }
 }
 
@@ -591,7 +593,7 @@ TEST_F(AKilledPass, isLeftAloneWhileItsProcessStillRuns)
     const std::string shifted = ReadBytes(picture);
 
     EXPECT_TRUE(Recover(pictures.Path()).empty());
-    EXPECT_EQ(CountPendingRecoveries(*journal, pictures.Path()), 0);
+    EXPECT_EQ(CountPendingRecoveries(*journal, {pictures.Path()}), 0);
     EXPECT_EQ(ReadBytes(picture), shifted);
 
     kill(child, SIGKILL);
@@ -690,5 +692,74 @@ TEST_F(AKilledPass, isRecoveredByARunOverTheFolderAboveWhatABindMountShowed)
 
         EXPECT_EQ(Recover(pictures / row.runOver), std::vector<std::string>{RecoveredLine(3)});
         EXPECT_EQ(TreeOf(pictures / "data"), before);
+    }
+}
+
+// A killed pass over a folder that a later run reaches only through a link its scan meets: the
+// folder, or the folder of a picture, is taken back as the scan locks it, before it is searched,
+// so the list names the pictures as they were and a shift is not made twice.
+TEST_F(AKilledPass, isRecoveredByAScanThatReachesItsFolderThroughALink)
+{
+    struct Row
+    {
+        const char *name;
+        bool folderLink; // S/L -> B; otherwise the picture link S/p.jpg -> B/IMG_0001.JPG
+        std::size_t made; // of the picture's changes: shift, rename, time
+        bool preview;
+        std::vector<std::string> listed; // below S
+        int takenBack;
+    } const rows[] = {
+            {"a link to the folder", true, 3, false, {"L/IMG_0001.JPG"}, 3},
+            {"a link to the picture, killed after its shift", false, 1, false, {"p.jpg"}, 1},
+            {"a preview through a link to the folder", true, 3, true, {"L/" + kNewName}, 0},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(pictures.Path());
+        const std::string picture = Picture("B/IMG_0001.JPG", kDate);
+        const std::string held = pictures / "S";
+        fs::create_directories(held);
+        if (row.folderLink)
+            fs::create_directory_symlink("../B", held + "/L");
+        else
+            fs::create_symlink("../B/IMG_0001.JPG", held + "/p.jpg");
+        const Tree before = TreeOf(pictures / "B");
+        KillDuring(
+                {picture},
+                [&](const std::vector<PlannedPicture> &plans) {
+                    for (std::size_t i = 0; i < row.made; ++i)
+                        MakeChange(plans[0].changes[i]);
+                },
+                pictures / "B");
+        const Tree killed = TreeOf(pictures / "B");
+
+        SourceLocks locks;
+        NoWait noWait;
+        ASSERT_TRUE(locks.Take(held, noWait));
+        PreviewApplier preview;
+        front.sourceText = held;
+        const std::size_t earlier = front.Lines().size();
+        front.recoveriesPending.clear();
+        session.journal = journal.get();
+        session.sourceLocks = &locks;
+        session.applier = row.preview ? &preview : nullptr;
+        RetrieveFileList(session);
+
+        const std::vector<std::string> lines(front.Lines().begin() + earlier, front.Lines().end());
+        std::vector<std::string> listed;
+        for (const std::string &path : state.pictureList)
+            listed.push_back(fs::path(path).lexically_relative(held).string());
+        EXPECT_EQ(listed, row.listed);
+        if (row.preview) {
+            EXPECT_EQ(TreeOf(pictures / "B"), killed);
+            EXPECT_EQ(front.recoveriesPending, std::vector<std::string>{held + "/L: 1"});
+            EXPECT_EQ(lines.size(), 2u); // the two folders' lines only
+            continue;
+        }
+        EXPECT_EQ(TreeOf(pictures / "B"), before);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.front(), RecoveredLine(row.takenBack));
+        EXPECT_TRUE(front.recoveriesPending.empty());
+        EXPECT_TRUE(journal->UnfinishedPasses().empty());
     }
 }

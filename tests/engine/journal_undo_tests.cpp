@@ -420,7 +420,7 @@ TEST_F(AnUndo, afterRecoveryRestoresATreeWhosePassWasKilledAtAnyMoment)
 
         OpenJournal();
         RunLogLines log;
-        RecoverUnfinishedPasses(*journal, folder, session.clock, log);
+        RecoverUnfinishedPasses(*journal, {folder}, session.clock, log);
         const std::optional<JournaledPass> last = journal->LastUndoablePass();
         if (last && last->sources == folder)
             Undo(last->id);

@@ -36,6 +36,10 @@ public:
     {
         timesNotSet.push_back(path + ": " + reason);
     }
+    void ReportRecoveryPending(const std::string &folder, int passes) override
+    {
+        recoveriesPending.push_back(folder + ": " + std::to_string(passes));
+    }
     bool ScanStopRequested() const override { return onScanStop && onScanStop(); }
 
     std::map<StatusLabel, std::string> labels;
@@ -55,6 +59,7 @@ public:
     };
     std::vector<Unsearched> unsearched;
     std::vector<std::string> timesNotSet;
+    std::vector<std::string> recoveriesPending; // "folder: passes"
 };
 
 // The run log's prefix for the pinned test clock, 2006-01-02 03:04:05 UTC.
