@@ -152,10 +152,7 @@ int main(int argc, char **argv)
             // What a killed pass left half done in these folders is taken back first, so the
             // scan sees the pictures as they were.
             if (journal && options.dryRun) {
-                if (const int pending = CountPendingRecoveries(*journal, locks.Folders()))
-                    front.Warn(std::to_string(pending)
-                               + " unfinished pass(es) over these directories will be recovered "
-                                 "first by a run that is not a dry run.");
+                front.ReportRecoveryPending({}, PendingRecoveries(*journal, locks.Folders()));
             } else if (journal) {
                 RecoverUnfinishedPasses(*journal, locks.Folders(), session.clock, front);
             }

@@ -144,10 +144,19 @@ void TerminalFrontEnd::ReportHeldByAnotherRun(const std::string &path, bool fold
                 : "not dating '" + path + "': another Kronvik pass holds its folder");
 }
 
-void TerminalFrontEnd::ReportRecoveryPending(const std::string &folder, int passes)
+void TerminalFrontEnd::ReportRecoveryPending(const std::string &folder,
+                                             const std::vector<std::int64_t> &passes)
 {
-    Warn(std::to_string(passes) + " unfinished pass(es) in '" + folder
-         + "' will be recovered first by a run that is not a dry run.");
+    // A pass is named once: one that the source directories hold may also have worked in a
+    // folder that the scan reaches through a link.
+    std::size_t unnamed = 0;
+    for (const std::int64_t pass : passes)
+        unnamed += m_pendingNamed.insert(pass).second;
+    if (unnamed == 0)
+        return;
+    Warn(std::to_string(unnamed) + " unfinished pass(es) "
+         + (folder.empty() ? "over these directories" : "in '" + folder + "'")
+         + " will be recovered first by a run that is not a dry run.");
 }
 
 void TerminalFrontEnd::ReportTimeNotSet(const std::string &path, const std::string &reason)

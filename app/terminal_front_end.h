@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <set>
 
 namespace kronvik {
 
@@ -41,8 +42,10 @@ public:
     // Warns on standard error, naming the directory and the reason.
     void ReportUnsearchedDirectory(const std::string &directory, int error, bool partly) override;
     void ReportHeldByAnotherRun(const std::string &path, bool folder) override;
-    // A dry run's warning, as for the source directories before its scan.
-    void ReportRecoveryPending(const std::string &folder, int passes) override;
+    // A dry run's warning on standard error; an empty `folder` stands for the source
+    // directories.
+    void ReportRecoveryPending(const std::string &folder,
+                               const std::vector<std::int64_t> &passes) override;
     // A warning on standard error; the exit status does not change for it.
     void ReportTimeNotSet(const std::string &path, const std::string &reason) override;
 
@@ -78,6 +81,7 @@ private:
     bool m_showProgress;
     bool m_progressShown = false;
     bool m_directoryUnsearched = false;
+    std::set<std::int64_t> m_pendingNamed; // the passes a dry run named as to be recovered
     bool m_lineByLine;
     std::chrono::steady_clock::time_point m_lastFlush;
     std::chrono::steady_clock::time_point m_lastProgress;

@@ -244,23 +244,34 @@ std::string DirectoryOf(const std::string &path)
     return split == 0 ? std::string(1, kPathSeparator) : path.substr(0, split);
 }
 
+// Adds `folder` to `identities` and `spelt`, as HeldFolders knows a folder.
+void AddHeld(std::string folder, std::vector<FileIdentity> &identities,
+             std::vector<std::string> &spelt)
+{
+    FileIdentity identity;
+    if (IdentifyFile(folder, identity))
+        identities.push_back(identity);
+    folder = AbsolutePath(folder);
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    spelt.push_back(folder == "/" ? "" : folder);
+}
+
 // The folders a caller holds locked, and whether a directory lies in one of them: itself, or
 // below it as the file system links directories (each ".." up to the root, and what a bind mount
-// shows also below the folders above what it shows), not as paths spell them.
+// shows also below the folders above what it shows), not as paths spell them. A folder held only
+// shared, above a source directory, holds its own files only: no other run changes them, but
+// another may work in a folder below it.
 class HeldFolders
 {
 public:
-    explicit HeldFolders(const std::vector<std::string> &folders)
+    explicit HeldFolders(const std::vector<std::string> &trees,
+                         const std::vector<std::string> &ownFilesOnly = {})
     {
-        for (std::string source : folders) {
-            FileIdentity identity;
-            if (IdentifyFile(source, identity))
-                m_folders.push_back(identity);
-            source = AbsolutePath(source);
-            while (source.size() > 1 && source.back() == '/')
-                source.pop_back();
-            m_spelt.push_back(source == "/" ? "" : source);
-        }
+        for (const std::string &folder : trees)
+            AddHeld(folder, m_folders, m_spelt);
+        for (const std::string &folder : ownFilesOnly)
+            AddHeld(folder, m_own, m_ownSpelt);
     }
 
     bool Contains(const std::string &directory)
@@ -274,20 +285,42 @@ public:
                    || (directory.size() > held.size() && directory.starts_with(held)
                        && directory[held.size()] == '/');
         });
+        contained =
+                contained
+                || std::find(m_ownSpelt.begin(), m_ownSpelt.end(), directory) != m_ownSpelt.end();
         if (!contained) {
             const FolderChain chain = DirectoryAndAbove(directory, m_mounts);
             contained = std::any_of(chain.begin(), chain.end(), [&](const FolderAbove &above) {
                 return std::find(m_folders.begin(), m_folders.end(), above.lock.Identity())
                        != m_folders.end();
             });
+            contained = contained
+                        || (!chain.empty()
+                            && std::find(m_own.begin(), m_own.end(), chain.front().lock.Identity())
+                                       != m_own.end());
         }
         m_answers.emplace(directory, contained);
         return contained;
     }
 
+    // Whether `change` is one to take back in these folders, or to hold them for: its file lies
+    // in one, under the name the journal gives it or, through a link it names, the file the link
+    // leads to (a pass over a folder of links shifts and times the pictures elsewhere).
+    bool Reaches(const JournalChange &change)
+    {
+        if (Contains(DirectoryOf(change.path)))
+            return true;
+        for (const std::string *path : {&change.path, &change.newPath}) {
+            const std::string folder = path->empty() ? std::string() : FolderOfLinkedFile(*path);
+            if (!folder.empty() && Contains(folder))
+                return true;
+        }
+        return false;
+    }
+
 private:
-    std::vector<FileIdentity> m_folders;
-    std::vector<std::string> m_spelt;
+    std::vector<FileIdentity> m_folders, m_own;
+    std::vector<std::string> m_spelt, m_ownSpelt;
     std::map<std::string, bool> m_answers;
     MountTable m_mounts;
 };
@@ -312,10 +345,11 @@ bool SameModificationTime(std::int64_t actual, std::int64_t expected, const std:
     return actual == evenSecond && KeepsTwoSecondTimes(path);
 }
 
-int CountPendingRecoveries(Journal &journal, const std::vector<std::string> &heldFolders)
+namespace {
+
+std::vector<PassId> PendingRecoveries(Journal &journal, HeldFolders &held)
 {
-    int pending = 0;
-    HeldFolders held(heldFolders);
+    std::vector<PassId> pending;
     for (const JournaledPass &pass : journal.UnfinishedPasses()) {
         if (ProcessStillRuns(pass))
             continue;
@@ -323,10 +357,24 @@ int CountPendingRecoveries(Journal &journal, const std::vector<std::string> &hel
         for (const std::string &source : SplitSourceList(pass.sources))
             relevant = relevant || held.Contains(source);
         for (const ChangeRecord &row : journal.Changes(pass.id, ChangeState::Planned))
-            relevant = relevant || held.Contains(DirectoryOf(row.change.path));
-        pending += relevant;
+            relevant = relevant || held.Reaches(row.change);
+        if (relevant)
+            pending.push_back(pass.id);
     }
     return pending;
+}
+
+} // namespace
+
+std::vector<PassId> PendingRecoveries(Journal &journal, const std::vector<std::string> &heldFolders)
+{
+    HeldFolders held(heldFolders);
+    return PendingRecoveries(journal, held);
+}
+
+int CountPendingRecoveries(Journal &journal, const std::vector<std::string> &heldFolders)
+{
+    return static_cast<int>(PendingRecoveries(journal, heldFolders).size());
 }
 
 namespace {
@@ -354,22 +402,31 @@ std::vector<std::string> FoldersOfChanges(const std::vector<ChangeRecord> &rows)
     return {folders.begin(), folders.end()};
 }
 
-std::vector<std::string> FoldersToRecover(Journal &journal,
-                                          const std::vector<std::string> &heldFolders)
+namespace {
+
+std::vector<std::string> FoldersToRecover(Journal &journal, HeldFolders &held)
 {
     std::set<std::string> folders;
-    HeldFolders held(heldFolders);
     for (const JournaledPass &pass : journal.UnfinishedPasses()) {
         if (ProcessStillRuns(pass))
             continue;
         for (const ChangeRecord &row : journal.Changes(pass.id, ChangeState::Planned)) {
-            if (!held.Contains(DirectoryOf(row.change.path)))
+            if (!held.Reaches(row.change))
                 continue;
             AddFoldersOf(row.change.path, folders);
             AddFoldersOf(row.change.newPath, folders);
         }
     }
     return {folders.begin(), folders.end()};
+}
+
+} // namespace
+
+std::vector<std::string> FoldersToRecover(Journal &journal,
+                                          const std::vector<std::string> &heldFolders)
+{
+    HeldFolders held(heldFolders);
+    return FoldersToRecover(journal, held);
 }
 
 bool HoldFoldersToRecover(Journal &journal, SourceLocks &locks, LockWaiter &waiter,
@@ -389,11 +446,11 @@ bool HoldFoldersToRecover(Journal &journal, SourceLocks &locks, LockWaiter &wait
     return true;
 }
 
-int RecoverUnfinishedPasses(Journal &journal, const std::vector<std::string> &heldFolders,
-                            const LogClock &clock, RunLog &log)
+namespace {
+
+int RecoverUnfinishedPasses(Journal &journal, HeldFolders &held, const LogClock &clock, RunLog &log)
 {
     int takenBackInAll = 0;
-    HeldFolders held(heldFolders);
     for (const JournaledPass &pass : journal.UnfinishedPasses()) {
         if (ProcessStillRuns(pass))
             continue;
@@ -497,15 +554,43 @@ int RecoverUnfinishedPasses(Journal &journal, const std::vector<std::string> &he
     return takenBackInAll;
 }
 
-int RecoverFoundFolder(Journal &journal, SourceLocks &locks, const std::string &folder,
-                       const LogClock &clock, RunLog &log)
+} // namespace
+
+int RecoverUnfinishedPasses(Journal &journal, const std::vector<std::string> &heldFolders,
+                            const LogClock &clock, RunLog &log)
 {
-    for (const std::string &beyond : FoldersToRecover(journal, {folder})) {
-        if (!locks.Covers({beyond})
-            && locks.LockFoundFolder(beyond) == FolderCover::HeldByAnotherRun)
-            return 0;
+    HeldFolders held(heldFolders);
+    return RecoverUnfinishedPasses(journal, held, clock, log);
+}
+
+int RecoverFoundFolder(Journal &journal, SourceLocks &locks, const std::string &folder,
+                       bool ownFilesOnly, const LogClock &clock, RunLog &log)
+{
+    std::vector<std::string> trees, own;
+    (ownFilesOnly ? own : trees).push_back(folder);
+    HeldFolders found(trees, own);
+    // The folders the killed passes worked in beyond it, through links: this run holds them
+    // already, or locks them now without waiting.
+    for (const std::string &beyond : FoldersToRecover(journal, found)) {
+        if (found.Contains(beyond))
+            continue;
+        if (!locks.Covers({beyond})) {
+            const FolderCover cover = locks.LockFoundFolder(beyond);
+            if (cover == FolderCover::HeldByAnotherRun || cover == FolderCover::SharedByThisRun)
+                return -1;
+        }
+        trees.push_back(beyond);
     }
-    return RecoverUnfinishedPasses(journal, {folder}, clock, log);
+    HeldFolders held(trees, own);
+    return RecoverUnfinishedPasses(journal, held, clock, log);
+}
+
+std::vector<PassId> PendingInFoundFolder(Journal &journal, const std::string &folder,
+                                         bool ownFilesOnly)
+{
+    HeldFolders held(ownFilesOnly ? std::vector<std::string>{} : std::vector{folder},
+                     ownFilesOnly ? std::vector{folder} : std::vector<std::string>{});
+    return PendingRecoveries(journal, held);
 }
 
 bool ProcessStillRuns(const JournaledPass &pass)

@@ -33,15 +33,25 @@ int RecoverUnfinishedPasses(Journal &journal, const std::vector<std::string> &he
                             const LogClock &clock, RunLog &log);
 
 // RecoverUnfinishedPasses in `folder`, which the scan has just locked beyond the source
-// directories (LockFoundFolder): a folder reached through a link or a mount. Where the killed
-// pass reached pictures beyond it through links, those folders are locked too, without waiting,
-// since the run holds locks already; where another run holds one, nothing is taken back now and
-// 0 is returned: a later run recovers it. Throws JournalError.
+// directories (LockFoundFolder): a folder reached through a link or a mount, or, with
+// `ownFilesOnly`, one above a source directory that it holds only shared, whose own files no
+// other run may change. The folders the killed passes worked in beyond it through links are
+// locked too, without waiting, since the run holds locks already. Where another run holds one,
+// nothing is taken back and -1 is returned: the scan leaves the folder out, and a later run
+// recovers it. Throws JournalError.
 int RecoverFoundFolder(Journal &journal, SourceLocks &locks, const std::string &folder,
-                       const LogClock &clock, RunLog &log);
+                       bool ownFilesOnly, const LogClock &clock, RunLog &log);
 
-// How many unfinished passes RecoverUnfinishedPasses would recover in `heldFolders`, without
-// touching a file or the journal (for a preview, which recovers nothing). Throws JournalError.
+// The passes that RecoverFoundFolder would recover, without touching a file or the journal.
+// Throws JournalError.
+std::vector<PassId> PendingInFoundFolder(Journal &journal, const std::string &folder,
+                                         bool ownFilesOnly);
+
+// The unfinished passes RecoverUnfinishedPasses would recover in `heldFolders`, without
+// touching a file or the journal (for a preview, which recovers nothing); a pass that reached
+// pictures in them through links in a folder elsewhere counts too. Throws JournalError.
+std::vector<PassId> PendingRecoveries(Journal &journal,
+                                      const std::vector<std::string> &heldFolders);
 int CountPendingRecoveries(Journal &journal, const std::vector<std::string> &heldFolders);
 
 // The folders that hold the files of `rows`, under their old and new names, as the journal names
@@ -50,7 +60,8 @@ std::vector<std::string> FoldersOfChanges(const std::vector<ChangeRecord> &rows)
 
 // The folders where RecoverUnfinishedPasses in `heldFolders` would look at files, as the
 // journal names them: a pass that reached pictures through links made changes outside the
-// folders that the source list's locks hold. Throws JournalError.
+// folders that the source list's locks hold, and one over a folder of links to pictures in
+// them made its changes under the links' names. Throws JournalError.
 std::vector<std::string> FoldersToRecover(Journal &journal,
                                           const std::vector<std::string> &heldFolders);
 

@@ -47,22 +47,29 @@ std::vector<std::string> SplitSourceList(const std::string &text)
 
 namespace {
 
-// Locks a folder found beyond this run's locks (SourceLocks::LockFoundFolder). One locked now
+// Locks a folder found beyond this run's locks (SourceLocks::LockFoundFolder). One reached now
 // may hold what a killed pass over it left half done: that is taken back before the folder is
-// searched, as in the source directories before the scan, or counted by a preview.
+// searched, as in the source directories before the scan (only its own files where it is held
+// shared), or named by a preview. Where it cannot be taken back now, the folder is left out as
+// one that another run holds.
 FolderCover LockFoundFolder(DatingSession &session, const std::string &folder)
 {
     bool lockedNow = false;
     const FolderCover cover = session.sourceLocks->LockFoundFolder(folder, &lockedNow);
     if (!lockedNow || !session.journal)
         return cover;
+    const bool ownFilesOnly = cover == FolderCover::SharedByThisRun;
     if (session.applier && !session.applier->MakesChanges()) {
-        if (const int pending = CountPendingRecoveries(*session.journal, {folder}))
+        const std::vector<PassId> pending =
+                PendingInFoundFolder(*session.journal, folder, ownFilesOnly);
+        if (!pending.empty())
             session.view.ReportRecoveryPending(folder, pending);
-    } else {
-        RecoverFoundFolder(*session.journal, *session.sourceLocks, folder, session.clock,
-                           session.log);
+        return cover;
     }
+    if (RecoverFoundFolder(*session.journal, *session.sourceLocks, folder, ownFilesOnly,
+                           session.clock, session.log)
+        < 0)
+        return FolderCover::HeldByAnotherRun;
     return cover;
 }
 
@@ -70,8 +77,14 @@ FolderCover LockFoundFolder(DatingSession &session, const std::string &folder)
 // another run holds, that run may be changing it.
 bool LinkedPictureFree(DatingSession &session, const std::string &path)
 {
-    const std::string folder = FolderOfLinkedFile(path);
-    // A link that leads to no file is the pass's to report.
+    std::string folder = FolderOfLinkedFile(path);
+    // A link that leads to no file is the pass's to report; it may lead where a killed pass
+    // renamed its picture, and then the folder is recovered as one that it leads to.
+    if (folder.empty() && session.journal) {
+        folder = FolderOfMissingLinkTarget(path);
+        if (!folder.empty() && PendingInFoundFolder(*session.journal, folder, false).empty())
+            folder.clear();
+    }
     return folder.empty() || LockFoundFolder(session, folder) != FolderCover::HeldByAnotherRun;
 }
 

@@ -112,8 +112,15 @@ FolderCover SourceLocks::LockFoundFolder(const std::string &directory, bool *loc
         return FolderCover::Exclusive;
     // A second descriptor of a directory this run holds shared would meet this run's own lock;
     // no other run holds it exclusively meanwhile.
-    if (Holding(chain.front().lock.Identity()))
+    if (const FileIdentity identity = chain.front().lock.Identity(); Holding(identity)) {
+        if (lockedNow
+            && std::find(m_sharedReached.begin(), m_sharedReached.end(), identity)
+                       == m_sharedReached.end()) {
+            m_sharedReached.push_back(identity);
+            *lockedNow = true;
+        }
         return FolderCover::SharedByThisRun;
+    }
 
     std::vector<HeldLock> taken;
     bool refused = false;
@@ -166,6 +173,7 @@ std::vector<std::string> SourceLocks::Folders() const
 void SourceLocks::Release()
 {
     m_locks.clear();
+    m_sharedReached.clear();
     m_held = false;
 }
 

@@ -52,8 +52,9 @@ public:
     // of a folder it holds only shared. Like a source directory, exclusively, and the directories
     // above it shared. Never waits, since this run holds locks already and two runs could then
     // wait for each other in a circle. `lockedNow`, when given, tells whether the folder was
-    // beyond this run's locks until this call (also where its file system refuses locks): what
-    // a killed pass left half done there is still to be taken back.
+    // beyond this run's reach until this call (also where its file system refuses locks, and the
+    // first time a folder held shared is reached): what a killed pass left half done there is
+    // still to be taken back.
     FolderCover LockFoundFolder(const std::string &directory, bool *lockedNow = nullptr);
 
     // Whether this run holds, for each of `directories`, it or a directory above it exclusively
@@ -87,6 +88,8 @@ private:
     std::vector<HeldLock> m_locks;
     // By source list: the folders outside it that its scans and recoveries reached.
     std::map<std::string, std::vector<std::string>> m_foundFolders;
+    // The folders held shared that the scan has reached since the last Take.
+    std::vector<FileIdentity> m_sharedReached;
     std::string m_sourceText;
     bool m_held = false;
     // Read where a folder above one to lock is a mount's root, once after each Take: a scan

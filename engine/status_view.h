@@ -2,7 +2,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kronvik {
 
@@ -43,10 +45,11 @@ public:
     {
         (void)path, (void)folder;
     }
-    // Told by a preview's scan that a run that changes pictures would first take back what
-    // `passes` killed passes left half done in `folder`, a folder it reached through a link or a
-    // mount.
-    virtual void ReportRecoveryPending(const std::string &folder, int passes)
+    // Told by a preview's scan that a run that changes pictures would first take back what the
+    // killed passes `passes` (their journal numbers) left half done in `folder`, a folder it
+    // reached through a link or a mount.
+    virtual void ReportRecoveryPending(const std::string &folder,
+                                       const std::vector<std::int64_t> &passes)
     {
         (void)folder, (void)passes;
     }

@@ -57,4 +57,31 @@ std::string FolderOfLinkedFile(const std::string &path)
     return folder;
 }
 
+std::string FolderOfMissingLinkTarget(const std::string &path)
+{
+    struct stat status
+    {
+    };
+    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)
+        || stat(path.c_str(), &status) == 0 || errno != ENOENT)
+        return {};
+    std::vector<char> text(PATH_MAX + 1);
+    const ssize_t length = readlink(path.c_str(), text.data(), text.size() - 1);
+    if (length <= 0)
+        return {};
+    std::string target(text.data(), static_cast<std::size_t>(length));
+    if (target.front() != kPathSeparator) {
+        const auto split = path.rfind(kPathSeparator);
+        target = (split == std::string::npos ? std::string(".") : path.substr(0, split + 1))
+                 + target;
+    }
+    target.erase(std::max<std::size_t>(target.rfind(kPathSeparator), 1));
+    char *resolved = realpath(target.c_str(), nullptr);
+    if (!resolved)
+        return {};
+    std::string folder = resolved;
+    std::free(resolved);
+    return stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) ? folder : std::string();
+}
+
 } // namespace kronvik

@@ -21,4 +21,9 @@ std::string AbsolutePath(const std::string &path);
 // behind a link to a device (/dev, which other programs may lock) is none of its business.
 std::string FolderOfLinkedFile(const std::string &path);
 
+// Where `path` is a symbolic link that leads to nothing, the folder its text names for the file,
+// every link resolved, where that folder is there: a picture renamed since may have been there.
+// Empty for anything else.
+std::string FolderOfMissingLinkTarget(const std::string &path);
+
 } // namespace kronvik

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -697,42 +698,109 @@ TEST_F(AKilledPass, isRecoveredByARunOverTheFolderAboveWhatABindMountShowed)
 
 // A killed pass over a folder that a later run reaches only through a link its scan meets: the
 // folder, or the folder of a picture, is taken back as the scan locks it, before it is searched,
-// so the list names the pictures as they were and a shift is not made twice.
+// so the list names the pictures as they were and a shift is not made twice. The later run is
+// over S; the pictures' folder, and the killed pass, are elsewhere.
 TEST_F(AKilledPass, isRecoveredByAScanThatReachesItsFolderThroughALink)
 {
     struct Row
     {
         const char *name;
-        bool folderLink; // S/L -> B; otherwise the picture link S/p.jpg -> B/IMG_0001.JPG
+        const char *picture; // below the pictures' folder
+        std::vector<std::pair<const char *, const char *>> links; // link, its text
+        const char *killedDating; // the path the killed pass dated, below the pictures' folder
         std::size_t made; // of the picture's changes: shift, rename, time
         bool preview;
+        const char *otherRunHolds; // a folder, or empty
         std::vector<std::string> listed; // below S
         int takenBack;
     } const rows[] = {
-            {"a link to the folder", true, 3, false, {"L/IMG_0001.JPG"}, 3},
-            {"a link to the picture, killed after its shift", false, 1, false, {"p.jpg"}, 1},
-            {"a preview through a link to the folder", true, 3, true, {"L/" + kNewName}, 0},
+            {"a link to the folder",
+             "B/IMG_0001.JPG",
+             {{"S/L", "../B"}},
+             "B/IMG_0001.JPG",
+             3,
+             false,
+             "",
+             {"L/IMG_0001.JPG"},
+             3},
+            {"a link to the picture, killed after its shift",
+             "B/IMG_0001.JPG",
+             {{"S/p.jpg", "../B/IMG_0001.JPG"}},
+             "B/IMG_0001.JPG",
+             1,
+             false,
+             "",
+             {"p.jpg"},
+             1},
+            {"a link to the picture that the killed pass renamed",
+             "B/IMG_0001.JPG",
+             {{"S/p.jpg", "../B/IMG_0001.JPG"}},
+             "B/IMG_0001.JPG",
+             3,
+             false,
+             "",
+             {"p.jpg"},
+             3},
+            {"a link to the folder above, held shared",
+             "IMG_0001.JPG",
+             {{"S/up", ".."}},
+             "IMG_0001.JPG",
+             3,
+             false,
+             "",
+             {"up/IMG_0001.JPG"},
+             3},
+            {"a link to the folder of pictures a killed pass dated through links",
+             "B/IMG_0001.JPG",
+             {{"S/L", "../B"}, {"K/p.jpg", "../B/IMG_0001.JPG"}},
+             "K/p.jpg",
+             2,
+             false,
+             "",
+             {"L/IMG_0001.JPG"},
+             2},
+            {"the same, while another run holds the folder of links",
+             "B/IMG_0001.JPG",
+             {{"S/L", "../B"}, {"K/p.jpg", "../B/IMG_0001.JPG"}},
+             "K/p.jpg",
+             2,
+             false,
+             "K",
+             {},
+             0},
+            {"a preview through a link to the folder",
+             "B/IMG_0001.JPG",
+             {{"S/L", "../B"}},
+             "B/IMG_0001.JPG",
+             3,
+             true,
+             "",
+             {"L/" + kNewName},
+             0},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         fs::remove_all(pictures.Path());
-        const std::string picture = Picture("B/IMG_0001.JPG", kDate);
+        Picture(row.picture, kDate);
         const std::string held = pictures / "S";
         fs::create_directories(held);
-        if (row.folderLink)
-            fs::create_directory_symlink("../B", held + "/L");
-        else
-            fs::create_symlink("../B/IMG_0001.JPG", held + "/p.jpg");
-        const Tree before = TreeOf(pictures / "B");
+        fs::create_directories(pictures / "K");
+        for (const auto &[link, text] : row.links)
+            fs::create_symlink(text, pictures / link);
+        const Tree before = TreeOf(pictures.Path());
+        const std::string dated = pictures / row.killedDating;
         KillDuring(
-                {picture},
+                {dated},
                 [&](const std::vector<PlannedPicture> &plans) {
                     for (std::size_t i = 0; i < row.made; ++i)
                         MakeChange(plans[0].changes[i]);
                 },
-                pictures / "B");
-        const Tree killed = TreeOf(pictures / "B");
+                fs::path(dated).parent_path());
+        const Tree killed = TreeOf(pictures.Path());
 
+        std::optional<OtherRunHolding> other;
+        if (*row.otherRunHolds)
+            other.emplace(pictures / row.otherRunHolds);
         SourceLocks locks;
         NoWait noWait;
         ASSERT_TRUE(locks.Take(held, noWait));
@@ -750,13 +818,17 @@ TEST_F(AKilledPass, isRecoveredByAScanThatReachesItsFolderThroughALink)
         for (const std::string &path : state.pictureList)
             listed.push_back(fs::path(path).lexically_relative(held).string());
         EXPECT_EQ(listed, row.listed);
-        if (row.preview) {
-            EXPECT_EQ(TreeOf(pictures / "B"), killed);
-            EXPECT_EQ(front.recoveriesPending, std::vector<std::string>{held + "/L: 1"});
-            EXPECT_EQ(lines.size(), 2u); // the two folders' lines only
+        if (row.takenBack == 0) {
+            EXPECT_EQ(TreeOf(pictures.Path()), killed);
+            EXPECT_EQ(front.recoveriesPending, row.preview
+                                                       ? std::vector<std::string>{held + "/L: 1"}
+                                                       : std::vector<std::string>{});
+            for (const std::string &line : lines)
+                EXPECT_EQ(line.find("Recovered"), std::string::npos) << line;
+            journal->EndInterruptedPass(journal->UnfinishedPasses().at(0).id);
             continue;
         }
-        EXPECT_EQ(TreeOf(pictures / "B"), before);
+        EXPECT_EQ(TreeOf(pictures.Path()), before);
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.front(), RecoveredLine(row.takenBack));
         EXPECT_TRUE(front.recoveriesPending.empty());

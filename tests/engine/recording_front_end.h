@@ -36,9 +36,10 @@ public:
     {
         timesNotSet.push_back(path + ": " + reason);
     }
-    void ReportRecoveryPending(const std::string &folder, int passes) override
+    void ReportRecoveryPending(const std::string &folder,
+                               const std::vector<std::int64_t> &passes) override
     {
-        recoveriesPending.push_back(folder + ": " + std::to_string(passes));
+        recoveriesPending.push_back(folder + ": " + std::to_string(passes.size()));
     }
     bool ScanStopRequested() const override { return onScanStop && onScanStop(); }
 
