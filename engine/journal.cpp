@@ -10,6 +10,7 @@
 #include "user_folders.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <limits>
 #include <mutex>
@@ -1045,10 +1046,16 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
         // Another name of the same file (a hard link) holds the same shifted pair: the name the
         // shift ended at still names this very file (an inode number alone may have been given
         // again to another file since).
+        // A killed pass's shift made through a name gone since (a link in a folder deleted since
+        // the kill) has its inode, the file's size and the pair to go by.
         const auto sameFile = [&] {
+            if (identity == FileIdentity{} || candidate.identity != identity)
+                return false;
             FileState ended;
-            return identity != FileIdentity{} && candidate.identity == identity
-                   && ReadFileState(*endedAt, ended) == 0 && ended.identity == identity;
+            const int error = ReadFileState(*endedAt, ended);
+            return error == 0 ? ended.identity == identity
+                              : killed && state == ChangeState::Planned
+                                        && (error == ENOENT || error == ENOTDIR);
         };
         // The pass shifted the file under another name (a symbolic link to it), and renamed it to
         // this path under its own.

@@ -216,31 +216,51 @@ TEST_F(AKilledPass, thatNoPassRecoveredStillCountsItsShiftsMade)
         const char *name;
         void (*make)(const Plans &);
         bool renamed;
+        bool throughLinkGoneSince; // dated through a link in a folder deleted after the kill
     } const rows[] = {
-            {"after its shift", [](const Plans &plans) { MakeChange(plans[0].changes[0]); }, false},
+            {"after its shift", [](const Plans &plans) { MakeChange(plans[0].changes[0]); }, false,
+             false},
             {"after its shift and rename",
              [](const Plans &plans) {
                  MakeChange(plans[0].changes[0]);
                  MakeChange(plans[0].changes[1]);
              },
-             true},
+             true, false},
+            {"after its shift through a link",
+             [](const Plans &plans) { MakeChange(plans[0].changes[0]); }, false, true},
+            {"after its shift and the rename of the link",
+             [](const Plans &plans) {
+                 MakeChange(plans[0].changes[0]);
+                 MakeChange(plans[0].changes[1]);
+             },
+             false, true},
     };
     for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
         const std::string picture = Picture(std::string(row.name) + "/IMG_0001.JPG", kDate);
         const std::string folder = fs::path(picture).parent_path().string();
+        const std::string links = folder + " links";
+        std::string dated = picture;
+        if (row.throughLinkGoneSince) {
+            fs::create_directory(links);
+            fs::create_symlink(picture, dated = links + "/p.jpg");
+        }
         JournalChange shift;
         KillDuring(
-                {picture},
+                {dated},
                 [&](const Plans &plans) {
                     shift = plans[0].changes[0];
                     row.make(plans);
                 },
-                folder);
+                fs::path(dated).parent_path());
+        fs::remove_all(links);
         const std::string path = row.renamed ? folder + "/" + kNewName : picture;
-        EXPECT_TRUE(journal->FindEarlierShift(path, shift.size, shift.offset, shift.bytesAfter, 2))
-                << row.name;
-        EXPECT_FALSE(journal->FindEarlierShift(path, shift.size, shift.offset, shift.bytesAfter, 3))
-                << row.name;
+        FileState file;
+        ASSERT_EQ(ReadFileState(path, file), 0);
+        EXPECT_TRUE(journal->FindEarlierShift(path, shift.size, shift.offset, shift.bytesAfter, 2,
+                                              file.identity));
+        EXPECT_FALSE(journal->FindEarlierShift(path, shift.size, shift.offset, shift.bytesAfter, 3,
+                                               file.identity));
     }
 }
 
