@@ -265,13 +265,25 @@ void AddHeld(std::string folder, std::vector<FileIdentity> &identities,
 class HeldFolders
 {
 public:
-    explicit HeldFolders(const std::vector<std::string> &trees,
-                         const std::vector<std::string> &ownFilesOnly = {})
+    explicit HeldFolders(const std::vector<std::string> &trees)
     {
         for (const std::string &folder : trees)
-            AddHeld(folder, m_folders, m_spelt);
-        for (const std::string &folder : ownFilesOnly)
-            AddHeld(folder, m_own, m_ownSpelt);
+            AddTree(folder);
+    }
+
+    // A folder found by the scan (RecoverFoundFolder).
+    HeldFolders(const std::string &found, bool ownFilesOnly)
+    {
+        if (ownFilesOnly)
+            AddHeld(found, m_own, m_ownSpelt);
+        else
+            AddTree(found);
+    }
+
+    void AddTree(const std::string &folder)
+    {
+        AddHeld(folder, m_folders, m_spelt);
+        m_answers.clear();
     }
 
     bool Contains(const std::string &directory)
@@ -370,11 +382,6 @@ std::vector<PassId> PendingRecoveries(Journal &journal, const std::vector<std::s
 {
     HeldFolders held(heldFolders);
     return PendingRecoveries(journal, held);
-}
-
-int CountPendingRecoveries(Journal &journal, const std::vector<std::string> &heldFolders)
-{
-    return static_cast<int>(PendingRecoveries(journal, heldFolders).size());
 }
 
 namespace {
@@ -566,30 +573,26 @@ int RecoverUnfinishedPasses(Journal &journal, const std::vector<std::string> &he
 int RecoverFoundFolder(Journal &journal, SourceLocks &locks, const std::string &folder,
                        bool ownFilesOnly, const LogClock &clock, RunLog &log)
 {
-    std::vector<std::string> trees, own;
-    (ownFilesOnly ? own : trees).push_back(folder);
-    HeldFolders found(trees, own);
+    HeldFolders held(folder, ownFilesOnly);
     // The folders the killed passes worked in beyond it, through links: this run holds them
     // already, or locks them now without waiting.
-    for (const std::string &beyond : FoldersToRecover(journal, found)) {
-        if (found.Contains(beyond))
+    for (const std::string &beyond : FoldersToRecover(journal, held)) {
+        if (held.Contains(beyond))
             continue;
         if (!locks.Covers({beyond})) {
             const FolderCover cover = locks.LockFoundFolder(beyond);
             if (cover == FolderCover::HeldByAnotherRun || cover == FolderCover::SharedByThisRun)
                 return -1;
         }
-        trees.push_back(beyond);
+        held.AddTree(beyond);
     }
-    HeldFolders held(trees, own);
     return RecoverUnfinishedPasses(journal, held, clock, log);
 }
 
 std::vector<PassId> PendingInFoundFolder(Journal &journal, const std::string &folder,
                                          bool ownFilesOnly)
 {
-    HeldFolders held(ownFilesOnly ? std::vector<std::string>{} : std::vector{folder},
-                     ownFilesOnly ? std::vector{folder} : std::vector<std::string>{});
+    HeldFolders held(folder, ownFilesOnly);
     return PendingRecoveries(journal, held);
 }
 

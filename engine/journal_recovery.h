@@ -52,7 +52,6 @@ std::vector<PassId> PendingInFoundFolder(Journal &journal, const std::string &fo
 // pictures in them through links in a folder elsewhere counts too. Throws JournalError.
 std::vector<PassId> PendingRecoveries(Journal &journal,
                                       const std::vector<std::string> &heldFolders);
-int CountPendingRecoveries(Journal &journal, const std::vector<std::string> &heldFolders);
 
 // The folders that hold the files of `rows`, under their old and new names, as the journal names
 // them, and the folders of the pictures that those of them that are links lead to.

@@ -481,9 +481,10 @@ void CQuorvelDlg::OnUndoLastPass()
                            QString::fromLocal8Bit(refusal));
             return;
         }
-        const QString question = QFile::decodeName(QByteArray::fromStdString(
-                DescribeUndo(*pass, journal.CountDoneChanges(pass->id),
-                             CountPendingRecoveries(journal, SplitSourceList(pass->sources)))));
+        const QString question = QFile::decodeName(QByteArray::fromStdString(DescribeUndo(
+                *pass, journal.CountDoneChanges(pass->id),
+                static_cast<int>(
+                        PendingRecoveries(journal, SplitSourceList(pass->sources)).size()))));
         QMessageBox ask(QMessageBox::Question, QStringLiteral("Kronvik"), question,
                         QMessageBox::Yes | QMessageBox::No, this);
         // An undo cannot itself be undone: Enter, or a key pressed before the box was seen,

@@ -193,7 +193,7 @@ TEST_F(AKilledPass, isRolledBackFromEveryStateAKillCanLeave)
             ASSERT_NE(TreeOf(folder), before) << row.name;
         }
         const Tree killed = TreeOf(folder);
-        EXPECT_EQ(CountPendingRecoveries(*journal, {folder}), 1) << row.name;
+        EXPECT_EQ(PendingRecoveries(*journal, {folder}).size(), 1u) << row.name;
         EXPECT_EQ(TreeOf(folder), killed) << row.name << ": counting changed the tree";
 
         EXPECT_EQ(Recover(folder), std::vector<std::string>{RecoveredLine(row.takenBack)})
@@ -202,7 +202,7 @@ TEST_F(AKilledPass, isRolledBackFromEveryStateAKillCanLeave)
         EXPECT_EQ(StatesOf(*journal, pass), row.states) << row.name;
         EXPECT_EQ(journal->FindPass(pass)->outcome, PassOutcome::Interrupted) << row.name;
         EXPECT_TRUE(Recover(folder).empty()) << row.name << ": recovered twice";
-        EXPECT_EQ(CountPendingRecoveries(*journal, {folder}), 0) << row.name;
+        EXPECT_TRUE(PendingRecoveries(*journal, {folder}).empty()) << row.name;
     }
 }
 
@@ -614,7 +614,7 @@ TEST_F(AKilledPass, isLeftAloneWhileItsProcessStillRuns)
     const std::string shifted = ReadBytes(picture);
 
     EXPECT_TRUE(Recover(pictures.Path()).empty());
-    EXPECT_EQ(CountPendingRecoveries(*journal, {pictures.Path()}), 0);
+    EXPECT_TRUE(PendingRecoveries(*journal, {pictures.Path()}).empty());
     EXPECT_EQ(ReadBytes(picture), shifted);
 
     kill(child, SIGKILL);
@@ -722,82 +722,40 @@ TEST_F(AKilledPass, isRecoveredByARunOverTheFolderAboveWhatABindMountShowed)
 // over S; the pictures' folder, and the killed pass, are elsewhere.
 TEST_F(AKilledPass, isRecoveredByAScanThatReachesItsFolderThroughALink)
 {
+    using Links = std::vector<std::pair<const char *, const char *>>; // link, its text
+    const Links toFolder = {{"S/L", "../B"}}, toPicture = {{"S/p.jpg", "../B/IMG_0001.JPG"}},
+                toParent = {{"S/up", ".."}};
+    const Links toFolderAndLinks = {toFolder[0], {"K/p.jpg", "../B/IMG_0001.JPG"}};
+    const char *const inB = "B/IMG_0001.JPG";
     struct Row
     {
         const char *name;
         const char *picture; // below the pictures' folder
-        std::vector<std::pair<const char *, const char *>> links; // link, its text
+        Links links;
         const char *killedDating; // the path the killed pass dated, below the pictures' folder
         std::size_t made; // of the picture's changes: shift, rename, time
         bool preview;
         const char *otherRunHolds; // a folder, or empty
         std::vector<std::string> listed; // below S
         int takenBack;
-    } const rows[] = {
-            {"a link to the folder",
-             "B/IMG_0001.JPG",
-             {{"S/L", "../B"}},
-             "B/IMG_0001.JPG",
-             3,
-             false,
-             "",
-             {"L/IMG_0001.JPG"},
-             3},
-            {"a link to the picture, killed after its shift",
-             "B/IMG_0001.JPG",
-             {{"S/p.jpg", "../B/IMG_0001.JPG"}},
-             "B/IMG_0001.JPG",
-             1,
-             false,
-             "",
-             {"p.jpg"},
-             1},
-            {"a link to the picture that the killed pass renamed",
-             "B/IMG_0001.JPG",
-             {{"S/p.jpg", "../B/IMG_0001.JPG"}},
-             "B/IMG_0001.JPG",
-             3,
-             false,
-             "",
-             {"p.jpg"},
-             3},
-            {"a link to the folder above, held shared",
-             "IMG_0001.JPG",
-             {{"S/up", ".."}},
-             "IMG_0001.JPG",
-             3,
-             false,
-             "",
-             {"up/IMG_0001.JPG"},
-             3},
-            {"a link to the folder of pictures a killed pass dated through links",
-             "B/IMG_0001.JPG",
-             {{"S/L", "../B"}, {"K/p.jpg", "../B/IMG_0001.JPG"}},
-             "K/p.jpg",
-             2,
-             false,
-             "",
-             {"L/IMG_0001.JPG"},
-             2},
-            {"the same, while another run holds the folder of links",
-             "B/IMG_0001.JPG",
-             {{"S/L", "../B"}, {"K/p.jpg", "../B/IMG_0001.JPG"}},
-             "K/p.jpg",
-             2,
-             false,
-             "K",
-             {},
-             0},
-            {"a preview through a link to the folder",
-             "B/IMG_0001.JPG",
-             {{"S/L", "../B"}},
-             "B/IMG_0001.JPG",
-             3,
-             true,
-             "",
-             {"L/" + kNewName},
-             0},
     };
+    // clang-format off
+    const Row rows[] = {
+        {"a link to the folder", inB, toFolder, inB, 3, false, "", {"L/IMG_0001.JPG"}, 3},
+        {"a link to the picture, killed after its shift", inB, toPicture, inB, 1, false, "",
+         {"p.jpg"}, 1},
+        {"a link to the picture that the killed pass renamed", inB, toPicture, inB, 3, false, "",
+         {"p.jpg"}, 3},
+        {"a link to the folder above, held shared", "IMG_0001.JPG", toParent, "IMG_0001.JPG", 3,
+         false, "", {"up/IMG_0001.JPG"}, 3},
+        {"a link to the folder of pictures a killed pass dated through links", inB,
+         toFolderAndLinks, "K/p.jpg", 2, false, "", {"L/IMG_0001.JPG"}, 2},
+        {"the same, while another run holds the folder of links", inB, toFolderAndLinks,
+         "K/p.jpg", 2, false, "K", {}, 0},
+        {"a preview through a link to the folder", inB, toFolder, inB, 3, true, "",
+         {"L/" + kNewName}, 0},
+    };
+    // clang-format on
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         fs::remove_all(pictures.Path());
