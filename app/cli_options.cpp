@@ -51,12 +51,12 @@ const char *const kCliUsage =
         "before the next pass over its directories searches them.\n"
         "\n"
         "Exit status: 0 when every picture was dated or passed over (--undo: restored), 1 when\n"
-        "a rename was refused or a directory could not be searched (--undo: a picture was left\n"
-        "as it is, or the pass was already undone), 2 for a usage error or an unknown PASS, 3\n"
-        "when a file error ended the run or the journal cannot be used, 128 + the signal's\n"
-        "number after Ctrl-C (130), SIGHUP (129), SIGTERM (143) or a closed output pipe\n"
-        "(141), which during a pass finish the picture at hand and print the totals first. Of\n"
-        "two, the higher wins.\n";
+        "a rename was refused, a directory could not be searched or a folder or picture was\n"
+        "left out because another pass holds it (--undo: a picture was left as it is, or the\n"
+        "pass was already undone), 2 for a usage error or an unknown PASS, 3 when a file error\n"
+        "ended the run or the journal cannot be used, 128 + the signal's number after Ctrl-C\n"
+        "(130), SIGHUP (129), SIGTERM (143) or a closed output pipe (141), which during a pass\n"
+        "finish the picture at hand and print the totals first. Of two, the higher wins.\n";
 
 const char *const kCliVersion =
         "kronvik-cli (Kronvik) " KRONVIK_VERSION_TEXT "\n"

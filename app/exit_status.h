@@ -9,7 +9,7 @@ namespace kronvik {
 // kronvik-cli's exit statuses.
 enum CliExitStatus : int {
     kAllDated = 0, // every picture was dated or passed over
-    kNotAllDated = 1, // a rename was refused, or a directory could not be searched
+    kNotAllDated = 1, // a rename was refused, a directory not searched (or held by another run)
     kUsageError = 2,
     kFileError = 3, // a file error ended the run
     kSignalBase = 128, // 128 + the signal that stopped the run: 130, 129, 143
