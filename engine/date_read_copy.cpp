@@ -21,6 +21,8 @@ constexpr std::size_t kXmpIdSize = sizeof kXmpId;
 constexpr std::size_t kBareXmpSegment = 2 + kXmpIdSize;
 
 constexpr std::uint16_t kTagExifIfd = 0x8769;
+constexpr std::uint16_t kTagGpsIfd = 0x8825;
+constexpr std::uint16_t kTagSubIfds = 0x014a;
 constexpr std::uint16_t kTagMakerNote = 0x927c;
 constexpr std::uint16_t kTagInteropIfd = 0xa005;
 constexpr std::uint16_t kTagDateTime = 0x0132;
@@ -271,6 +273,14 @@ TiffPlaces FindTiffPlaces(const unsigned char *bytes, std::size_t size)
     const std::uint16_t type = tiff.U16(*pointer + 2);
     if ((type != 4 && type != 9 && type != 13) || tiff.U32(*pointer + 4) != 1)
         return places;
+    // The library follows IFD0's directory pointers in their order and reads no directory twice:
+    // a GPS or SubIFDs pointer ahead of the Exif pointer that names the Exif IFD, or leads to it,
+    // makes it read the Exif IFD as that directory, and leaving that pointer out would not.
+    for (std::uint64_t entry = ifd0->Entry(0); entry < *pointer; entry += kEntrySize) {
+        const std::uint16_t tag = tiff.U16(entry);
+        if (tag == kTagGpsIfd || tag == kTagSubIfds)
+            return places;
+    }
     const std::optional<Directory> exif = ReadDirectory(tiff, tiff.U32(*pointer + 8));
     if (!exif || Overlap(exif->start, exif->End(), 0, 8)
         || Overlap(exif->start, exif->End(), ifd0->start, ifd0->End()))

@@ -293,6 +293,13 @@ TEST(TheDateReadCopy, handsTheLibraryTheDatesAloneWhereNothingElseCanChangeThem)
     withThumbnail.next = 2;
     TiffIfd exifWithNext{ExifIfd(false)};
     exifWithNext.next = 2;
+    // The library reads the Exif IFD as the directory of the first pointer to it, and then has
+    // only IFD0's date; a pointer to it after the Exif pointer changes nothing.
+    const auto pointerTo = [](std::uint16_t tag) {
+        TiffEntry entry = ExifPointer();
+        entry.tag = tag;
+        return entry;
+    };
     const TiffIfd thumbnail{{AsciiEntry(kTagDateTime, "1999:01:01 00:00:00")}};
     // The Exif IFD last, with short dates in its entries and no room for its next offset.
     std::string datesAtTheEnd =
@@ -334,6 +341,18 @@ TEST(TheDateReadCopy, handsTheLibraryTheDatesAloneWhereNothingElseCanChangeThem)
             {"an Exif IFD of dates alone, ending the structure", datesAtTheEnd, 1},
             {"an Exif IFD with a directory after it",
              TiffBytes({TiffIfd{Ifd0()}, exifWithNext, thumbnail}), 0},
+            {"a GPS pointer to the Exif IFD ahead of the Exif pointer",
+             Tiff({AsciiEntry(kTagDateTime, kImageDate), pointerTo(0x8825), ExifPointer()},
+                  ExifIfd(false)),
+             0},
+            {"a SubIFDs pointer to the Exif IFD ahead of the Exif pointer",
+             Tiff({AsciiEntry(kTagDateTime, kImageDate), pointerTo(0x014a), ExifPointer()},
+                  ExifIfd(false)),
+             0},
+            {"a GPS pointer to the Exif IFD after the Exif pointer",
+             Tiff({AsciiEntry(kTagDateTime, kImageDate), ExifPointer(), pointerTo(0x8825)},
+                  ExifIfd(false)),
+             2},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
