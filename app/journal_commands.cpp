@@ -28,7 +28,7 @@ int ListHistory(const CliOptions &options)
         Journal journal;
         if (options.pass == 0) {
             for (const JournaledPass &pass : journal.Passes())
-                PrintLine(PassHistoryLine(pass));
+                PrintLine(PassHistoryLine(journal, pass));
             return kAllDated;
         }
         const std::optional<JournaledPass> pass = journal.FindPass(options.pass);
@@ -36,7 +36,7 @@ int ListHistory(const CliOptions &options)
             PrintMessage("there is no pass " + std::to_string(options.pass) + " in the journal.");
             return kUsageError;
         }
-        PrintLine(PassHistoryLine(*pass));
+        PrintLine(PassHistoryLine(journal, *pass));
         int position = 0;
         for (const ChangeRecord &change : journal.Changes(pass->id))
             PrintLine(ChangeHistoryLine(change, ++position));

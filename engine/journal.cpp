@@ -490,6 +490,10 @@ PassId Journal::BeginPass(const PassStart &start)
     insert.Bind(7, CurrentProcessId()).BindBytes(8, ProcessStamp(CurrentProcessId()));
     insert.Run();
     const PassId pass = m_store->LastInsertId();
+    // Marked before any other process can read the row: a pass whose process lives on without
+    // its mark was given up, and the next run over its folders takes it back.
+    if (const int error = m_passMark.Take(RunningPassesPath(), pass))
+        throw JournalError(JournalErrorMessage(RunningPassesPath(), SystemErrorText(error)));
     transaction.Commit();
 
     const std::lock_guard<std::mutex> guard(s_runningLock);
@@ -692,6 +696,7 @@ void Journal::EndPass(const PassEnd &end)
         const std::lock_guard<std::mutex> guard(s_runningLock);
         s_running.erase({Path(), m_pass});
         m_pass = 0;
+        m_passMark.Release();
     }
     // After the work rather than before it. The pass is ended whatever becomes of the prune; one
     // that fails leaves its passes to the next pass's end.

@@ -5,6 +5,7 @@
 #include "directory_listing.h"
 #include "journal_store.h"
 #include "log_clock.h"
+#include "running_pass_mark.h"
 #include "shift_keys.h"
 
 #include <cstddef>
@@ -195,6 +196,8 @@ public:
     Journal &operator=(const Journal &) = delete;
 
     const std::string &Path() const;
+    // The file beside the journal whose bytes mark the passes being run (RunningPassMark).
+    std::string RunningPassesPath() const { return Path() + "-passes"; }
 
     // What the first write of a pass would meet, found without writing, for a preview that must
     // end as its run would: the journal held by another process beyond the wait. Throws
@@ -281,6 +284,7 @@ private:
     std::unique_ptr<JournalStore> m_store;
     std::unique_ptr<Statements> m_statements;
     PassId m_pass = 0;
+    RunningPassMark m_passMark; // held while m_pass runs
     std::int64_t m_nextPicture = 0;
     // An undo's writes of the bytes a shift found are listed among no shifts: they are no shift
     // by the opposite hours, and a pass by those hours must still shift the picture.

@@ -27,7 +27,7 @@ std::string DateOfPair(const std::string &pair)
 
 } // namespace
 
-std::string PassHistoryLine(const JournaledPass &pass)
+std::string PassHistoryLine(const Journal &journal, const JournaledPass &pass)
 {
     const std::string what = pass.undoes != 0 ? "undo of " + std::to_string(pass.undoes)
                                               : FormatText("%+d hours", pass.timeAdjust);
@@ -36,9 +36,10 @@ std::string PassHistoryLine(const JournaledPass &pass)
                                                     pass.datedUnsuccessfully)
                                        : FormatText("%d dated, %d refused", pass.datedSuccessfully,
                                                     pass.datedUnsuccessfully);
-    // A pass without an end runs only while its process does; one whose process is gone was
-    // killed and waits for the next pass or undo over its folders to recover it.
-    std::string outcome = pass.outcome == PassOutcome::Running && !ProcessStillRuns(pass)
+    // A pass without an end runs only while its process does and holds its mark; one whose
+    // process is gone was killed, and one it gave up was stopped: each waits for the next pass or
+    // undo over its folders to recover it.
+    std::string outcome = pass.outcome == PassOutcome::Running && !ProcessStillRuns(journal, pass)
                                   ? "unfinished"
                                   : OutcomeName(pass.outcome);
     if (pass.undone != 0)

@@ -363,7 +363,7 @@ std::vector<PassId> PendingRecoveries(Journal &journal, HeldFolders &held)
 {
     std::vector<PassId> pending;
     for (const JournaledPass &pass : journal.UnfinishedPasses()) {
-        if (ProcessStillRuns(pass))
+        if (ProcessStillRuns(journal, pass))
             continue;
         bool relevant = false;
         for (const std::string &source : SplitSourceList(pass.sources))
@@ -415,7 +415,7 @@ std::vector<std::string> FoldersToRecover(Journal &journal, HeldFolders &held)
 {
     std::set<std::string> folders;
     for (const JournaledPass &pass : journal.UnfinishedPasses()) {
-        if (ProcessStillRuns(pass))
+        if (ProcessStillRuns(journal, pass))
             continue;
         for (const ChangeRecord &row : journal.Changes(pass.id, ChangeState::Planned)) {
             if (!held.Reaches(row.change))
@@ -459,7 +459,7 @@ int RecoverUnfinishedPasses(Journal &journal, HeldFolders &held, const LogClock 
 {
     int takenBackInAll = 0;
     for (const JournaledPass &pass : journal.UnfinishedPasses()) {
-        if (ProcessStillRuns(pass))
+        if (ProcessStillRuns(journal, pass))
             continue;
         bool relevant = false;
         for (const std::string &source : SplitSourceList(pass.sources))
@@ -596,13 +596,16 @@ std::vector<PassId> PendingInFoundFolder(Journal &journal, const std::string &fo
     return PendingRecoveries(journal, held);
 }
 
-bool ProcessStillRuns(const JournaledPass &pass)
+bool ProcessStillRuns(const Journal &journal, const JournaledPass &pass)
 {
     if (pass.processStamp.empty())
         return false;
     if (pass.process == CurrentProcessId())
         return false; // its journal object is gone, or the pass would not be listed
-    return ProcessStamp(static_cast<pid_t>(pass.process)) == pass.processStamp;
+    if (ProcessStamp(static_cast<pid_t>(pass.process)) != pass.processStamp)
+        return false;
+    // Where locks cannot be asked about, a process that lives on is taken to run its pass.
+    return ReadRunningPassMark(journal.RunningPassesPath(), pass.id) != RunningPassState::Unmarked;
 }
 
 } // namespace kronvik

@@ -71,9 +71,10 @@ std::vector<std::string> FoldersToRecover(Journal &journal,
 bool HoldFoldersToRecover(Journal &journal, SourceLocks &locks, LockWaiter &waiter,
                           const std::vector<std::string> &alsoFolders = {});
 
-// Whether the process that ran `pass` still runs: another process whose id and stamp are the
-// pass's (a pass of this process whose journal object is gone does not run).
-bool ProcessStillRuns(const JournaledPass &pass);
+// Whether the process that ran `pass` still runs it: another process whose id and stamp are the
+// pass's, holding its mark beside `journal` (a pass of this process whose journal object is
+// gone does not run, nor one that its process gave up).
+bool ProcessStillRuns(const Journal &journal, const JournaledPass &pass);
 
 // "YYYY-MM-DD HH:MM:SS" in local time, for a journal's time in seconds since the epoch.
 std::string JournalTimeText(std::int64_t seconds);
