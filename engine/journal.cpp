@@ -491,8 +491,11 @@ PassId Journal::BeginPass(const PassStart &start)
     insert.Run();
     const PassId pass = m_store->LastInsertId();
     // Marked before any other process can read the row: a pass whose process lives on without
-    // its mark was given up, and the next run over its folders takes it back.
-    if (const int error = m_passMark.Take(RunningPassesPath(), pass))
+    // its mark was given up, and the next run over its folders takes it back. Where the file
+    // system keeps no such locks, no other process can ask about the mark either, and takes the
+    // pass for running as long as its process lives.
+    const int error = m_passMark.Take(RunningPassesPath(), pass);
+    if (error != 0 && error != ENOLCK && error != EOPNOTSUPP && error != EINVAL)
         throw JournalError(JournalErrorMessage(RunningPassesPath(), SystemErrorText(error)));
     transaction.Commit();
 
