@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
-#include <utility>
 
 namespace kronvik {
 
@@ -30,25 +29,9 @@ RunningPassMark::~RunningPassMark()
     Release();
 }
 
-RunningPassMark::RunningPassMark(RunningPassMark &&other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1))
-{
-}
-
-RunningPassMark &RunningPassMark::operator=(RunningPassMark &&other) noexcept
-{
-    if (this != &other) {
-        Release();
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
 int RunningPassMark::Take(const std::string &path, std::int64_t pass)
 {
     Release();
-    if (pass < 0)
-        return EINVAL;
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return errno;
@@ -71,8 +54,6 @@ void RunningPassMark::Release()
 
 RunningPassState ReadRunningPassMark(const std::string &path, std::int64_t pass)
 {
-    if (pass < 0)
-        return RunningPassState::Unknown;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return RunningPassState::Unknown;

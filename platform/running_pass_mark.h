@@ -11,14 +11,12 @@ namespace kronvik {
 // long as it runs it (an open file description lock, so two journals of one process keep apart).
 // A process that gave a pass up without its end, as a window does whose pass a journal error
 // stopped, then no longer passes for its runner; and a killed process's locks go with it.
-// Closing releases the lock. Move-only.
+// Closing releases the lock.
 class RunningPassMark
 {
 public:
     RunningPassMark() = default;
     ~RunningPassMark();
-    RunningPassMark(RunningPassMark &&other) noexcept;
-    RunningPassMark &operator=(RunningPassMark &&other) noexcept;
     RunningPassMark(const RunningPassMark &) = delete;
     RunningPassMark &operator=(const RunningPassMark &) = delete;
 
