@@ -491,12 +491,11 @@ PassId Journal::BeginPass(const PassStart &start)
     insert.Run();
     const PassId pass = m_store->LastInsertId();
     // Marked before any other process can read the row: a pass whose process lives on without
-    // its mark was given up, and the next run over its folders takes it back. Where the file
-    // system keeps no such locks, no other process can ask about the mark either, and takes the
-    // pass for running as long as its process lives.
-    const int error = m_passMark.Take(RunningPassesPath(), pass);
-    if (error != 0 && error != ENOLCK && error != EOPNOTSUPP && error != EINVAL)
-        throw JournalError(JournalErrorMessage(RunningPassesPath(), SystemErrorText(error)));
+    // its mark was given up, and the next run over its folders takes it back. A pass that cannot
+    // be marked (no locks on that file system, a file of that name that is no regular file) runs
+    // all the same, as it would in its preview: others take it for running while its process
+    // lives, as they cannot ask about its mark either.
+    m_passMark.Take(RunningPassesPath(), pass);
     transaction.Commit();
 
     const std::lock_guard<std::mutex> guard(s_runningLock);

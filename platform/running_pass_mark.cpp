@@ -2,8 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "running_pass_mark.h"
 
-#include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kronvik {
@@ -29,20 +29,25 @@ RunningPassMark::~RunningPassMark()
     Release();
 }
 
-int RunningPassMark::Take(const std::string &path, std::int64_t pass)
+bool RunningPassMark::Take(const std::string &path, std::int64_t pass)
 {
     Release();
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Read-only and readable by all: a file that a run as another user (root) made serves every
+    // user's marks. Non-blocking and a regular file only: a FIFO of that name cannot hang a run.
+    const int fd =
+            open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0)
-        return errno;
-    struct flock byte = ByteOf(pass, F_WRLCK);
-    if (fcntl(fd, F_OFD_SETLK, &byte) != 0) {
-        const int error = errno;
+        return false;
+    struct stat status
+    {
+    };
+    struct flock byte = ByteOf(pass, F_RDLCK);
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || fcntl(fd, F_OFD_SETLK, &byte) != 0) {
         close(fd);
-        return error;
+        return false;
     }
     m_fd = fd;
-    return 0;
+    return true;
 }
 
 void RunningPassMark::Release()
@@ -54,13 +59,18 @@ void RunningPassMark::Release()
 
 RunningPassState ReadRunningPassMark(const std::string &path, std::int64_t pass)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return RunningPassState::Unknown;
-    struct flock byte = ByteOf(pass, F_RDLCK);
-    const int result = fcntl(fd, F_OFD_GETLK, &byte);
+    struct stat status
+    {
+    };
+    // Any lock on the byte stands in the way of a write lock.
+    struct flock byte = ByteOf(pass, F_WRLCK);
+    const bool asked = fstat(fd, &status) == 0 && S_ISREG(status.st_mode)
+                       && fcntl(fd, F_OFD_GETLK, &byte) == 0;
     close(fd);
-    if (result != 0)
+    if (!asked)
         return RunningPassState::Unknown;
     return byte.l_type == F_UNLCK ? RunningPassState::Unmarked : RunningPassState::Marked;
 }

@@ -20,9 +20,10 @@ public:
     RunningPassMark(const RunningPassMark &) = delete;
     RunningPassMark &operator=(const RunningPassMark &) = delete;
 
-    // Creates the file `path` where missing and locks the byte of `pass`, in place of any pass
-    // marked before. Returns 0 or an errno value.
-    int Take(const std::string &path, std::int64_t pass);
+    // Creates the file `path` where missing and locks the byte of `pass` (a read lock, which
+    // any open of the file may take), in place of any pass marked before. False when the file
+    // cannot be opened, is no regular file or keeps no such locks.
+    bool Take(const std::string &path, std::int64_t pass);
     void Release();
 
 private:
