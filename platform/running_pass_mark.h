@@ -8,7 +8,8 @@
 namespace kronvik {
 
 // One byte of a file beside the journal, locked by whoever runs the pass of that number for as
-// long as it runs it (an open file description lock, so two journals of one process keep apart).
+// long as it runs it (an open file description lock: a process's look at another pass's mark
+// closes a descriptor of the same file, which would release a plain fcntl lock of the process).
 // A process that gave a pass up without its end, as a window does whose pass a journal error
 // stopped, then no longer passes for its runner; and a killed process's locks go with it.
 // Closing releases the lock.
