@@ -153,6 +153,8 @@ void DatePictures(DatingSession &session)
             } else {
                 DatePicture(session, i, record, ahead.Take(i), rows);
             }
+            if (rows)
+                rows->Count(state.datedSuccessfully, state.datedUnsuccessfully);
             ShowProgress(session, i, count);
             if (!session.view.DrainMessages()) {
                 stopped = i + 1 < count;

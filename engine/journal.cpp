@@ -311,6 +311,8 @@ struct Journal::Statements
                   store.Prepare("SELECT first, last, state FROM marks WHERE pass = ?1 ORDER BY id"))
         , endPass(store.Prepare("UPDATE passes SET ended = ?2, dated_successfully = ?3,"
                                 " dated_unsuccessfully = ?4, outcome = ?5 WHERE id = ?1"))
+        , passCounters(store.Prepare("UPDATE passes SET dated_successfully = ?2,"
+                                     " dated_unsuccessfully = ?3 WHERE id = ?1"))
         , markUndone(store.Prepare("UPDATE passes SET undone = ?2, undone_by = ?3 WHERE id = ?1"))
         , prunable(store.Prepare("SELECT id FROM passes WHERE ended IS NOT NULL AND id NOT IN"
                                  " (SELECT id FROM passes ORDER BY id DESC LIMIT ?1)"))
@@ -357,9 +359,9 @@ struct Journal::Statements
     {
     }
 
-    JournalStatement insertPass, insertChange, insertMark, marksOfPass, endPass, markUndone,
-            prunable, deletePass, deleteMarksOf, nextChangedPass, passEnded, deleteChangesOf,
-            findPass, passes, unfinished, changes, endInterrupted, insertShiftKeys,
+    JournalStatement insertPass, insertChange, insertMark, marksOfPass, endPass, passCounters,
+            markUndone, prunable, deletePass, deleteMarksOf, nextChangedPass, passEnded,
+            deleteChangesOf, findPass, passes, unfinished, changes, endInterrupted, insertShiftKeys,
             deleteShiftKeysOf, shiftKeyBytes, shiftKeysSince, shiftWriting, shiftsBy,
             renamesOfPicture, renamesOfFileTo, renamesOfFileToBefore;
 };
@@ -609,6 +611,17 @@ void Journal::FlushMarks()
                 .Bind(4, static_cast<int>(range.state))
                 .Run();
     m_marks.clear();
+    if (m_counters && m_pass != 0)
+        m_statements->passCounters.Bind(1, m_pass)
+                .Bind(2, m_counters->first)
+                .Bind(3, m_counters->second)
+                .Run();
+    m_counters.reset();
+}
+
+void Journal::NoteCounters(std::int32_t datedSuccessfully, std::int32_t datedUnsuccessfully)
+{
+    m_counters.emplace(datedSuccessfully, datedUnsuccessfully);
 }
 
 void ChangeStates::Mark(ChangeId first, ChangeId last, ChangeState state)
@@ -683,6 +696,7 @@ void Journal::EndPass(const PassEnd &end)
         return;
     const std::optional<JournaledPass> pass = FindPass(m_pass);
     JournalTransaction transaction(*m_store);
+    m_counters.reset(); // the end's own
     FlushMarks();
     const std::int64_t now = Now();
     m_statements->endPass.Bind(1, m_pass)

@@ -215,6 +215,10 @@ public:
     void MarkAbandoned(ChangeId change);
     void MarkTakenBack(ChangeId change, PassId pass);
     void Mark(ChangeId change, ChangeState state, PassId pass = 0);
+    // The current pass's counters so far, held in memory like the marks and written with them:
+    // a pass that never ends is listed with the pictures it had dated at its last commit, the
+    // pictures whose changes stay done once its recovery has taken back the rest.
+    void NoteCounters(std::int32_t datedSuccessfully, std::int32_t datedUnsuccessfully);
     // Commits the marks held in memory.
     void Flush();
     // Commits the last marks with the pass's end. The end of a finished undo also records, in the
@@ -299,6 +303,7 @@ private:
         ChangeState state;
     };
     std::vector<MarkRange> m_marks;
+    std::optional<std::pair<std::int32_t, std::int32_t>> m_counters; // NoteCounters
     std::map<PassId, ChangeStates> m_marksOf; // read for FindEarlierShift
     bool m_keepShiftsRead = false;
     // The journaled shifts by some hours, by the keys of their pairs (ShiftPairKey), up to the

@@ -6,6 +6,7 @@
 #include "journal_thread.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <future>
 #include <map>
 #include <memory>
@@ -52,6 +53,11 @@ public:
     Batch PlanBatch(std::vector<std::pair<std::size_t, std::vector<JournalChange>>> pictures);
     void Done(ChangeId change) { m_marks.push_back({change, ChangeState::Done}); }
     void Abandon(ChangeId change) { m_marks.push_back({change, ChangeState::Abandoned}); }
+    // The pass's counters after a picture, written with that picture's marks.
+    void Count(std::int32_t datedSuccessfully, std::int32_t datedUnsuccessfully)
+    {
+        m_counters = {datedSuccessfully, datedUnsuccessfully};
+    }
     // Once only. Throws JournalError.
     void End(const PassEnd &end);
 
@@ -77,15 +83,21 @@ private:
         std::vector<PendingMark> marks;
         marks.reserve(m_marks.size());
         std::swap(marks, m_marks);
-        return m_thread.Post([this, marks = std::move(marks), work = std::move(work)]() mutable {
-            for (const PendingMark &mark : marks) {
-                if (mark.state == ChangeState::Done)
-                    m_journal.MarkDone(mark.change);
-                else
-                    m_journal.MarkAbandoned(mark.change);
-            }
-            return work();
-        });
+        std::optional<std::pair<std::int32_t, std::int32_t>> counters;
+        if (m_counters != m_countersPosted)
+            counters = m_countersPosted = m_counters;
+        return m_thread.Post(
+                [this, marks = std::move(marks), counters, work = std::move(work)]() mutable {
+                    for (const PendingMark &mark : marks) {
+                        if (mark.state == ChangeState::Done)
+                            m_journal.MarkDone(mark.change);
+                        else
+                            m_journal.MarkAbandoned(mark.change);
+                    }
+                    if (counters)
+                        m_journal.NoteCounters(counters->first, counters->second);
+                    return work();
+                });
     }
 
     Journal &m_journal;
@@ -96,6 +108,7 @@ private:
     // read, while it starts: the first read of a long journal takes a while.
     std::future<std::unique_ptr<Journal>> m_lookupsAhead;
     std::vector<PendingMark> m_marks;
+    std::pair<std::int32_t, std::int32_t> m_counters{}, m_countersPosted{};
     JournalThread m_thread; // last: it stops, with its work done, before the rest goes
 };
 

@@ -20,6 +20,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -197,17 +198,22 @@ void RunAndKill(const std::vector<std::string> &args, int lines, microseconds de
     waitpid(child, nullptr, 0);
 }
 
-// Runs kronvik-cli over `directory` to its end; gives its exit status.
-int RunToTheEnd(const std::string &directory)
+// Runs kronvik-cli with `args` to its end, its standard output into `out` (discarded when -1);
+// gives its exit status.
+int RunToItsEnd(const std::vector<std::string> &args, int out = -1)
 {
+    std::vector<char *> argv{const_cast<char *>(KRONVIK_CLI_PATH)};
+    for (const auto &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
     const TempDir &homes = ScratchHomes();
     const pid_t child = fork();
     if (child == 0) {
         UseScratchHomes(homes);
         const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
+        dup2(out >= 0 ? out : null, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
-        execl(KRONVIK_CLI_PATH, KRONVIK_CLI_PATH, directory.c_str(), nullptr);
+        execv(KRONVIK_CLI_PATH, argv.data());
         _exit(127);
     }
     int status = 0;
@@ -215,21 +221,50 @@ int RunToTheEnd(const std::string &directory)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Runs kronvik-cli over `directory` to its end; gives its exit status.
+int RunToTheEnd(const std::string &directory)
+{
+    return RunToItsEnd({directory});
+}
+
 // Runs kronvik-cli --undo to its end: it recovers what the last pass left half done and takes
 // back what it made.
 void UndoTheLastPass()
 {
-    const TempDir &homes = ScratchHomes();
-    const pid_t child = fork();
-    if (child == 0) {
-        UseScratchHomes(homes);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-        execl(KRONVIK_CLI_PATH, KRONVIK_CLI_PATH, "--undo", nullptr);
-        _exit(127);
+    RunToItsEnd({"--undo"});
+}
+
+std::string OutputOf(const std::vector<std::string> &args)
+{
+    const TempDir scratch;
+    const std::string path = scratch / "out";
+    const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    RunToItsEnd(args, out);
+    close(out);
+    return ReadBytes(path);
+}
+
+// The history lists the killed pass with as many pictures dated as it keeps renames done: the
+// counters go with the marks, and the renames not marked are the ones its recovery takes back.
+// Empty when so (or when the pass was killed before its row), else the problem.
+std::string CheckListedAsItsRenames(const fs::path &directory)
+{
+    std::istringstream passes(OutputOf({"--history"}));
+    for (std::string line; std::getline(passes, line);) {
+        const std::size_t dated = line.find(" dated, ");
+        if (line.find("  " + directory.string() + "  ") == std::string::npos
+            || dated == std::string::npos)
+            continue;
+        const int listed = std::stoi(line.substr(line.rfind("  ", dated) + 2));
+        std::istringstream changes(OutputOf({"--history", std::to_string(std::stol(line))}));
+        int renames = 0;
+        for (std::string change; std::getline(changes, change);)
+            renames += change.find("  done        rename  ") != std::string::npos;
+        if (listed != renames)
+            return line + " where " + std::to_string(renames) + " renames are done";
+        return "";
     }
-    waitpid(child, nullptr, 0);
+    return "";
 }
 
 // After the undo of a killed pass: every picture under its own name, with its own bytes, and
@@ -340,6 +375,7 @@ void KillPassesAndCheck(bool adjusted)
         args.push_back(tree.Path().string());
         RunAndKill(args, lines, delay);
         ASSERT_EQ(CheckEveryPictureOnce(tree.Path(), inodes, adjusted), "");
+        EXPECT_EQ(CheckListedAsItsRenames(tree.Path()), "");
         // Without an adjustment a second pass may run over what the killed one left, and ends
         // as a pass that was never killed.
         if (!adjusted) {
