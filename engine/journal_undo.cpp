@@ -371,6 +371,7 @@ UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &s
     // earlier picture wants it back.
     for (int i = 0; i < count && !session.cancel; ++i) {
         restorer.Restore(pictures[static_cast<std::size_t>(count - 1 - i)]);
+        journal.NoteCounters(restorer.restored, restorer.left);
         const int percent = static_cast<int>(static_cast<double>(i + 1) / count * 100.0);
         session.view.SetProgressPosition(percent);
         session.view.SetStatusLabel(StatusLabel::Percent, FormatText("%d%%", percent));

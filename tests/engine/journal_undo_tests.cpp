@@ -368,6 +368,43 @@ TEST_F(AnUndo, waitsForARunInAFolderItsPassReachedThroughALink)
     }
 }
 
+TEST_F(AnUndo, killedPartWayIsListedWithThePicturesItKeepsRestoredAndIsFinishedByTheNext)
+{
+    const std::vector<std::string> paths = {Picture("IMG_0001.JPG", kJuly),
+                                            Picture("IMG_0002.JPG", "2005:07:15 09:03:27"),
+                                            Picture("IMG_0003.JPG", "2005:07:16 09:03:27")};
+    const Tree before = TreeOf(pictures.Path());
+    const PassId pass = DateJournaled(*journal, pictures.Path(), paths, 2);
+    journal.reset();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Killed after its second picture: that picture's marks never reach the journal.
+        int drained = 0;
+        front.onDrain = [&] {
+            if (++drained == 2)
+                raise(SIGKILL);
+            return true;
+        };
+        OpenJournal();
+        Undo(pass);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    OpenJournal();
+    const JournaledPass killed = journal->Passes().front();
+    EXPECT_EQ(killed.undoes, pass);
+    EXPECT_EQ(killed.datedSuccessfully, 1);
+    EXPECT_EQ(killed.datedUnsuccessfully, 0);
+    RunLogLines log;
+    RecoverUnfinishedPasses(*journal, {pictures.Path()}, session.clock, log);
+    EXPECT_EQ(Undo(pass).restored, 2);
+    EXPECT_EQ(TreeOf(pictures.Path()), before);
+}
+
 TEST_F(AnUndo, afterRecoveryRestoresATreeWhosePassWasKilledAtAnyMoment)
 {
     const std::vector<std::pair<std::string, std::string>> camera = {
