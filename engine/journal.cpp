@@ -353,6 +353,9 @@ struct Journal::Statements
         , renamesOfFileTo(store.Prepare(
                   "SELECT id FROM changes WHERE pass = ?1 AND kind = 2 AND new_path = ?2"
                   " AND device = ?3 AND inode = ?4"))
+        , renamesAfter(store.Prepare(
+                  Select(kChangeColumns, "FROM changes WHERE kind = 2 AND id > ?1 ORDER BY id")
+                          .c_str()))
         , renamesOfFileToBefore(store.Prepare(
                   "SELECT id, pass FROM changes WHERE pass < ?1 AND kind = 2 AND new_path = ?2"
                   " AND device = ?3 AND inode = ?4"))
@@ -363,7 +366,7 @@ struct Journal::Statements
             markUndone, prunable, deletePass, deleteMarksOf, nextChangedPass, passEnded,
             deleteChangesOf, findPass, passes, unfinished, changes, endInterrupted, insertShiftKeys,
             deleteShiftKeysOf, shiftKeyBytes, shiftKeysSince, shiftWriting, shiftsBy,
-            renamesOfPicture, renamesOfFileTo, renamesOfFileToBefore;
+            renamesOfPicture, renamesOfFileTo, renamesAfter, renamesOfFileToBefore;
 };
 
 std::string Journal::DefaultPath()
@@ -914,6 +917,16 @@ void Journal::EndInterruptedPass(PassId pass)
     FlushMarks();
     m_statements->endInterrupted.Bind(1, pass).Bind(2, Now()).Run();
     transaction.Commit();
+}
+
+std::vector<ChangeRecord> Journal::RenamesAfter(ChangeId after)
+{
+    JournalStatement &query = m_statements->renamesAfter;
+    query.Bind(1, after);
+    std::vector<ChangeRecord> renames = AllRows<ChangeRecord>(query, ReadChange);
+    for (ChangeRecord &rename : renames)
+        rename.state = StateOf(rename.pass, rename.id);
+    return renames;
 }
 
 bool Journal::RenamedBefore(PassId pass, const std::string &newPath, FileIdentity identity)

@@ -242,6 +242,10 @@ public:
     // Gives an unfinished pass that no process runs any more its end, as interrupted.
     void EndInterruptedPass(PassId pass);
 
+    // The renames of every pass planned after change `after`, in the order planned, with their
+    // states.
+    std::vector<ChangeRecord> RenamesAfter(ChangeId after);
+
     // Whether a done rename of a pass before `pass` gave the file `identity` the name `newPath`.
     bool RenamedBefore(PassId pass, const std::string &newPath, FileIdentity identity);
 

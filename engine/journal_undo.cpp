@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "journal_undo.h"
 
+#include "rename_trail.h"
+
 #include "file_services.h"
 #include "file_state.h"
 #include "journal_recovery.h"
@@ -79,9 +81,10 @@ std::string DirectoryPartOf(const std::string &path)
 class PictureRestorer
 {
 public:
-    PictureRestorer(Journal &journal, UndoSession &session)
+    PictureRestorer(Journal &journal, UndoSession &session, RenameTrail &trail)
         : m_journal(journal)
         , m_session(session)
+        , m_trail(trail)
     {
     }
 
@@ -94,11 +97,11 @@ private:
     void Line(const char *format, const std::string &first, const std::string &second);
     void Left(const std::string &path, const std::string &why);
     // Why the file at `path` is not the one the pass left there; empty when it is.
-    std::string Changed(const PictureChanges &picture, const std::string &path,
-                        FileState &state) const;
+    std::string Changed(const PictureChanges &picture, const std::string &path, FileState &state);
 
     Journal &m_journal;
     UndoSession &m_session;
+    RenameTrail &m_trail;
     std::string m_lastDirectory;
 };
 
@@ -115,11 +118,19 @@ void PictureRestorer::Left(const std::string &path, const std::string &why)
 }
 
 std::string PictureRestorer::Changed(const PictureChanges &picture, const std::string &path,
-                                     FileState &state) const
+                                     FileState &state)
 {
     const ChangeRecord &any = picture.rename  ? *picture.rename
                               : picture.shift ? *picture.shift
                                               : *picture.time;
+    switch (m_trail.Follow(path)) {
+    case RenameTrail::Fate::StaysThere:
+        break;
+    case RenameTrail::Fate::RenamedSince:
+        return "it was renamed since";
+    case RenameTrail::Fate::NameGivenToAnother:
+        return "another file was given its name since";
+    }
     FileState entry;
     if (ReadFileState(path, entry, false) != 0 || ReadFileState(path, state) != 0)
         return "it is no longer there";
@@ -366,7 +377,12 @@ UndoResult UndoPass(Journal &journal, std::optional<PassId> pass, UndoSession &s
     session.view.SetStatusLabel(StatusLabel::Current, "0");
     session.view.SetStatusLabel(StatusLabel::Percent, "0%");
     session.view.SetProgressPosition(0);
-    PictureRestorer restorer(journal, session);
+    // The renames of the passes since, read before the undo's own.
+    const auto first = std::min_element(
+            done.begin(), done.end(),
+            [](const ChangeRecord &a, const ChangeRecord &b) { return a.id < b.id; });
+    RenameTrail trail(journal, target->id, first == done.end() ? 0 : first->id - 1);
+    PictureRestorer restorer(journal, session, trail);
     // The last picture first: a name the pass freed by a later rename is free again before an
     // earlier picture wants it back.
     for (int i = 0; i < count && !session.cancel; ++i) {

@@ -368,6 +368,69 @@ TEST_F(AnUndo, waitsForARunInAFolderItsPassReachedThroughALink)
     }
 }
 
+TEST_F(AnUndo, followsThePictureThroughTheRenamesJournaledSince)
+{
+    // Two pictures of one size, one taken two hours after the other: shifted and dated alike,
+    // either can hold the name, the bytes and the time that a pass left the other with.
+    const std::string eleven = "2005-07-14 11.03.27.JPG", thirteen = "2005-07-14 13.03.27.JPG";
+    struct Row
+    {
+        const char *name;
+        const char *secondName; // the later picture's name before the pass
+        std::function<void(const fs::path &folder)> since;
+        const char *why; // of the first picture's line; none when both are restored
+    } const rows[] = {
+            {"another pass renamed it and gave its name to the other picture", "IMG_0002.JPG",
+             [&](const fs::path &folder) {
+                 DateJournaled(*journal, folder, {folder / eleven, folder / thirteen}, -2);
+             },
+             "it was renamed since"},
+            {"an undo that left it gave its name to the other picture", eleven.c_str(),
+             [&](const fs::path &folder) {
+                 fs::rename(folder / eleven, pictures / "moved away.JPG");
+                 Undo();
+             },
+             "another file was given its name since"},
+            {"another pass renamed it and was undone", "IMG_0002.JPG",
+             [&](const fs::path &folder) {
+                 Undo(DateJournaled(*journal, folder, {folder / eleven, folder / thirteen}, 1));
+             },
+             nullptr},
+            {"another pass renamed it and was killed", "IMG_0002.JPG",
+             [&](const fs::path &folder) {
+                 Journal killed(Journal::DefaultPath(), Options());
+                 killed.BeginPass({JournalFrontEnd::Cli, folder, 1, true, 0});
+                 const PlannedPicture plan = PlanDating(folder / eleven, 1);
+                 killed.PlanBatch({plan});
+                 // Killed before the time.
+                 ASSERT_EQ(MakeChange(plan.changes.at(0)), 0);
+                 ASSERT_EQ(MakeChange(plan.changes.at(1)), 0);
+             },
+             nullptr},
+    };
+    int number = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string name = "row" + std::to_string(++number);
+        const fs::path folder = pictures / name;
+        const std::string first = Picture(name + "/IMG_0001.JPG", kJuly);
+        const std::string second = Picture(name + "/" + row.secondName, "2005:07:14 11:03:27");
+        const Tree before = TreeOf(folder);
+        const PassId pass = DateJournaled(*journal, folder, {second, first}, 2);
+        row.since(folder);
+        const Tree since = TreeOf(folder);
+
+        Undo(pass);
+        if (row.why) {
+            EXPECT_EQ(lines.at(1),
+                      "   " + (folder / eleven).string() + " left as it is; " + row.why + ".");
+            EXPECT_EQ(TreeOf(folder), since);
+        } else {
+            EXPECT_EQ(TreeOf(folder), before);
+        }
+    }
+}
+
 TEST_F(AnUndo, killedPartWayIsListedWithThePicturesItKeepsRestoredAndIsFinishedByTheNext)
 {
     const std::vector<std::string> paths = {Picture("IMG_0001.JPG", kJuly),
