@@ -27,7 +27,7 @@ std::string DateOfPair(const std::string &pair)
 
 } // namespace
 
-std::string PassHistoryLine(const Journal &journal, const JournaledPass &pass)
+std::string PassHistoryLine(Journal &journal, const JournaledPass &pass)
 {
     const std::string what = pass.undoes != 0 ? "undo of " + std::to_string(pass.undoes)
                                               : FormatText("%+d hours", pass.timeAdjust);
@@ -42,8 +42,12 @@ std::string PassHistoryLine(const Journal &journal, const JournaledPass &pass)
     std::string outcome = pass.outcome == PassOutcome::Running && !ProcessStillRuns(journal, pass)
                                   ? "unfinished"
                                   : OutcomeName(pass.outcome);
-    if (pass.undone != 0)
+    if (pass.undone != 0) {
         outcome += ", undone on " + JournalTimeText(pass.undone);
+        // An undo that left pictures as they are may be run again for them.
+        if (const int left = journal.CountDoneChanges(pass.id).pictures)
+            outcome += FormatText(", %d left", left);
+    }
     return FormatText("%4lld  %s  %-6s  %s  %s  %s  %s", static_cast<long long>(pass.id),
                       JournalTimeText(pass.started).c_str(), FrontEndName(pass.frontEnd),
                       pass.sources.c_str(), what.c_str(), counts.c_str(), outcome.c_str());

@@ -8,10 +8,11 @@
 
 namespace kronvik {
 
-// One line of the history for a pass: its number, start, front end, time adjustment (or the pass
-// an undo took back), counts, how it ended, when it was undone, and its source folders:
-// "   7  2026-05-04 10:11:12  cli     +2 hours  40 dated, 1 refused  finished  /pics"
-std::string PassHistoryLine(const Journal &journal, const JournaledPass &pass);
+// One line of the history for a pass: its number, start, front end, source folders, time
+// adjustment (or the pass an undo took back), counts, how it ended, and when it was undone with
+// how many pictures that undo left as they are:
+// "   7  2026-05-04 10:11:12  cli     /pics  +2 hours  40 dated, 1 refused  finished"
+std::string PassHistoryLine(Journal &journal, const JournaledPass &pass);
 
 // One line for a change, numbered from 1 within its pass:
 // "    1  done        rename  /pics/IMG_0001.JPG -> /pics/2005-07-14 09.03.27.JPG"

@@ -203,6 +203,10 @@ TEST_F(TheCliJournal, undoesAPassAndTellsByItsStatusWhatBecameOfIt)
     EXPECT_EQ(left.status, 1);
     EXPECT_EQ(left.Messages().at(3), "Digital pictures restored: 1");
     EXPECT_EQ(left.Messages().at(4), "Digital pictures left as they are: 1");
+    EXPECT_TRUE(
+            std::regex_search(Run({"--history"}).out,
+                              std::regex("  \\+0 hours  2 dated, 0 refused  finished, undone on "
+                                         "[0-9: -]{19}, 1 left\n")));
 
     for (const char *unknown : {"--undo=7", "--undo=2"}) {
         const CliRun refused = Run({unknown});
