@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "pass_preview.h"
 
+#include "change_checks.h"
 #include "exif_time_shift.h"
 #include "file_error.h"
 #include "file_services.h"
@@ -46,10 +47,9 @@ std::string PreviewApplier::OnDisk(const std::string &path) const
 {
     if (const auto renamed = m_renamedTo.find(path); renamed != m_renamedTo.end())
         return renamed->second;
-    if (m_renamedAway.count(path))
-        return {};
     // Another spelling of a path renamed away ("A//S/x.jpg" beside "A/S/x.jpg", or one through a
-    // link to its folder) names the same entry, which the run would have renamed too.
+    // link to its folder) names the same entry, which the run would have renamed too; and an
+    // entry renamed away under one spelling may have been given to a file under another.
     std::pair<FileIdentity, std::string> entry;
     if (IdentifyEntry(path, entry)) {
         if (const auto given = m_entriesGiven.find(entry); given != m_entriesGiven.end())
@@ -57,6 +57,8 @@ std::string PreviewApplier::OnDisk(const std::string &path) const
         if (m_renamedEntries.count(entry))
             return {};
     }
+    if (m_renamedAway.count(path))
+        return {};
     return path;
 }
 
@@ -177,6 +179,8 @@ int PreviewApplier::Rename(const RenameChange &rename)
     const std::string from = OnDisk(rename.from);
     if (from.empty())
         return ENOENT;
+    if (rename.to.size() >= PATH_MAX)
+        return ENAMETOOLONG;
     if (m_renamedTo.count(rename.to))
         return EEXIST;
     std::pair<FileIdentity, std::string> to;
@@ -192,6 +196,8 @@ int PreviewApplier::Rename(const RenameChange &rename)
     const std::string directory = slash == std::string::npos ? "." : rename.to.substr(0, slash + 1);
     if (access(directory.c_str(), W_OK | X_OK) != 0)
         return errno;
+    if (const int error = CheckRenameOf(from, directory))
+        return error;
     if (std::pair<FileIdentity, std::string> entry; IdentifyEntry(from, entry)) {
         m_entriesGiven.erase(entry);
         m_renamedEntries.insert(std::move(entry));
@@ -219,6 +225,10 @@ bool PreviewApplier::SetTime(const TimeChange &time, const TimeThrough &, int &e
     // The file holds the moment the calendar time names, which reads otherwise in the hour the
     // clocks skip (02:30 becomes 03:30): a later entry of the file knows it by that moment.
     // A moment the journal could not record is refused, as the run refuses it.
+    if (const int refused = CheckTimeSetOf(disk)) {
+        error = refused;
+        return false;
+    }
     const std::optional<std::int64_t> moment = LocalTimeToSeconds(time.time);
     if (moment && !IsRecordableFileTime(*moment)) {
         error = EOVERFLOW;

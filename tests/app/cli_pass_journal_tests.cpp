@@ -11,6 +11,7 @@
 #include "state_home.h"
 #include "temp_dir.h"
 
+#include <climits>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -315,6 +316,34 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
                  WriteJpegWithExif(tree / "9999-12-31 23.00.00.JPG",
                                    {{"Exif.Photo.DateTimeOriginal", "9999:12:31 23:00:00"},
                                     {"Exif.Photo.DateTimeDigitized", "9999:12:31 23:00:00"}});
+             }},
+            // A name the first spelling freed is given to another picture under the second.
+            {"a folder given with and without a separator after it",
+             {},
+             {"A", "A/", "A"},
+             Mount::None,
+             [](const fs::path &tree) {
+                 WriteJpegWithExif(tree / "A/S/1.jpg",
+                                   {{"Exif.Photo.DateTimeOriginal", "2005:01:01 10:00:00"},
+                                    {"Exif.Photo.DateTimeDigitized", "2005:01:01 10:00:00"}});
+                 WriteJpegWithExif(tree / "A/S/2005-01-01 10.00.00.JPG",
+                                   {{"Exif.Photo.DateTimeOriginal", "2005:01:01 11:00:00"},
+                                    {"Exif.Photo.DateTimeDigitized", "2005:01:01 11:00:00"}});
+             }},
+            // Its path fits, and its date name no longer does.
+            {"a picture whose date name is past the longest path",
+             {},
+             {"."},
+             Mount::None,
+             [](const fs::path &tree) {
+                 std::string deep = tree.string();
+                 while (deep.size() < PATH_MAX - 270)
+                     deep += "/" + std::string(250, 'd');
+                 deep += "/" + std::string(PATH_MAX - 16 - deep.size() - 1, 'e');
+                 fs::create_directories(deep);
+                 WriteJpegWithExif(deep + "/a.jpg",
+                                   {{"Exif.Photo.DateTimeOriginal", "2006:03:03 10:00:00"},
+                                    {"Exif.Photo.DateTimeDigitized", "2006:03:03 10:00:00"}});
              }},
             {"a hard link to a picture, shifted",
              {"-t", "2"},
