@@ -39,9 +39,10 @@ RenameTrail::RenameTrail(Journal &journal, PassId pass, ChangeId after)
                     && givenBack.count({rename.pass, rename.change.path, rename.change.newPath}));
         if (!made)
             continue;
-        m_from[Key(rename.change.path)].push_back(m_moves.size());
-        m_to[Key(rename.change.newPath)].push_back(m_moves.size());
-        m_moves.push_back({rename.id, Key(rename.change.path), Key(rename.change.newPath)});
+        Move move{rename.id, Key(rename.change.path), Key(rename.change.newPath)};
+        m_from[move.from].push_back(m_moves.size());
+        m_to[move.to].push_back(m_moves.size());
+        m_moves.push_back(std::move(move));
     }
 }
 
