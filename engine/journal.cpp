@@ -7,6 +7,7 @@
 #include "local_clock.h"
 #include "path_names.h"
 #include "picture_scan.h"
+#include "rename_trail.h"
 #include "user_folders.h"
 
 #include <algorithm>
@@ -356,6 +357,7 @@ struct Journal::Statements
         , renamesAfter(store.Prepare(
                   Select(kChangeColumns, "FROM changes WHERE kind = 2 AND id > ?1 ORDER BY id")
                           .c_str()))
+        , firstChangeOf(store.Prepare("SELECT min(id) FROM changes WHERE pass = ?1"))
         , renamesOfFileToBefore(store.Prepare(
                   "SELECT id, pass FROM changes WHERE pass < ?1 AND kind = 2 AND new_path = ?2"
                   " AND device = ?3 AND inode = ?4"))
@@ -366,7 +368,7 @@ struct Journal::Statements
             markUndone, prunable, deletePass, deleteMarksOf, nextChangedPass, passEnded,
             deleteChangesOf, findPass, passes, unfinished, changes, endInterrupted, insertShiftKeys,
             deleteShiftKeysOf, shiftKeyBytes, shiftKeysSince, shiftWriting, shiftsBy,
-            renamesOfPicture, renamesOfFileTo, renamesAfter, renamesOfFileToBefore;
+            renamesOfPicture, renamesOfFileTo, renamesAfter, firstChangeOf, renamesOfFileToBefore;
 };
 
 std::string Journal::DefaultPath()
@@ -1027,6 +1029,19 @@ const std::vector<std::pair<ChangeId, std::string>> &Journal::RenamesOf(ShiftRec
     return *record.renames;
 }
 
+RenameTrail &Journal::TrailSince(PassId pass)
+{
+    auto known = m_trails.find(pass);
+    if (known == m_trails.end()) {
+        JournalStatement &first = m_statements->firstChangeOf;
+        first.Bind(1, pass);
+        const ChangeId after = first.Step() ? first.Integer(0) - 1 : 0;
+        first.Reset();
+        known = m_trails.emplace(pass, std::make_unique<RenameTrail>(*this, pass, after)).first;
+    }
+    return *known->second;
+}
+
 std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, std::uint64_t size,
                                                       std::uint64_t offset, const std::string &pair,
                                                       int hours, FileIdentity identity,
@@ -1108,8 +1123,20 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
             }
             return false;
         };
-        if (*endedAt != path && !renamedThere && !sameFile() && !renamedHere())
-            continue;
+        // A name holds what the journal says only as long as no later pass or undo renamed
+        // another picture with the same bytes to it after the shifted one left it. The file
+        // itself may have left and come back by renames the journal does not know of, as when
+        // its owner renamed it and a pass gave it its date name again: its inode says it is the
+        // same file where the mount keeps inodes. The inode found where the shift ended needs no
+        // such trail.
+        const bool byName = *endedAt == path || renamedThere;
+        if (byName || !sameFile()) {
+            if (!byName && !renamedHere())
+                continue;
+            if ((identity == FileIdentity{} || candidate.identity != identity)
+                && TrailSince(candidate.shift.pass).Follow(path) != RenameTrail::Fate::StaysThere)
+                continue;
+        }
         // Of several, the one the inode names; else the newest.
         if (identity != FileIdentity{} && candidate.identity == identity)
             return candidate.shift;

@@ -19,6 +19,8 @@
 
 namespace kronvik {
 
+class RenameTrail;
+
 // The journal records every change a dating pass makes, before it makes it, so that a killed
 // pass can be rolled back (journal_recovery.h) and a whole pass taken back (journal_undo.h).
 //
@@ -337,6 +339,9 @@ private:
     ShiftRecord *ShiftRecordOf(ChangeId shift);
     const std::vector<std::pair<ChangeId, std::string>> &RenamesOf(ShiftRecord &record);
     std::unordered_map<ChangeId, std::optional<ShiftRecord>> m_shiftRecords;
+    // The renames journaled since each pass that FindEarlierShift found a shift of.
+    RenameTrail &TrailSince(PassId pass);
+    std::map<PassId, std::unique_ptr<RenameTrail>> m_trails;
 };
 
 // The stored names of the enumerations, as the history shows them.

@@ -200,6 +200,69 @@ TEST_F(ADatingPassWithItsJournal, doesNotShiftAgainAPictureRewrittenToThePairIts
     EXPECT_EQ(ReadBytes(dated), shifted);
 }
 
+// Two pictures of one size, two hours apart. After a shift and the opposite one, or after an
+// undo and a pass that only renames, the second sits under the name the first shift gave the
+// first, with the very bytes that shift wrote there: it was never shifted by those hours. A
+// picture its owner renamed, and a pass gave its date name back, was.
+TEST_F(ADatingPassWithItsJournal, tellsAShiftedPictureBackAtItsNameFromAnotherGivenIt)
+{
+    const struct
+    {
+        const char *name;
+        std::vector<std::string> steps; // hours of a pass, "undo" of the last one, or "mv TO"
+        const char *dated; // what the name holds after a pass by +2
+        bool shiftedBefore;
+    } rows[] = {
+            {"the opposite shift", {"+2", "-2"}, "2005:07:14 13:00:00", false},
+            {"an undo, then a pass with no adjustment",
+             {"+2", "undo", "0"},
+             "2005:07:14 13:00:00",
+             false},
+            {"renamed by its owner and named by its date again",
+             {"+2", "mv own.jpg", "0"},
+             "2005:07:14 11:00:00",
+             true},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        for (const auto &entry : fs::directory_iterator(pictures.Path()))
+            fs::remove_all(entry.path());
+        Picture("IMG_0001.JPG", "2005:07:14 09:00:00");
+        Picture("IMG_0002.JPG", "2005:07:14 11:00:00");
+        for (const std::string &step : row.steps) {
+            if (step == "undo") {
+                UndoSession undo{front, front, cancel, session.clock, JournalFrontEnd::Cli};
+                NoWait waiter;
+                ASSERT_EQ(UndoPass(*journal, std::nullopt, undo, waiter).outcome,
+                          UndoOutcome::Undone);
+            } else if (step.starts_with("mv ")) {
+                fs::rename(pictures / "2005-07-14 11.00.00.JPG", pictures / step.substr(3));
+            } else {
+                timeAdjust = std::stoi(step);
+                RetrieveFileList(session);
+                DatePictures(session);
+            }
+        }
+        const fs::path named = pictures / "2005-07-14 11.00.00.JPG";
+        ASSERT_TRUE(fs::exists(named)) << ::testing::PrintToString(Messages());
+        const std::size_t earlier = Messages().size();
+        timeAdjust = 2;
+        RetrieveFileList(session);
+        DatePictures(session);
+
+        const std::vector<std::string> lines = Messages();
+        const bool skipped = std::any_of(lines.begin() + earlier, lines.end(), [&](auto &line) {
+            return line.find(named.string() + ": EXIF dates already shifted by +2 hours")
+                   != std::string::npos;
+        });
+        EXPECT_EQ(skipped, row.shiftedBefore) << ::testing::PrintToString(lines);
+        const fs::path dated =
+                pictures
+                / (row.shiftedBefore ? "2005-07-14 11.00.00.JPG" : "2005-07-14 13.00.00.JPG");
+        EXPECT_NE((fs::exists(dated) ? ReadBytes(dated) : "").find(row.dated), std::string::npos);
+    }
+}
+
 // A picture whose read ahead holds the pair a journaled shift left, rewritten to another date
 // before its turn: it is shifted, as what it holds at its turn was never shifted.
 TEST_F(ADatingPassWithItsJournal, shiftsAPictureRewrittenAfterItsReadFoundItShiftedBefore)
