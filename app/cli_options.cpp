@@ -53,10 +53,13 @@ const char *const kCliUsage =
         "Exit status: 0 when every picture was dated or passed over (--undo: restored), 1 when\n"
         "a rename was refused, a directory could not be searched or a folder or picture was\n"
         "left out because another pass holds it (--undo: a picture was left as it is, or the\n"
-        "pass was already undone), 2 for a usage error or an unknown PASS, 3 when a file error\n"
-        "ended the run or the journal cannot be used, 128 + the signal's number after Ctrl-C\n"
-        "(130), SIGHUP (129), SIGTERM (143) or a closed output pipe (141), which during a pass\n"
-        "finish the picture at hand and print the totals first. Of two, the higher wins.\n";
+        "pass was already undone), 2 for a usage error, an unknown PASS, or no pass to undo\n"
+        "(PASS is itself an undo, or the journal holds none), 3 when a file error ended the run\n"
+        "or the journal cannot be used, 128 + the signal's number after Ctrl-C (130), SIGHUP\n"
+        "(129), SIGTERM (143) or a closed output pipe (141), which during a pass finish the\n"
+        "picture at hand and print the totals first. Of two, the higher wins. The options that\n"
+        "change a pass (-r, -R, -t, --no-journal, --reshift) cannot be given with --undo or\n"
+        "--history.\n";
 
 const char *const kCliVersion =
         "kronvik-cli (Kronvik) " KRONVIK_VERSION_TEXT "\n"
@@ -139,16 +142,27 @@ CliParse ParseCliOptions(int argc, char **argv, CliOptions &options, std::string
     };
     opterr = 0;
     optind = 1;
+    // The first option given that only a dating pass uses: an undo or a listing would pass it
+    // over, and the user would take it for done ("--undo --no-journal" journals the undo).
+    std::string passOption;
+    const auto passOnly = [&](int letter) {
+        for (const option *known = kLongOptions; passOption.empty() && known->name; ++known)
+            if (known->val == letter)
+                passOption = std::string("--") + known->name;
+    };
     int option;
     while ((option = getopt_long(argc, argv, ":rRt:l:qnh", kLongOptions, nullptr)) != -1) {
         switch (option) {
         case 'r':
             options.recurse = true;
+            passOnly(option);
             break;
         case 'R':
             options.recurse = false;
+            passOnly(option);
             break;
         case 't':
+            passOnly(option);
             if (!ParseHours(optarg, options.timeAdjust)) {
                 error = std::string("the time adjustment must be a whole number of hours: '")
                         + optarg + "'";
@@ -166,9 +180,11 @@ CliParse ParseCliOptions(int argc, char **argv, CliOptions &options, std::string
             options.dryRun = true;
             break;
         case kNoJournal:
+            passOnly(option);
             options.journal = false;
             break;
         case kReshift:
+            passOnly(option);
             options.reshift = true;
             break;
         case 'h':
@@ -211,8 +227,12 @@ CliParse ParseCliOptions(int argc, char **argv, CliOptions &options, std::string
         return CliParse::UsageError;
     }
     if (options.mode != CliMode::Date) {
-        // The PASS may also follow as an argument of its own: "--undo 7".
         const char *name = options.mode == CliMode::Undo ? "--undo" : "--history";
+        if (!passOption.empty()) {
+            error = passOption + " cannot be given with " + name;
+            return CliParse::UsageError;
+        }
+        // The PASS may also follow as an argument of its own: "--undo 7".
         if (optind < argc && options.pass == 0) {
             if (!ParsePassNumber(argv[optind], options.pass)) {
                 error = std::string("not a pass number: '") + argv[optind] + "'";

@@ -16,10 +16,13 @@ namespace kronvik {
 
 namespace {
 
-void PrintLine(const std::string &line)
+// Whether the listing may go on: Ctrl-C, SIGTERM or SIGHUP, or a reader that went away (SIGPIPE),
+// ends it.
+bool PrintLine(const std::string &line)
 {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
+    return TerminalFrontEnd::s_interrupted == 0;
 }
 
 int ListHistory(const CliOptions &options)
@@ -28,7 +31,8 @@ int ListHistory(const CliOptions &options)
         Journal journal;
         if (options.pass == 0) {
             for (const JournaledPass &pass : journal.Passes())
-                PrintLine(PassHistoryLine(journal, pass));
+                if (!PrintLine(PassHistoryLine(journal, pass)))
+                    break;
             return kAllDated;
         }
         const std::optional<JournaledPass> pass = journal.FindPass(options.pass);
@@ -36,10 +40,12 @@ int ListHistory(const CliOptions &options)
             PrintMessage("there is no pass " + std::to_string(options.pass) + " in the journal.");
             return kUsageError;
         }
-        PrintLine(PassHistoryLine(journal, *pass));
+        if (!PrintLine(PassHistoryLine(journal, *pass)))
+            return kAllDated;
         int position = 0;
         for (const ChangeRecord &change : journal.Changes(pass->id))
-            PrintLine(ChangeHistoryLine(change, ++position));
+            if (!PrintLine(ChangeHistoryLine(change, ++position)))
+                break;
         return kAllDated;
     } catch (const JournalError &failure) {
         PrintMessage(failure.what());
@@ -106,6 +112,8 @@ int RunHistoryCommand(const CliOptions &options)
     status.Raise(ListHistory(options));
     if (!FlushStandardOutput())
         status.Raise(kFileError);
+    if (TerminalFrontEnd::s_interrupted)
+        status.Raise(kSignalBase + TerminalFrontEnd::s_interrupted);
     return status.Value();
 }
 

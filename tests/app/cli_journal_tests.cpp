@@ -11,6 +11,7 @@
 #include "temp_dir.h"
 
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
@@ -258,6 +259,34 @@ TEST_F(TheCliJournal, changesNothingWhenTheJournalCannotBeUsed)
     chmod(stateHome.JournalFolder().c_str(), 0755);
 }
 
+// A reader that goes away (`--history 1 | head`) ends the listing, as it ends a pass's run log.
+TEST_F(TheCliJournal, stopsListingWhenItsReaderGoesAwayAndExitsWith141)
+{
+    std::vector<std::string> paths;
+    for (int i = 0; i < 100; ++i)
+        paths.push_back(Picture("IMG_" + std::to_string(1000 + i) + ".JPG", "2005:07:14 09:03:27"));
+    DatePictures(paths, 2);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    // One page: the listing, about 30 of them, waits for its reader.
+    fcntl(out[1], F_SETPIPE_SZ, 4096);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        execl(KRONVIK_CLI_PATH, KRONVIK_CLI_PATH, "--history", "1", nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    char page[4096];
+    EXPECT_GT(read(out[0], page, sizeof page), 0);
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 141);
+}
+
 TEST_F(TheCliJournal, rejectsAPassThatIsNoNumberAndMixedCommands)
 {
     struct Row
@@ -271,6 +300,10 @@ TEST_F(TheCliJournal, rejectsAPassThatIsNoNumberAndMixedCommands)
             {{"--undo", "--history"}, "--undo and --history cannot be given together"},
             {{"--dry-run", "--undo"}, "--dry-run cannot be given with --undo"},
             {{"--undo=1", "-n"}, "--dry-run cannot be given with --undo"},
+            // An undo is always journaled, and neither it nor a listing shifts or searches.
+            {{"--undo", "--no-journal"}, "--no-journal cannot be given with --undo"},
+            {{"-t", "2", "--history"}, "--time-adjust cannot be given with --history"},
+            {{"--history", "--reshift", "-R"}, "--reshift cannot be given with --history"},
     };
     for (const Row &row : rows) {
         const CliRun run = Run(row.args);
