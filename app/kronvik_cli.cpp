@@ -10,6 +10,7 @@
 #include "journal_commands.h"
 #include "journal_recovery.h"
 #include "local_clock.h"
+#include "locked_file.h"
 #include "log_file.h"
 #include "pass_preview.h"
 #include "picture_scan.h"
@@ -98,6 +99,7 @@ int main(int argc, char **argv)
     using namespace kronvik;
 
     PinSystemTimeZone();
+    RaiseOpenFilesAllowed();
     CliOptions options;
     std::string error;
     switch (ParseCliOptions(argc, argv, options, error)) {

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "picture_reader.h"
 
+#include "directory_lock.h"
 #include "exif_time_shift.h"
 #include "file_services.h"
 #include "jpeg_head.h"
@@ -59,10 +60,12 @@ void FindShift(PictureRead &read, JpegHead &head, int hours)
 // The files the reads hold (HeldForUpdate, HeldForTime), of all passes of the process.
 std::atomic<std::size_t> g_heldForUpdate{0};
 
+// A quarter of the files the process may have open beside the folders its passes hold.
 std::size_t MostHeldForUpdate()
 {
-    static const std::size_t most = std::min<std::size_t>(512, OpenFilesAllowed() / 4);
-    return most;
+    static const std::size_t allowed = OpenFilesAllowed();
+    const std::size_t folders = DirectoryLocksOpen();
+    return std::min<std::size_t>(512, (allowed > folders ? allowed - folders : 0) / 4);
 }
 
 // Counts one more file held, where the reads may hold one more.

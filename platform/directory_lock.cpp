@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "directory_lock.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -21,6 +22,8 @@
 namespace kronvik {
 
 namespace {
+
+std::atomic<std::size_t> g_directoriesOpen{0};
 
 // How soon a wait without a helper process tries again.
 constexpr long kRetryNanoseconds = 100'000'000;
@@ -107,6 +110,7 @@ bool DirectoryLock::Adopt(int fd)
         return false;
     }
     m_fd = fd;
+    ++g_directoriesOpen;
     m_identity = {static_cast<std::uint64_t>(makedev(status.stx_dev_major, status.stx_dev_minor)),
                   static_cast<std::uint64_t>(status.stx_ino)};
     // Kernels before 5.8 tell neither; the directory then counts as no mount's root.
@@ -137,9 +141,16 @@ LockAttempt DirectoryLock::TryLock(LockMode mode)
 
 void DirectoryLock::Release()
 {
-    if (m_fd >= 0)
+    if (m_fd >= 0) {
         close(m_fd);
+        --g_directoriesOpen;
+    }
     m_fd = -1;
+}
+
+std::size_t DirectoryLocksOpen()
+{
+    return g_directoriesOpen;
 }
 
 DirectoryLockWait::DirectoryLockWait(const DirectoryLock &lock, LockMode mode)

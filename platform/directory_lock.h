@@ -64,6 +64,10 @@ private:
     bool m_mountRoot = false;
 };
 
+// How many DirectoryLock objects of the process hold a directory open: each takes one of the
+// files the process may have open.
+std::size_t DirectoryLocksOpen();
+
 // A wait for a lock that another run holds. A helper process blocks in flock on the same open
 // directory, so the caller can watch for the end of the wait among its own events (the window's
 // event loop, the terminal's signals) and give it up at any moment. The lock the helper takes

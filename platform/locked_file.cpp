@@ -244,6 +244,15 @@ std::size_t OpenFilesAllowed()
     return static_cast<std::size_t>(limit.rlim_cur);
 }
 
+void RaiseOpenFilesAllowed()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 int CheckUpdateAccess(const std::string &path, bool readOnlyToAll)
 {
     // The effective user decides, as it does for open.

@@ -75,6 +75,12 @@ private:
 // is none.
 std::size_t OpenFilesAllowed();
 
+// Raises the process's soft limit on open files to its hard limit. A pass holds a directory open
+// for each folder of its sources and each one above them, and a source list of a thousand
+// folders is no rarity; the usual soft limit of 1,024 is there for programs that use select(),
+// which neither front end does.
+void RaiseOpenFilesAllowed();
+
 // Whether LockedFile::OpenExistingForUpdate is expected to open `path`, asked without opening it:
 // 0, or the errno it would meet for permissions, a read-only file system or a missing file. A lock
 // that another process holds is not foreseen.

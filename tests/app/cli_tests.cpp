@@ -392,22 +392,58 @@ TEST_F(TheCli, shiftsDatesByTheGivenHours)
 TEST_F(TheCli, shiftsEveryPictureWhenItMayHaveFewFilesOpen)
 {
     // The reads made ahead keep the pictures they read open for their shifts, as many as the
-    // limit on open files leaves room for.
-    DatedPictures(300);
-    const pid_t child = fork();
-    if (child == 0) {
-        const rlimit few{64, 64};
-        setrlimit(RLIMIT_NOFILE, &few);
-        ExecCli(KRONVIK_CLI_PATH, {"-t", "2", pictures.Path().string()}, output / "out",
-                output / "err");
+    // limit on open files leaves room for beside the folders the pass holds open; the soft limit
+    // is raised to the hard one first.
+    struct Row
+    {
+        const char *name;
+        rlim_t soft, hard;
+        int folders; // of one picture each, else 300 pictures in one
+    } const rows[] = {
+            {"one folder", 64, 64, 0},
+            {"a folder each, with no room to raise the limit", 256, 256, 230},
+            {"a folder each, more than the soft limit", 256, 4096, 400},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(pictures.Path());
+        fs::create_directory(pictures.Path());
+        std::string sources = pictures.Path().string();
+        int count = 300;
+        if (row.folders == 0) {
+            DatedPictures(count);
+        } else {
+            count = row.folders;
+            sources.clear();
+            for (int i = 0; i < row.folders; ++i) {
+                const std::string folder = pictures / ("d" + std::to_string(i));
+                fs::create_directory(folder);
+                const auto two = [](int value) {
+                    return (value < 10 ? "0" : "") + std::to_string(value);
+                };
+                const std::string date =
+                        "2005:07:14 " + two(i / 3600) + ":" + two(i / 60 % 60) + ":" + two(i % 60);
+                WriteJpegWithExif(folder + "/p.jpg", {{"Exif.Photo.DateTimeOriginal", date},
+                                                      {"Exif.Photo.DateTimeDigitized", date}});
+                sources += (i ? ";" : "") + folder;
+            }
+        }
+        const pid_t child = fork();
+        if (child == 0) {
+            const rlimit few{row.soft, row.hard};
+            setrlimit(RLIMIT_NOFILE, &few);
+            ExecCli(KRONVIK_CLI_PATH, {"-t", "2", sources}, output / "out", output / "err");
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadBytes(output / "err");
+        EXPECT_NE(ReadBytes(output / "out")
+                          .find(": Digital pictures dated successfully: " + std::to_string(count)
+                                + "\n"),
+                  std::string::npos)
+                << ReadBytes(output / "out").substr(0, 2000);
     }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadBytes(output / "err");
-    EXPECT_NE(ReadBytes(output / "out").find(": Digital pictures dated successfully: 300\n"),
-              std::string::npos)
-            << ReadBytes(output / "out");
-    EXPECT_TRUE(fs::exists(pictures / "2005-07-14 06.39.30.JPG"));
+    EXPECT_TRUE(fs::exists(pictures / "d399/2005-07-14 02.06.39.JPG"));
 }
 
 TEST_F(TheCli, leavesTheAccessTimesOfThePicturesItReadsAsTheyWere)
