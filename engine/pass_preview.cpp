@@ -10,6 +10,7 @@
 #include "local_clock.h"
 #include "picture_plan.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <sys/stat.h>
@@ -190,7 +191,11 @@ int PreviewApplier::Rename(const RenameChange &rename)
     struct stat status
     {
     };
-    if (!OnDisk(rename.to).empty() && lstat(rename.to.c_str(), &status) == 0)
+    // Where letter case makes no difference (a camera's FAT or exFAT card), the name may lead to
+    // the picture's own entry, which the run renames to this spelling, or to one it has renamed
+    // away by now under another.
+    if (!OnDisk(rename.to).empty() && lstat(rename.to.c_str(), &status) == 0
+        && CheckRenameOntoOwnName(from, rename.to) != 0 && !FreedUnderAnotherSpelling(rename.to))
         return EEXIST;
     const std::size_t slash = rename.to.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : rename.to.substr(0, slash + 1);
@@ -207,10 +212,51 @@ int PreviewApplier::Rename(const RenameChange &rename)
         m_entriesGiven[to] = from;
     }
     m_renamedTo.erase(rename.from);
-    m_renamedAway.insert(rename.from);
-    m_renamedAway.erase(rename.to);
+    NoteRenamedAway(rename.from);
+    NoteGivenBack(rename.to);
     m_renamedTo[rename.to] = from;
     return 0;
+}
+
+namespace {
+
+std::string ByCase(const std::string &path)
+{
+    std::string key = path;
+    for (auto c = key.begin() + static_cast<std::ptrdiff_t>(key.rfind('/') + 1); c != key.end();
+         ++c)
+        if (*c >= 'A' && *c <= 'Z')
+            *c = static_cast<char>(*c - 'A' + 'a');
+    return key;
+}
+
+} // namespace
+
+void PreviewApplier::NoteRenamedAway(const std::string &path)
+{
+    m_renamedAway.insert(path);
+    m_renamedAwayByCase[ByCase(path)].insert(path);
+}
+
+void PreviewApplier::NoteGivenBack(const std::string &path)
+{
+    if (!m_renamedAway.erase(path))
+        return;
+    const auto spellings = m_renamedAwayByCase.find(ByCase(path));
+    spellings->second.erase(path);
+    if (spellings->second.empty())
+        m_renamedAwayByCase.erase(spellings);
+}
+
+bool PreviewApplier::FreedUnderAnotherSpelling(const std::string &path) const
+{
+    const auto spellings = m_renamedAwayByCase.find(ByCase(path));
+    if (spellings == m_renamedAwayByCase.end())
+        return false;
+    return std::any_of(spellings->second.begin(), spellings->second.end(),
+                       [&path](const std::string &away) {
+                           return away != path && IsOneEntryByLetterCase(away, path);
+                       });
 }
 
 bool PreviewApplier::SetTime(const TimeChange &time, const TimeThrough &, int &error)

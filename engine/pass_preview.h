@@ -58,6 +58,12 @@ private:
 
     std::map<std::string, std::string> m_renamedTo; // new name -> the file's path on disk
     std::set<std::string> m_renamedAway; // paths whose file the run would have renamed
+    // The same, by their folder and their name with its ASCII letters in lower case: on a file
+    // system that ignores letter case, another spelling of a name renamed away is free.
+    std::map<std::string, std::set<std::string>> m_renamedAwayByCase;
+    void NoteRenamedAway(const std::string &path);
+    void NoteGivenBack(const std::string &path);
+    bool FreedUnderAnotherSpelling(const std::string &path) const;
     // The directory entries renamed away, as their directory's identity and their name: another
     // spelling of the path names the same entry, while a hard link or a symbolic link to the file
     // is another entry, which the run leaves where it is.

@@ -65,20 +65,21 @@ bool DirectoryListsName(const std::string &directory, const std::string &name)
     return listed;
 }
 
-// `to` exists. It is renamed onto only when it is `from`'s own directory entry reached through a
-// case-insensitive lookup: the names differ in letter case alone, the two paths lead to one
-// device and the same kind, size and time of file, and the directory does not list `to`'s exact
-// name. The inode number cannot tell it, as FUSE mounts of FAT give each name its own. Two
-// entries listed side by side are a taken name, also when they are two hard links of one file:
-// rename(2) between them does nothing and reports success.
-int RenameOntoExisting(const std::string &from, const std::string &to)
+} // namespace
+
+// The names differ in letter case alone, the two paths lead to one device and the same kind,
+// size and time of file, and the directory does not list `to`'s exact name. The inode number
+// cannot tell it, as FUSE mounts of FAT give each name its own. Two entries listed side by side
+// are two names, also when they are two hard links of one file: rename(2) between them does
+// nothing and reports success.
+bool IsOneEntryByLetterCase(const std::string &from, const std::string &to)
 {
     const auto split = to.rfind('/');
     const std::string directory = split == std::string::npos ? "." : to.substr(0, split + 1);
     const std::string name = split == std::string::npos ? to : to.substr(split + 1);
     if (from.compare(0, split + 1, to, 0, split + 1) != 0
         || !IsAsciiLetterCaseOnly(from.substr(split + 1), name))
-        return EEXIST;
+        return false;
     struct stat fromStatus
     {
     };
@@ -90,14 +91,30 @@ int RenameOntoExisting(const std::string &from, const std::string &to)
         || fromStatus.st_size != toStatus.st_size
         || fromStatus.st_mtim.tv_sec != toStatus.st_mtim.tv_sec
         || fromStatus.st_mtim.tv_nsec != toStatus.st_mtim.tv_nsec)
-        return EEXIST;
-    if (DirectoryListsName(directory, name))
+        return false;
+    return !DirectoryListsName(directory, name);
+}
+
+int CheckRenameOntoOwnName(const std::string &from, const std::string &to)
+{
+    if (!IsOneEntryByLetterCase(from, to))
         return EEXIST;
     // fusefat frees the clusters of a file renamed onto another spelling of its own name: there
     // the picture is kept whole under its old name instead.
     if (const std::optional<MountEntry> mount = MountHolding(from))
         if (LosesFilesRenamedOverPlaceholders(*mount))
             return EEXIST;
+    return 0;
+}
+
+namespace {
+
+// `to` exists. It is renamed onto only when it is `from`'s own directory entry reached through a
+// case-insensitive lookup.
+int RenameOntoExisting(const std::string &from, const std::string &to)
+{
+    if (const int refused = CheckRenameOntoOwnName(from, to))
+        return refused;
     return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 

@@ -45,6 +45,14 @@ bool IsRecordableFileTime(std::int64_t seconds);
 // True when the file system holding `path` keeps file times in 2-second steps (FAT, exFAT).
 bool KeepsTwoSecondTimes(const std::string &path);
 
+// Whether `to`, which exists, is `from`'s own directory entry reached through a case-insensitive
+// lookup (a FAT or exFAT camera card): the same entry under a name that differs in letter case
+// alone.
+bool IsOneEntryByLetterCase(const std::string &from, const std::string &to);
+// Whether RenameNoReplace renames `from` onto `to`, which exists: 0 for a file given another
+// spelling of its own name, where the file system keeps it whole, else EEXIST.
+int CheckRenameOntoOwnName(const std::string &from, const std::string &to);
+
 namespace detail {
 
 // The two fallbacks of RenameNoReplace, each of which never replaces a file at `to` either. Tests

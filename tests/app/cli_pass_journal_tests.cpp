@@ -4,6 +4,7 @@
 // under a temporary state folder: a shift not made twice, a journal that cannot be used, the
 // preview against the run.
 #include "cli_process.h"
+#include "exfat_mount.h"
 #include "file_state.h"
 #include "journal.h"
 #include "journal_store.h"
@@ -402,6 +403,31 @@ TEST_F(TheJournaledPass, previewPrintsTheLinesOfTheRunAndChangesNothing)
     for (std::string line; std::getline(lines, line);)
         ++passes;
     EXPECT_EQ(passes, static_cast<int>(rows.size())) << history.out;
+}
+
+// On a card that ignores letter case, a picture named after its date with ".jpg" is renamed to
+// ".JPG", and a name freed under one spelling is free under another.
+TEST_F(TheJournaledPass, previewOnACardThatIgnoresLetterCasePrintsTheLinesOfTheRun)
+{
+    const ExfatMount card;
+    if (!card.IsMounted())
+        GTEST_SKIP() << "no exFAT file system: " << card.Problem();
+    const auto picture = [&](const std::string &name, const std::string &date) {
+        WriteJpegWithExif(card / name, {{"Exif.Photo.DateTimeOriginal", date},
+                                        {"Exif.Photo.DateTimeDigitized", date}});
+    };
+    picture("2005-07-14 09.03.29.jpg", "2005:07:14 09:03:29");
+    picture("2005-07-14 09.03.31.jpg", "2005:07:14 10:00:00"); // renamed away first
+    picture("a.jpg", "2005:07:14 09:03:31");
+    const std::string folder = card / "";
+    const auto before = Snapshot(folder);
+    const CliRun previewed = Run({"--dry-run", folder});
+    EXPECT_EQ(Snapshot(folder), before);
+    const CliRun ran = Run({folder});
+    EXPECT_EQ(ran.status, 0) << ran.out;
+    EXPECT_EQ(previewed.Messages(), ran.Messages()) << ran.out;
+    EXPECT_EQ(previewed.status, ran.status);
+    EXPECT_TRUE(fs::exists(card / "2005-07-14 09.03.31.JPG"));
 }
 
 TEST_F(TheJournaledPass, previewEndsAsTheRunWouldWhereTheRunCannotWriteItsFiles)
