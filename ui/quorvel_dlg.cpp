@@ -474,6 +474,11 @@ void CQuorvelDlg::OnUndoLastPass()
         // Another run's end may have pruned it since.
         if (found.outcome == UndoOutcome::Undone && !(pass = journal.FindPass(found.pass)))
             found.outcome = UndoOutcome::UnknownPass;
+        // The question's counts are those of the moment: a pass that another run is still making
+        // would take back more than the user agreed to.
+        if (found.outcome == UndoOutcome::Undone && pass->ended == 0
+            && ProcessStillRuns(journal, *pass))
+            found.outcome = UndoOutcome::StillRunning;
         if (found.outcome != UndoOutcome::Undone) {
             std::string refusal = UndoRefusal(found);
             refusal[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(refusal[0])));

@@ -8,6 +8,7 @@
 #include "jpeg_fixture.h"
 #include "log_list_view.h"
 #include "message_box_catcher.h"
+#include "paused_child.h"
 #include "quorvel_dlg.h"
 #include "small_disk.h"
 #include "temp_dir.h"
@@ -25,8 +26,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <functional>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -250,6 +253,41 @@ private slots:
         QCOMPARE(ok.boxes[1].text,
                  QString::fromStdString("The journal " + (*m_home / "state/kronvik/journal.sqlite3")
                                         + " cannot be used: Not a directory."));
+    }
+
+    // Another run still making its pass: the counts asked about would not be those taken back.
+    void refusesAPassThatAnotherRunIsStillMaking()
+    {
+        const std::string picture = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+        const pid_t running = ForkPausedAfter([&] {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            // Kept open while the process waits: its pass runs as long as it lives.
+            auto *journal = new Journal(Journal::DefaultPath());
+            journal->BeginPass({JournalFrontEnd::Cli, m_pictures->Path().string(), 2, true, 0});
+            const PlannedPicture plan = PlanDating(picture, 2);
+            const std::vector<ChangeId> ids = journal->PlanBatch({plan});
+            for (std::size_t i = 0; i < ids.size(); ++i) {
+                MakeChange(plan.changes[i]);
+                journal->MarkDone(ids[i]);
+            }
+            journal->Flush();
+        });
+        QVERIFY(running > 0);
+        const std::string dated = *m_pictures / "2005-07-14 11.03.27.JPG";
+        const std::string made = ReadBytes(dated);
+        CQuorvelDlg window(m_state);
+        window.show();
+        // An undo that waited for the pass would wait for as long as the process lives.
+        QTimer::singleShot(3000, [running] { kill(running, SIGKILL); });
+        MessageBoxAnswer ok(QMessageBox::No);
+        TriggerUndo(window);
+        QTRY_COMPARE(ok.boxes.size(), 1u);
+        kill(running, SIGKILL);
+        waitpid(running, nullptr, 0);
+        QCOMPARE(ok.boxes[0].icon, QMessageBox::Information);
+        QCOMPARE(ok.boxes[0].text, QStringLiteral("Pass 1 is still running."));
+        QCOMPARE(ReadBytes(dated), made);
+        QVERIFY(!fs::exists(picture));
     }
 
     void offersTheEntryUnderAboutAndNotWhileAPassRuns()
