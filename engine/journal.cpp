@@ -1123,22 +1123,19 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
             }
             return false;
         };
+        if (*endedAt != path && !renamedThere && !sameFile() && !renamedHere())
+            continue;
         // A name holds what the journal says only as long as no later pass or undo renamed
         // another picture with the same bytes to it after the shifted one left it. The file
         // itself may have left and come back by renames the journal does not know of, as when
         // its owner renamed it and a pass gave it its date name again: its inode says it is the
-        // same file where the mount keeps inodes. The inode found where the shift ended needs no
-        // such trail.
-        const bool byName = *endedAt == path || renamedThere;
-        if (byName || !sameFile()) {
-            if (!byName && !renamedHere())
-                continue;
-            if ((identity == FileIdentity{} || candidate.identity != identity)
-                && TrailSince(candidate.shift.pass).Follow(path) != RenameTrail::Fate::StaysThere)
-                continue;
-        }
+        // same file where the mount keeps inodes (and the two other ways need that inode).
+        const bool sameInode = identity != FileIdentity{} && candidate.identity == identity;
+        if (!sameInode
+            && TrailSince(candidate.shift.pass).Follow(path) != RenameTrail::Fate::StaysThere)
+            continue;
         // Of several, the one the inode names; else the newest.
-        if (identity != FileIdentity{} && candidate.identity == identity)
+        if (sameInode)
             return candidate.shift;
         if (!found)
             found = candidate.shift;
