@@ -223,10 +223,8 @@ namespace {
 std::string ByCase(const std::string &path)
 {
     std::string key = path;
-    for (auto c = key.begin() + static_cast<std::ptrdiff_t>(key.rfind('/') + 1); c != key.end();
-         ++c)
-        if (*c >= 'A' && *c <= 'Z')
-            *c = static_cast<char>(*c - 'A' + 'a');
+    const auto name = key.begin() + static_cast<std::ptrdiff_t>(key.rfind('/') + 1);
+    std::transform(name, key.end(), name, AsciiLower);
     return key;
 }
 

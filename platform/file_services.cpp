@@ -26,13 +26,6 @@ namespace {
 constexpr long kMsdosSuperMagic = 0x4d44;
 constexpr long kExfatSuperMagic = 0x2011BAB0;
 
-// Folds ASCII letters only, whatever the locale: names that differ elsewhere count as different,
-// so a rename onto them is refused rather than risked.
-char AsciiLower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool IsAsciiLetterCaseOnly(const std::string &a, const std::string &b)
 {
     if (a.size() != b.size())
@@ -66,6 +59,11 @@ bool DirectoryListsName(const std::string &directory, const std::string &name)
 }
 
 } // namespace
+
+char AsciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // The names differ in letter case alone, the two paths lead to one device and the same kind,
 // size and time of file, and the directory does not list `to`'s exact name. The inode number

@@ -45,6 +45,10 @@ bool IsRecordableFileTime(std::int64_t seconds);
 // True when the file system holding `path` keeps file times in 2-second steps (FAT, exFAT).
 bool KeepsTwoSecondTimes(const std::string &path);
 
+// Folds ASCII letters only, whatever the locale: names that differ elsewhere count as different,
+// so a rename onto them is refused rather than risked.
+char AsciiLower(char c);
+
 // Whether `to`, which exists, is `from`'s own directory entry reached through a case-insensitive
 // lookup (a FAT or exFAT camera card): the same entry under a name that differs in letter case
 // alone.
