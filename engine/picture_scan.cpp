@@ -175,6 +175,10 @@ void RetrieveFileList(DatingSession &session)
     session.view.SetStatusLabel(StatusLabel::Percent, "");
     for (const std::string &directory : SplitSourceList(session.view.SourceDirectoryText()))
         ScanDirectory(session, directory);
+    // The count is written only as pictures are found; left alone, a retrieval that finds none
+    // would go on showing the count of the one before it beside a run log that says 0.
+    if (session.state.pictureList.empty())
+        session.view.SetStatusLabel(StatusLabel::Total, "0");
     session.view.EnableDatePictures();
 }
 

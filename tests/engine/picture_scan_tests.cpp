@@ -42,10 +42,13 @@ TEST_F(APictureScan, emptiesTheListAndWritesNothingForAnEmptyOrSeparatorOnlyText
 {
     for (const char *text : {"", ";", ";;;"}) {
         sandbox.state.pictureList = {"/old.jpg"};
+        sandbox.front.labels[StatusLabel::Total] = "3";
         sandbox.front.datePicturesEnabled = false;
         Retrieve(text);
         EXPECT_TRUE(sandbox.state.pictureList.empty());
         EXPECT_EQ(sandbox.front.labels[StatusLabel::Caption], "Files found:");
+        EXPECT_EQ(sandbox.front.labels[StatusLabel::Total], "0")
+                << "not the last retrieval's count";
         EXPECT_TRUE(sandbox.front.datePicturesEnabled);
     }
     EXPECT_EQ(sandbox.front.LineCount(), 0u);
