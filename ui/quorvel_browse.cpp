@@ -266,10 +266,16 @@ void CQuorvelBrowse::OnItemExpanding(QTreeWidgetItem *item, bool expanding)
 
 void CQuorvelBrowse::OnSelChanged()
 {
-    // An empty selection (the selected item was thrown away by a collapse) names no new item.
     const QList<QTreeWidgetItem *> selected = m_tree->selectedItems();
-    if (!selected.isEmpty())
+    if (!selected.isEmpty()) {
         m_path = GetItemPath(selected.first());
+        return;
+    }
+    // The system's tree control cannot be left without a selection once it has one; Qt's lets a
+    // Ctrl+click take it away, and OK would then name a folder that the tree no longer shows as
+    // chosen. Select the item at hand again instead.
+    if (QTreeWidgetItem *current = m_tree->currentItem(); current && !m_path.empty())
+        current->setSelected(true);
 }
 
 } // namespace kronvik

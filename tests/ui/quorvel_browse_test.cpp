@@ -343,6 +343,13 @@ private slots:
         browser.Top(0)->setExpanded(false);
         QCOMPARE(tree->selectedItems(), QList<QTreeWidgetItem *>{browser.Top(0)});
         QCOMPARE(browser.dialog.GetSelectedPath(), root.Path().string());
+
+        // A Ctrl+click on the selected item leaves it selected: OK names what the tree shows.
+        tree->setCurrentItem(browser.Top(1));
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          tree->visualItemRect(browser.Top(1)).center());
+        QCOMPARE(tree->selectedItems(), QList<QTreeWidgetItem *>{browser.Top(1)});
+        QCOMPARE(browser.dialog.GetSelectedPath(), std::string("/"));
     }
 
     void aDirectoryNameThatIsNotUtf8YieldsItsExactBytes()
