@@ -38,7 +38,9 @@ int MakeDirectories(const std::string &path)
         if (at != path.size() && path[at] != '/')
             continue;
         const std::string prefix = path.substr(0, at);
-        if (mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
+        // The run log and the journal name the user's folders and pictures: folders made for
+        // them are the user's alone, as the base-directory rules ask.
+        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
             return errno;
     }
     if (stat(path.c_str(), &status) != 0)

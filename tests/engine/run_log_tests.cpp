@@ -115,6 +115,9 @@ TEST_F(ALogFile, withoutALogsDirectoryGoesToThePerUserStateFolder)
     old ? setenv("XDG_STATE_HOME", saved.c_str(), 1) : unsetenv("XDG_STATE_HOME");
     EXPECT_TRUE(logDir.empty());
     EXPECT_TRUE(fs::exists(dir / "state/kronvik/Kronvik.log"));
+    for (const char *made : {"state", "state/kronvik"})
+        EXPECT_EQ(fs::status(dir / made).permissions() & fs::perms::all, fs::perms::owner_all)
+                << made;
 }
 
 } // namespace
