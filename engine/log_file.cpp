@@ -7,6 +7,7 @@
 #include "replacing_file.h"
 #include "user_folders.h"
 
+#include <ctime>
 #include <unistd.h>
 
 namespace kronvik {
@@ -72,6 +73,10 @@ void WriteLogFile(const RunLog &log, bool saveLog, std::string &logDirectory)
         throw FileError(FileErrorKind::DiskFull, path);
     if (int error = file.Replace())
         throw FileError::FromErrno(error, path);
+    // A writer killed midway leaves its temporary file in a folder the user chose. Another
+    // process writing its log at this moment holds no lock that tells, but no write of a log
+    // takes an hour.
+    RemoveLeftTemporaries(path, time(nullptr) - 3600);
 }
 
 void CheckLogFile(const RunLog &log, bool saveLog, const std::string &logDirectory)

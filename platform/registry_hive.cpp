@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -206,12 +206,6 @@ std::string LinkEnd(std::string path)
     return {};
 }
 
-std::string BaseNameOf(const std::string &path)
-{
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Memory for the text of the hive, mapped and filled with pages in one call: touching tens of
 // megabytes page by page costs far more than reading them on some machines (virtual ones above
 // all).
@@ -384,22 +378,6 @@ RegistryError SetAside(const std::string &path)
     return kErrorAccessDenied;
 }
 
-// Removes the temporary files that saves killed midway left beside the hive. Called under the
-// lock, so no live save owns one of them.
-void RemoveStaleTemporaries(const std::string &hive)
-{
-    const std::string folder = FolderOf(hive);
-    const std::string name = BaseNameOf(hive);
-    DIR *listing = opendir(folder.c_str());
-    if (!listing)
-        return;
-    while (const dirent *entry = readdir(listing)) {
-        if (IsTemporaryNameOf(entry->d_name, name))
-            unlinkat(dirfd(listing), entry->d_name, 0);
-    }
-    closedir(listing);
-}
-
 // Adds a section for `path` and for every missing key above it, parents first, as a regedit
 // export lists them.
 void CreateKeyPath(RegistryHiveContents &contents, const std::string &path)
@@ -480,7 +458,8 @@ RegistryError WriteChanges(HiveSnapshot &snapshot, bool stillShared)
             return error;
         snapshot.parsed = true;
     }
-    RemoveStaleTemporaries(target);
+    // Under the lock no live save owns one of them, whatever its age.
+    RemoveLeftTemporaries(target, std::numeric_limits<time_t>::max());
 
     const std::string text = FormatRegistryHiveText(snapshot.contents);
     ReplacingFile file;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -249,6 +250,24 @@ int ReplacingFile::Replace()
     SyncFolder(FolderOf(m_path));
     Discard();
     return 0;
+}
+
+void RemoveLeftTemporaries(const std::string &path, time_t notAfter)
+{
+    DIR *listing = opendir(FolderOf(path).c_str());
+    if (!listing)
+        return;
+    const std::string name = NameOf(path);
+    while (const dirent *entry = readdir(listing)) {
+        struct stat status
+        {
+        };
+        if (IsTemporaryNameOf(entry->d_name, name)
+            && fstatat(dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0
+            && status.st_mtime <= notAfter)
+            unlinkat(dirfd(listing), entry->d_name, 0);
+    }
+    closedir(listing);
 }
 
 bool IsTemporaryNameOf(const std::string &name, const std::string &fileName)

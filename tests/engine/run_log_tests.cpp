@@ -6,9 +6,11 @@
 #include "run_log.h"
 #include "temp_dir.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <set>
 
 using namespace kronvik;
 using namespace kronvik::test;
@@ -80,6 +82,25 @@ TEST_F(ALogFile, isCreatedAnewAndKeepsADirectoryThatEndsInASeparator)
     WriteLogFile(second, true, logDir);
     EXPECT_EQ(logDir, dir.Path().string() + "/");
     EXPECT_EQ(ReadBytes(dir / "Kronvik.log"), "second run\r\n");
+}
+
+TEST_F(ALogFile, clearsTheTemporaryFilesThatKilledWritersLeftButNotALiveOnes)
+{
+    const auto twoHoursAgo = fs::file_time_type::clock::now() - std::chrono::hours(2);
+    for (const char *name : {"Kronvik.log.tmp.a1B2c3", "Kronvik.log.tmp", "Kronvik.log.tmp.d4E5f6",
+                             "notes.tmp.a1B2c3", "Kronvik.log.tmp.toolong"}) {
+        WriteBytes(dir / name, "x");
+        if (std::string(name) != "Kronvik.log.tmp.d4E5f6")
+            fs::last_write_time(dir / name, twoHoursAgo);
+    }
+    std::string logDir = dir.Path().string();
+    WriteLogFile(log, true, logDir);
+    std::set<std::string> left;
+    for (const auto &entry : fs::directory_iterator(dir.Path()))
+        left.insert(entry.path().filename());
+    // The fresh one may belong to a log being written at this moment.
+    EXPECT_EQ(left, (std::set<std::string>{"Kronvik.log", "Kronvik.log.tmp.d4E5f6",
+                                           "notes.tmp.a1B2c3", "Kronvik.log.tmp.toolong"}));
 }
 
 TEST_F(ALogFile, isLeftAloneWhenSavingIsOffOrTheLogIsEmpty)
