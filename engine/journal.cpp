@@ -1097,14 +1097,20 @@ std::optional<EarlierShift> Journal::FindEarlierShift(const std::string &path, s
         // again to another file since).
         // A killed pass's shift made through a name gone since (a link in a folder deleted since
         // the kill) has its inode, the file's size and the pair to go by.
+        // A file that left the name by a move the journal does not know of (its owner renamed it
+        // or moved it to another folder) is the shifted one where it was made before the pass
+        // began: it has held its inode number all along, so no other file had it meanwhile. The
+        // pass's start is known to the second, so a file made within that second does not count.
         const auto sameFile = [&] {
             if (identity == FileIdentity{} || candidate.identity != identity)
                 return false;
             FileState ended;
             const int error = ReadFileState(*endedAt, ended);
-            return error == 0 ? ended.identity == identity
-                              : killed && state == ChangeState::Planned
-                                        && (error == ENOENT || error == ENOTDIR);
+            if (error == 0 ? ended.identity == identity
+                           : killed && state == ChangeState::Planned
+                                     && (error == ENOENT || error == ENOTDIR))
+                return true;
+            return BornBefore(path, identity, candidate.shift.started);
         };
         // The pass shifted the file under another name (a symbolic link to it), and renamed it to
         // this path under its own.

@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace kronvik {
@@ -86,6 +87,18 @@ int ReadFileState(const std::string &path, FileState &state, bool followLinks)
         return errno;
     state = StateOf(status);
     return 0;
+}
+
+bool BornBefore(const std::string &path, FileIdentity identity, std::int64_t second)
+{
+    struct statx status
+    {
+    };
+    if (statx(AT_FDCWD, path.c_str(), 0, STATX_INO | STATX_BTIME, &status) != 0
+        || !(status.stx_mask & STATX_BTIME))
+        return false;
+    const FileIdentity found{makedev(status.stx_dev_major, status.stx_dev_minor), status.stx_ino};
+    return found == identity && status.stx_btime.tv_sec < second;
 }
 
 int SetModificationTime(const std::string &path, std::int64_t modified, bool followLinks,

@@ -28,6 +28,10 @@ struct FileState
 // false then).
 int ReadFileState(const std::string &path, FileState &state, bool followLinks = true);
 
+// True when `path` names the file `identity` and the file system says that file was made in a
+// second before `second` (seconds since the epoch). False where it keeps no birth time.
+bool BornBefore(const std::string &path, FileIdentity identity, std::int64_t second);
+
 // Sets the modification time of the file to `modified` nanoseconds since the epoch, keeping its
 // access time. Returns 0 or an errno value. With `followLinks` false, or `descriptor`, as
 // SetLastWriteTime.

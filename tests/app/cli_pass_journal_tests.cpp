@@ -12,6 +12,7 @@
 #include "state_home.h"
 #include "temp_dir.h"
 
+#include <chrono>
 #include <climits>
 #include <fcntl.h>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kronvik;
@@ -156,6 +158,36 @@ TEST_F(TheJournaledPass, shiftsNoPictureTwiceByTheSameHours)
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_TRUE(Holds("2005-07-14 07.03.27.JPG", "2005:07:14 07:03:27")) << again.out;
     EXPECT_EQ(again.out.find("already shifted"), std::string::npos) << again.out;
+}
+
+// The owner renamed a shifted picture by hand, or moved it into a folder of its own, and runs the
+// same adjustment over the tree again: it is the very file shifted, and is not shifted twice.
+TEST_F(TheJournaledPass, shiftsNoPictureTwiceThatItsOwnerRenamedOrMovedSince)
+{
+    Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    Picture("IMG_0002.JPG", "2006:03:01 10:00:00");
+    const std::string folder = pictures.Path();
+    // Pictures made in the second the pass starts in are not told from others given their
+    // inodes: the pictures of a camera are older.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+    ASSERT_EQ(Run({"-t", "2", folder}).status, 0);
+    fs::rename(pictures / "2005-07-14 11.03.27.JPG", pictures / "own name.jpg");
+    fs::create_directories(pictures / "sorted");
+    fs::rename(pictures / "2006-03-01 12.00.00.JPG", pictures / "sorted/2006-03-01 12.00.00.JPG");
+
+    for (const bool preview : {true, false}) {
+        std::vector<std::string> args = {"-t", "2", folder};
+        if (preview)
+            args.insert(args.begin(), "--dry-run");
+        const CliRun again = Run(args);
+        EXPECT_EQ(again.status, 0) << again.err;
+        for (const char *name : {"/own name.jpg", "/sorted/2006-03-01 12.00.00.JPG"})
+            EXPECT_NE(again.out.find(name + std::string(": EXIF dates already shifted by +2")),
+                      std::string::npos)
+                    << name << again.out;
+    }
+    EXPECT_TRUE(Holds("2005-07-14 11.03.27.JPG", "2005:07:14 11:03:27"));
+    EXPECT_TRUE(Holds("sorted/2006-03-01 12.00.00.JPG", "2006:03:01 12:00:00"));
 }
 
 // +2 typed where -2 was meant: the undo writes the pictures' own dates back, which is no shift by
