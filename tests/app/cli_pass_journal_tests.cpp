@@ -470,7 +470,7 @@ TEST_F(TheJournaledPass, previewEndsAsTheRunWouldWhereTheRunCannotWriteItsFiles)
     const std::string logs = output / "logs";
     fs::create_directory(logs);
     enum class Held { Nothing, Log, Picture }; // what another process holds locked
-    enum class Journal { New, FolderIsAFile, OnAFullDisk, MarksDamaged };
+    enum class Journal { New, FolderIsAFile, OnAFullDisk, MarksDamaged, LinkAhead, LinkNowhere };
     struct Row
     {
         const char *name;
@@ -504,6 +504,16 @@ TEST_F(TheJournaledPass, previewEndsAsTheRunWouldWhereTheRunCannotWriteItsFiles)
              Held::Picture,
              3},
             {"a logs directory that takes the log", {"-l", logs}, Journal::New, Held::Nothing, 0},
+            {"a journal linked to a file still to be made",
+             {},
+             Journal::LinkAhead,
+             Held::Nothing,
+             0},
+            {"a journal linked into a folder that is missing",
+             {},
+             Journal::LinkNowhere,
+             Held::Nothing,
+             3},
     };
     for (const Row &row : rows) {
         const ScopedStateHome state;
@@ -511,6 +521,12 @@ TEST_F(TheJournaledPass, previewEndsAsTheRunWouldWhereTheRunCannotWriteItsFiles)
             WriteBytes(state.JournalFolder(), "x");
         if (row.journal == Journal::MarksDamaged)
             DamageTable(state, "marks");
+        if (row.journal == Journal::LinkAhead || row.journal == Journal::LinkNowhere) {
+            fs::create_directory(state.JournalFolder());
+            fs::create_symlink(row.journal == Journal::LinkAhead ? "elsewhere.sqlite3"
+                                                                 : "missing/journal.sqlite3",
+                               state.JournalFolder() + "/journal.sqlite3");
+        }
         fs::remove(logs + "/Kronvik.log");
         const bool logHeld = row.held == Held::Log;
         if (logHeld)
