@@ -13,13 +13,13 @@
 #include "locked_file.h"
 #include "log_file.h"
 #include "pass_preview.h"
+#include "path_names.h"
 #include "picture_scan.h"
 #include "source_locks.h"
 #include "terminal_front_end.h"
 #include "terminal_lock_waiter.h"
 #include "user_folders.h"
 
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -75,27 +75,14 @@ std::unique_ptr<kronvik::Journal> OpenJournal(const kronvik::CliOptions &options
     {
     };
     if (options.dryRun && stat(Journal::DefaultPath().c_str(), &status) != 0) {
-        const int error = errno;
+        const int statError = errno;
         const std::string path = Journal::DefaultPath();
         // A symbolic link that leads nowhere: SQLite makes the file it names, where that file's
         // folder is there.
         if (lstat(path.c_str(), &status) == 0) {
-            std::string target = path;
-            char link[PATH_MAX];
-            for (int hop = 0; hop < 40; ++hop) {
-                const ssize_t size = readlink(target.c_str(), link, sizeof link - 1);
-                if (size < 0)
-                    break;
-                const std::string text(link, static_cast<std::size_t>(size));
-                target = text.starts_with('/') ? text
-                                               : target.substr(0, target.rfind('/') + 1) + text;
-            }
-            const std::string folder = target.substr(0, target.rfind('/'));
-            if (error != ENOENT || stat(folder.empty() ? "/" : folder.c_str(), &status) != 0
-                || !S_ISDIR(status.st_mode))
+            if (kronvik::FolderOfMissingLinkTarget(path).empty())
                 throw kronvik::JournalError(kronvik::JournalErrorMessage(
-                        path, "unable to open database file ("
-                                      + kronvik::SystemErrorText(error == ENOENT ? errno : error)
+                        path, "unable to open database file (" + kronvik::SystemErrorText(statError)
                                       + ")"));
             return nullptr;
         }
