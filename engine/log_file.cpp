@@ -75,8 +75,8 @@ void WriteLogFile(const RunLog &log, bool saveLog, std::string &logDirectory)
         throw FileError::FromErrno(error, path);
     // A writer killed midway leaves its temporary file in a folder the user chose. Another
     // process writing its log at this moment holds no lock that tells, but no write of a log
-    // takes an hour.
-    RemoveLeftTemporaries(path, time(nullptr) - 3600);
+    // takes an hour. The log never had a temporary file of a fixed name: one is the user's.
+    RemoveLeftTemporaries(path, time(nullptr) - 3600, false);
 }
 
 void CheckLogFile(const RunLog &log, bool saveLog, const std::string &logDirectory)

@@ -459,7 +459,7 @@ RegistryError WriteChanges(HiveSnapshot &snapshot, bool stillShared)
         snapshot.parsed = true;
     }
     // Under the lock no live save owns one of them, whatever its age.
-    RemoveLeftTemporaries(target, std::numeric_limits<time_t>::max());
+    RemoveLeftTemporaries(target, std::numeric_limits<time_t>::max(), true);
 
     const std::string text = FormatRegistryHiveText(snapshot.contents);
     ReplacingFile file;

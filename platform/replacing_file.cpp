@@ -252,7 +252,7 @@ int ReplacingFile::Replace()
     return 0;
 }
 
-void RemoveLeftTemporaries(const std::string &path, time_t notAfter)
+void RemoveLeftTemporaries(const std::string &path, time_t notAfter, bool withFixedName)
 {
     DIR *listing = opendir(FolderOf(path).c_str());
     if (!listing)
@@ -263,6 +263,7 @@ void RemoveLeftTemporaries(const std::string &path, time_t notAfter)
         {
         };
         if (IsTemporaryNameOf(entry->d_name, name)
+            && (withFixedName || entry->d_name != name + kTemporaryInfix)
             && fstatat(dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0
             && status.st_mtime <= notAfter)
             unlinkat(dirfd(listing), entry->d_name, 0);

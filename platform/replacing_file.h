@@ -66,8 +66,9 @@ int CheckReplacing(const std::string &path, ReplacedFileLock lock);
 // fixed "<fileName>.tmp" of earlier versions: what a writer killed midway leaves behind.
 bool IsTemporaryNameOf(const std::string &name, const std::string &fileName);
 
-// Removes the temporary files of `path` (IsTemporaryNameOf) last modified at or before
-// `notAfter`, seconds since the epoch: what writers killed midway left behind.
-void RemoveLeftTemporaries(const std::string &path, time_t notAfter);
+// Removes the temporary files of `path` (IsTemporaryNameOf; the fixed name of earlier versions
+// only with `withFixedName`) last modified at or before `notAfter`, seconds since the epoch: what
+// writers killed midway left behind.
+void RemoveLeftTemporaries(const std::string &path, time_t notAfter, bool withFixedName);
 
 } // namespace kronvik
