@@ -10,10 +10,12 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace kronvik {
@@ -91,6 +93,21 @@ int ReadFileState(const std::string &path, FileState &state, bool followLinks)
 
 bool BornBefore(const std::string &path, FileIdentity identity, std::int64_t second)
 {
+    struct statfs system
+    {
+    };
+    if (statfs(path.c_str(), &system) != 0)
+        return false;
+    switch (static_cast<unsigned long>(system.f_type)) {
+    case EXT4_SUPER_MAGIC: // ext2 and ext3 share it
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case F2FS_SUPER_MAGIC:
+        break;
+    default:
+        return false;
+    }
     struct statx status
     {
     };

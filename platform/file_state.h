@@ -29,7 +29,9 @@ struct FileState
 int ReadFileState(const std::string &path, FileState &state, bool followLinks = true);
 
 // True when `path` names the file `identity` and the file system says that file was made in a
-// second before `second` (seconds since the epoch). False where it keeps no birth time.
+// second before `second` (seconds since the epoch). False on file systems that may number a
+// living file again (FAT and exFAT number them per mount, FUSE and SMB per lookup) or keep no
+// birth time: only the local Linux ones count.
 bool BornBefore(const std::string &path, FileIdentity identity, std::int64_t second);
 
 // Sets the modification time of the file to `modified` nanoseconds since the epoch, keeping its

@@ -164,8 +164,14 @@ TEST_F(TheJournaledPass, shiftsNoPictureTwiceByTheSameHours)
 // same adjustment over the tree again: it is the very file shifted, and is not shifted twice.
 TEST_F(TheJournaledPass, shiftsNoPictureTwiceThatItsOwnerRenamedOrMovedSince)
 {
-    Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
+    const std::string first = Picture("IMG_0001.JPG", "2005:07:14 09:03:27");
     Picture("IMG_0002.JPG", "2006:03:01 10:00:00");
+    struct statx made
+    {
+    };
+    if (statx(AT_FDCWD, first.c_str(), 0, STATX_BTIME, &made) != 0
+        || !(made.stx_mask & STATX_BTIME))
+        GTEST_SKIP() << "the temporary folder's file system keeps no birth times";
     const std::string folder = pictures.Path();
     // Pictures made in the second the pass starts in are not told from others given their
     // inodes: the pictures of a camera are older.
