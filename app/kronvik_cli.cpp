@@ -22,6 +22,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 
@@ -77,13 +78,20 @@ std::unique_ptr<kronvik::Journal> OpenJournal(const kronvik::CliOptions &options
     if (options.dryRun && stat(Journal::DefaultPath().c_str(), &status) != 0) {
         const int statError = errno;
         const std::string path = Journal::DefaultPath();
-        // A symbolic link that leads nowhere: SQLite makes the file it names, where that file's
-        // folder is there.
+        // A symbolic link that leads nowhere: SQLite makes the file it names where that file's
+        // folder is there and takes it, and makes no folder.
         if (lstat(path.c_str(), &status) == 0) {
-            if (kronvik::FolderOfMissingLinkTarget(path).empty())
+            const std::string end = kronvik::MissingLinkEnd(path);
+            const auto split = end.rfind('/');
+            const std::string folder = split == std::string::npos ? "."
+                                       : split == 0               ? "/"
+                                                                  : end.substr(0, split);
+            if (end.empty() || stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)
+                || faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
                 throw kronvik::JournalError(kronvik::JournalErrorMessage(
                         path, "unable to open database file (" + kronvik::SystemErrorText(statError)
                                       + ")"));
+            kronvik::CheckNewJournalRoom(end);
             return nullptr;
         }
         // The run would make the journal: one that it could not make ends the preview as it

@@ -57,6 +57,32 @@ std::string FolderOfLinkedFile(const std::string &path)
     return folder;
 }
 
+std::string MissingLinkEnd(const std::string &path)
+{
+    std::string name = path;
+    // As many links as the system follows itself.
+    for (int hop = 0; hop <= 40; ++hop) {
+        struct stat status
+        {
+        };
+        if (lstat(name.c_str(), &status) != 0)
+            return hop > 0 && errno == ENOENT ? name : std::string();
+        if (!S_ISLNK(status.st_mode))
+            return {};
+        std::vector<char> text(PATH_MAX + 1);
+        const ssize_t length = readlink(name.c_str(), text.data(), text.size() - 1);
+        if (length <= 0)
+            return {};
+        std::string next(text.data(), static_cast<std::size_t>(length));
+        if (next.front() != kPathSeparator) {
+            const auto split = name.rfind(kPathSeparator);
+            next = (split == std::string::npos ? std::string() : name.substr(0, split + 1)) + next;
+        }
+        name = std::move(next);
+    }
+    return {};
+}
+
 std::string FolderOfMissingLinkTarget(const std::string &path)
 {
     struct stat status

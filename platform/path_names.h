@@ -26,4 +26,9 @@ std::string FolderOfLinkedFile(const std::string &path);
 // Empty for anything else.
 std::string FolderOfMissingLinkTarget(const std::string &path);
 
+// Where `path` is a symbolic link, or a chain of them, that leads to nothing: the missing name the
+// chain ends at, as opening `path` to make a file would make it (its folder may be missing too).
+// Empty for anything else.
+std::string MissingLinkEnd(const std::string &path);
+
 } // namespace kronvik

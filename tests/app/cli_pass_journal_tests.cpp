@@ -476,7 +476,16 @@ TEST_F(TheJournaledPass, previewEndsAsTheRunWouldWhereTheRunCannotWriteItsFiles)
     const std::string logs = output / "logs";
     fs::create_directory(logs);
     enum class Held { Nothing, Log, Picture }; // what another process holds locked
-    enum class Journal { New, FolderIsAFile, OnAFullDisk, MarksDamaged, LinkAhead, LinkNowhere };
+    enum class Journal {
+        New,
+        FolderIsAFile,
+        OnAFullDisk,
+        MarksDamaged,
+        LinkAhead,
+        LinkNowhere,
+        LinksNowhere,
+        LinkUnderAFile
+    };
     struct Row
     {
         const char *name;
@@ -520,6 +529,16 @@ TEST_F(TheJournaledPass, previewEndsAsTheRunWouldWhereTheRunCannotWriteItsFiles)
              Journal::LinkNowhere,
              Held::Nothing,
              3},
+            {"a journal linked through a link into a folder that is missing",
+             {},
+             Journal::LinksNowhere,
+             Held::Nothing,
+             3},
+            {"a journal linked to a name under a file",
+             {},
+             Journal::LinkUnderAFile,
+             Held::Nothing,
+             3},
     };
     for (const Row &row : rows) {
         const ScopedStateHome state;
@@ -527,11 +546,16 @@ TEST_F(TheJournaledPass, previewEndsAsTheRunWouldWhereTheRunCannotWriteItsFiles)
             WriteBytes(state.JournalFolder(), "x");
         if (row.journal == Journal::MarksDamaged)
             DamageTable(state, "marks");
-        if (row.journal == Journal::LinkAhead || row.journal == Journal::LinkNowhere) {
+        const std::map<Journal, std::string> links = {
+                {Journal::LinkAhead, "elsewhere.sqlite3"},
+                {Journal::LinkNowhere, "missing/journal.sqlite3"},
+                {Journal::LinksNowhere, "second link"},
+                {Journal::LinkUnderAFile, aFile + "/journal.sqlite3"},
+        };
+        if (const auto link = links.find(row.journal); link != links.end()) {
             fs::create_directory(state.JournalFolder());
-            fs::create_symlink(row.journal == Journal::LinkAhead ? "elsewhere.sqlite3"
-                                                                 : "missing/journal.sqlite3",
-                               state.JournalFolder() + "/journal.sqlite3");
+            fs::create_symlink(link->second, state.JournalFolder() + "/journal.sqlite3");
+            fs::create_symlink("missing/journal.sqlite3", state.JournalFolder() + "/second link");
         }
         fs::remove(logs + "/Kronvik.log");
         const bool logHeld = row.held == Held::Log;
