@@ -57,6 +57,25 @@ std::string FolderOfLinkedFile(const std::string &path)
     return folder;
 }
 
+namespace {
+
+// The path that the symbolic link `link` names: its text, a relative one taken from the link's
+// folder. Empty when it cannot be read.
+std::string LinkTargetPath(const std::string &link)
+{
+    std::vector<char> text(PATH_MAX + 1);
+    const ssize_t length = readlink(link.c_str(), text.data(), text.size() - 1);
+    if (length <= 0)
+        return {};
+    std::string target(text.data(), static_cast<std::size_t>(length));
+    if (target.front() == kPathSeparator)
+        return target;
+    const auto split = link.rfind(kPathSeparator);
+    return (split == std::string::npos ? std::string() : link.substr(0, split + 1)) + target;
+}
+
+} // namespace
+
 std::string MissingLinkEnd(const std::string &path)
 {
     std::string name = path;
@@ -69,16 +88,9 @@ std::string MissingLinkEnd(const std::string &path)
             return hop > 0 && errno == ENOENT ? name : std::string();
         if (!S_ISLNK(status.st_mode))
             return {};
-        std::vector<char> text(PATH_MAX + 1);
-        const ssize_t length = readlink(name.c_str(), text.data(), text.size() - 1);
-        if (length <= 0)
+        name = LinkTargetPath(name);
+        if (name.empty())
             return {};
-        std::string next(text.data(), static_cast<std::size_t>(length));
-        if (next.front() != kPathSeparator) {
-            const auto split = name.rfind(kPathSeparator);
-            next = (split == std::string::npos ? std::string() : name.substr(0, split + 1)) + next;
-        }
-        name = std::move(next);
     }
     return {};
 }
@@ -91,16 +103,9 @@ std::string FolderOfMissingLinkTarget(const std::string &path)
     if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)
         || stat(path.c_str(), &status) == 0 || errno != ENOENT)
         return {};
-    std::vector<char> text(PATH_MAX + 1);
-    const ssize_t length = readlink(path.c_str(), text.data(), text.size() - 1);
-    if (length <= 0)
+    std::string target = LinkTargetPath(path);
+    if (target.empty())
         return {};
-    std::string target(text.data(), static_cast<std::size_t>(length));
-    if (target.front() != kPathSeparator) {
-        const auto split = path.rfind(kPathSeparator);
-        target = (split == std::string::npos ? std::string(".") : path.substr(0, split + 1))
-                 + target;
-    }
     target.erase(std::max<std::size_t>(target.rfind(kPathSeparator), 1));
     char *resolved = realpath(target.c_str(), nullptr);
     if (!resolved)
