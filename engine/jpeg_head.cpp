@@ -92,10 +92,9 @@ void JpegHead::Reserve(std::size_t capacity)
 {
     if (m_bytes.capacity() >= capacity)
         return;
-    // Moved with memcpy: the vector's own growth copies its bytes one at a time through the
-    // allocator. The bytes left unread are not copied, so their memory is never touched.
-    decltype(m_bytes) grown;
-    grown.reserve(std::max({capacity, 2 * m_bytes.capacity(), kFirstCapacity}));
+    // The bytes left unread are not copied, so their memory is never touched.
+    Bytes grown;
+    grown.Allocate(std::max({capacity, 2 * m_bytes.capacity(), kFirstCapacity}));
     grown.resize(m_bytes.size());
     std::size_t from = 0;
     for (const ByteRange &unread : m_unread) {
@@ -168,6 +167,20 @@ void JpegHead::ReadUnread(const std::vector<ByteRange> &needless)
     m_unread.clear();
 }
 
+std::size_t JpegHead::Find(std::size_t at, bool fill)
+{
+    while (Have(at + 1)) {
+        const unsigned char *begin = m_bytes.data() + at, *end = m_bytes.data() + m_bytes.size();
+        const unsigned char *found =
+                fill ? std::find_if(begin, end, [](unsigned char byte) { return byte != 0xff; })
+                     : static_cast<const unsigned char *>(std::memchr(begin, 0xff, end - begin));
+        if (found && found != end)
+            return static_cast<std::size_t>(found - m_bytes.data());
+        at = m_bytes.size();
+    }
+    return at;
+}
+
 bool JpegHead::StartsAsJpeg()
 {
     return Have(3) && m_bytes[0] == 0xff && m_bytes[1] == 0xd8 && m_bytes[2] == 0xff;
@@ -188,10 +201,7 @@ void JpegHead::KeepLeadingSegments(bool leaveUnread)
     bool walkedAlike = true;
     for (;;) {
         // Like the parser: skip anything up to a 0xFF, then any fill bytes 0xFF.
-        while (Have(at + 1) && m_bytes[at] != 0xff)
-            ++at;
-        while (Have(at + 1) && m_bytes[at] == 0xff)
-            ++at;
+        at = Find(Find(at, false), true);
         if (!Have(at + 1))
             return;
         const unsigned char marker = m_bytes[at++];

@@ -2,10 +2,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <new>
 #include <utility>
 #include <vector>
 
@@ -21,32 +21,40 @@ public:
     virtual std::int64_t ReadAt(std::uint64_t offset, void *buffer, std::size_t size) = 0;
 };
 
-// An allocator that leaves the elements a vector grows by uninitialised: each byte the head grows
-// by is read into at once, and zeroing up to megabytes first, picture after picture, is wasted.
-template<class T>
-struct UninitialisedAllocator : std::allocator<T>
+// Bytes that grow uninitialised: each byte the head grows by is read into at once, and zeroing up
+// to megabytes first, picture after picture, is wasted. A vector with an allocator that skips the
+// zeroing still visits every byte it grows or shrinks by, which made a debug build's read of a
+// large head take seconds.
+class UninitialisedBytes
 {
-    using value_type = T;
-    UninitialisedAllocator() = default;
-    template<class U>
-    UninitialisedAllocator(const UninitialisedAllocator<U> &) noexcept
+public:
+    unsigned char *data() { return m_data.get(); }
+    const unsigned char *data() const { return m_data.get(); }
+    std::size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    std::size_t capacity() const { return m_capacity; }
+    unsigned char &operator[](std::size_t at) { return m_data[at]; }
+    // Within the capacity only: room is made by giving the bytes a new, larger home.
+    void resize(std::size_t size) { m_size = std::min(size, m_capacity); }
+    void clear() { m_size = 0; }
+    void swap(UninitialisedBytes &other) noexcept
     {
+        std::swap(m_data, other.m_data);
+        std::swap(m_size, other.m_size);
+        std::swap(m_capacity, other.m_capacity);
     }
-    template<class U>
-    struct rebind
+    // Room for `capacity` bytes and no content.
+    void Allocate(std::size_t capacity)
     {
-        using other = UninitialisedAllocator<U>;
-    };
-    template<class U>
-    void construct(U *place) noexcept
-    {
-        ::new (static_cast<void *>(place)) U;
+        m_data = std::make_unique_for_overwrite<unsigned char[]>(capacity);
+        m_size = 0;
+        m_capacity = capacity;
     }
-    template<class U, class... Args>
-    void construct(U *place, Args &&...args)
-    {
-        ::new (static_cast<void *>(place)) U(std::forward<Args>(args)...);
-    }
+
+private:
+    std::unique_ptr<unsigned char[]> m_data;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;
 };
 
 // Bytes [at, at + size) of a picture's head.
@@ -119,7 +127,7 @@ public:
     unsigned Reads() const { return m_reads; }
 
 private:
-    using Bytes = std::vector<unsigned char, UninitialisedAllocator<unsigned char>>;
+    using Bytes = UninitialisedBytes;
     // The bytes of the last head of this thread, kept for the next: each picture's head in new
     // memory grew the heap of a thread that reads picture after picture by megabytes, while the
     // read-ahead kept what it had read of the pictures between, and every page of it was new to
@@ -130,6 +138,9 @@ private:
 
     // Reads until the first `count` bytes are there, taking at least `atLeast` bytes at once.
     bool Fill(std::size_t count, std::size_t atLeast);
+    // The place of the first byte at or after `at` that is 0xFF (or, with `fill`, that is not),
+    // reading on as that takes; Size() when the file or the cap ends first.
+    std::size_t Find(std::size_t at, bool fill);
     void Keep(std::size_t count);
     // Makes room for `capacity` bytes; the bytes left unread are not copied.
     void Reserve(std::size_t capacity);
