@@ -107,16 +107,21 @@ private:
 // before anything else is kept as it is, so a path typed by hand with single backslashes survives.
 bool ParseQuoted(std::string_view line, std::size_t &pos, std::string &text)
 {
+    // A value's text may be megabytes long: the runs between escapes are taken whole.
     text.clear();
-    for (++pos; pos < line.size(); ++pos) {
-        char c = line[pos];
-        if (c == '"') {
+    for (++pos; pos < line.size();) {
+        const std::size_t stop = std::min(line.find_first_of("\"\\", pos), line.size());
+        text.append(line.substr(pos, stop - pos));
+        pos = stop;
+        if (pos == line.size())
+            break;
+        if (line[pos] == '"') {
             ++pos;
             return true;
         }
-        if (c == '\\' && pos + 1 < line.size() && (line[pos + 1] == '\\' || line[pos + 1] == '"'))
-            c = line[++pos];
-        text += c;
+        if (pos + 1 < line.size() && (line[pos + 1] == '\\' || line[pos + 1] == '"'))
+            ++pos;
+        text += line[pos++];
     }
     return false;
 }
@@ -232,13 +237,17 @@ bool ParseValueData(std::string_view data, LineReader &lines, RegistryValue &val
     return ParseHexBytes(pieces, value.data);
 }
 
-void AppendQuoted(std::string &text, const std::string &name)
+void AppendQuoted(std::string &text, std::string_view name)
 {
     text += '"';
-    for (char c : name) {
-        if (c == '\\' || c == '"')
+    for (std::size_t pos = 0; pos < name.size();) {
+        const std::size_t stop = std::min(name.find_first_of("\"\\", pos), name.size());
+        text.append(name.substr(pos, stop - pos));
+        if (stop < name.size()) {
             text += '\\';
-        text += c;
+            text += name[stop];
+        }
+        pos = stop + 1;
     }
     text += '"';
 }
@@ -254,7 +263,7 @@ bool IsOneLineText(const std::string &data)
 void AppendValueData(std::string &text, const RegistryValue &value, std::size_t column)
 {
     if (value.type == kRegSz && IsOneLineText(value.data)) {
-        AppendQuoted(text, value.data.substr(0, value.data.size() - 1));
+        AppendQuoted(text, std::string_view(value.data).substr(0, value.data.size() - 1));
         return;
     }
     char buffer[32];
