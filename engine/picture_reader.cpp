@@ -57,15 +57,24 @@ void FindShift(PictureRead &read, JpegHead &head, int hours)
     std::copy(read.shiftedPair.begin(), read.shiftedPair.end(), head.Data() + *read.pairOffset);
 }
 
-// The files the reads hold (HeldForUpdate, HeldForTime), of all passes of the process.
+// The files the reads hold (HeldForUpdate, HeldForTime) and the reads ahead have open, of all
+// passes of the process.
 std::atomic<std::size_t> g_heldForUpdate{0};
 
-// A quarter of the files the process may have open beside the folders its passes hold.
+// What a process running a pass has open beside its folders and the files counted above: the
+// standard streams, the journal's two connections (the database, its write-ahead log, the shared
+// memory, the marks of running passes), SQLite's temporary files, the pass's own opens at a
+// picture's turn and the mount table it reads there.
+constexpr std::size_t kFilesBesideReads = 16;
+
+// A quarter of the files the process may have open beside its folders and the others it needs:
+// with a folder each for a limit's worth of sources, the reads ahead and the files they held took
+// the last few, and a picture's shift at its turn found none left.
 std::size_t MostHeldForUpdate()
 {
     static const std::size_t allowed = OpenFilesAllowed();
-    const std::size_t folders = DirectoryLocksOpen();
-    return std::min<std::size_t>(512, (allowed > folders ? allowed - folders : 0) / 4);
+    const std::size_t needed = DirectoryLocksOpen() + kFilesBesideReads;
+    return std::min<std::size_t>(512, (allowed > needed ? allowed - needed : 0) / 4);
 }
 
 // Counts one more file held, where the reads may hold one more.
@@ -367,10 +376,15 @@ void PictureReadAhead::Work(std::stop_token stop, bool extra)
         const auto start = std::chrono::steady_clock::now();
         const ThreadUsage usageStart = timed ? ReadThreadUsage() : ThreadUsage{};
         std::optional<PictureRead> read;
-        try {
-            read = ReadPicture(job.path, job.hours, true);
-        } catch (...) {
-            // Out of memory, say: the pass reads this picture again at its turn.
+        // Each open the read makes counts as a file held while it lasts; where there is no room
+        // for one, the pass reads the picture at its turn.
+        if (HoldOneMore()) {
+            try {
+                read = ReadPicture(job.path, job.hours, true);
+            } catch (...) {
+                // Out of memory, say: the pass reads this picture again at its turn.
+            }
+            --g_heldForUpdate;
         }
         const std::int64_t wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                           std::chrono::steady_clock::now() - start)
