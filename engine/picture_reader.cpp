@@ -64,8 +64,9 @@ std::atomic<std::size_t> g_heldForUpdate{0};
 // What a process running a pass has open beside its folders and the files counted above: the
 // standard streams, the journal's two connections (the database, its write-ahead log, the shared
 // memory, the marks of running passes), SQLite's temporary files, the pass's own opens at a
-// picture's turn and the mount table it reads there.
-constexpr std::size_t kFilesBesideReads = 16;
+// picture's turn and the mount table it reads there, and in the window its display connection,
+// event notifiers and pipes (about ten).
+constexpr std::size_t kFilesBesideReads = 24;
 
 // A quarter of the files the process may have open beside its folders and the others it needs:
 // with a folder each for a limit's worth of sources, the reads ahead and the files they held took
