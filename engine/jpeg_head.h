@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,6 +29,10 @@ public:
 class UninitialisedBytes
 {
 public:
+    UninitialisedBytes() = default;
+    // Handed on by swap only: a moved-from buffer would keep a capacity without its memory.
+    UninitialisedBytes(const UninitialisedBytes &) = delete;
+    UninitialisedBytes &operator=(const UninitialisedBytes &) = delete;
     unsigned char *data() { return m_data.get(); }
     const unsigned char *data() const { return m_data.get(); }
     std::size_t size() const { return m_size; }
@@ -35,7 +40,11 @@ public:
     std::size_t capacity() const { return m_capacity; }
     unsigned char &operator[](std::size_t at) { return m_data[at]; }
     // Within the capacity only: room is made by giving the bytes a new, larger home.
-    void resize(std::size_t size) { m_size = std::min(size, m_capacity); }
+    void resize(std::size_t size)
+    {
+        assert(size <= m_capacity);
+        m_size = std::min(size, m_capacity);
+    }
     void clear() { m_size = 0; }
     void swap(UninitialisedBytes &other) noexcept
     {
@@ -139,7 +148,8 @@ private:
     // Reads until the first `count` bytes are there, taking at least `atLeast` bytes at once.
     bool Fill(std::size_t count, std::size_t atLeast);
     // The place of the first byte at or after `at` that is 0xFF (or, with `fill`, that is not),
-    // reading on as that takes; Size() when the file or the cap ends first.
+    // reading on as that takes; where the file or the cap ends first, Size(), or `at` itself when
+    // it lies past them.
     std::size_t Find(std::size_t at, bool fill);
     void Keep(std::size_t count);
     // Makes room for `capacity` bytes; the bytes left unread are not copied.

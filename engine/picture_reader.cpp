@@ -57,9 +57,12 @@ void FindShift(PictureRead &read, JpegHead &head, int hours)
     std::copy(read.shiftedPair.begin(), read.shiftedPair.end(), head.Data() + *read.pairOffset);
 }
 
-// The files the reads hold (HeldForUpdate, HeldForTime) and the reads ahead have open, of all
-// passes of the process.
+// The files the reads hold (HeldForUpdate, HeldForTime), of all passes of the process.
 std::atomic<std::size_t> g_heldForUpdate{0};
+// The workers reading ahead, of all passes of the process, and the files they have open for the
+// reads at hand.
+std::atomic<std::size_t> g_readers{0};
+std::atomic<std::size_t> g_readsOpen{0};
 
 // What a process running a pass has open beside its folders and the files counted above: the
 // standard streams, the journal's two connections (the database, its write-ahead log, the shared
@@ -68,14 +71,32 @@ std::atomic<std::size_t> g_heldForUpdate{0};
 // event notifiers and pipes (about ten).
 constexpr std::size_t kFilesBesideReads = 24;
 
-// A quarter of the files the process may have open beside its folders and the others it needs:
-// with a folder each for a limit's worth of sources, the reads ahead and the files they held took
-// the last few, and a picture's shift at its turn found none left.
-std::size_t MostHeldForUpdate()
+// A quarter of the files the process may have open beside its folders and the others it needs,
+// for the reads: with a folder each for a limit's worth of sources, the reads ahead and the files
+// they held took the last few, and a picture's shift at its turn found none left.
+std::size_t FilesForReads()
 {
     static const std::size_t allowed = OpenFilesAllowed();
     const std::size_t needed = DirectoryLocksOpen() + kFilesBesideReads;
     return std::min<std::size_t>(512, (allowed > needed ? allowed - needed : 0) / 4);
+}
+
+// What the workers' own opens leave of them: the files held for the pictures in hand never keep
+// the workers from reading on.
+std::size_t MostHeldForUpdate()
+{
+    const std::size_t files = FilesForReads(), readers = g_readers;
+    return files > readers ? files - readers : 0;
+}
+
+// Counts one more open of a worker for its read, where the files for the reads leave room: a
+// worker has one read open at a time.
+bool OpenOneForReading()
+{
+    if (++g_readsOpen <= FilesForReads())
+        return true;
+    --g_readsOpen;
+    return false;
 }
 
 // Counts one more file held, where the reads may hold one more.
@@ -264,9 +285,11 @@ PictureReadAhead::PictureReadAhead(const std::vector<std::string> &list, std::si
     PrepareExifReading();
     m_workers.reserve(2 * threads);
     try {
-        for (unsigned i = 0; i < 2 * threads; ++i)
+        for (unsigned i = 0; i < 2 * threads; ++i) {
             m_workers.emplace_back(
                     [this, i, threads](std::stop_token stop) { Work(stop, i >= threads); });
+            ++g_readers;
+        }
     } catch (const std::system_error &) {
         // The system gives no more threads: the workers started read, and without any, each
         // picture is read at its turn.
@@ -277,7 +300,9 @@ PictureReadAhead::~PictureReadAhead()
 {
     for (std::jthread &worker : m_workers)
         worker.request_stop();
+    const std::size_t started = m_workers.size();
     m_workers.clear(); // joins them
+    g_readers -= started;
 }
 
 unsigned PictureReadAhead::DefaultThreads()
@@ -377,15 +402,15 @@ void PictureReadAhead::Work(std::stop_token stop, bool extra)
         const auto start = std::chrono::steady_clock::now();
         const ThreadUsage usageStart = timed ? ReadThreadUsage() : ThreadUsage{};
         std::optional<PictureRead> read;
-        // Each open the read makes counts as a file held while it lasts; where there is no room
-        // for one, the pass reads the picture at its turn.
-        if (HoldOneMore()) {
+        // Where the limit on open files leaves no room for the read's open, the pass reads the
+        // picture at its turn.
+        if (OpenOneForReading()) {
             try {
                 read = ReadPicture(job.path, job.hours, true);
             } catch (...) {
                 // Out of memory, say: the pass reads this picture again at its turn.
             }
-            --g_heldForUpdate;
+            --g_readsOpen;
         }
         const std::int64_t wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                           std::chrono::steady_clock::now() - start)

@@ -402,6 +402,7 @@ TEST_F(TheCli, shiftsEveryPictureWhenItMayHaveFewFilesOpen)
     } const rows[] = {
             {"one folder", 64, 64, 0},
             {"a folder each, with no room to raise the limit", 256, 256, 230},
+            {"a folder each, a few files held near the limit", 288, 288, 230},
             {"a folder each, more than the soft limit", 256, 4096, 400},
     };
     for (const Row &row : rows) {
