@@ -89,23 +89,26 @@ std::size_t MostHeldForUpdate()
     return files > readers ? files - readers : 0;
 }
 
+// Counts one more in `count` where the count stays within `most`.
+bool CountOneMore(std::atomic<std::size_t> &count, std::size_t most)
+{
+    if (++count <= most)
+        return true;
+    --count;
+    return false;
+}
+
 // Counts one more open of a worker for its read, where the files for the reads leave room: a
 // worker has one read open at a time.
 bool OpenOneForReading()
 {
-    if (++g_readsOpen <= FilesForReads())
-        return true;
-    --g_readsOpen;
-    return false;
+    return CountOneMore(g_readsOpen, FilesForReads());
 }
 
 // Counts one more file held, where the reads may hold one more.
 bool HoldOneMore()
 {
-    if (++g_heldForUpdate <= MostHeldForUpdate())
-        return true;
-    --g_heldForUpdate;
-    return false;
+    return CountOneMore(g_heldForUpdate, MostHeldForUpdate());
 }
 
 } // namespace
