@@ -37,6 +37,19 @@ bool IsAsciiLetterCaseOnly(const std::string &a, const std::string &b)
     return true;
 }
 
+struct DirectoryAndName
+{
+    std::string directory, name;
+};
+
+DirectoryAndName SplitPath(const std::string &path)
+{
+    const auto split = path.rfind('/');
+    if (split == std::string::npos)
+        return {".", path};
+    return {path.substr(0, split + 1), path.substr(split + 1)};
+}
+
 // Whether the directory lists an entry of exactly this name. When it cannot be read to the end,
 // the answer is yes: the caller then refuses rather than guesses.
 bool DirectoryListsName(const std::string &directory, const std::string &name)
@@ -73,8 +86,7 @@ char AsciiLower(char c)
 bool IsOneEntryByLetterCase(const std::string &from, const std::string &to)
 {
     const auto split = to.rfind('/');
-    const std::string directory = split == std::string::npos ? "." : to.substr(0, split + 1);
-    const std::string name = split == std::string::npos ? to : to.substr(split + 1);
+    const auto [directory, name] = SplitPath(to);
     if (from.compare(0, split + 1, to, 0, split + 1) != 0
         || !IsAsciiLetterCaseOnly(from.substr(split + 1), name))
         return false;
@@ -113,7 +125,13 @@ int RenameOntoExisting(const std::string &from, const std::string &to)
 {
     if (const int refused = CheckRenameOntoOwnName(from, to))
         return refused;
-    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    if (std::rename(from.c_str(), to.c_str()) != 0)
+        return errno;
+    // Linux renames nothing between two names of one file and reports success, which the
+    // kernel's FAT and exFAT drivers then do for every new spelling of a name: the picture keeps
+    // its old one, and saying it was renamed would be wrong.
+    const auto [directory, name] = SplitPath(to);
+    return DirectoryListsName(directory, name) ? 0 : EEXIST;
 }
 
 } // namespace
