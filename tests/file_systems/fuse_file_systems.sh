@@ -10,6 +10,8 @@
 # Usage: fuse_file_systems.sh KRONVIK_CLI MAKE_PICTURES
 # Exits 77 (a skip, with its reason) where FUSE or root is missing. KRONVIK_KILL_SEED repeats the
 # kill moments of an earlier run, KRONVIK_KILL_RUNS sets the killed passes per file system.
+# KRONVIK_FILE_SYSTEMS lists the file systems to try, "FAT exFAT NTFS" by default; "vfat" and
+# "exfat" are the kernel's own drivers, which kernel_file_systems.sh tries in a virtual machine.
 set -u
 cli=$1
 make_pictures=$2
@@ -19,10 +21,15 @@ skip() {
     echo "SKIPPED: $*"
     exit 77
 }
-[ -e /dev/fuse ] || skip "no /dev/fuse on this machine"
+file_systems=${KRONVIK_FILE_SYSTEMS:-FAT exFAT NTFS}
+tools="mkfs.vfat fsck.vfat mkfs.exfat fsck.exfat"
+case " $file_systems " in *" FAT "* | *" exFAT "* | *" NTFS "*)
+    [ -e /dev/fuse ] || skip "no /dev/fuse on this machine"
+    tools="$tools mkntfs fusefat mount.exfat-fuse ntfs-3g fusermount losetup ntfsfix"
+    ;;
+esac
 [ "$(id -u)" -eq 0 ] || skip "mounting file system images needs root"
-for tool in mkfs.vfat mkfs.exfat mkntfs fusefat mount.exfat-fuse ntfs-3g fusermount losetup \
-    fsck.vfat fsck.exfat ntfsfix; do
+for tool in $tools; do
     command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps.sh)"
 done
 
@@ -34,7 +41,7 @@ cli_pid=
 # Whatever happens, nothing stays mounted, attached or running.
 cleanup() {
     [ -n "$cli_pid" ] && kill -9 "$cli_pid" 2>/dev/null
-    [ -n "$daemon" ] && unmount
+    mountpoint -q "$mnt" 2>/dev/null && unmount
     [ -n "$loop" ] && losetup -d "$loop" 2>/dev/null
     rm -rf "$work"
 }
@@ -131,6 +138,10 @@ start_daemon() {
     return 1
 }
 unmount() {
+    if [ -z "$daemon" ]; then
+        umount "$mnt"
+        return
+    fi
     for ((tries = 0; tries < 50; ++tries)); do
         fusermount -u "$mnt" 2>/dev/null && break
         sleep 0.1
@@ -150,7 +161,12 @@ mount_exFAT() {
     start_daemon mount.exfat-fuse -d "$loop" "$mnt"
 }
 mount_NTFS() { mkntfs -F -Q -L KRONVIK "$1" >/dev/null 2>&1 && start_daemon ntfs-3g -o no_detach "$1" "$mnt"; }
+# The kernel's drivers, as a Linux desktop mounts a camera card.
+mount_vfat() { mkfs.vfat -n KRONVIK "$1" >/dev/null && mount -t vfat -o loop,utf8 "$1" "$mnt"; }
+mount_exfat() { mkfs.exfat -L KRONVIK "$1" >/dev/null && mount -t exfat -o loop "$1" "$mnt"; }
 check_FAT() { fsck.vfat -n "$1"; }
+check_vfat() { fsck.vfat -n "$1"; }
+check_exfat() { fsck.exfat -n "$1"; }
 check_exFAT() { fsck.exfat -n "$loop"; }
 check_NTFS() { ntfsfix -n "$1"; }
 
@@ -204,7 +220,9 @@ check_collisions() {
 #    (fsck.vfat: "Contains a free cluster"), so the refusal is what keeps the picture whole.
 #  - exFAT (exfat-fuse) gives the two spellings of one name two inode numbers; the rename tells
 #    them apart from two files by the directory listing, and renames.
-case_rename_kept="FAT"
+#  - vfat and exfat, the kernel's drivers: Linux renames nothing between two names of one file and
+#    reports success; the rename sees the old spelling still listed and refuses.
+case_rename_kept="FAT vfat exfat"
 case_rename_known_fault=""
 check_letter_case() {
     local dir=$mnt/case
@@ -362,7 +380,7 @@ check_killed_passes() {
     note "killed passes that left a picture under two names: $with_doubled of $kill_runs"
 }
 
-for fs in FAT exFAT NTFS; do
+for fs in $file_systems; do
     mnt=$work/$fs
     image=$work/$fs.img
     mkdir "$mnt"
