@@ -51,7 +51,8 @@ DirectoryAndName SplitPath(const std::string &path)
 }
 
 // Whether the directory lists an entry of exactly this name. When it cannot be read to the end,
-// the answer is yes: the caller then refuses rather than guesses.
+// the answer is yes: before a rename the caller then refuses rather than guesses, and after one
+// that reported success it takes the report.
 bool DirectoryListsName(const std::string &directory, const std::string &name)
 {
     DIR *stream = opendir(directory.c_str());
@@ -109,6 +110,18 @@ int CheckRenameOntoOwnName(const std::string &from, const std::string &to)
 {
     if (!IsOneEntryByLetterCase(from, to))
         return EEXIST;
+    // Linux renames nothing between two names that lead to one inode, and reports success: the
+    // kernel's FAT and exFAT drivers, and case-insensitive ext4 folders, keep the spelling a name
+    // has. Only a file system that numbers the two spellings apart (exfat-fuse) renames.
+    struct stat fromStatus
+    {
+    };
+    struct stat toStatus
+    {
+    };
+    if (lstat(from.c_str(), &fromStatus) != 0 || lstat(to.c_str(), &toStatus) != 0
+        || fromStatus.st_ino == toStatus.st_ino)
+        return EEXIST;
     // fusefat frees the clusters of a file renamed onto another spelling of its own name: there
     // the picture is kept whole under its old name instead.
     if (const std::optional<MountEntry> mount = MountHolding(from))
@@ -127,9 +140,8 @@ int RenameOntoExisting(const std::string &from, const std::string &to)
         return refused;
     if (std::rename(from.c_str(), to.c_str()) != 0)
         return errno;
-    // Linux renames nothing between two names of one file and reports success, which the
-    // kernel's FAT and exFAT drivers then do for every new spelling of a name: the picture keeps
-    // its old one, and saying it was renamed would be wrong.
+    // A file system that renamed nothing and reported success all the same: the picture keeps
+    // its old name, and saying it was renamed would be wrong.
     const auto [directory, name] = SplitPath(to);
     return DirectoryListsName(directory, name) ? 0 : EEXIST;
 }

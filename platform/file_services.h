@@ -14,7 +14,9 @@ namespace kronvik {
 // RENAME_NOREPLACE it falls back to link + unlink, and where links are refused too it reserves `to`
 // with an exclusive create and renames over that empty placeholder. Only a change of letter case
 // on a case-insensitive file system, where `to` is `from`'s own entry, goes ahead over an existing
-// `to`; another name of the same file (a hard link) is a taken name, EEXIST.
+// `to`, and only where the file system can change a name's spelling: where both spellings lead to
+// one inode (Linux's own FAT and exFAT drivers) rename(2) would do nothing, and it is refused,
+// EEXIST. Another name of the same file (a hard link) is a taken name, EEXIST.
 int RenameNoReplace(const std::string &from, const std::string &to);
 
 // The system's reason for an errno value, in English whatever the locale: "Read-only file
@@ -54,7 +56,8 @@ char AsciiLower(char c);
 // alone.
 bool IsOneEntryByLetterCase(const std::string &from, const std::string &to);
 // Whether RenameNoReplace renames `from` onto `to`, which exists: 0 for a file given another
-// spelling of its own name, where the file system keeps it whole, else EEXIST.
+// spelling of its own name, where the file system can change it and keeps the file whole, else
+// EEXIST.
 int CheckRenameOntoOwnName(const std::string &from, const std::string &to);
 
 namespace detail {
