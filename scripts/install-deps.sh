@@ -24,20 +24,26 @@ fi
 # kernel's own drivers in a virtual machine (tests/file_systems/kernel_file_systems.sh). Without
 # it those tests are skipped, saying why.
 kernel_dir=/var/cache/kronvik-test-kernel
-if ! compgen -G "$kernel_dir/boot/vmlinuz-*" >/dev/null; then
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO=sudo
-    image=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
+fetch_kernel() {
+    local image download fetched=1
+    image=$(apt-cache depends linux-image-amd64 2>/dev/null |
+        awk '/Depends: linux-image-[0-9]/ { print $2; exit }') || true
+    [ -n "$image" ] || return 1
     download=$(mktemp -d)
     # apt fetches as its own user where it can write.
     chmod 755 "$download"
     [ "$(id -u)" -eq 0 ] && id _apt >/dev/null 2>&1 && chown _apt "$download"
-    if [ -n "$image" ] && { (cd "$download" && apt-get download -q "$image") ||
-        { $SUDO apt-get update -q && (cd "$download" && apt-get download -q "$image"); }; }; then
-        $SUDO mkdir -p "$kernel_dir"
-        $SUDO dpkg-deb -x "$download"/*.deb "$kernel_dir"
-    else
-        echo "install-deps.sh: no Debian kernel could be fetched; the kernel file system tests will be skipped" >&2
+    if (cd "$download" && apt-get download -q "$image"); then
+        $SUDO mkdir -p "$kernel_dir" && $SUDO dpkg-deb -x "$download"/*.deb "$kernel_dir" && fetched=0
     fi
     rm -rf "$download"
+    return $fetched
+}
+if ! compgen -G "$kernel_dir/boot/vmlinuz-*" >/dev/null; then
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    # With package lists that are stale or gone, once more after updating them.
+    if ! fetch_kernel && ! { $SUDO apt-get update -q && fetch_kernel; }; then
+        echo "install-deps.sh: no Debian kernel could be fetched; the kernel file system tests will be skipped" >&2
+    fi
 fi

@@ -63,6 +63,7 @@ run_cli() {
     status=$?
 }
 said() { grep -qF -- "$1" "$work/out"; }
+without_times() { sed 's/^[0-9-]* [0-9:]*: *//' "$work/out" | paste -sd'|'; }
 listing() { find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' | sort | paste -sd'|'; }
 same_bytes() { cmp -s "$1" "$2"; }
 in_list() { case " $2 " in *" $1 "*) true ;; *) false ;; esac; }
@@ -122,6 +123,13 @@ seed=${KRONVIK_KILL_SEED:-$$}
 RANDOM=$seed
 echo "NOTE  kill moments from seed $seed (KRONVIK_KILL_SEED=$seed repeats them)"
 
+# A step of making or mounting an image: a failure is the file system's, with the step's words.
+prepare() {
+    "$@" >"$work/prepare.log" 2>&1 && return 0
+    fail "$1 failed: $(tail -n 2 "$work/prepare.log" | paste -sd' ')"
+    return 1
+}
+
 # --- mounting: each FUSE program runs in the foreground as a child, so that unmounting can wait
 # until it has written everything to the image ------------------------------------------------
 start_daemon() {
@@ -150,20 +158,20 @@ unmount() {
     wait "$daemon" 2>/dev/null
     daemon=
 }
-mount_FAT() { mkfs.vfat -n KRONVIK "$1" >/dev/null && start_daemon fusefat -f -o rw+ "$1" "$mnt"; }
+mount_FAT() { prepare mkfs.vfat -n KRONVIK "$1" && start_daemon fusefat -f -o rw+ "$1" "$mnt"; }
 # exfat-fuse mounts block devices only; -d keeps it in the foreground.
 mount_exFAT() {
-    mkfs.exfat -L KRONVIK "$1" >/dev/null || return 1
+    prepare mkfs.exfat -L KRONVIK "$1" || return 1
     loop=$(losetup -f --show "$1") || {
         fail "no loop device for the image"
         return 1
     }
     start_daemon mount.exfat-fuse -d "$loop" "$mnt"
 }
-mount_NTFS() { mkntfs -F -Q -L KRONVIK "$1" >/dev/null 2>&1 && start_daemon ntfs-3g -o no_detach "$1" "$mnt"; }
+mount_NTFS() { prepare mkntfs -F -Q -L KRONVIK "$1" && start_daemon ntfs-3g -o no_detach "$1" "$mnt"; }
 # The kernel's drivers, as a Linux desktop mounts a camera card.
-mount_vfat() { mkfs.vfat -n KRONVIK "$1" >/dev/null && mount -t vfat -o loop,utf8 "$1" "$mnt"; }
-mount_exfat() { mkfs.exfat -L KRONVIK "$1" >/dev/null && mount -t exfat -o loop "$1" "$mnt"; }
+mount_vfat() { prepare mkfs.vfat -n KRONVIK "$1" && prepare mount -t vfat -o loop,utf8 "$1" "$mnt"; }
+mount_exfat() { prepare mkfs.exfat -L KRONVIK "$1" && prepare mount -t exfat -o loop "$1" "$mnt"; }
 check_FAT() { fsck.vfat -n "$1"; }
 check_vfat() { fsck.vfat -n "$1"; }
 check_exfat() { fsck.exfat -n "$1"; }
@@ -228,7 +236,12 @@ check_letter_case() {
     local dir=$mnt/case
     mkdir "$dir"
     cp "$pictures/CASE.JPG" "$dir/2005-07-14 09.03.27.jpg"
+    # The preview must foresee whichever way the file system takes it.
+    run_cli --dry-run "$dir"
+    local preview="$status $(without_times)"
     run_cli "$dir"
+    [ "$preview" = "$status $(without_times)" ] ||
+        fail "the preview of a rename of letter case only differs from the run: $preview"
     local renamed=no refused=no
     [ "$status" -eq 0 ] && [ "$(listing "$dir")" = "2005-07-14 09.03.27.JPG" ] &&
         same_bytes "$dir/2005-07-14 09.03.27.JPG" "$pictures/CASE.JPG" &&
@@ -385,6 +398,10 @@ for fs in $file_systems; do
     image=$work/$fs.img
     mkdir "$mnt"
     truncate -s 64M "$image"
+    if ! declare -F "mount_$fs" >/dev/null; then
+        fail "no such file system to try"
+        continue
+    fi
     "mount_$fs" "$image" || continue
     note "mounted as $(mount_type "$mnt")"
     trace_rename
