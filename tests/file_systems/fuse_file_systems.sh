@@ -3,8 +3,8 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # kronvik-cli on FAT, exFAT and NTFS, each an image mounted through FUSE (fusefat, exfat-fuse,
 # ntfs-3g): a pass with collisions, a rename that changes only letter case, the file times and
-# the already-dated test of a second pass, the time shift, passes killed at random moments, and
-# the file system's own check after unmounting. Prints what each file system did (NOTE lines)
+# the already-dated test of a second pass, the time shift, the undo of a pass, passes killed at
+# random moments, and the file system's own check after unmounting. Prints what each file system did (NOTE lines)
 # and one PASS or FAIL line per check.
 #
 # Usage: fuse_file_systems.sh KRONVIK_CLI MAKE_PICTURES
@@ -303,6 +303,28 @@ check_shift() {
     fi
 }
 
+# A pass with a time adjustment, taken back: every picture's name, bytes and time as before. Half
+# the pictures' names are refused, and all of them are shifted. A journal of its own, so that the
+# undo takes back this pass.
+state() { (cd "$1" && stat -c '%n %s %Y' -- * && sha256sum -- *); }
+check_undo() {
+    local dir=$mnt/undo before pass_status
+    mkdir "$dir"
+    cp "$kill_pictures"/K00[0-5].JPG "$dir/"
+    # An even second, which FAT keeps as it is.
+    touch -d "2020-01-02 03:04:06" "$dir"/*.JPG
+    before=$(state "$dir")
+    XDG_STATE_HOME=$work/undo-state run_cli -q -t 2 "$dir"
+    pass_status=$status
+    XDG_STATE_HOME=$work/undo-state run_cli --undo
+    if [ -n "$before" ] && [ "$pass_status" -eq 1 ] && [ "$status" -eq 0 ] &&
+        [ "$(state "$dir")" = "$before" ]; then
+        pass "the undo of a pass with a time adjustment gave back every name, byte and time"
+    else
+        fail "the undo (status $status, the pass's $pass_status) left $(listing "$dir"): $(head -c 300 "$work/err")"
+    fi
+}
+
 # Every picture must be there exactly once: as it was, or with its date pair shifted. An empty
 # file can only be a name reserved for a rename that the kill cut short.
 check_killed_state() {
@@ -409,6 +431,7 @@ for fs in $file_systems; do
     check_letter_case
     check_times
     check_shift
+    check_undo
     check_killed_passes
     unmount
     if "check_$fs" "$image" >"$work/check.log" 2>&1; then
