@@ -238,7 +238,8 @@ check_letter_case() {
     cp "$pictures/CASE.JPG" "$dir/2005-07-14 09.03.27.jpg"
     # The preview must foresee whichever way the file system takes it.
     run_cli --dry-run "$dir"
-    local preview="$status $(without_times)"
+    local preview
+    preview="$status $(without_times)"
     run_cli "$dir"
     [ "$preview" = "$status $(without_times)" ] ||
         fail "the preview of a rename of letter case only differs from the run: $preview"
