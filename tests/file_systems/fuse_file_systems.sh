@@ -4,8 +4,8 @@
 # kronvik-cli on FAT, exFAT and NTFS, each an image mounted through FUSE (fusefat, exfat-fuse,
 # ntfs-3g): a pass with collisions, a rename that changes only letter case, the file times and
 # the already-dated test of a second pass, the time shift, the undo of a pass, passes killed at
-# random moments, and the file system's own check after unmounting. Prints what each file system did (NOTE lines)
-# and one PASS or FAIL line per check.
+# random moments, and the file system's own check after unmounting. Prints what each file system
+# did (NOTE lines) and one PASS or FAIL line per check.
 #
 # Usage: fuse_file_systems.sh KRONVIK_CLI MAKE_PICTURES
 # Exits 77 (a skip, with its reason) where FUSE or root is missing. KRONVIK_KILL_SEED repeats the
@@ -228,8 +228,8 @@ check_collisions() {
 #    (fsck.vfat: "Contains a free cluster"), so the refusal is what keeps the picture whole.
 #  - exFAT (exfat-fuse) gives the two spellings of one name two inode numbers; the rename tells
 #    them apart from two files by the directory listing, and renames.
-#  - vfat and exfat, the kernel's drivers: Linux renames nothing between two names of one file and
-#    reports success; the rename sees the old spelling still listed and refuses.
+#  - vfat and exfat, the kernel's drivers: both spellings lead to one inode, between whose names
+#    Linux renames nothing and reports success; the rename refuses instead.
 case_rename_kept="FAT vfat exfat"
 case_rename_known_fault=""
 check_letter_case() {
