@@ -223,10 +223,16 @@ TEST_F(ADatingPassWithItsJournal, tellsAShiftedPictureBackAtItsNameFromAnotherGi
              "2005:07:14 11:00:00",
              true},
     };
+    // The rows share one journal: an earlier row's pictures are kept apart, not deleted, so that
+    // no later picture gets an inode number an earlier shift journaled.
+    TempDir earlierRows;
+    int rowNumber = 0;
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
+        const fs::path kept = earlierRows / std::to_string(rowNumber++);
+        fs::create_directory(kept);
         for (const auto &entry : fs::directory_iterator(pictures.Path()))
-            fs::remove_all(entry.path());
+            fs::rename(entry.path(), kept / entry.path().filename());
         Picture("IMG_0001.JPG", "2005:07:14 09:00:00");
         Picture("IMG_0002.JPG", "2005:07:14 11:00:00");
         for (const std::string &step : row.steps) {
