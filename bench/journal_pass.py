@@ -121,6 +121,9 @@ def main():
     parser.add_argument("--cli", default=os.environ.get(
         "KRONVIK_CLI", os.path.join(ROOT, "build", "release", "app", "kronvik-cli")))
     options = parser.parse_args()
+    # kronvik-cli takes no relative XDG_STATE_HOME (it falls back to ~/.local/state).
+    options.work = os.path.abspath(options.work)
+    options.state = os.path.abspath(options.state)
     if not os.access(options.cli, os.X_OK):
         subprocess.run(["cmake", "--preset", "release"], cwd=ROOT, check=True,
                        stdout=subprocess.DEVNULL)
